@@ -1,0 +1,3 @@
+#include "Commands.h"
+
+void addAppCommand(CLI::App&) {}

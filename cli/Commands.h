@@ -1,0 +1,9 @@
+// The `glimmora` command's subcommands; each file adds one to the application.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+// `glimmora app BUNDLE_ID [--describe]`: a simulated process.
+void addAppCommand(CLI::App& app);
+// `glimmora prefs read|write|delete IDENTIFIER [KEY [VALUE]]`: the settings tool.
+void addPrefsCommand(CLI::App& app);

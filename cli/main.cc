@@ -1,0 +1,27 @@
+// glimmora: runs the simulated device's processes and the tools around them.
+#include <cstdlib>
+#include <string>
+
+#include <Foundation/DeviceDirectory.h>
+
+#include "Commands.h"
+
+int main(int argc, char** argv) {
+    CLI::App app{"Glimmora: the lights of the home follow the colour of the video being watched.\n"
+                 "Runs the processes of a simulated device and the tools to look into it."};
+    app.require_subcommand(1);
+    std::string device;
+    app.add_option("--device", device,
+                   "The device directory (default: $GLIMMORA_DEVICE, else ~/.local/share/glimmora/device)")
+        ->envname("GLIMMORA_DEVICE");
+    // Child processes and every part of the device find the directory through the environment.
+    app.parse_complete_callback([&] {
+        if (!device.empty()) setenv("GLIMMORA_DEVICE", device.c_str(), 1);
+    });
+
+    addAppCommand(app);
+    addPrefsCommand(app);
+
+    CLI11_PARSE(app, argc, argv);
+    return 0;
+}

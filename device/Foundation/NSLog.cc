@@ -1,0 +1,48 @@
+#include "NSLog.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+#include <fcntl.h>
+#include <string>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include "DeviceDirectory.h"
+#include "NSBundle.h"
+#include "NSString.h"
+
+namespace device {
+const char* systemLogPath() {
+    static const std::string path = deviceDirectory() + "/system.log";
+    return path.c_str();
+}
+}  // namespace device
+
+void NSLog(const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    Strong<NSString> message = NSString::stringWithFormatV(format, arguments);
+    va_end(arguments);
+
+    timeval now{};
+    gettimeofday(&now, nullptr);
+    tm local{};
+    localtime_r(&now.tv_sec, &local);
+    char stamp[40];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+    NSString* bundle = NSBundle::mainBundle()->bundleIdentifier();
+    char prefix[160];
+    std::snprintf(prefix, sizeof prefix, "%s.%03ld %s[%d] ", stamp, static_cast<long>(now.tv_usec / 1000),
+                  bundle ? bundle->UTF8String() : "process", static_cast<int>(getpid()));
+    std::string line = prefix + message->string() + "\n";
+
+    // One write per destination keeps each line whole.
+    ssize_t ignored = write(STDERR_FILENO, line.data(), line.size());
+    int log = open(device::systemLogPath(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (log >= 0) {
+        ignored = write(log, line.data(), line.size());
+        close(log);
+    }
+    (void)ignored;
+}

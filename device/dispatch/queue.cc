@@ -1,0 +1,200 @@
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <Foundation/NSRunLoop.h>
+#include <Foundation/NSThread.h>
+
+#include "dispatch.h"
+
+namespace {
+
+RunLoopClock::time_point toTimePoint(dispatch_time_t when) {
+    if (when == DISPATCH_TIME_NOW) return RunLoopClock::now();
+    if (when == DISPATCH_TIME_FOREVER) return RunLoopClock::time_point::max();
+    return RunLoopClock::time_point(std::chrono::nanoseconds(when));
+}
+
+class MainQueue final : public DispatchQueue {
+public:
+    void enqueue(dispatch_block_t block, dispatch_time_t when) override {
+        NSRunLoop* main = NSRunLoop::mainRunLoop();
+        RunLoopClock::time_point due = toTimePoint(when);
+        if (due <= RunLoopClock::now()) {
+            main->performBlock(block);
+            return;
+        }
+        Strong<Block<void()>> held(block);
+        auto timer = makeObject<RunLoopTimer>(due, RunLoopClock::duration::zero(), [held] { (*held)(); });
+        main->addTimer_forMode(timer, NSRunLoopCommonModes);
+    }
+    BOOL isCurrent() const override { return NSThread::isMainThread(); }
+};
+
+// Blocks ordered by due time and then by arrival, run by `workers` threads of the queue's own.
+class WorkerQueue final : public DispatchQueue {
+public:
+    explicit WorkerQueue(int workers) : workerCount_(workers) {}
+    ~WorkerQueue() override {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            closing_ = true;
+        }
+        wakeUp_.notify_all();
+        for (auto& worker : workers_) {
+            if (worker.get_id() == std::this_thread::get_id()) worker.detach();
+            else worker.join();
+        }
+    }
+
+    void enqueue(dispatch_block_t block, dispatch_time_t when) override {
+        if (block == nullptr) return;
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            items_.push_back({toTimePoint(when), nextSequence_++, block});
+            std::push_heap(items_.begin(), items_.end(), later);
+            if (workers_.size() < static_cast<size_t>(workerCount_)) workers_.emplace_back([this] { work(); });
+        }
+        wakeUp_.notify_one();
+    }
+
+    BOOL isCurrent() const override {
+        std::lock_guard<std::mutex> guard(lock_);
+        for (auto& worker : workers_) {
+            if (worker.get_id() == std::this_thread::get_id()) return YES;
+        }
+        return NO;
+    }
+
+private:
+    struct Item {
+        RunLoopClock::time_point due;
+        uint64_t sequence;
+        Strong<Block<void()>> block;
+    };
+    static bool later(const Item& a, const Item& b) {
+        return a.due != b.due ? a.due > b.due : a.sequence > b.sequence;
+    }
+
+    void work() {
+        std::unique_lock<std::mutex> guard(lock_);
+        while (true) {
+            RunLoopClock::time_point now = RunLoopClock::now();
+            if (!items_.empty() && items_.front().due <= now) {
+                std::pop_heap(items_.begin(), items_.end(), later);
+                Strong<Block<void()>> block = std::move(items_.back().block);
+                items_.pop_back();
+                guard.unlock();
+                (*block)();
+                block = nullptr;
+                guard.lock();
+                continue;
+            }
+            if (closing_) return;
+            if (items_.empty()) wakeUp_.wait(guard);
+            else wakeUp_.wait_until(guard, items_.front().due);
+        }
+    }
+
+    const int workerCount_;
+    mutable std::mutex lock_;
+    std::condition_variable wakeUp_;
+    std::vector<Item> items_;  // a heap by `later`
+    uint64_t nextSequence_ = 0;
+    std::vector<std::thread> workers_;
+    bool closing_ = false;
+};
+
+}  // namespace
+
+Class DispatchQueue::objcClass() {
+    static Class cls = objc_defineClass<NSObject>("OS_dispatch_queue", NSObject::objcClass());
+    return cls;
+}
+
+dispatch_queue_t dispatch_get_main_queue() {
+    static DispatchQueue* main = [] {
+        auto queue = new MainQueue();
+        queue->isa = DispatchQueue::objcClass();
+        return queue;
+    }();
+    return main;
+}
+
+dispatch_queue_t dispatch_get_global_queue(long, unsigned long) {
+    static DispatchQueue* global = [] {
+        auto queue = new WorkerQueue(4);
+        queue->isa = DispatchQueue::objcClass();
+        return queue;
+    }();
+    return global;
+}
+
+Strong<DispatchQueue> dispatch_queue_create(const char*, dispatch_queue_attr_t) {
+    auto queue = new WorkerQueue(1);
+    queue->isa = DispatchQueue::objcClass();
+    return Strong<DispatchQueue>::adopt(queue);
+}
+
+dispatch_time_t dispatch_time(dispatch_time_t when, int64_t delta) {
+    if (when == DISPATCH_TIME_FOREVER) return when;
+    int64_t base = std::chrono::duration_cast<std::chrono::nanoseconds>(toTimePoint(when).time_since_epoch()).count();
+    int64_t result = base + delta;
+    return result <= 0 ? 1 : static_cast<dispatch_time_t>(result);
+}
+
+void dispatch_async(dispatch_queue_t queue, dispatch_block_t block) {
+    if (queue) queue->enqueue(block, DISPATCH_TIME_NOW);
+}
+
+void dispatch_after(dispatch_time_t when, dispatch_queue_t queue, dispatch_block_t block) {
+    if (queue) queue->enqueue(block, when);
+}
+
+void dispatch_sync(dispatch_queue_t queue, dispatch_block_t block) {
+    if (queue == nullptr || block == nullptr) return;
+    if (queue->isCurrent()) {
+        std::fprintf(stderr, "dispatch_sync called on the queue it is running on: this would never return\n");
+        std::abort();
+    }
+    std::mutex lock;
+    std::condition_variable finished;
+    bool done = false;
+    Strong<Block<void()>> held(block);
+    auto wrapper = makeBlock([&] {
+        (*held)();
+        std::lock_guard<std::mutex> guard(lock);
+        done = true;
+        finished.notify_all();
+    });
+    queue->enqueue(wrapper, DISPATCH_TIME_NOW);
+    std::unique_lock<std::mutex> guard(lock);
+    finished.wait(guard, [&] { return done; });
+}
+
+void dispatch_once(dispatch_once_t* predicate, dispatch_block_t block) {
+    static std::mutex lock;
+    static std::condition_variable settled;
+    std::atomic_ref<long> state(*predicate);  // 0 not run, 1 running, 2 done
+    if (state.load(std::memory_order_acquire) == 2) return;
+    {
+        std::unique_lock<std::mutex> guard(lock);
+        if (state.load() == 1) {
+            settled.wait(guard, [&] { return state.load() == 2; });
+            return;
+        }
+        if (state.load() == 2) return;
+        state.store(1);
+    }
+    (*block)();
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        state.store(2, std::memory_order_release);
+    }
+    settled.notify_all();
+}

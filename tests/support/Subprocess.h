@@ -1,0 +1,60 @@
+// Running the project's programs as real child processes from tests.
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// The directory holding the test program, where the build also puts `glimmora` and the libraries.
+std::string buildDirectory();
+// The path of the `glimmora` command next to the tests.
+std::string glimmoraCommand();
+
+struct ProcessResult {
+    int exitCode = -1;    // the exit status, or -1 when killed by a signal
+    int signal = 0;       // the signal that ended it, or 0
+    bool timedOut = false;
+    std::string out;
+    std::string err;
+};
+
+// Runs `argv` with `environment` added to this process's, waits at most `timeout` (then kills it
+// with SIGKILL) and returns what it printed.
+ProcessResult runProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment = {},
+                         std::chrono::milliseconds timeout = std::chrono::seconds(30));
+
+// A child that runs while the test goes on: started at construction, stopped with SIGTERM (then
+// SIGKILL after two seconds) at `stop` or destruction. Its output goes to files read by `out`/`err`.
+class BackgroundProcess {
+public:
+    BackgroundProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment = {});
+    ~BackgroundProcess();
+    BackgroundProcess(const BackgroundProcess&) = delete;
+    BackgroundProcess& operator=(const BackgroundProcess&) = delete;
+
+    pid_t pid() const { return pid_; }
+    bool running();
+    // Sends `signal` and waits for the end; returns the result as runProcess would.
+    ProcessResult stop(int signal = 15);
+    // Polls `condition` until it holds or `timeout` passes; returns whether it held.
+    template <class F>
+    static bool waitFor(F condition, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+        auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (condition()) return true;
+            sleepBriefly();
+        }
+        return condition();
+    }
+    std::string out() const;
+    std::string err() const;
+
+private:
+    static void sleepBriefly();
+    pid_t pid_ = -1;
+    std::string outPath_, errPath_;
+    bool finished_ = false;
+    ProcessResult result_;
+};
