@@ -1,3 +1,26 @@
+#include <cstdlib>
+#include <iostream>
+
+#include <apps/SimulatedProcess.h>
+
 #include "Commands.h"
 
-void addAppCommand(CLI::App&) {}
+void addAppCommand(CLI::App& app) {
+    auto options = std::make_shared<device::ProcessOptions>();
+    CLI::App* command = app.add_subcommand(
+        "app", "Run a simulated iOS process with this bundle identifier: it sets up the classes such a process "
+               "has, loads libglimmora.so and runs its main run loop until SIGINT or SIGTERM");
+    command->add_option("BUNDLE_ID", options->bundleIdentifier,
+                        "The bundle identifier, e.g. com.apple.springboard, com.apple.mobilesafari, "
+                        "com.google.ios.youtube (none: a process without one)");
+    command->add_flag("--describe", options->describe,
+                      "Load the library, print every change it made to the run-time and each class it touched, "
+                      "and exit");
+    command->callback([options] {
+        int status = device::runSimulatedProcess(*options, std::cout);
+        std::cout.flush();
+        // The process's threads may still be serving; static destructors must not pull the ground
+        // from under them.
+        std::_Exit(status);
+    });
+}

@@ -100,6 +100,12 @@ R objc_msgSend(Class receiver, SEL op, A... args) {
     return objc_msgSend<R, A...>(objc_classObject(receiver), op, args...);
 }
 
+// A message to a literal nil does nothing.
+template <class R = void, class... A>
+R objc_msgSend(std::nullptr_t, SEL, A...) {
+    if constexpr (!std::is_void_v<R>) return R{};
+}
+
 // Sends to the superclass's implementation: `[super op...]` from a method of `cls`.
 template <class R = void, class... A>
 R objc_msgSendSuper(Class cls, id receiver, SEL op, A... args);

@@ -92,6 +92,7 @@ Class objc_getClass(const char* name) {
 
 id objc_classObject(Class cls) { return cls; }
 Class object_getClass(id obj) { return obj ? obj->isa : Nil; }
+Class object_getClass(Class cls) { return cls ? cls->isa : Nil; }
 const char* object_getClassName(id obj) { return obj ? class_getName(obj->isa) : "nil"; }
 const char* class_getName(Class cls) { return cls ? cls->name.c_str() : "nil"; }
 Class class_getSuperclass(Class cls) { return cls ? cls->superclass : Nil; }

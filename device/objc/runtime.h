@@ -39,6 +39,8 @@ const char* sel_getName(SEL sel);
 Class objc_getClass(const char* name);
 // The class of an object (for a class, its metaclass); Nil for nil.
 Class object_getClass(id obj);
+// The metaclass of a class.
+Class object_getClass(Class cls);
 const char* object_getClassName(id obj);
 const char* class_getName(Class cls);
 Class class_getSuperclass(Class cls);

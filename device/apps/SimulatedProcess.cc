@@ -1,0 +1,85 @@
+#include "SimulatedProcess.h"
+
+#include <csignal>
+#include <iostream>
+#include <pthread.h>
+#include <thread>
+
+#include <AVKit/AVFullScreenViewController.h>
+#include <AVKit/AVSampleBufferDisplayLayer.h>
+#include <Foundation/Foundation.h>
+#include <dispatch/dispatch.h>
+#include <objc/runtime.h>
+#include <substrate/Loader.h>
+
+#include "ChangeReport.h"
+#include "SpringBoard.h"
+
+namespace device {
+
+namespace {
+
+bool isVideoApp(const std::string& bundleIdentifier) {
+    return bundleIdentifier == "com.apple.mobilesafari" || bundleIdentifier == "com.google.ios.youtube";
+}
+
+// SIGINT and SIGTERM end the main run loop, so the process ends cleanly: blocked in every thread
+// and taken by one watcher.
+void stopRunLoopOnSignals() {
+    static sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    std::thread([] {
+        int received = 0;
+        sigwait(&signals, &received);
+        NSRunLoop::mainRunLoop()->stop();
+    }).detach();
+}
+
+// As UIApplicationMain does: the application object, told on the main queue that it has launched.
+Strong<NSObject> launchApplication() {
+    Class applicationClass = objc_getClass("SpringBoard");
+    if (applicationClass == Nil) return nullptr;
+    Strong<NSObject> application = Strong<NSObject>::adopt(objc_msgSend<id>(applicationClass, SEL_(new)));
+    dispatch_async(dispatch_get_main_queue(), makeBlock([application] {
+                       objc_msgSend<void>(application, SEL_(applicationDidFinishLaunching:), application.get());
+                   }));
+    return application;
+}
+
+}  // namespace
+
+void registerProcessClasses(const std::string& bundleIdentifier) {
+    if (bundleIdentifier == "com.apple.springboard") SpringBoard::objcClass();
+    if (isVideoApp(bundleIdentifier)) {
+        AVFullScreenViewController::objcClass();
+        AVSampleBufferDisplayLayer::objcClass();
+    }
+}
+
+int runSimulatedProcess(const ProcessOptions& options, std::ostream& out) {
+    // Before any thread starts, so that every thread inherits the blocked signals.
+    if (!options.describe) stopRunLoopOnSignals();
+
+    NSBundle::setMainBundleIdentifier(options.bundleIdentifier.empty() ? nullptr : options.bundleIdentifier.c_str());
+    registerProcessClasses(options.bundleIdentifier);
+
+    size_t firstChange = objc_copyChangeJournal().size();
+    std::string library = tweakLibraryPath();
+    if (std::string error = loadTweakLibrary(library); !error.empty()) {
+        std::cerr << "glimmora app: cannot load " << library << ": " << error << "\n";
+        return 1;
+    }
+    if (options.describe) {
+        describeChanges(out, firstChange);
+        return 0;
+    }
+
+    Strong<NSObject> application = launchApplication();
+    NSRunLoop::mainRunLoop()->run();
+    return 0;
+}
+
+}  // namespace device

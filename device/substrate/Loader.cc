@@ -1,0 +1,22 @@
+#include "Loader.h"
+
+#include <cstdlib>
+#include <dlfcn.h>
+#include <filesystem>
+
+namespace device {
+
+std::string tweakLibraryPath() {
+    if (const char* chosen = std::getenv("GLIMMORA_LIBRARY"); chosen && *chosen) return chosen;
+    std::error_code error;
+    auto program = std::filesystem::canonical("/proc/self/exe", error);
+    return (error ? std::filesystem::path(".") : program.parent_path()).string() + "/libglimmora.so";
+}
+
+std::string loadTweakLibrary(const std::string& path) {
+    if (dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL) != nullptr) return {};
+    const char* reason = dlerror();
+    return reason ? reason : "cannot load " + path;
+}
+
+}  // namespace device
