@@ -13,10 +13,7 @@
 #include "NSString.h"
 
 namespace device {
-const char* systemLogPath() {
-    static const std::string path = deviceDirectory() + "/system.log";
-    return path.c_str();
-}
+std::string systemLogPath() { return deviceDirectory() + "/system.log"; }
 }  // namespace device
 
 void NSLog(const char* format, ...) {
@@ -39,7 +36,7 @@ void NSLog(const char* format, ...) {
 
     // One write per destination keeps each line whole.
     ssize_t ignored = write(STDERR_FILENO, line.data(), line.size());
-    int log = open(device::systemLogPath(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    int log = open(device::systemLogPath().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     if (log >= 0) {
         ignored = write(log, line.data(), line.size());
         close(log);

@@ -6,7 +6,9 @@
 // several threads or processes never interleave within a line.
 void NSLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+#include <string>
+
 namespace device {
 // The path of the device's system log.
-const char* systemLogPath();
+std::string systemLogPath();
 }  // namespace device

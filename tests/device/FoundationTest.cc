@@ -62,3 +62,26 @@ TEST(NSNumberEquality, ComparesValuesAcrossKinds) {
 }
 
 }  // namespace
+
+#include <fstream>
+#include <sstream>
+
+#include "support/TempDirectory.h"
+
+namespace {
+
+TEST(NSLogLines, GoWholeToTheDevicesSystemLog) {
+    TempDirectory device;
+    setenv("GLIMMORA_DEVICE", device.path().c_str(), 1);
+    NSLog("[Glim] VideoToolboxDecoder callback error %d", -12909);
+    NSLog("second line");
+    std::ifstream log(device::systemLogPath());
+    std::stringstream text;
+    text << log.rdbuf();
+    std::string contents = text.str();
+    EXPECT_NE(contents.find("] [Glim] VideoToolboxDecoder callback error -12909\n"), std::string::npos) << contents;
+    EXPECT_NE(contents.find("] second line\n"), std::string::npos);
+    unsetenv("GLIMMORA_DEVICE");
+}
+
+}  // namespace
