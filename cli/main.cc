@@ -10,6 +10,7 @@ int main(int argc, char** argv) {
     CLI::App app{"Glimmora: the lights of the home follow the colour of the video being watched.\n"
                  "Runs the processes of a simulated device and the tools to look into it."};
     app.require_subcommand(1);
+    app.fallthrough();
     std::string device;
     app.add_option("--device", device,
                    "The device directory (default: $GLIMMORA_DEVICE, else ~/.local/share/glimmora/device)")

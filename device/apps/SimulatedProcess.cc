@@ -4,6 +4,7 @@
 #include <iostream>
 #include <pthread.h>
 #include <thread>
+#include <unistd.h>
 
 #include <AVKit/AVFullScreenViewController.h>
 #include <AVKit/AVSampleBufferDisplayLayer.h>
@@ -78,6 +79,8 @@ int runSimulatedProcess(const ProcessOptions& options, std::ostream& out) {
     }
 
     Strong<NSObject> application = launchApplication();
+    std::cerr << "glimmora app: " << (options.bundleIdentifier.empty() ? "process" : options.bundleIdentifier)
+              << " running (pid " << getpid() << "); SIGINT or SIGTERM ends it" << std::endl;
     NSRunLoop::mainRunLoop()->run();
     return 0;
 }
