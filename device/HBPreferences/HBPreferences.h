@@ -11,6 +11,7 @@
 // is usable again.
 #pragma once
 
+#include <memory>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -46,6 +47,8 @@ public:
     // (lastError says why) and nothing is stored.
     void setObject_forKey(id value, NSString* key);
     void removeObjectForKey(NSString* key);
+    // Removes every stored key of this store (registered defaults stay). For the settings tool.
+    void removeAllObjects();
     // Every stored key and value of this store, in key order (the registered defaults are not included).
     Strong<NSDictionary> dictionaryRepresentation();
 
@@ -54,8 +57,10 @@ public:
     std::string lastError();
 
 private:
+    NSObject* lookUp(NSString* key);  // the stored value, else the default, else nil; lock_ held
+
     Strong<NSString> identifier_;
     std::mutex lock_;  // guards everything below
     Strong<NSMutableDictionary> defaults_;
-    HBPreferencesStore* store_ = nullptr;
+    std::unique_ptr<HBPreferencesStore> store_;  // null until initWithIdentifier gets an identifier
 };
