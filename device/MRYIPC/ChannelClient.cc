@@ -1,0 +1,212 @@
+#include "ChannelClient.h"
+
+#include <cerrno>
+#include <exception>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+#include "ChannelFrame.h"
+#include "ChannelSocket.h"
+
+namespace device::ipc {
+
+struct ChannelClient::Connection {
+    Connection(int socket, uint64_t generation) : socket(socket), generation(generation) {}
+    ~Connection() { close(socket); }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+    const int socket;
+    const uint64_t generation;  // which connection of this client it is, counting from 1
+};
+
+namespace {
+
+// Each calling thread encodes into its own buffer, so a send allocates nothing once warmed up.
+std::string& frameBuffer() {
+    thread_local std::string buffer;
+    return buffer;
+}
+
+}  // namespace
+
+ChannelClient::ChannelClient(std::string name) : name_(std::move(name)) {}
+
+ChannelClient::~ChannelClient() {
+    std::unordered_map<uint32_t, Pending> released;
+    {
+        std::lock_guard lock(lock_);
+        stopping_ = true;
+        if (connection_) shutdown(connection_->socket, SHUT_RDWR);  // ends the reply thread's poll
+        connectionMade_.notify_all();
+    }
+    if (replyThread_.joinable()) replyThread_.join();
+    std::lock_guard lock(lock_);
+    released.swap(pending_);
+}
+
+void ChannelClient::reportOnce(std::atomic<bool>& flag, const std::string& message) {
+    if (!flag.exchange(true, std::memory_order_relaxed)) reportProblem(message);
+}
+
+std::shared_ptr<ChannelClient::Connection> ChannelClient::connectionLocked() {
+    if (connection_ || stopping_) return connection_;
+    std::string error;
+    std::string path = channelSocketPath(name_, &error);
+    if (path.empty()) {
+        reportOnce(reportedName_, error + "; calls on it are dropped");
+        return nullptr;
+    }
+    int socket = connectChannel(path);
+    if (socket < 0) return nullptr;  // no server (yet): the call is lost, the next one tries again
+    connection_ = std::make_shared<Connection>(socket, ++generation_);
+    connectionMade_.notify_all();
+    return connection_;
+}
+
+void ChannelClient::retire(const std::shared_ptr<Connection>& connection) {
+    std::lock_guard lock(lock_);
+    if (connection_ == connection) connection_.reset();
+    // The reply thread still reads what arrived before; then it releases the calls left waiting.
+    shutdown(connection->socket, SHUT_RDWR);
+}
+
+void ChannelClient::callVoid(std::string_view selector, id argument) {
+    std::string& frame = frameBuffer();
+    std::string error;
+    if (!encodeCall(FrameKind::voidCall, 0, selector, argument, frame, &error)) {
+        reportOnce(reportedFrame_, "a call of " + std::string(selector) + " on " + name_ + " was dropped: " + error);
+        return;
+    }
+    // A second attempt on a fresh connection, for when the server was restarted since the last call.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        std::shared_ptr<Connection> connection;
+        {
+            std::lock_guard lock(lock_);
+            connection = connectionLocked();
+        }
+        if (!connection) return;
+        if (sendFrame(connection->socket, frame) != SendResult::broken) return;  // sent, or full: dropped
+        retire(connection);
+    }
+}
+
+void ChannelClient::callAcknowledged(std::string_view selector, id argument, Strong<Completion> completion) {
+    uint32_t callId;
+    {
+        std::lock_guard lock(lock_);
+        callId = nextCallId_++;
+        if (nextCallId_ == 0) nextCallId_ = 1;
+    }
+    std::string& frame = frameBuffer();
+    std::string error;
+    if (!encodeCall(FrameKind::acknowledgedCall, callId, selector, argument, frame, &error)) {
+        reportOnce(reportedFrame_, "a call of " + std::string(selector) + " on " + name_ + " was dropped: " + error);
+        return;
+    }
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        std::shared_ptr<Connection> connection;
+        {
+            std::lock_guard lock(lock_);
+            connection = connectionLocked();
+            if (!connection) return;
+            if (pending_.size() >= kMaxPendingCalls) {
+                reportOnce(reportedPending_, std::to_string(kMaxPendingCalls) + " calls on " + name_ +
+                                                 " wait for replies; further calls are dropped");
+                return;
+            }
+            // Registered before sending, so the reply cannot arrive first.
+            if (!pending_.emplace(callId, Pending{completion, connection->generation}).second) return;
+            if (!replyThread_.joinable()) replyThread_ = std::thread([this] { replyLoop(); });
+        }
+        SendResult result = sendFrame(connection->socket, frame);
+        if (result == SendResult::sent) return;
+        Strong<Completion> unsent;  // released after the lock is let go: a block may do anything
+        {
+            std::lock_guard lock(lock_);
+            if (auto found = pending_.find(callId); found != pending_.end()) {
+                unsent = std::move(found->second.completion);
+                pending_.erase(found);
+            }
+        }
+        if (result == SendResult::wouldBlock) return;
+        retire(connection);
+    }
+}
+
+void ChannelClient::replyLoop() {
+    auto buffer = std::make_unique<unsigned char[]>(kMaxFrameSize);
+    while (true) {
+        std::shared_ptr<Connection> connection;
+        std::vector<Strong<Completion>> released;
+        {
+            std::unique_lock lock(lock_);
+            connectionMade_.wait(lock, [this] { return stopping_ || connection_; });
+            if (stopping_) return;
+            connection = connection_;
+            // Calls on connections made and lost before this thread came to them can get no reply.
+            for (auto it = pending_.begin(); it != pending_.end();) {
+                if (it->second.generation < connection->generation) {
+                    released.push_back(std::move(it->second.completion));
+                    it = pending_.erase(it);
+                } else {
+                    ++it;
+                }
+            }
+        }
+        released.clear();
+        readReplies(connection, buffer.get());
+        retire(connection);
+        {
+            std::lock_guard lock(lock_);
+            for (auto it = pending_.begin(); it != pending_.end();) {
+                if (it->second.generation <= connection->generation) {
+                    released.push_back(std::move(it->second.completion));
+                    it = pending_.erase(it);
+                } else {
+                    ++it;
+                }
+            }
+        }
+    }
+}
+
+void ChannelClient::readReplies(const std::shared_ptr<Connection>& connection, unsigned char* buffer) {
+    while (true) {
+        long length = receiveFrame(connection->socket, buffer, kMaxFrameSize);
+        if (length < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            pollfd readable{connection->socket, POLLIN, 0};
+            poll(&readable, 1, -1);
+            continue;
+        }
+        if (length <= 0) return;  // the server went away, or the connection was retired
+        Frame frame;
+        std::string error;
+        if (static_cast<size_t>(length) > kMaxFrameSize ||
+            !decodeFrame(buffer, static_cast<size_t>(length), frame, &error) || frame.kind != FrameKind::reply) {
+            reportProblem("dropped the connection to " + name_ + ": the server sent a bad reply" +
+                          (error.empty() ? std::string() : ": " + error));
+            return;
+        }
+        Strong<Completion> completion;
+        {
+            std::lock_guard lock(lock_);
+            auto found = pending_.find(frame.callId);
+            if (found != pending_.end() && found->second.generation == connection->generation) {
+                completion = std::move(found->second.completion);
+                pending_.erase(found);
+            }
+        }
+        if (!completion) continue;  // a reply to a call that was given up
+        try {
+            (*completion)(frame.value.get());
+        } catch (const std::exception& exception) {
+            reportProblem("a completion of a call on " + name_ + " threw: " + exception.what());
+        } catch (...) {
+            reportProblem("a completion of a call on " + name_ + " threw");
+        }
+    }
+}
+
+}  // namespace device::ipc

@@ -1,0 +1,75 @@
+// ChannelClient: the calling end of one channel in one process.
+//
+// The connection is made on the first call and made again after the server went away, so a server
+// that comes up later is reached by the next call. No call ever waits: frames are sent without
+// blocking and dropped when they cannot be sent at once. Replies to acknowledged calls are read by
+// one thread of the client's own, started with the first acknowledged call, which runs each
+// completion exactly once. A call whose connection is lost before its reply arrives is forgotten:
+// its completion is released, never called. At most kMaxPendingCalls wait for replies; calls beyond
+// are dropped.
+//
+// All methods may be called from any thread; sends from several threads go out side by side.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <unordered_map>
+
+#include <Foundation/Foundation.h>
+
+namespace device::ipc {
+
+inline constexpr size_t kMaxPendingCalls = 4096;
+
+class ChannelClient {
+public:
+    using Completion = Block<void(id)>;
+
+    explicit ChannelClient(std::string name);
+    // Stops the reply thread (waiting for a completion that is running) and releases every
+    // pending completion without calling it. Must not run on the reply thread.
+    ~ChannelClient();
+    ChannelClient(const ChannelClient&) = delete;
+    ChannelClient& operator=(const ChannelClient&) = delete;
+
+    // Sends a call that expects no reply; dropped when it cannot be sent at once.
+    void callVoid(std::string_view selector, id argument);
+    // Sends a call whose reply goes to `completion` (retained until it has run or is released).
+    void callAcknowledged(std::string_view selector, id argument, Strong<Completion> completion);
+
+private:
+    struct Connection;
+    struct Pending {
+        Strong<Completion> completion;
+        uint64_t generation;
+    };
+
+    // The current connection, made now if there is none; nullptr when no server can be reached.
+    std::shared_ptr<Connection> connectionLocked();
+    // Forgets `connection` if it is still current and releases the calls made on it.
+    void retire(const std::shared_ptr<Connection>& connection);
+    void replyLoop();
+    void readReplies(const std::shared_ptr<Connection>& connection, unsigned char* buffer);
+    // Reports a problem of this channel once for each distinct `flag`.
+    void reportOnce(std::atomic<bool>& flag, const std::string& message);
+
+    const std::string name_;
+    std::atomic<bool> reportedName_{false}, reportedFrame_{false}, reportedPending_{false};
+
+    std::mutex lock_;  // guards everything below
+    std::condition_variable connectionMade_;
+    std::shared_ptr<Connection> connection_;
+    uint64_t generation_ = 0;
+    uint32_t nextCallId_ = 1;
+    std::unordered_map<uint32_t, Pending> pending_;
+    std::thread replyThread_;
+    bool stopping_ = false;
+};
+
+}  // namespace device::ipc

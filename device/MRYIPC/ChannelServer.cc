@@ -1,0 +1,253 @@
+#include "ChannelServer.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "ChannelDelivery.h"
+
+namespace device::ipc {
+
+namespace {
+
+constexpr int kFramesPerTurn = 16;  // so one busy client cannot starve the others
+constexpr auto kReplyPatience = std::chrono::seconds(1);
+constexpr int kMaxReports = 100;
+constexpr auto kTakeOverAfter = std::chrono::milliseconds(50);
+constexpr int kIdleLooksBeforeParking = 20;
+
+// Problems are reported, but a client that misbehaves in a loop must not flood the log.
+void reportLimited(const std::string& message) {
+    static std::atomic<int> reported{0};
+    int count = reported.fetch_add(1, std::memory_order_relaxed);
+    if (count < kMaxReports) reportProblem(message);
+    if (count == kMaxReports) reportProblem("further problems of this process's channels are not reported");
+}
+
+}  // namespace
+
+struct ChannelServer::Connection {
+    explicit Connection(int socket) : socket(socket) {}
+    ~Connection() { close(socket); }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+    // The socket is closed only when the last queued call for it has gone, so a late reply can never
+    // reach a descriptor that was reused meanwhile.
+    const int socket;
+};
+
+ChannelServer::~ChannelServer() {
+    {
+        std::lock_guard lock(queueLock_);
+        stopping_ = true;
+    }
+    roleFree_.notify_all();
+    wakePoller();
+    for (std::thread& worker : workers_)
+        if (worker.joinable()) worker.join();
+    for (auto& client : clients_) shutdown(client->socket, SHUT_RDWR);
+    if (listener_.socket >= 0) unlink(path_.c_str());  // still ours: the lock is held until closed
+    closeListener(listener_);
+    if (wake_ >= 0) close(wake_);
+}
+
+void ChannelServer::setTarget(id target, SEL action) {
+    std::lock_guard lock(actionsLock_);
+    actions_[sel_getName(action)] = Action{Strong<NSObject>(target), action};
+}
+
+bool ChannelServer::serve(const std::string& path, std::string* error) {
+    std::lock_guard lock(serveLock_);
+    if (listener_.socket >= 0) return true;
+    if (!listenChannel(path, listener_, error)) return false;
+    wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wake_ < 0) {
+        if (error) *error = "cannot make an eventfd";
+        unlink(path.c_str());
+        closeListener(listener_);
+        return false;
+    }
+    path_ = path;
+    buffer_ = std::make_unique<unsigned char[]>(kMaxFrameSize);
+    for (std::thread& worker : workers_) worker = std::thread([this] { workerLoop(); });
+    return true;
+}
+
+void ChannelServer::wakePoller() {
+    if (wake_ < 0) return;
+    uint64_t one = 1;
+    ssize_t written = write(wake_, &one, sizeof one);
+    (void)written;  // a counter already non-zero wakes the thread just the same
+}
+
+// Both workers run this. One at a time holds the poll role, and the worker that reads a call gives
+// that role up and delivers the call itself, so a call is not passed between threads on its way.
+// Waking the other worker to take over the polling would cost every call a thread switch, so the
+// other worker, the standby, looks in on its own every kTakeOverAfter while calls come, and takes
+// the role over when a delivery keeps it free: a target that blocks leaves the connections
+// unwatched for that long at most. A standby that has seen no call for a while parks, and then the
+// first call wakes it. Only one worker delivers at a time, so calls reach the targets in order.
+void ChannelServer::workerLoop() {
+    std::unique_lock lock(queueLock_);
+    int idleLooks = 0;
+    uint64_t deliveriesSeen = 0;
+    while (!stopping_) {
+        if (!delivering_ && !queue_.empty()) {
+            delivering_ = true;
+            bool wasFull = queue_.size() >= kMaxQueuedCalls;
+            Call call = std::move(queue_.front());
+            queue_.pop_front();
+            lock.unlock();
+            if (wasFull) wakePoller();  // it stopped reading; there is room again
+            deliver(call);
+            call = {};  // released here, not under the lock: a value may do anything when it goes
+            lock.lock();
+            delivering_ = false;
+            ++deliveries_;
+        } else if (!polling_) {
+            polling_ = true;
+            bool full = queue_.size() >= kMaxQueuedCalls;
+            lock.unlock();
+            pollOnce(full);
+            lock.lock();
+            polling_ = false;
+            if (standbyParked_ && !queue_.empty()) roleFree_.notify_one();
+        } else if (idleLooks < kIdleLooksBeforeParking) {
+            roleFree_.wait_for(lock, kTakeOverAfter);
+            bool callsCame = delivering_ || deliveries_ != deliveriesSeen;
+            deliveriesSeen = deliveries_;
+            idleLooks = callsCame ? 0 : idleLooks + 1;
+        } else {
+            standbyParked_ = true;
+            roleFree_.wait(lock);
+            standbyParked_ = false;
+            idleLooks = 0;
+        }
+    }
+}
+
+void ChannelServer::pollOnce(bool full) {
+    // While the queue is full the clients are left out of the poll altogether (not just their
+    // input), so a client that hung up meanwhile cannot make the poll spin.
+    polled_.clear();
+    polled_.push_back({wake_, POLLIN, 0});
+    polled_.push_back({listener_.socket, POLLIN, 0});
+    for (auto& client : clients_) polled_.push_back({full ? -1 : client->socket, POLLIN, 0});
+    if (poll(polled_.data(), polled_.size(), -1) < 0) return;  // EINTR; nothing else can fail here
+
+    if (polled_[0].revents) {
+        uint64_t count;
+        ssize_t drained = read(wake_, &count, sizeof count);
+        (void)drained;
+    }
+    std::vector<std::shared_ptr<Connection>> kept;
+    kept.reserve(clients_.size());
+    for (size_t i = 0; i < clients_.size(); ++i) {
+        if (polled_[i + 2].revents == 0 || readFrames(*clients_[i], clients_[i])) {
+            kept.push_back(std::move(clients_[i]));
+        } else {
+            // Wakes the client at once even while a queued call still holds the socket open.
+            shutdown(clients_[i]->socket, SHUT_RDWR);
+        }
+    }
+    clients_ = std::move(kept);
+    if (polled_[1].revents) acceptClients();
+}
+
+void ChannelServer::acceptClients() {
+    while (true) {
+        int socket = acceptConnection(listener_.socket);
+        if (socket < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EMFILE || errno == ENFILE) {
+                // The connection stays queued and the listener readable: pause rather than spin.
+                reportLimited("out of file descriptors; new clients wait");
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+            return;
+        }
+        if (!peerIsSameUser(socket)) {
+            reportLimited("refused a client of another user on " + path_);
+            close(socket);
+        } else if (clients_.size() >= kMaxClients) {
+            reportLimited("refused a client of " + path_ + ": already " + std::to_string(kMaxClients) + " clients");
+            close(socket);
+        } else {
+            clients_.push_back(std::make_shared<Connection>(socket));
+        }
+    }
+}
+
+bool ChannelServer::readFrames(Connection& connection, const std::shared_ptr<Connection>& shared) {
+    for (int turn = 0; turn < kFramesPerTurn; ++turn) {
+        {
+            std::lock_guard lock(queueLock_);
+            if (queue_.size() >= kMaxQueuedCalls) return true;
+        }
+        long length = receiveFrame(connection.socket, buffer_.get(), kMaxFrameSize);
+        if (length < 0) return errno == EAGAIN || errno == EWOULDBLOCK;
+        if (length == 0) return false;  // the client has gone
+        if (static_cast<size_t>(length) > kMaxFrameSize) {
+            reportLimited("closed a client of " + path_ + " that sent a frame of " + std::to_string(length) +
+                          " bytes (at most " + std::to_string(kMaxFrameSize) + ")");
+            return false;
+        }
+        Call call{shared, {}};
+        std::string error;
+        if (!decodeFrame(buffer_.get(), static_cast<size_t>(length), call.frame, &error)) {
+            reportLimited("closed a client of " + path_ + " that sent a bad frame: " + error);
+            return false;
+        }
+        if (call.frame.kind == FrameKind::reply) {
+            reportLimited("closed a client of " + path_ + " that sent a reply");
+            return false;
+        }
+        std::lock_guard lock(queueLock_);
+        queue_.push_back(std::move(call));
+    }
+    return true;
+}
+
+void ChannelServer::deliver(Call& call) {
+    Action action;
+    {
+        std::lock_guard lock(actionsLock_);
+        auto found = actions_.find(call.frame.selector);
+        if (found != actions_.end()) action = found->second;
+    }
+    Strong<NSObject> reply;
+    if (action.target) {
+        std::string problem;
+        reply = deliverCall(action.target, action.selector, call.frame.value, &problem);
+        if (!problem.empty()) reportLimited(problem);
+    }
+    if (call.frame.kind == FrameKind::acknowledgedCall) sendReply(*call.connection, call.frame.callId, reply);
+}
+
+void ChannelServer::sendReply(Connection& connection, uint32_t callId, id reply) {
+    std::string frame, error;
+    if (!encodeReply(callId, reply, frame, &error)) {
+        reportLimited("the reply to a call on " + path_ + " cannot travel (" + error + "); replying nil");
+        encodeReply(callId, nil, frame, nullptr);
+    }
+    auto deadline = std::chrono::steady_clock::now() + kReplyPatience;
+    while (true) {
+        SendResult result = sendFrame(connection.socket, frame);
+        if (result != SendResult::wouldBlock) return;  // sent, or the client has gone
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            // A client that does not read its replies must not hold up every other client.
+            reportLimited("closed a client of " + path_ + " that does not read its replies");
+            shutdown(connection.socket, SHUT_RDWR);
+            return;
+        }
+        pollfd writable{connection.socket, POLLOUT, 0};
+        poll(&writable, 1, static_cast<int>(left.count()));
+    }
+}
+
+}  // namespace device::ipc

@@ -1,0 +1,95 @@
+// ChannelServer: the serving end of one channel.
+//
+// Two worker threads of its own, started when the channel is first served, share two roles. The
+// poller accepts clients, reads and checks their frames and closes any connection that misbehaves;
+// the deliverer hands the calls, one at a time and in arrival order, to their targets and sends the
+// replies. The worker that reads a call delivers it itself, so a call is not passed between threads
+// on its way. A target may block its worker for as long as it likes: within a short while the other
+// worker takes over accepting and checking connections, and once kMaxQueuedCalls calls wait, it
+// stops reading, so the clients' sockets fill and their calls are dropped instead of piling up.
+//
+// Limits: kMaxClients connections (more are closed at once), peers of this user only, frames as
+// ChannelFrame.h bounds them. All methods may be called from any thread.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <poll.h>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include <Foundation/Foundation.h>
+
+#include "ChannelFrame.h"
+#include "ChannelSocket.h"
+
+namespace device::ipc {
+
+inline constexpr size_t kMaxClients = 64;
+inline constexpr size_t kMaxQueuedCalls = 64;
+
+class ChannelServer {
+public:
+    ChannelServer() = default;
+    // Stops both workers; waits for a call being delivered to return. Not from a target's method.
+    ~ChannelServer();
+    ChannelServer(const ChannelServer&) = delete;
+    ChannelServer& operator=(const ChannelServer&) = delete;
+
+    // Routes calls of `action` to `target` (retained; replaces an earlier target of that action).
+    void setTarget(id target, SEL action);
+
+    // Serves the channel at `path` unless it already does. Returns true when serving; false with
+    // `*error` set when the channel cannot be served (another live server holds it, or the socket
+    // cannot be made), in which case a later call tries again.
+    bool serve(const std::string& path, std::string* error);
+
+private:
+    struct Connection;
+    struct Call {
+        std::shared_ptr<Connection> connection;
+        Frame frame;
+    };
+    struct Action {
+        Strong<NSObject> target;
+        SEL selector = nullptr;
+    };
+
+    void workerLoop();
+    // One turn of the poll role: waits for the sockets, accepts, reads and queues calls.
+    void pollOnce(bool queueFull);
+    void acceptClients();
+    // Reads what `connection` has sent; false when it must be closed.
+    bool readFrames(Connection& connection, const std::shared_ptr<Connection>& shared);
+    void deliver(Call& call);
+    void sendReply(Connection& connection, uint32_t callId, id reply);
+    void wakePoller();
+
+    std::mutex serveLock_;  // serializes serve()
+    std::string path_;
+    Listener listener_;
+    int wake_ = -1;  // eventfd that interrupts the poller
+    std::thread workers_[2];
+
+    std::mutex actionsLock_;
+    std::unordered_map<std::string, Action> actions_;  // by selector name
+
+    std::mutex queueLock_;  // guards the queue, the roles and stopping_
+    std::condition_variable roleFree_;
+    std::deque<Call> queue_;
+    bool polling_ = false, delivering_ = false, stopping_ = false;
+    bool standbyParked_ = false;  // a worker waits without looking in until woken
+    uint64_t deliveries_ = 0;     // calls delivered so far, for the standby to see that calls come
+
+    // Used only by the worker holding the poll role (handed over under queueLock_).
+    std::vector<std::shared_ptr<Connection>> clients_;
+    std::vector<pollfd> polled_;
+    std::unique_ptr<unsigned char[]> buffer_;
+};
+
+}  // namespace device::ipc
