@@ -96,8 +96,13 @@ private:
                 continue;
             }
             if (closing_) return;
-            if (items_.empty()) wakeUp_.wait(guard);
-            else wakeUp_.wait_until(guard, items_.front().due);
+            if (items_.empty()) {
+                wakeUp_.wait(guard);
+            } else {
+                // A copy: the heap may move while this thread waits.
+                RunLoopClock::time_point due = items_.front().due;
+                wakeUp_.wait_until(guard, due);
+            }
         }
     }
 

@@ -1,6 +1,7 @@
 // The main run loop, its modes and timers, and the dispatch queues served by it and by threads.
 #include <atomic>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <thread>
 
 #include <Foundation/Foundation.h>
@@ -86,20 +87,34 @@ TEST_F(MainRunLoop, DispatchSyncFromAnotherThreadWaitsForTheMainThreadToRunTheBl
 
 TEST(DispatchQueues, ASerialQueueRunsInOrderOffTheMainThreadAndHonoursDelays) {
     auto queue = dispatch_queue_create("test.serial", DISPATCH_QUEUE_SERIAL);
+    std::mutex lock;
     std::vector<int> order;
     std::atomic<bool> offMain{true};
-    dispatch_after(dispatch_time(DISPATCH_TIME_NOW, 20 * NSEC_PER_MSEC), queue, makeBlock([&] { order.push_back(4); }));
+    auto start = RunLoopClock::now();
+    std::atomic<long> delayedAfterMs{-1};
+    dispatch_after(dispatch_time(DISPATCH_TIME_NOW, 20 * NSEC_PER_MSEC), queue, makeBlock([&] {
+                       delayedAfterMs = std::chrono::duration_cast<std::chrono::milliseconds>(RunLoopClock::now() - start).count();
+                       std::lock_guard<std::mutex> guard(lock);
+                       order.push_back(4);
+                   }));
     for (int i = 1; i <= 3; ++i)
         dispatch_async(queue, makeBlock([&, i] {
-                           order.push_back(i);
                            if (NSThread::isMainThread()) offMain = false;
+                           std::lock_guard<std::mutex> guard(lock);
+                           order.push_back(i);
                        }));
-    std::this_thread::sleep_for(5ms);
     dispatch_sync(queue, makeBlock([] {}));
-    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
-    std::this_thread::sleep_for(40ms);
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        ASSERT_GE(order.size(), 3u);
+        EXPECT_EQ(std::vector<int>(order.begin(), order.begin() + 3), (std::vector<int>{1, 2, 3}))
+            << "work due now runs in order, before the delayed block";
+    }
+    while (delayedAfterMs.load() < 0 && RunLoopClock::now() - start < 5s) std::this_thread::sleep_for(5ms);
     dispatch_sync(queue, makeBlock([] {}));
+    std::lock_guard<std::mutex> guard(lock);
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
+    EXPECT_GE(delayedAfterMs.load(), 20);
     EXPECT_TRUE(offMain.load());
 }
 

@@ -130,7 +130,6 @@ TEST(Hooking, AMissingClassOrMethodLeavesTheSlotAlone) {
     EXPECT_EQ(slot, reinterpret_cast<IMP>(answer7));
 }
 
-std::atomic<IMP> racePrevious{nullptr};
 IMP raceSlot = nullptr;
 int raceHook(id self, SEL cmd) {
     // Reached only after the slot was filled: a null slot here would crash.
