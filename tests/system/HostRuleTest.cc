@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <csignal>
 #include <sstream>
-#include <thread>
 
 #include <HBPreferences/HBPreferences.h>
 
@@ -108,7 +107,9 @@ TEST_F(HostRule, TheDescriptionListsEachTouchedClassWithReplacedAndAddedMembers)
 
 TEST_F(HostRule, AProcessRunsUntilSigtermAndEndsCleanly) {
     BackgroundProcess process({glimmoraCommand(), "app", "com.apple.springboard"}, {{"GLIMMORA_DEVICE", device.path()}});
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // The line comes once the process takes its signals itself.
+    ASSERT_TRUE(BackgroundProcess::waitFor([&] { return process.err().find(" running (pid ") != std::string::npos; }))
+        << process.err();
     ASSERT_TRUE(process.running()) << process.err();
     ProcessResult result = process.stop(SIGTERM);
     EXPECT_EQ(result.exitCode, 0) << result.err;
