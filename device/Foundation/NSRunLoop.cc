@@ -1,6 +1,7 @@
 #include "NSRunLoop.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "NSThread.h"
 
@@ -72,10 +73,16 @@ BOOL NSRunLoop::runMode_beforeDate(NSString* mode, RunLoopClock::time_point dead
     currentMode_ = mode;
     std::deque<Strong<Block<void()>>> work;
     std::vector<Strong<RunLoopTimer>> due;
+    // Released after the lock: a timer's last release may release its target, whose dealloc may
+    // come back to this run loop.
+    std::vector<TimerEntry> expired;
     {
         std::unique_lock<std::mutex> guard(lock_);
         while (true) {
-            std::erase_if(timers_, [](const TimerEntry& e) { return !e.timer->isValid(); });
+            auto gone = std::stable_partition(timers_.begin(), timers_.end(),
+                                              [](const TimerEntry& e) { return e.timer->isValid(); });
+            std::move(gone, timers_.end(), std::back_inserter(expired));
+            timers_.erase(gone, timers_.end());
             RunLoopClock::time_point now = RunLoopClock::now();
             RunLoopClock::time_point wake = deadline;
             if (serves(NSRunLoopCommonModes, mode)) work.swap(posted_);

@@ -58,6 +58,28 @@ TEST_F(MainRunLoop, ATimerAddedForTheCommonModesFiresInTrackingMode) {
     loop->removeTimer_forMode(timer, NSRunLoopCommonModes);
 }
 
+// What a spent timer held may, in its dealloc, post to the same run loop (a display link's target
+// leaving it); the run loop must not hold its lock while it lets go of a timer.
+int postedFromDealloc = 0;
+void deallocPostingToTheMainRunLoop(id self, SEL) {
+    NSRunLoop::mainRunLoop()->performBlock(makeBlock([] { postedFromDealloc++; }));
+    object_dispose(self);
+}
+
+TEST_F(MainRunLoop, ATimerLetGoOfLastMayReleaseWhatPostsToTheSameRunLoop) {
+    Class cls = objc_allocateClassPair(NSObject::objcClass(), "PostsWhenDeallocated", 0);
+    objc_registerClassPair(cls);
+    class_addMethod(cls, SEL_(dealloc), reinterpret_cast<IMP>(deallocPostingToTheMainRunLoop), "v@:");
+    {
+        Strong<NSObject> held = Strong<NSObject>::adopt(class_createInstance(cls, 0));
+        loop->addTimer_forMode(makeObject<RunLoopTimer>(RunLoopClock::now(), RunLoopClock::duration::zero(), [held] {}),
+                               NSDefaultRunLoopMode);
+    }
+    runFor(30ms);
+    runFor(30ms);
+    EXPECT_EQ(postedFromDealloc, 1);
+}
+
 TEST_F(MainRunLoop, StopEndsRunFromAnotherThread) {
     std::thread stopper([&] {
         std::this_thread::sleep_for(20ms);
