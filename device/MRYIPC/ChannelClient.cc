@@ -50,6 +50,14 @@ void ChannelClient::reportOnce(std::atomic<bool>& flag, const std::string& messa
     if (!flag.exchange(true, std::memory_order_relaxed)) reportProblem(message);
 }
 
+bool ChannelClient::encodeOrReport(FrameKind kind, uint32_t callId, std::string_view selector, id argument,
+                                   std::string& frame) {
+    std::string error;
+    if (encodeCall(kind, callId, selector, argument, frame, &error)) return true;
+    reportOnce(reportedFrame_, "a call of " + std::string(selector) + " on " + name_ + " was dropped: " + error);
+    return false;
+}
+
 std::shared_ptr<ChannelClient::Connection> ChannelClient::connectionLocked() {
     if (connection_ || stopping_) return connection_;
     std::string error;
@@ -74,11 +82,7 @@ void ChannelClient::retire(const std::shared_ptr<Connection>& connection) {
 
 void ChannelClient::callVoid(std::string_view selector, id argument) {
     std::string& frame = frameBuffer();
-    std::string error;
-    if (!encodeCall(FrameKind::voidCall, 0, selector, argument, frame, &error)) {
-        reportOnce(reportedFrame_, "a call of " + std::string(selector) + " on " + name_ + " was dropped: " + error);
-        return;
-    }
+    if (!encodeOrReport(FrameKind::voidCall, 0, selector, argument, frame)) return;
     // A second attempt on a fresh connection, for when the server was restarted since the last call.
     for (int attempt = 0; attempt < 2; ++attempt) {
         std::shared_ptr<Connection> connection;
@@ -100,11 +104,7 @@ void ChannelClient::callAcknowledged(std::string_view selector, id argument, Str
         if (nextCallId_ == 0) nextCallId_ = 1;
     }
     std::string& frame = frameBuffer();
-    std::string error;
-    if (!encodeCall(FrameKind::acknowledgedCall, callId, selector, argument, frame, &error)) {
-        reportOnce(reportedFrame_, "a call of " + std::string(selector) + " on " + name_ + " was dropped: " + error);
-        return;
-    }
+    if (!encodeOrReport(FrameKind::acknowledgedCall, callId, selector, argument, frame)) return;
     for (int attempt = 0; attempt < 2; ++attempt) {
         std::shared_ptr<Connection> connection;
         {

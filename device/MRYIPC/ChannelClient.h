@@ -23,6 +23,8 @@
 
 #include <Foundation/Foundation.h>
 
+#include "ChannelFrame.h"
+
 namespace device::ipc {
 
 inline constexpr size_t kMaxPendingCalls = 4096;
@@ -50,6 +52,8 @@ private:
         uint64_t generation;
     };
 
+    // Encodes the call into `frame`; false, with the problem reported once, when it cannot travel.
+    bool encodeOrReport(FrameKind kind, uint32_t callId, std::string_view selector, id argument, std::string& frame);
     // The current connection, made now if there is none; nullptr when no server can be reached.
     std::shared_ptr<Connection> connectionLocked();
     // Forgets `connection` if it is still current and releases the calls made on it.
