@@ -5,6 +5,18 @@
 
 #include "Commands.h"
 
+namespace {
+
+// Runs the process and ends this one without static destructors: the process's threads may still
+// be serving, and must not have the ground pulled from under them.
+[[noreturn]] void runAndExit(const device::ProcessOptions& options) {
+    int status = device::runSimulatedProcess(options, std::cout);
+    std::cout.flush();
+    std::_Exit(status);
+}
+
+}  // namespace
+
 void addAppCommand(CLI::App& app) {
     auto options = std::make_shared<device::ProcessOptions>();
     CLI::App* command = app.add_subcommand(
@@ -16,11 +28,12 @@ void addAppCommand(CLI::App& app) {
     command->add_flag("--describe", options->describe,
                       "Load the library, print every change it made to the run-time and each class it touched, "
                       "and exit");
-    command->callback([options] {
-        int status = device::runSimulatedProcess(*options, std::cout);
-        std::cout.flush();
-        // The process's threads may still be serving; static destructors must not pull the ground
-        // from under them.
-        std::_Exit(status);
-    });
+    command->callback([options] { runAndExit(*options); });
+}
+
+void addSpringBoardCommand(CLI::App& app) {
+    CLI::App* command = app.add_subcommand(
+        "springboard", "Run the home screen (com.apple.springboard) until SIGINT or SIGTERM: with the library "
+                       "enabled it serves the colour channel and drives the lights of the selected rooms");
+    command->callback([] { runAndExit({"com.apple.springboard", false}); });
 }

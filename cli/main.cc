@@ -21,7 +21,10 @@ int main(int argc, char** argv) {
     });
 
     addAppCommand(app);
+    addSpringBoardCommand(app);
     addPrefsCommand(app);
+    addHomeCommand(app);
+    addPlayCommand(app);
 
     CLI11_PARSE(app, argc, argv);
     return 0;

@@ -60,22 +60,47 @@ void registerProcessClasses(const std::string& bundleIdentifier) {
     }
 }
 
-int runSimulatedProcess(const ProcessOptions& options, std::ostream& out) {
-    // Before any thread starts, so that every thread inherits the blocked signals.
-    if (!options.describe) stopRunLoopOnSignals();
+namespace {
 
-    NSBundle::setMainBundleIdentifier(options.bundleIdentifier.empty() ? nullptr : options.bundleIdentifier.c_str());
-    registerProcessClasses(options.bundleIdentifier);
+void nameAndRegister(const std::string& bundleIdentifier) {
+    NSBundle::setMainBundleIdentifier(bundleIdentifier.empty() ? nullptr : bundleIdentifier.c_str());
+    registerProcessClasses(bundleIdentifier);
+}
 
-    size_t firstChange = objc_copyChangeJournal().size();
+bool loadLibrary(std::string* error) {
     std::string library = tweakLibraryPath();
-    if (std::string error = loadTweakLibrary(library); !error.empty()) {
-        std::cerr << "glimmora app: cannot load " << library << ": " << error << "\n";
-        return 1;
+    if (std::string failure = loadTweakLibrary(library); !failure.empty()) {
+        *error = "cannot load " + library + ": " + failure;
+        return false;
     }
+    return true;
+}
+
+}  // namespace
+
+bool prepareProcess(const std::string& bundleIdentifier, std::string* error) {
+    // Before any thread starts, so that every thread inherits the blocked signals.
+    stopRunLoopOnSignals();
+    nameAndRegister(bundleIdentifier);
+    return loadLibrary(error);
+}
+
+int runSimulatedProcess(const ProcessOptions& options, std::ostream& out) {
+    std::string error;
     if (options.describe) {
+        nameAndRegister(options.bundleIdentifier);
+        // Only what the library changes is described.
+        size_t firstChange = objc_copyChangeJournal().size();
+        if (!loadLibrary(&error)) {
+            std::cerr << "glimmora app: " << error << "\n";
+            return 1;
+        }
         describeChanges(out, firstChange);
         return 0;
+    }
+    if (!prepareProcess(options.bundleIdentifier, &error)) {
+        std::cerr << "glimmora app: " << error << "\n";
+        return 1;
     }
 
     Strong<NSObject> application = launchApplication();

@@ -56,8 +56,8 @@ struct Encoding {
         else if constexpr (std::is_same_v<U, SEL>) return ":";
         else if constexpr (std::is_same_v<U, id>) return "@";
         else if constexpr (std::is_same_v<U, const char*> || std::is_same_v<U, char*>) return "*";
-        else if constexpr (std::is_pointer_v<U>) return "^";
-        else if constexpr (std::is_class_v<U>) return "{";  // a struct; its name is not checked
+        else if constexpr (std::is_pointer_v<U>) return "^?";  // any pointee
+        else if constexpr (std::is_class_v<U>) return "{}";    // a struct; its name is not checked
         else return "?";
     }
 };

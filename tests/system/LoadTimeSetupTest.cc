@@ -5,6 +5,7 @@
 #include <thread>
 
 #include <AVKit/AVSampleBufferDisplayLayer.h>
+#include <QuartzCore/CADisplayLink.h>
 #include <UIKit/UIResponder.h>
 
 #include "LoadedLibrary.h"
@@ -94,7 +95,9 @@ TEST_F(LoadTimeSetup, HooksInTheVideoAppsCallThroughWithTheSameArguments) {
                   objc_msgSend<void>(player, SEL_(update));
 
                   // dealloc calls through, so the object and its associations go.
-                  Strong<NSString> held = NSString::stringWithUTF8String("held");
+                  // A link made but never scheduled: the player holds it, and lets it go when it goes.
+                  Strong<NSObject> target = Strong<NSObject>::adopt(objc_msgSend<id>(NSObject::objcClass(), SEL_(new)));
+                  Strong<CADisplayLink> held = CADisplayLink::displayLinkWithTarget_selector(target, SEL_(description));
                   intptr_t count = objc_retainCount(held);
                   objc_msgSend<void>(player, SEL_(setDisplayLink:), held.get());
                   CHECK(objc_retainCount(held) == count + 1);

@@ -1,0 +1,269 @@
+// `glimmora home`: sets up the device's homes and looks into them. It reads the home description
+// and the accessory state directly (no main queue, no manager), and keeps room selections in the
+// settings store com.tovek.glimmora through HBPreferences, as one more process of the device.
+#include <cctype>
+#include <iostream>
+#include <memory>
+#include <sys/stat.h>
+
+#include <nlohmann/json.hpp>
+
+#include <Foundation/DeviceDirectory.h>
+#include <HBPreferences/HBPreferences.h>
+#include <HomeKit/AccessoryStore.h>
+#include <HomeKit/CharacteristicValue.h>
+#include <HomeKit/ExampleHome.h>
+#include <HomeKit/HMTypes.h>
+#include <HomeKit/HomeDescription.h>
+
+#include "Commands.h"
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+constexpr const char* kSettingsIdentifier = "com.tovek.glimmora";
+
+[[noreturn]] void fail(const std::string& message) {
+    std::cerr << "glimmora home: " << message << "\n";
+    throw CLI::RuntimeError(1);
+}
+
+HomesDescription installedDescription() {
+    HomesDescription description;
+    bool missing = false;
+    std::string path = homeDescriptionPath();
+    std::string problem = readHomeDescription(path, path, &description, &missing);
+    if (missing)
+        fail("the device has no homes (no " + path + "); `glimmora home init` installs an example home, "
+             "`glimmora home load FILE` your own");
+    if (!problem.empty()) fail(problem);
+    return description;
+}
+
+std::vector<std::pair<std::string, Strong<NSObject>>> describedValues(const HomesDescription& description) {
+    std::vector<std::pair<std::string, Strong<NSObject>>> values;
+    for (const HomeDescription& home : description.homes)
+        for (const RoomDescription& room : home.rooms)
+            for (const AccessoryDescription& accessory : room.accessories)
+                for (const ServiceDescription& service : accessory.services)
+                    for (const CharacteristicDescription& characteristic : service.characteristics)
+                        values.emplace_back(characteristic.identifier, characteristic.value);
+    return values;
+}
+
+Strong<HBPreferences> openSettings() {
+    return Strong<HBPreferences>::adopt(HBPreferences::alloc()->initWithIdentifier(NSSTR(kSettingsIdentifier)));
+}
+
+// --- init and load -----------------------------------------------------------------------------------
+
+void installDescription(std::string_view text, const HomesDescription& description, AccessoryStore::Sync sync) {
+    std::string directory = device::deviceDirectory();
+    if (std::string problem = installHomeDescription(directory, text); !problem.empty()) fail(problem);
+    AccessoryStore store(directory);
+    if (std::string problem = store.synchronise(describedValues(description), sync); !problem.empty())
+        fail("the description is installed, but the accessory state was not updated: " + problem);
+}
+
+void initHome(bool force) {
+    std::string path = homeDescriptionPath();
+    struct stat info {};
+    if (!force && stat(path.c_str(), &info) == 0)
+        fail(path + " already exists; `glimmora home init --force` replaces it and resets every accessory");
+    std::string text = exampleHomeDescription();
+    HomesDescription description;
+    if (std::string problem = parseHomeDescription(text, "the example home", &description); !problem.empty())
+        fail(problem);  // a broken build, not bad input
+    installDescription(text, description, AccessoryStore::Sync::resetAll);
+    std::cout << "Installed the example home at " << path << "\n";
+}
+
+void loadHome(const std::string& file) {
+    std::string text;
+    if (std::string problem = readDescriptionFile(file, &text); !problem.empty()) fail(problem);
+    HomesDescription description;
+    if (std::string problem = parseHomeDescription(text, file, &description); !problem.empty())
+        fail(problem + "\nnothing was changed");
+    installDescription(text, description, AccessoryStore::Sync::keepDescribed);
+    std::cout << "Installed " << file << " as " << homeDescriptionPath() << "\n";
+}
+
+// --- show ----------------------------------------------------------------------------------------------
+
+json jsonValue(NSObject* value) {
+    if (auto* number = objc_cast<NSNumber>(value)) {
+        switch (number->kind()) {
+        case NSNumber::Kind::boolean: return number->boolValue();
+        case NSNumber::Kind::integer: return number->longLongValue();
+        case NSNumber::Kind::real: return number->doubleValue();
+        }
+    }
+    if (auto* string = objc_cast<NSString>(value)) return string->string();
+    return nullptr;
+}
+
+std::string textValue(NSObject* value, bool isPower) {
+    if (value == nil) return "unknown";
+    if (isPower) {
+        if (auto* number = objc_cast<NSNumber>(value)) return number->boolValue() ? "on" : "off";
+    }
+    return describeValue(value);
+}
+
+struct Light {
+    const AccessoryDescription* accessory;
+    const ServiceDescription* service;
+};
+
+// The four values the lights follow, in the order they are shown.
+const std::pair<const char*, NSString* const*> kLightValues[] = {
+    {"power", &HMCharacteristicTypePowerState},
+    {"brightness", &HMCharacteristicTypeBrightness},
+    {"saturation", &HMCharacteristicTypeSaturation},
+    {"hue", &HMCharacteristicTypeHue},
+};
+
+void showHomes(bool asJson) {
+    HomesDescription description = installedDescription();
+    std::unordered_map<std::string, Strong<NSObject>> state;
+    if (std::string problem = AccessoryStore(device::deviceDirectory()).readAll(&state); !problem.empty())
+        std::cerr << "glimmora home: the accessory state cannot be read, so described values are shown: " << problem << "\n";
+    Strong<HBPreferences> settings = openSettings();
+
+    // The current value of the service's characteristic of `type`: the stored one, else the
+    // described one; nullptr when the service has no such characteristic.
+    auto currentValue = [&](const ServiceDescription& service, NSString* type, bool* present) -> NSObject* {
+        *present = false;
+        for (const CharacteristicDescription& characteristic : service.characteristics) {
+            if (characteristic.type != type->string()) continue;
+            *present = true;
+            auto found = state.find(characteristic.identifier);
+            return found != state.end() ? found->second.get() : characteristic.value.get();
+        }
+        return nil;
+    };
+
+    bool anyPrimary = false;
+    for (const HomeDescription& home : description.homes) anyPrimary = anyPrimary || home.primary;
+    json homes = json::array();
+    for (size_t h = 0; h < description.homes.size(); ++h) {
+        const HomeDescription& home = description.homes[h];
+        bool primary = anyPrimary ? home.primary : h == 0;
+        if (!asJson) std::cout << "Home \"" << home.name << "\"" << (primary ? " (primary)" : "") << "  " << home.identifier << "\n";
+        json rooms = json::array();
+        for (const RoomDescription& room : home.rooms) {
+            bool selected = settings->boolForKey(NSString::stringWithString(room.identifier).get());
+            if (!asJson)
+                std::cout << "  Room \"" << room.name << "\"  " << room.identifier << "  "
+                          << (selected ? "selected" : "not selected") << "\n";
+            json lights = json::array();
+            for (const AccessoryDescription& accessory : room.accessories) {
+                for (const ServiceDescription& service : accessory.services) {
+                    if (service.type != HMServiceTypeLightbulb->string()) continue;
+                    json light = {{"accessory", accessory.name}, {"name", service.name}, {"uuid", service.identifier}};
+                    std::string line = "    \"" + service.name + "\" of \"" + accessory.name + "\":";
+                    const char* separator = " ";
+                    for (auto& [key, type] : kLightValues) {
+                        bool present = false;
+                        NSObject* value = currentValue(service, *type, &present);
+                        light[key] = jsonValue(value);
+                        if (!present) continue;
+                        line += separator + std::string(key) + " " + textValue(value, std::string_view(key) == "power");
+                        separator = ", ";
+                    }
+                    lights.push_back(std::move(light));
+                    if (!asJson) std::cout << line << "\n";
+                }
+            }
+            if (!asJson && lights.empty()) std::cout << "    (no lights)\n";
+            rooms.push_back({{"name", room.name}, {"uuid", room.identifier}, {"selected", selected}, {"lights", std::move(lights)}});
+        }
+        homes.push_back({{"name", home.name}, {"uuid", home.identifier}, {"primary", primary}, {"rooms", std::move(rooms)}});
+    }
+    if (asJson)
+        std::cout << json({{"homes", std::move(homes)}}).dump(2, ' ', false, json::error_handler_t::replace) << "\n";
+}
+
+// --- select and deselect ---------------------------------------------------------------------------------
+
+std::string upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// The identifier text of the room `given` names: a room name (exact) or an identifier (any case).
+std::string resolveRoom(const HomesDescription& description, const std::string& given) {
+    std::vector<std::string> matches;
+    std::string wanted = upper(given);
+    for (const HomeDescription& home : description.homes) {
+        for (const RoomDescription& room : home.rooms) {
+            if (room.identifier == wanted) return room.identifier;
+            if (room.name == given) matches.push_back(room.identifier + " in \"" + home.name + "\"");
+        }
+    }
+    if (matches.empty()) fail("no room is named or identified \"" + given + "\"; `glimmora home show` lists the rooms");
+    if (matches.size() > 1) {
+        std::string list;
+        for (const std::string& match : matches) list += "\n  " + match;
+        fail("more than one room is named \"" + given + "\"; give its identifier instead:" + list);
+    }
+    return matches.front().substr(0, 36);
+}
+
+void selectRooms(const std::vector<std::string>& rooms, bool selected) {
+    HomesDescription description = installedDescription();
+    // Every name is resolved before anything is written, so a bad one changes nothing.
+    std::vector<std::string> identifiers;
+    for (const std::string& room : rooms) identifiers.push_back(resolveRoom(description, room));
+    Strong<HBPreferences> settings = openSettings();
+    for (size_t i = 0; i < identifiers.size(); ++i) {
+        settings->setObject_forKey(NSNumber::numberWithBool(selected), NSString::stringWithString(identifiers[i]).get());
+        if (std::string problem = settings->lastError(); !problem.empty())
+            fail("cannot " + std::string(selected ? "select" : "deselect") + " \"" + rooms[i] + "\": " + problem);
+        std::cout << (selected ? "Selected " : "Deselected ") << "\"" << rooms[i] << "\" (" << identifiers[i] << ")\n";
+    }
+}
+
+}  // namespace
+
+void addHomeCommand(CLI::App& app) {
+    CLI::App* home = app.add_subcommand(
+        "home", "Set up the device's homes (home.json in the device directory) and look at their rooms and lights");
+    home->require_subcommand(1);
+
+    auto force = std::make_shared<bool>(false);
+    CLI::App* init = home->add_subcommand(
+        "init", "Install the built-in example home (two homes, nine lights, a fan, an outlet and a switch) and reset "
+                "every accessory to its described state. Refuses to replace an existing home.json without --force");
+    init->add_flag("--force", *force, "Replace an existing home.json");
+    init->callback([force] { initHome(*force); });
+
+    auto file = std::make_shared<std::string>();
+    CLI::App* load = home->add_subcommand(
+        "load", "Check FILE and install it as home.json in one step. A malformed FILE is refused with its line and "
+                "the reason, and nothing changes. Accessories that stay keep their state; new ones start from "
+                "their described values");
+    load->add_option("FILE", *file, "A home description (JSON)")->required();
+    load->callback([file] { loadHome(*file); });
+
+    auto asJson = std::make_shared<bool>(false);
+    CLI::App* show = home->add_subcommand(
+        "show", "List the homes (the primary one marked), each room with its identifier and whether it is selected, "
+                "and each light with its power, brightness, saturation and hue from the accessory state");
+    show->add_flag("--json", *asJson, "Print the same as JSON");
+    show->callback([asJson] { showHomes(*asJson); });
+
+    auto rooms = std::make_shared<std::vector<std::string>>();
+    const char* roomHelp = "A room name (exact, case-sensitive) or a room identifier (any case)";
+    CLI::App* select = home->add_subcommand(
+        "select", "Let the lights of ROOM follow the video: stores YES under the room's identifier in the settings "
+                  "store com.tovek.glimmora. An unknown or ambiguous ROOM is refused and nothing is stored");
+    select->add_option("ROOM", *rooms, roomHelp)->required();
+    select->callback([rooms] { selectRooms(*rooms, true); });
+    CLI::App* deselect = home->add_subcommand(
+        "deselect", "Stop the lights of ROOM following the video: stores NO under the room's identifier in "
+                    "com.tovek.glimmora. An unknown or ambiguous ROOM is refused and nothing is stored");
+    deselect->add_option("ROOM", *rooms, roomHelp)->required();
+    deselect->callback([rooms] { selectRooms(*rooms, false); });
+}

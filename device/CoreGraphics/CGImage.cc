@@ -1,0 +1,55 @@
+#include "CGImage.h"
+
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "CGObjects.h"
+
+CGImageRef CGImageCreateWithBGRAData(size_t width, size_t height, size_t bytesPerRow, const void* pixels,
+                                     bool opaque) {
+    if (width == 0 || height == 0 || pixels == nullptr) return nullptr;
+    constexpr size_t limit = std::numeric_limits<int32_t>::max();
+    if (width > limit / 4 || height > limit) return nullptr;
+    size_t rowBytes = 4 * width;
+    if (bytesPerRow < rowBytes || rowBytes > limit / height) return nullptr;
+    auto* image = new (std::nothrow) CGImage;
+    if (image == nullptr) return nullptr;
+    image->pixels.reset(new (std::nothrow) uint8_t[rowBytes * height]);
+    if (!image->pixels) {
+        delete image;
+        return nullptr;
+    }
+    image->width = width;
+    image->height = height;
+    image->opaque = opaque;
+    auto* from = static_cast<const uint8_t*>(pixels);
+    for (size_t row = 0; row < height; ++row) {
+        uint8_t* to = image->pixels.get() + row * rowBytes;
+        std::memcpy(to, from + row * bytesPerRow, rowBytes);
+        if (opaque) {
+            for (size_t x = 0; x < width; ++x) to[4 * x + 3] = 255;
+        }
+    }
+    return image;
+}
+
+CGImageRef CGImageRetain(CGImageRef image) {
+    if (image) image->retain();
+    return image;
+}
+
+void CGImageRelease(CGImageRef image) {
+    if (image && image->release()) delete image;
+}
+
+size_t CGImageGetWidth(CGImageRef image) { return image ? image->width : 0; }
+size_t CGImageGetHeight(CGImageRef image) { return image ? image->height : 0; }
+size_t CGImageGetBytesPerRow(CGImageRef image) { return image ? 4 * image->width : 0; }
+
+CGImageAlphaInfo CGImageGetAlphaInfo(CGImageRef image) {
+    if (image == nullptr) return kCGImageAlphaNone;
+    return image->opaque ? kCGImageAlphaNoneSkipFirst : kCGImageAlphaPremultipliedFirst;
+}
+
+const uint8_t* CGImageGetBGRAData(CGImageRef image) { return image ? image->pixels.get() : nullptr; }

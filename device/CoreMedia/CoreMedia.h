@@ -1,0 +1,6 @@
+// CoreMedia: times, video format descriptions and compressed sample buffers.
+#pragma once
+
+#include "CMFormatDescription.h"
+#include "CMSampleBuffer.h"
+#include "CMTime.h"

@@ -1,0 +1,248 @@
+#include "AccessoryStore.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+#include <sqlite3.h>
+
+#include <Foundation/DeviceDirectory.h>
+
+namespace {
+
+constexpr int kBusyTimeoutMs = 1000;
+
+// Indexed by AccessoryStore::Statement.
+constexpr const char* kStatementText[] = {
+    "BEGIN IMMEDIATE",
+    "COMMIT",
+    "ROLLBACK",
+    ("INSERT INTO characteristics (identifier, value) VALUES (?1, ?2) "
+     "ON CONFLICT (identifier) DO UPDATE SET value = excluded.value"),
+    "INSERT OR IGNORE INTO characteristics (identifier, value) VALUES (?1, ?2)",
+    "DELETE FROM characteristics WHERE identifier = ?1",
+    "DELETE FROM characteristics",
+    "SELECT identifier, value FROM characteristics",
+};
+
+constexpr const char* kCreateTable =
+    "CREATE TABLE IF NOT EXISTS characteristics (identifier TEXT PRIMARY KEY NOT NULL, value TEXT NOT NULL) "
+    "WITHOUT ROWID";
+
+std::string columnText(sqlite3_stmt* statement, int column) {
+    auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+    return text ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(statement, column))) : std::string();
+}
+
+void bindText(sqlite3_stmt* statement, int index, const std::string& text) {
+    sqlite3_bind_text64(statement, index, text.data(), text.size(), SQLITE_STATIC, SQLITE_UTF8);
+}
+
+// SQLite gives the database's journal files the mode of the database, so a file made 0600 here
+// keeps the whole state private.
+std::string makePrivateFile(const std::string& path) {
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return "cannot create " + path + ": " + std::strerror(errno);
+    struct stat info {};
+    std::string problem;
+    if (fstat(fd, &info) == 0 && (info.st_mode & 0777) != 0600 && fchmod(fd, 0600) != 0)
+        problem = "cannot make " + path + " private: " + std::strerror(errno);
+    close(fd);
+    return problem;
+}
+
+}  // namespace
+
+AccessoryStore::AccessoryStore(std::string directory)
+    : directory_(std::move(directory)), path_(directory_ + "/accessories.sqlite3") {}
+
+AccessoryStore::~AccessoryStore() { close(); }
+
+std::string AccessoryStore::connect() {
+    if (db_) return {};
+    if (std::string problem = device::ensurePrivateDirectory(directory_); !problem.empty())
+        return "the device directory cannot be used: " + problem;
+    if (std::string problem = makePrivateFile(path_); !problem.empty()) return problem;
+    int rc = sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc == SQLITE_OK) rc = sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+    std::string problem;
+    if (rc == SQLITE_OK) {
+        sqlite3_stmt* mode = nullptr;
+        rc = sqlite3_prepare_v2(db_, "PRAGMA journal_mode = WAL", -1, &mode, nullptr);
+        if (rc == SQLITE_OK) rc = sqlite3_step(mode);
+        if (rc == SQLITE_ROW) {
+            rc = SQLITE_OK;
+            if (columnText(mode, 0) != "wal") problem = path_ + " cannot use write-ahead logging";
+        }
+        sqlite3_finalize(mode);
+    }
+    if (rc == SQLITE_OK && problem.empty()) rc = sqlite3_exec(db_, "PRAGMA synchronous = NORMAL", nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK && problem.empty()) rc = sqlite3_exec(db_, kCreateTable, nullptr, nullptr, nullptr);
+    for (int i = 0; rc == SQLITE_OK && problem.empty() && i < kStatementCount; ++i)
+        rc = sqlite3_prepare_v3(db_, kStatementText[i], -1, SQLITE_PREPARE_PERSISTENT, &statements_[i], nullptr);
+    if (rc != SQLITE_OK || !problem.empty()) {
+        if (problem.empty()) problem = describe(rc);
+        close();
+    }
+    return problem;
+}
+
+void AccessoryStore::close() {
+    for (sqlite3_stmt*& statement : statements_) {
+        sqlite3_finalize(statement);
+        statement = nullptr;
+    }
+    sqlite3_close(db_);
+    db_ = nullptr;
+}
+
+int AccessoryStore::step(Statement statement) {
+    sqlite3_stmt* s = statements_[statement];
+    int rc = sqlite3_step(s);
+    sqlite3_reset(s);
+    sqlite3_clear_bindings(s);  // the bindings point at the caller's strings
+    return rc;
+}
+
+template <class F>
+std::string AccessoryStore::transaction(F apply) {
+    if (std::string problem = connect(); !problem.empty()) return problem;
+    int rc = step(kBegin);
+    if (rc == SQLITE_DONE) rc = apply();
+    if (rc == SQLITE_DONE) rc = step(kCommit);
+    if (rc == SQLITE_DONE) return {};
+    std::string problem = describe(rc);
+    if (!sqlite3_get_autocommit(db_)) step(kRollback);
+    // A busy or full database leaves the connection sound; anything else is opened afresh.
+    int primary = rc & 0xff;
+    if (primary != SQLITE_BUSY && primary != SQLITE_LOCKED && primary != SQLITE_FULL) close();
+    return problem;
+}
+
+std::string AccessoryStore::synchronise(const std::vector<std::pair<std::string, Strong<NSObject>>>& values, Sync mode) {
+    return transaction([&]() -> int {
+        if (mode == Sync::resetAll) {
+            if (int rc = step(kDeleteAll); rc != SQLITE_DONE) return rc;
+        }
+        if (mode == Sync::keepDescribed) {
+            std::unordered_map<std::string, bool> described;
+            for (auto& [identifier, value] : values) described.emplace(identifier, true);
+            std::vector<std::string> stale;
+            sqlite3_stmt* rows = statements_[kSelectAll];
+            int rc;
+            while ((rc = sqlite3_step(rows)) == SQLITE_ROW) {
+                std::string identifier = columnText(rows, 0);
+                if (!described.count(identifier)) stale.push_back(std::move(identifier));
+            }
+            sqlite3_reset(rows);
+            if (rc != SQLITE_DONE) return rc;
+            for (const std::string& identifier : stale) {
+                bindText(statements_[kDelete], 1, identifier);
+                if (int rc = step(kDelete); rc != SQLITE_DONE) return rc;
+            }
+        }
+        for (auto& [identifier, value] : values) {
+            std::string text = encodeAccessoryValue(value.get());
+            if (text.empty()) continue;
+            bindText(statements_[kInsertMissing], 1, identifier);
+            bindText(statements_[kInsertMissing], 2, text);
+            if (int rc = step(kInsertMissing); rc != SQLITE_DONE) return rc;
+        }
+        return SQLITE_DONE;
+    });
+}
+
+std::string AccessoryStore::readAll(std::unordered_map<std::string, Strong<NSObject>>* values) {
+    values->clear();
+    if (std::string problem = connect(); !problem.empty()) return problem;
+    sqlite3_stmt* rows = statements_[kSelectAll];
+    int rc;
+    while ((rc = sqlite3_step(rows)) == SQLITE_ROW) {
+        if (Strong<NSObject> value = decodeAccessoryValue(columnText(rows, 1))) values->emplace(columnText(rows, 0), value);
+    }
+    sqlite3_reset(rows);
+    if (rc == SQLITE_DONE) return {};
+    values->clear();
+    std::string problem = describe(rc);
+    if ((rc & 0xff) != SQLITE_BUSY && (rc & 0xff) != SQLITE_LOCKED) close();
+    return problem;
+}
+
+std::string AccessoryStore::write(const std::string& identifier, NSObject* value) {
+    std::string text = encodeAccessoryValue(value);
+    if (text.empty()) return "only numbers and strings can be stored";
+    return transaction([&] {
+        bindText(statements_[kUpsert], 1, identifier);
+        bindText(statements_[kUpsert], 2, text);
+        return step(kUpsert);
+    });
+}
+
+// The one place SQLite's result codes become words.
+std::string AccessoryStore::describe(int code) const {
+    std::string detail = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(code);
+    switch (code & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return path_ + " is locked by another process (" + detail + ")";
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+        return path_ + " is damaged or is not an accessory database (" + detail + ")";
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+        return path_ + " cannot be written (" + detail + ")";
+    case SQLITE_CANTOPEN:
+        return path_ + " cannot be opened (" + detail + ")";
+    case SQLITE_FULL:
+        return "the disk holding " + path_ + " is full (" + detail + ")";
+    default:
+        return path_ + " cannot be used (" + detail + ")";
+    }
+}
+
+std::string encodeAccessoryValue(NSObject* value) {
+    if (auto* number = objc_cast<NSNumber>(value)) {
+        switch (number->kind()) {
+        case NSNumber::Kind::boolean:
+            return number->boolValue() ? "true" : "false";
+        case NSNumber::Kind::integer:
+            return std::to_string(number->longLongValue());
+        case NSNumber::Kind::real: {
+            double v = number->doubleValue();
+            if (!std::isfinite(v)) return {};
+            char buffer[64];
+            auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, v);
+            std::string text(buffer, end);
+            // A point keeps a whole real a real when it is read back.
+            if (text.find_first_of(".e") == std::string::npos) text += ".0";
+            return text;
+        }
+        }
+    }
+    if (auto* string = objc_cast<NSString>(value)) return nlohmann::json(string->string()).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return {};
+}
+
+Strong<NSObject> decodeAccessoryValue(const std::string& text) {
+    nlohmann::json value = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
+    switch (value.type()) {
+    case nlohmann::json::value_t::boolean:
+        return NSNumber::numberWithBool(value.get<bool>());
+    case nlohmann::json::value_t::number_integer:
+        return NSNumber::numberWithLongLong(value.get<long long>());
+    case nlohmann::json::value_t::number_unsigned:
+        if (value.get<unsigned long long>() > 9223372036854775807ull) return NSNumber::numberWithDouble(value.get<double>());
+        return NSNumber::numberWithLongLong(static_cast<long long>(value.get<unsigned long long>()));
+    case nlohmann::json::value_t::number_float:
+        return NSNumber::numberWithDouble(value.get<double>());
+    case nlohmann::json::value_t::string:
+        return NSString::stringWithString(value.get<std::string>());
+    default:
+        return nil;
+    }
+}

@@ -1,0 +1,117 @@
+#include "HMCharacteristic.h"
+
+#include "AccessoryLink.h"
+#include "HMService.h"
+#include "HMError.h"
+#include "HomeKitQueue.h"
+
+namespace {
+
+id Characteristic_characteristicType(id self, SEL) { return static_cast<HMCharacteristic*>(self)->characteristicType(); }
+id Characteristic_uniqueIdentifier(id self, SEL) { return static_cast<HMCharacteristic*>(self)->uniqueIdentifier(); }
+id Characteristic_metadata(id self, SEL) { return static_cast<HMCharacteristic*>(self)->metadata(); }
+id Characteristic_service(id self, SEL) { return static_cast<HMCharacteristic*>(self)->service(); }
+// The caller owns the result: a completion on another thread may replace the value at any time,
+// so a lent one could go while the caller still looks at it.
+id Characteristic_value(id self, SEL) { return static_cast<HMCharacteristic*>(self)->value().detach(); }
+// A block's signature does not show in its type string, so one taking `id` is accepted too, and
+// anything else is refused at once rather than called wrongly later.
+void Characteristic_writeValue(id self, SEL, id value, id completion) {
+    auto* characteristic = static_cast<HMCharacteristic*>(self);
+    if (completion == nil || dynamic_cast<Block<void(NSError*)>*>(completion)) {
+        characteristic->writeValue_completionHandler(value, static_cast<Block<void(NSError*)>*>(completion));
+    } else if (auto* general = dynamic_cast<Block<void(id)>*>(completion)) {
+        Strong<Block<void(id)>> held(general);
+        characteristic->writeValue_completionHandler(value, makeBlock([held](NSError* error) { (*held)(error); }));
+    } else {
+        NSException::raise(NSInvalidArgumentException,
+                           "writeValue:completionHandler: takes a block of one NSError argument, not a " +
+                               std::string(object_getClassName(completion)));
+    }
+}
+
+}  // namespace
+
+Class HMCharacteristic::objcClass() {
+    static Class cls = [] {
+        Class c = objc_defineClass<HMCharacteristic>("HMCharacteristic", NSObject::objcClass());
+        class_addMethod(c, sel_registerName("characteristicType"), reinterpret_cast<IMP>(Characteristic_characteristicType),
+                        "@16@0:8");
+        class_addMethod(c, sel_registerName("uniqueIdentifier"), reinterpret_cast<IMP>(Characteristic_uniqueIdentifier),
+                        "@16@0:8");
+        class_addMethod(c, sel_registerName("metadata"), reinterpret_cast<IMP>(Characteristic_metadata), "@16@0:8");
+        class_addMethod(c, sel_registerName("service"), reinterpret_cast<IMP>(Characteristic_service), "@16@0:8");
+        class_addMethod(c, sel_registerName("value"), reinterpret_cast<IMP>(Characteristic_value), "@16@0:8");
+        class_addMethod(c, sel_registerName("writeValue:completionHandler:"),
+                        reinterpret_cast<IMP>(Characteristic_writeValue), "v32@0:8@16@?24");
+        return c;
+    }();
+    return cls;
+}
+
+HMCharacteristic::HMCharacteristic() = default;
+HMCharacteristic::~HMCharacteristic() = default;
+
+Strong<HMCharacteristic> HMCharacteristic::make(NSString* type, NSUUID* identifier, HMCharacteristicMetadata* metadata,
+                                                NSObject* initialValue,
+                                                std::shared_ptr<const CharacteristicBackend> backend) {
+    auto characteristic = makeObject<HMCharacteristic>();
+    characteristic->type_ = type;
+    characteristic->identifier_ = identifier;
+    characteristic->metadata_ = metadata;
+    characteristic->value_ = initialValue;
+    characteristic->backend_ = std::move(backend);
+    return characteristic;
+}
+
+Strong<NSObject> HMCharacteristic::value() const {
+    std::lock_guard<std::mutex> guard(valueLock_);
+    return value_;
+}
+
+void HMCharacteristic::writeValue_completionHandler(id value, Block<void(NSError*)>* completion) {
+    Strong<HMCharacteristic> self(this);
+    Strong<NSObject> held(value);
+    Strong<Block<void(NSError*)>> heldCompletion(completion);
+    std::chrono::milliseconds delay{0};
+    if (backend_ && backend_->accessory) {
+        const AccessoryLink& accessory = *backend_->accessory;
+        delay = accessory.fault == AccessoryFault::unreachable ? accessory.timeout : accessory.latency;
+    }
+    // The delay is a timer on the queue, not a sleep in it: a slow accessory holds up no other.
+    dispatch_after(dispatch_time(DISPATCH_TIME_NOW, std::chrono::nanoseconds(delay).count()), homeKitQueue(),
+                   makeBlock([self, held, heldCompletion] { self->finishWrite(held, heldCompletion); }));
+}
+
+// On the HomeKit queue, once the accessory has answered (or failed to).
+void HMCharacteristic::finishWrite(const Strong<NSObject>& value, const Strong<Block<void(NSError*)>>& completion) {
+    Strong<NSError> error;
+    if (!backend_ || !backend_->accessory) {
+        error = device::homeKitError(HMErrorCodeAccessoryNotReachable, "the characteristic belongs to no accessory");
+    } else {
+        const CharacteristicBackend& backend = *backend_;
+        const AccessoryLink& accessory = *backend.accessory;
+        std::string what = "\"" + accessory.accessoryName + "\" " + backend.typeName;
+        if (accessory.fault == AccessoryFault::unreachable) {
+            error = device::homeKitError(HMErrorCodeOperationTimedOut,
+                                         what + ": the accessory did not answer within " +
+                                             std::to_string(accessory.timeout.count()) + " ms");
+        } else if (accessory.fault == AccessoryFault::error) {
+            error = device::homeKitError(HMErrorCodeCommunicationFailure, what + ": the accessory failed to take the value");
+        } else if (ValueCheck check = checkCharacteristicValue(backend.limits ? &*backend.limits : nullptr, value.get());
+                   !check.accepted()) {
+            error = device::homeKitError(check.code, what + ": " + check.reason);
+        } else if (std::string problem = accessory.store->write(backend.identifier, value.get()); !problem.empty()) {
+            error = device::homeKitError(HMErrorCodeCommunicationFailure, what + ": the value was not kept: " + problem);
+        } else {
+            std::lock_guard<std::mutex> guard(valueLock_);
+            value_ = value;
+        }
+    }
+    if (completion) (*completion)(error.get());
+}
+
+std::string HMCharacteristic::description() const {
+    return "<HMCharacteristic " + (backend_ ? backend_->typeName : std::string("?")) + " " +
+           (identifier_ ? identifier_->description() : std::string()) + ">";
+}

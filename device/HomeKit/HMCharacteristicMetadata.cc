@@ -1,0 +1,58 @@
+#include "HMCharacteristicMetadata.h"
+
+#include <cmath>
+
+#include "CharacteristicValue.h"
+
+NSString* const HMCharacteristicMetadataFormatBool = NSString::literal("bool");
+NSString* const HMCharacteristicMetadataFormatInt = NSString::literal("int");
+NSString* const HMCharacteristicMetadataFormatFloat = NSString::literal("float");
+NSString* const HMCharacteristicMetadataFormatString = NSString::literal("string");
+NSString* const HMCharacteristicMetadataFormatUInt8 = NSString::literal("uint8");
+NSString* const HMCharacteristicMetadataFormatUInt16 = NSString::literal("uint16");
+NSString* const HMCharacteristicMetadataFormatUInt32 = NSString::literal("uint32");
+
+NSString* const HMCharacteristicMetadataUnitsArcDegree = NSString::literal("arcdegrees");
+NSString* const HMCharacteristicMetadataUnitsPercentage = NSString::literal("percentage");
+NSString* const HMCharacteristicMetadataUnitsCelsius = NSString::literal("celsius");
+
+namespace {
+
+Strong<NSNumber> numberFor(const std::optional<double>& value) {
+    if (!value) return nil;
+    // Whole numbers within the exact range of a double read back as integers, as HomeKit's do.
+    if (*value == std::floor(*value) && std::fabs(*value) < 9007199254740992.0)
+        return NSNumber::numberWithLongLong(static_cast<long long>(*value));
+    return NSNumber::numberWithDouble(*value);
+}
+
+id Metadata_minimumValue(id self, SEL) { return static_cast<HMCharacteristicMetadata*>(self)->minimumValue(); }
+id Metadata_maximumValue(id self, SEL) { return static_cast<HMCharacteristicMetadata*>(self)->maximumValue(); }
+id Metadata_stepValue(id self, SEL) { return static_cast<HMCharacteristicMetadata*>(self)->stepValue(); }
+id Metadata_format(id self, SEL) { return static_cast<HMCharacteristicMetadata*>(self)->format(); }
+id Metadata_units(id self, SEL) { return static_cast<HMCharacteristicMetadata*>(self)->units(); }
+
+}  // namespace
+
+Class HMCharacteristicMetadata::objcClass() {
+    static Class cls = [] {
+        Class c = objc_defineClass<HMCharacteristicMetadata>("HMCharacteristicMetadata", NSObject::objcClass());
+        class_addMethod(c, sel_registerName("minimumValue"), reinterpret_cast<IMP>(Metadata_minimumValue), "@16@0:8");
+        class_addMethod(c, sel_registerName("maximumValue"), reinterpret_cast<IMP>(Metadata_maximumValue), "@16@0:8");
+        class_addMethod(c, sel_registerName("stepValue"), reinterpret_cast<IMP>(Metadata_stepValue), "@16@0:8");
+        class_addMethod(c, sel_registerName("format"), reinterpret_cast<IMP>(Metadata_format), "@16@0:8");
+        class_addMethod(c, sel_registerName("units"), reinterpret_cast<IMP>(Metadata_units), "@16@0:8");
+        return c;
+    }();
+    return cls;
+}
+
+Strong<HMCharacteristicMetadata> HMCharacteristicMetadata::fromLimits(const ValueLimits& limits) {
+    auto metadata = makeObject<HMCharacteristicMetadata>();
+    metadata->minimumValue_ = numberFor(limits.minimumValue);
+    metadata->maximumValue_ = numberFor(limits.maximumValue);
+    metadata->stepValue_ = numberFor(limits.stepValue);
+    if (!limits.format.empty()) metadata->format_ = NSString::stringWithString(limits.format);
+    if (!limits.units.empty()) metadata->units_ = NSString::stringWithString(limits.units);
+    return metadata;
+}

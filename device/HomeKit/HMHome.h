@@ -1,0 +1,32 @@
+// HMHome: one home, its rooms and its accessories.
+//
+// Made by HMHomeManager when homes load and never changed after; safe to read from any thread.
+#pragma once
+
+#include <Foundation/Foundation.h>
+
+class HMHome : public NSObject {
+public:
+    HMHome() = default;
+    static Class objcClass();
+
+    // Device only: a home of `rooms` (HMRoom objects).
+    static Strong<HMHome> make(NSString* name, NSUUID* identifier, NSArray* rooms, bool primary);
+
+    // Each is lent for as long as the home lives.
+    NSString* name() const { return name_.get(); }
+    NSUUID* uniqueIdentifier() const { return identifier_.get(); }
+    // The HMRoom objects, in the order the home description gives them.
+    NSArray* rooms() const { return rooms_.get(); }
+    // Every HMAccessory of every room, room by room in order.
+    NSArray* accessories() const { return accessories_.get(); }
+    // YES for the home the manager calls primary.
+    BOOL isPrimary() const { return primary_; }
+
+private:
+    Strong<NSString> name_;
+    Strong<NSUUID> identifier_;
+    Strong<NSArray> rooms_;
+    Strong<NSArray> accessories_;
+    bool primary_ = false;
+};

@@ -1,0 +1,27 @@
+// HMRoom: a room of a home and the accessories in it.
+//
+// Made by HMHomeManager when homes load and never changed after; safe to read from any thread.
+#pragma once
+
+#include <Foundation/Foundation.h>
+
+class HMRoom : public NSObject {
+public:
+    HMRoom() = default;
+    ~HMRoom() override;
+    static Class objcClass();
+
+    // Device only: a room holding `accessories` (HMAccessory objects), which take it as their room.
+    static Strong<HMRoom> make(NSString* name, NSUUID* identifier, NSArray* accessories);
+
+    // Each is lent for as long as the room lives.
+    NSString* name() const { return name_.get(); }
+    NSUUID* uniqueIdentifier() const { return identifier_.get(); }
+    // The HMAccessory objects, in the order the home description gives them.
+    NSArray* accessories() const { return accessories_.get(); }
+
+private:
+    Strong<NSString> name_;
+    Strong<NSUUID> identifier_;
+    Strong<NSArray> accessories_;
+};

@@ -1,0 +1,44 @@
+#include "HMService.h"
+
+#include "HMAccessory.h"
+#include "HMCharacteristic.h"
+
+namespace {
+
+id Service_serviceType(id self, SEL) { return static_cast<HMService*>(self)->serviceType(); }
+id Service_name(id self, SEL) { return static_cast<HMService*>(self)->name(); }
+id Service_uniqueIdentifier(id self, SEL) { return static_cast<HMService*>(self)->uniqueIdentifier(); }
+id Service_characteristics(id self, SEL) { return static_cast<HMService*>(self)->characteristics(); }
+id Service_accessory(id self, SEL) { return static_cast<HMService*>(self)->accessory(); }
+
+}  // namespace
+
+Class HMService::objcClass() {
+    static Class cls = [] {
+        Class c = objc_defineClass<HMService>("HMService", NSObject::objcClass());
+        class_addMethod(c, sel_registerName("serviceType"), reinterpret_cast<IMP>(Service_serviceType), "@16@0:8");
+        class_addMethod(c, sel_registerName("name"), reinterpret_cast<IMP>(Service_name), "@16@0:8");
+        class_addMethod(c, sel_registerName("uniqueIdentifier"), reinterpret_cast<IMP>(Service_uniqueIdentifier), "@16@0:8");
+        class_addMethod(c, sel_registerName("characteristics"), reinterpret_cast<IMP>(Service_characteristics), "@16@0:8");
+        class_addMethod(c, sel_registerName("accessory"), reinterpret_cast<IMP>(Service_accessory), "@16@0:8");
+        return c;
+    }();
+    return cls;
+}
+
+HMService::~HMService() {
+    // A characteristic kept by someone else must not point at a service that is gone.
+    if (characteristics_) {
+        for (const auto& object : *characteristics_) static_cast<HMCharacteristic*>(object.get())->setService(nullptr);
+    }
+}
+
+Strong<HMService> HMService::make(NSString* type, NSString* name, NSUUID* identifier, NSArray* characteristics) {
+    auto service = makeObject<HMService>();
+    service->type_ = type;
+    service->name_ = name;
+    service->identifier_ = identifier;
+    service->characteristics_ = characteristics ? Strong<NSArray>(characteristics) : NSArray::array();
+    for (const auto& object : *service->characteristics_) static_cast<HMCharacteristic*>(object.get())->setService(service);
+    return service;
+}

@@ -1,0 +1,90 @@
+// The home description: the device's homes, rooms, accessories, services and characteristics as
+// the file "home.json" in the device directory gives them, checked and with every identifier
+// resolved. Device only: HMHomeManager builds its objects from it, and the `glimmora home` tool
+// reads and installs it. Plain values; a description may be shared between threads once made.
+//
+// The file:
+//   {"homes": [{"name", "uuid"?, "primary"?, "rooms": [{"name", "uuid"?, "accessories": [
+//     {"name", "uuid"?, "latencyMs"?, "fault"? ("none" | "error" | "unreachable"), "timeoutMs"?,
+//      "services": [{"type", "name"?, "uuid"?, "characteristics": [
+//        {"type", "uuid"?, "value"?, "metadata"?: {"format"?, "minimumValue"?, "maximumValue"?,
+//                                                  "stepValue"?, "units"?}}]}]}]}]}]}
+// Types are HomeKit type identifiers or short names ("lightbulb", "hue", ...; see HMTypes.h).
+// Arrays other than "homes" may be left out. A missing uuid is derived from the names (or types)
+// of the object and its parents, so it is the same in every process and every run.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <Foundation/Foundation.h>
+
+#include "CharacteristicValue.h"
+
+enum class AccessoryFault { none, error, unreachable };
+
+struct CharacteristicDescription {
+    std::string type;        // the type identifier, upper case
+    std::string identifier;  // upper case
+    Strong<NSObject> value;  // NSNumber or NSString; nil when the description gives none
+    std::optional<ValueLimits> metadata;
+    int line = 0;            // where the description starts in its file
+};
+
+struct ServiceDescription {
+    std::string type;
+    std::string name;  // the accessory's name when the description gives none
+    std::string identifier;
+    std::vector<CharacteristicDescription> characteristics;
+};
+
+struct AccessoryDescription {
+    std::string name;
+    std::string identifier;
+    int latencyMs = 20;
+    AccessoryFault fault = AccessoryFault::none;
+    int timeoutMs = 10000;
+    std::vector<ServiceDescription> services;
+};
+
+struct RoomDescription {
+    std::string name;
+    std::string identifier;
+    std::vector<AccessoryDescription> accessories;
+};
+
+struct HomeDescription {
+    std::string name;
+    std::string identifier;
+    bool primary = false;
+    std::vector<RoomDescription> rooms;
+};
+
+struct HomesDescription {
+    std::vector<HomeDescription> homes;
+};
+
+// The largest description file read, and the deepest nesting accepted.
+constexpr size_t kMaxHomeDescriptionBytes = 4 << 20;
+constexpr int kMaxHomeDescriptionDepth = 32;
+
+// Parses and checks `text`. Returns an empty string and fills `*description` on success; else
+// returns "<sourceName>:<line>[:<column>]: <where>: <why>" and leaves `*description` untouched.
+std::string parseHomeDescription(std::string_view text, const std::string& sourceName, HomesDescription* description);
+
+// Reads the file at `path` and parses it as above, naming it `sourceName` in messages. A missing
+// file gives "no home description at <path>" and sets `*missing` (when given).
+std::string readHomeDescription(const std::string& path, const std::string& sourceName, HomesDescription* description,
+                                bool* missing = nullptr);
+// Reads `path` whole, refusing files larger than kMaxHomeDescriptionBytes. Returns an empty string
+// on success, else why not (then `*text` is unspecified); sets `*missing` when there is no file.
+std::string readDescriptionFile(const std::string& path, std::string* text, bool* missing = nullptr);
+
+// "home.json" in the device directory.
+std::string homeDescriptionPath();
+// Replaces "home.json" in `directory` with `text` at once (a private temporary file renamed over
+// it), so a reader sees the old description or the new one, never a part. Returns an empty string
+// on success; else why not, and the old description is untouched. Does not check `text`.
+std::string installHomeDescription(const std::string& directory, std::string_view text);

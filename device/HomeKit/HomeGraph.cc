@@ -1,0 +1,96 @@
+#include "HomeGraph.h"
+
+#include <memory>
+#include <unordered_map>
+
+#include "AccessoryLink.h"
+#include "HMAccessory.h"
+#include "HMCharacteristic.h"
+#include "HMHome.h"
+#include "HMRoom.h"
+#include "HMService.h"
+#include "HMTypes.h"
+#include "HomeDescription.h"
+
+namespace {
+
+using StoredValues = std::unordered_map<std::string, Strong<NSObject>>;
+
+Strong<NSString> text(const std::string& value) { return NSString::stringWithString(value); }
+Strong<NSUUID> uuid(const std::string& identifier) { return NSUUID::fromString(identifier.c_str()); }
+
+Strong<HMCharacteristic> buildCharacteristic(const CharacteristicDescription& description,
+                                             const std::shared_ptr<const AccessoryLink>& link, const StoredValues& stored) {
+    auto backend = std::make_shared<CharacteristicBackend>();
+    backend->identifier = description.identifier;
+    backend->typeName = device::shortNameOfCharacteristicType(description.type);
+    backend->limits = description.metadata;
+    backend->accessory = link;
+    auto found = stored.find(description.identifier);
+    NSObject* value = found != stored.end() ? found->second.get() : description.value.get();
+    Strong<HMCharacteristicMetadata> metadata =
+        description.metadata ? HMCharacteristicMetadata::fromLimits(*description.metadata) : nullptr;
+    return HMCharacteristic::make(text(description.type), uuid(description.identifier), metadata, value, std::move(backend));
+}
+
+Strong<HMAccessory> buildAccessory(const AccessoryDescription& description, const std::shared_ptr<AccessoryStore>& store,
+                                   const StoredValues& stored) {
+    auto link = std::make_shared<AccessoryLink>();
+    link->accessoryName = description.name;
+    link->fault = description.fault;
+    link->latency = std::chrono::milliseconds(description.latencyMs);
+    link->timeout = std::chrono::milliseconds(description.timeoutMs);
+    link->store = store;
+    std::shared_ptr<const AccessoryLink> shared = link;
+    std::vector<Strong<NSObject>> services;
+    for (const ServiceDescription& service : description.services) {
+        std::vector<Strong<NSObject>> characteristics;
+        for (const CharacteristicDescription& characteristic : service.characteristics)
+            characteristics.push_back(buildCharacteristic(characteristic, shared, stored));
+        services.push_back(HMService::make(text(service.type), text(service.name), uuid(service.identifier),
+                                           NSArray::arrayWithVector(std::move(characteristics))));
+    }
+    return HMAccessory::make(text(description.name), uuid(description.identifier),
+                             NSArray::arrayWithVector(std::move(services)), description.fault != AccessoryFault::unreachable);
+}
+
+}  // namespace
+
+LoadedHomes loadHomes(const std::string& directory) {
+    LoadedHomes loaded;
+    loaded.homes = NSArray::array();
+    HomesDescription description;
+    loaded.problem = readHomeDescription(directory + "/home.json", directory + "/home.json", &description);
+    if (!loaded.problem.empty()) return loaded;
+
+    std::vector<std::pair<std::string, Strong<NSObject>>> described;
+    for (const HomeDescription& home : description.homes)
+        for (const RoomDescription& room : home.rooms)
+            for (const AccessoryDescription& accessory : room.accessories)
+                for (const ServiceDescription& service : accessory.services)
+                    for (const CharacteristicDescription& characteristic : service.characteristics)
+                        described.emplace_back(characteristic.identifier, characteristic.value);
+    auto store = std::make_shared<AccessoryStore>(directory);
+    StoredValues stored;
+    std::string problem = store->synchronise(described, AccessoryStore::Sync::addMissing);
+    if (problem.empty()) problem = store->readAll(&stored);
+    if (!problem.empty()) loaded.problem = "the accessory state cannot be read, so described values are used: " + problem;
+
+    bool anyPrimary = false;
+    for (const HomeDescription& home : description.homes) anyPrimary = anyPrimary || home.primary;
+    std::vector<Strong<NSObject>> homes;
+    for (size_t h = 0; h < description.homes.size(); ++h) {
+        const HomeDescription& home = description.homes[h];
+        std::vector<Strong<NSObject>> rooms;
+        for (const RoomDescription& room : home.rooms) {
+            std::vector<Strong<NSObject>> accessories;
+            for (const AccessoryDescription& accessory : room.accessories)
+                accessories.push_back(buildAccessory(accessory, store, stored));
+            rooms.push_back(HMRoom::make(text(room.name), uuid(room.identifier), NSArray::arrayWithVector(std::move(accessories))));
+        }
+        bool primary = anyPrimary ? home.primary : h == 0;
+        homes.push_back(HMHome::make(text(home.name), uuid(home.identifier), NSArray::arrayWithVector(std::move(rooms)), primary));
+    }
+    loaded.homes = NSArray::arrayWithVector(std::move(homes));
+    return loaded;
+}

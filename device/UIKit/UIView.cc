@@ -1,0 +1,173 @@
+#include "UIView.h"
+
+#include <vector>
+
+#include "UIGraphics.h"
+
+namespace {
+
+UIView* asView(id self) { return static_cast<UIView*>(self); }
+
+id UIView_initWithFrame(id self, SEL, CGRect frame) { return asView(self)->initWithFrame(frame); }
+CGRect UIView_frame(id self, SEL) { return asView(self)->frame(); }
+void UIView_setFrame(id self, SEL, CGRect frame) { asView(self)->setFrame(frame); }
+CGRect UIView_bounds(id self, SEL) { return asView(self)->bounds(); }
+void UIView_setBounds(id self, SEL, CGRect bounds) { asView(self)->setBounds(bounds); }
+BOOL UIView_isOpaque(id self, SEL) { return asView(self)->isOpaque(); }
+void UIView_setOpaque(id self, SEL, BOOL opaque) { asView(self)->setOpaque(opaque); }
+id UIView_backgroundColor(id self, SEL) { return asView(self)->backgroundColor(); }
+void UIView_setBackgroundColor(id self, SEL, id color) { asView(self)->setBackgroundColor(objc_cast<UIColor>(color)); }
+void UIView_addSubview(id self, SEL, id view) { asView(self)->addSubview(objc_cast<UIView>(view)); }
+void UIView_removeFromSuperview(id self, SEL) { asView(self)->removeFromSuperview(); }
+id UIView_subviews(id self, SEL) { return asView(self)->subviews(); }
+id UIView_superview(id self, SEL) { return asView(self)->superview(); }
+BOOL UIView_drawViewHierarchyInRect_afterScreenUpdates(id self, SEL, CGRect rect, BOOL afterUpdates) {
+    return asView(self)->drawViewHierarchyInRect_afterScreenUpdates(rect, afterUpdates);
+}
+
+constexpr const char* rectGetter = "{CGRect={CGPoint=dd}{CGSize=dd}}16@0:8";
+constexpr const char* rectSetter = "v48@0:8{CGRect={CGPoint=dd}{CGSize=dd}}16";
+
+}  // namespace
+
+Class UIView::objcClass() {
+    static Class cls = [] {
+        Class c = objc_defineClass<UIView>("UIView", UIResponder::objcClass());
+        auto add = [c](const char* name, auto implementation, const char* types) {
+            class_addMethod(c, sel_registerName(name), reinterpret_cast<IMP>(implementation), types);
+        };
+        add("initWithFrame:", UIView_initWithFrame, "@48@0:8{CGRect={CGPoint=dd}{CGSize=dd}}16");
+        add("frame", UIView_frame, rectGetter);
+        add("setFrame:", UIView_setFrame, rectSetter);
+        add("bounds", UIView_bounds, rectGetter);
+        add("setBounds:", UIView_setBounds, rectSetter);
+        add("isOpaque", UIView_isOpaque, "B16@0:8");
+        add("setOpaque:", UIView_setOpaque, "v20@0:8B16");
+        add("backgroundColor", UIView_backgroundColor, "@16@0:8");
+        add("setBackgroundColor:", UIView_setBackgroundColor, "v24@0:8@16");
+        add("addSubview:", UIView_addSubview, "v24@0:8@16");
+        add("removeFromSuperview", UIView_removeFromSuperview, "v16@0:8");
+        add("subviews", UIView_subviews, "@16@0:8");
+        add("superview", UIView_superview, "@16@0:8");
+        add("drawViewHierarchyInRect:afterScreenUpdates:", UIView_drawViewHierarchyInRect_afterScreenUpdates,
+            "B56@0:8{CGRect={CGPoint=dd}{CGSize=dd}}16B48");
+        return c;
+    }();
+    return cls;
+}
+
+UIView::UIView() : subviews_(NSArray::array()) {}
+
+UIView::~UIView() {
+    for (const Strong<NSObject>& subview : *subviews_) static_cast<UIView*>(subview.get())->superview_ = nullptr;
+    CGImageRelease(contents_);
+}
+
+Strong<UIView> UIView::viewWithFrame(CGRect frame) {
+    Strong<UIView> view = makeObject<UIView>();
+    view->initWithFrame(frame);
+    return view;
+}
+
+UIView* UIView::initWithFrame(CGRect frame) {
+    setFrame(frame);
+    return this;
+}
+
+CGRect UIView::frame() const {
+    return {{center_.x - bounds_.size.width / 2, center_.y - bounds_.size.height / 2}, bounds_.size};
+}
+
+void UIView::setFrame(CGRect frame) {
+    frame = CGRectStandardize(frame);
+    bounds_.size = frame.size;
+    center_ = {frame.origin.x + frame.size.width / 2, frame.origin.y + frame.size.height / 2};
+}
+
+void UIView::setBounds(CGRect bounds) { bounds_ = CGRectStandardize(bounds); }
+
+bool UIView::isAncestorOf(const UIView* view) const {
+    for (const UIView* v = view; v != nullptr; v = v->superview_) {
+        if (v == this) return true;
+    }
+    return false;
+}
+
+void UIView::addSubview(UIView* view) {
+    if (view == nullptr || view->isAncestorOf(this)) return;
+    Strong<UIView> keep(view);  // the old superview may hold the last reference
+    view->removeFromSuperview();
+    std::vector<Strong<NSObject>> list(subviews_->begin(), subviews_->end());
+    list.emplace_back(view);
+    subviews_ = NSArray::arrayWithVector(std::move(list));
+    view->superview_ = this;
+}
+
+void UIView::removeFromSuperview() {
+    if (superview_) superview_->removeSubview(this);
+}
+
+void UIView::removeSubview(UIView* view) {
+    std::vector<Strong<NSObject>> list;
+    for (const Strong<NSObject>& subview : *subviews_) {
+        if (subview.get() != view) list.push_back(subview);
+    }
+    view->superview_ = nullptr;
+    // The old array, and with it possibly the last reference to `view`, goes at the end.
+    subviews_ = NSArray::arrayWithVector(std::move(list));
+}
+
+void UIView::setContents(CGImageRef image) {
+    CGImageRetain(image);
+    CGImageRef old;
+    {
+        std::lock_guard<std::mutex> guard(contentsLock_);
+        old = contents_;
+        contents_ = image;
+    }
+    CGImageRelease(old);
+}
+
+CGHandle<CGImageRef> UIView::contents() const {
+    std::lock_guard<std::mutex> guard(contentsLock_);
+    return CGHandle<CGImageRef>::retain(contents_);
+}
+
+BOOL UIView::drawViewHierarchyInRect_afterScreenUpdates(CGRect rect, BOOL) {
+    CGContextRef context = UIGraphicsGetCurrentContext();
+    if (context == nullptr || CGRectIsEmpty(bounds_) || CGRectIsEmpty(rect)) return NO;
+    rect = CGRectStandardize(rect);
+    CGContextSaveGState(context);
+    CGContextTranslateCTM(context, rect.origin.x, rect.origin.y);
+    CGContextScaleCTM(context, rect.size.width / bounds_.size.width, rect.size.height / bounds_.size.height);
+    CGContextTranslateCTM(context, -bounds_.origin.x, -bounds_.origin.y);
+    // The screen composites every layer normally, whatever the caller set up for its own drawing.
+    CGContextSetBlendMode(context, kCGBlendModeNormal);
+    CGContextSetAlpha(context, 1.0);
+    CGContextSetInterpolationQuality(context, kCGInterpolationDefault);
+    drawHierarchy(context);
+    CGContextRestoreGState(context);
+    return YES;
+}
+
+void UIView::drawHierarchy(CGContextRef context) const {
+    drawLayer(context);
+    for (const Strong<NSObject>& item : *subviews_) {
+        auto* subview = static_cast<UIView*>(item.get());
+        if (CGRectIsEmpty(subview->bounds_)) continue;
+        CGRect frame = subview->frame();
+        CGContextSaveGState(context);
+        CGContextTranslateCTM(context, frame.origin.x - subview->bounds_.origin.x,
+                              frame.origin.y - subview->bounds_.origin.y);
+        subview->drawHierarchy(context);
+        CGContextRestoreGState(context);
+    }
+}
+
+void UIView::drawLayer(CGContextRef context) const {
+    if (backgroundColor_) {
+        CGContextSetFillColorWithColor(context, backgroundColor_->CGColor());
+        CGContextFillRect(context, bounds_);
+    }
+    if (CGHandle<CGImageRef> image = contents()) CGContextDrawImage(context, bounds_, image);
+}

@@ -1,0 +1,22 @@
+// A video app: a simulated browser or YouTube process that plays one video file in the system's
+// full-screen player, as a user watching it would see it.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+namespace device {
+
+struct VideoAppOptions {
+    std::string bundleIdentifier;  // "com.apple.mobilesafari" or "com.google.ios.youtube"
+    std::string videoPath;
+};
+
+// Runs the app on the calling (main) thread: opens the file, presents the full-screen player when
+// playback starts, enqueues every video sample on the player's display layer at its presentation
+// time from a player thread of its own, and dismisses and releases the player at the end. SIGINT
+// or SIGTERM end playback early. Returns 0 when the video played (also when damage cut it short),
+// 1 when the file cannot be played at all or the library cannot be loaded; says why on `err`.
+int runVideoApp(const VideoAppOptions& options, std::ostream& err);
+
+}  // namespace device

@@ -1,0 +1,178 @@
+#include "PacketDecoder.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/mem.h>
+}
+
+#include "CodecTypes.h"
+#include "FFmpegLogging.h"
+#include "MediaStatus.h"
+
+static_assert(kCMSampleBufferPacketPadding >= AV_INPUT_BUFFER_PADDING_SIZE,
+              "sample buffers must carry the padding libavcodec reads past a packet");
+
+namespace {
+
+constexpr int kMaxReductionShift = 3;
+
+int64_t toTimescale(CMTime time, CMTimeScale timescale) {
+    if (!CMTIME_IS_NUMERIC(time) || timescale <= 0) return AV_NOPTS_VALUE;
+    const CMTime converted = CMTimeConvertScale(time, timescale, kCMTimeRoundingMethod_RoundHalfAwayFromZero);
+    return CMTIME_IS_NUMERIC(converted) ? converted.value : AV_NOPTS_VALUE;
+}
+
+// libavcodec drops its reference to a packet's buffer when it is done with it, possibly later on
+// one of its own threads; the sample buffer lives until then.
+void releaseSample(void* opaque, uint8_t*) { CFRelease(opaque); }
+
+int reduced(int size, int shift) { return std::max(1, -((-size) >> shift)); }
+
+}  // namespace
+
+std::unique_ptr<PacketDecoder> PacketDecoder::create(CMVideoFormatDescriptionRef format,
+                                                     const PacketDecoderOptions& options, int* status,
+                                                     std::string* error) {
+    setUpFFmpegLogging();
+    int ignoredStatus;
+    std::string ignoredError;
+    if (!status) status = &ignoredStatus;
+    if (!error) error = &ignoredError;
+    *status = kMediaOK;
+    error->clear();
+    auto failWith = [&](int code, std::string text) -> std::unique_ptr<PacketDecoder> {
+        *status = code;
+        *error = std::move(text);
+        return nullptr;
+    };
+
+    if (!format) return failWith(kMediaInvalidArgument, "no format description");
+    const FourCharCode codecType = CMFormatDescriptionGetMediaSubType(format);
+    const char fourcc[5] = {static_cast<char>(codecType >> 24), static_cast<char>(codecType >> 16),
+                            static_cast<char>(codecType >> 8), static_cast<char>(codecType), 0};
+    const AVCodecID codecId = codecIdForCodecType(codecType);
+    const AVCodec* codec = codecId == AV_CODEC_ID_NONE ? nullptr : avcodec_find_decoder(codecId);
+    if (!codec) return failWith(kMediaUnsupported, std::string("no decoder for codec '") + fourcc + "'");
+
+    std::unique_ptr<PacketDecoder> decoder(new PacketDecoder);
+    decoder->format_ = FormatDescriptionHolder::retain(format);
+    decoder->context_ = avcodec_alloc_context3(codec);
+    decoder->packet_ = av_packet_alloc();
+    decoder->frame_ = av_frame_alloc();
+    if (!decoder->context_ || !decoder->packet_ || !decoder->frame_) return failWith(kMediaOutOfMemory, "out of memory");
+
+    AVCodecContext* context = decoder->context_;
+    const CMVideoDimensions size = CMVideoFormatDescriptionGetDimensions(format);
+    context->width = size.width;
+    context->height = size.height;
+    context->thread_count = std::max(0, options.threads);
+    size_t extradataSize = 0;
+    const uint8_t* extradata = CMVideoFormatDescriptionGetExtradata(format, &extradataSize);
+    if (extradata) {
+        context->extradata = static_cast<uint8_t*>(av_mallocz(extradataSize + AV_INPUT_BUFFER_PADDING_SIZE));
+        if (!context->extradata) return failWith(kMediaOutOfMemory, "out of memory");
+        std::memcpy(context->extradata, extradata, extradataSize);
+        context->extradata_size = static_cast<int>(extradataSize);
+    }
+    const int shift = std::clamp(options.reductionShift, 0, kMaxReductionShift);
+    decoder->codecShift_ = std::min(shift, static_cast<int>(codec->max_lowres));
+    decoder->converterShift_ = shift - decoder->codecShift_;
+    context->lowres = decoder->codecShift_;
+
+    const int ret = avcodec_open2(context, codec, nullptr);
+    if (ret < 0) {
+        const int code = mediaStatusFromAVError(ret);
+        return failWith(code == kMediaInvalidArgument ? kMediaBadData : code,
+                        std::string("cannot start the ") + codec->name + " decoder: " + describeAVError(ret));
+    }
+    return decoder;
+}
+
+PacketDecoder::~PacketDecoder() {
+    av_frame_free(&frame_);
+    av_packet_free(&packet_);
+    avcodec_free_context(&context_);
+}
+
+int PacketDecoder::fail(int averror, const char* what) {
+    lastError_ = std::string(what) + ": " + describeAVError(averror);
+    return mediaStatusFromAVError(averror);
+}
+
+int PacketDecoder::decode(CMSampleBufferRef sample, const FrameHandler& onFrame) {
+    lastError_.clear();
+    size_t size = 0;
+    const uint8_t* bytes = CMSampleBufferGetPacketBytes(sample, &size);
+    // An empty packet would tell libavcodec the stream has ended.
+    if (!bytes || size == 0 || size > static_cast<size_t>(INT_MAX) - kCMSampleBufferPacketPadding) {
+        lastError_ = "no packet to decode";
+        return kMediaInvalidArgument;
+    }
+    if (timescale_ == 0) {
+        const CMTime pts = CMSampleBufferGetPresentationTimeStamp(sample);
+        const CMTime dts = CMSampleBufferGetDecodeTimeStamp(sample);
+        timescale_ = CMTIME_IS_NUMERIC(pts) ? pts.timescale : CMTIME_IS_NUMERIC(dts) ? dts.timescale : 0;
+        if (timescale_ > 0) context_->pkt_timebase = AVRational{1, timescale_};
+    }
+
+    // Wrap the sample's bytes (padded, immutable) instead of copying them.
+    AVBufferRef* buffer = av_buffer_create(const_cast<uint8_t*>(bytes), size + kCMSampleBufferPacketPadding,
+                                           releaseSample, const_cast<void*>(CFRetain(sample)), AV_BUFFER_FLAG_READONLY);
+    if (!buffer) {
+        CFRelease(sample);
+        lastError_ = "out of memory";
+        return kMediaOutOfMemory;
+    }
+    packet_->buf = buffer;
+    packet_->data = const_cast<uint8_t*>(bytes);
+    packet_->size = static_cast<int>(size);
+    packet_->pts = toTimescale(CMSampleBufferGetPresentationTimeStamp(sample), timescale_);
+    packet_->dts = toTimescale(CMSampleBufferGetDecodeTimeStamp(sample), timescale_);
+    const int64_t duration = toTimescale(CMSampleBufferGetDuration(sample), timescale_);
+    packet_->duration = duration == AV_NOPTS_VALUE ? 0 : duration;
+    packet_->flags = CMSampleBufferIsKeyFrame(sample) ? AV_PKT_FLAG_KEY : 0;
+
+    int status = kMediaOK;
+    int ret = avcodec_send_packet(context_, packet_);
+    if (ret == AVERROR(EAGAIN)) {
+        // The decoder's output is full: take the pictures out, then it takes the packet.
+        status = receiveFrames(onFrame, false);
+        ret = avcodec_send_packet(context_, packet_);
+    }
+    av_packet_unref(packet_);
+    if (ret < 0) {
+        const int sendStatus = fail(ret, "cannot decode packet");
+        if (status == kMediaOK) status = sendStatus;
+    }
+    const int receiveStatus = receiveFrames(onFrame, false);
+    return status != kMediaOK ? status : receiveStatus;
+}
+
+int PacketDecoder::drain(const FrameHandler& onFrame) {
+    lastError_.clear();
+    int status = kMediaOK;
+    const int ret = avcodec_send_packet(context_, nullptr);
+    if (ret < 0 && ret != AVERROR_EOF) status = fail(ret, "cannot drain decoder");
+    else status = receiveFrames(onFrame, true);
+    avcodec_flush_buffers(context_);
+    return status;
+}
+
+int PacketDecoder::receiveFrames(const FrameHandler& onFrame, bool draining) {
+    for (;;) {
+        const int ret = avcodec_receive_frame(context_, frame_);
+        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return kMediaOK;
+        // A failed picture ends this round: the state of the decoder after an error is its own.
+        if (ret < 0) return fail(ret, draining ? "cannot drain decoder" : "cannot decode picture");
+        int64_t pts = frame_->pts != AV_NOPTS_VALUE ? frame_->pts : frame_->best_effort_timestamp;
+        const CMTime time = pts != AV_NOPTS_VALUE && timescale_ > 0 ? CMTimeMake(pts, timescale_) : kCMTimeInvalid;
+        const DecodedFrame picture(*frame_, reduced(frame_->width, converterShift_), reduced(frame_->height, converterShift_),
+                                   time);
+        if (onFrame) onFrame(picture);
+        av_frame_unref(frame_);
+    }
+}

@@ -1,0 +1,79 @@
+// PacketDecoder: a libavcodec video decoder for the sample buffers of one format description.
+//
+// decode() sends one packet and hands every picture that is ready to the callback; a decoder may
+// hold pictures back (H.264 with B-frames reorders), and drain() lets out the rest and makes the
+// decoder ready for new packets. Errors are statuses (MediaStatus), never crashes: damaged or
+// foreign packets give kMediaBadData and decoding goes on with the next packet.
+//
+// Reduced resolution: `reductionShift` n shows pictures at 1/2^n of their size on each side
+// (rounded up): 1 is half size, 2 quarter, 3 eighth. Codecs whose decoders can skip the detail
+// themselves (libavcodec "lowres": MPEG-4 part 2, MPEG-1/2, JPEG) decode small; for the others
+// the decoder works at full size and the FrameConverter scales down.
+//
+// Not thread-safe: one thread at a time (the frame callback runs on the calling thread).
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <CoreMedia/CMSampleBuffer.h>
+
+#include "DecodedFrame.h"
+
+struct AVCodecContext;
+struct AVFrame;
+struct AVPacket;
+
+struct PacketDecoderOptions {
+    // Decoding threads; 1 keeps decoding predictable and frame-by-frame, 0 lets libavcodec choose.
+    int threads = 1;
+    // 0 full size ... 3 (eighth size); larger values count as 3.
+    int reductionShift = 0;
+};
+
+class PacketDecoder {
+public:
+    using FrameHandler = std::function<void(const DecodedFrame&)>;
+
+    // A decoder for samples of `format`. Returns null on failure with `*status` kMediaUnsupported
+    // (no decoder for the codec in this FFmpeg build), kMediaBadData (the parameter sets are
+    // unusable), kMediaInvalidArgument (null format) or another MediaStatus, and `*error` saying
+    // why; either out-pointer may be null.
+    static std::unique_ptr<PacketDecoder> create(CMVideoFormatDescriptionRef format,
+                                                 const PacketDecoderOptions& options = {}, int* status = nullptr,
+                                                 std::string* error = nullptr);
+    ~PacketDecoder();
+    PacketDecoder(const PacketDecoder&) = delete;
+    PacketDecoder& operator=(const PacketDecoder&) = delete;
+
+    // Sends the packet of `sample` (its format is not checked: see canAccept) and calls `onFrame`
+    // for each picture that is then ready. Returns kMediaOK, or the first error met (the pictures
+    // that came out before and after it are still handed over); lastError() then says more.
+    int decode(CMSampleBufferRef sample, const FrameHandler& onFrame);
+    // Lets out every picture still held, then resets the decoder for new packets (the next packet
+    // should be a keyframe). Returns kMediaOK or the first error met.
+    int drain(const FrameHandler& onFrame);
+    // Whether samples of `format` can go to this decoder: same codec, parameter sets and size.
+    bool canAccept(CMVideoFormatDescriptionRef format) const { return CMFormatDescriptionEqual(format_.get(), format); }
+
+    CMVideoFormatDescriptionRef formatDescription() const { return format_.get(); }
+    // The part of the reduction the codec does itself (0 when it decodes at full size).
+    int codecReductionShift() const { return codecShift_; }
+    // What the last failure was; empty when the last call succeeded.
+    const std::string& lastError() const { return lastError_; }
+
+private:
+    PacketDecoder() = default;
+    int receiveFrames(const FrameHandler& onFrame, bool draining);
+    int fail(int averror, const char* what);
+
+    FormatDescriptionHolder format_;
+    AVCodecContext* context_ = nullptr;
+    AVPacket* packet_ = nullptr;
+    AVFrame* frame_ = nullptr;
+    int codecShift_ = 0;
+    int converterShift_ = 0;
+    CMTimeScale timescale_ = 0;  // of the packets' timestamps inside libavcodec; set by the first sample
+    std::string lastError_;
+};

@@ -1,0 +1,38 @@
+#include "StreamFormat.h"
+
+#include <climits>
+
+extern "C" {
+#include <libavcodec/codec_desc.h>
+#include <libavutil/avutil.h>
+}
+
+#include "CodecTypes.h"
+
+FormatDescriptionHolder formatDescriptionForStream(const AVCodecParameters& parameters, const std::string& name,
+                                                   std::string* error) {
+    const CMVideoCodecType codecType = codecTypeForCodecId(parameters.codec_id);
+    if (codecType == 0) {
+        const AVCodecDescriptor* descriptor = avcodec_descriptor_get(parameters.codec_id);
+        *error = name + ": unsupported video codec " + (descriptor ? descriptor->name : "(unknown)");
+        return nullptr;
+    }
+    FormatDescriptionHolder format;
+    const OSStatus status = CMVideoFormatDescriptionCreateWithExtradata(
+        kCFAllocatorDefault, codecType, parameters.width, parameters.height, parameters.extradata,
+        parameters.extradata_size > 0 ? static_cast<size_t>(parameters.extradata_size) : 0, format.receive());
+    if (status != noErr) {
+        *error = name + ": unusable video stream (" + std::to_string(parameters.width) + "x" +
+                 std::to_string(parameters.height) + ", " + std::to_string(parameters.extradata_size) +
+                 " bytes of codec parameters)";
+        return nullptr;
+    }
+    return format;
+}
+
+CMTime timeFromStream(int64_t ts, AVRational timeBase) {
+    if (ts == AV_NOPTS_VALUE || timeBase.num <= 0 || timeBase.den <= 0) return kCMTimeInvalid;
+    int64_t value = 0;
+    if (__builtin_mul_overflow(ts, static_cast<int64_t>(timeBase.num), &value)) return kCMTimeInvalid;
+    return CMTimeMake(value, timeBase.den);
+}
