@@ -1,0 +1,126 @@
+// A video app as a whole: `glimmora play` of a generated clip sends the colours of its frames to a
+// colour server in another process, and refuses files it cannot play.
+#include <fstream>
+#include <mutex>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <Foundation/Foundation.h>
+#include <HBPreferences/HBPreferences.h>
+#include <MRYIPC/MRYIPCCenter.h>
+
+#include "media/TestPattern.h"
+#include "support/Subprocess.h"
+#include "support/TempDirectory.h"
+
+namespace {
+
+// The colour server's end of the channel, in this process.
+class MessageLog : public NSObject {
+public:
+    static Class objcClass();
+    std::vector<std::string> messages() {
+        std::lock_guard hold(lock);
+        return received;
+    }
+    std::mutex lock;
+    std::vector<std::string> received;
+};
+
+void logMessage(id self, SEL, id message) {
+    auto* log = static_cast<MessageLog*>(self);
+    std::lock_guard hold(log->lock);
+    log->received.push_back(message ? message->description() : "nil");
+}
+
+Class MessageLog::objcClass() {
+    static Class cls = [] {
+        Class c = objc_defineClass<MessageLog>("VideoAppTestMessageLog", NSObject::objcClass());
+        class_addMethod(c, sel_registerName("_updateColors:"), reinterpret_cast<IMP>(logMessage), "v@:@");
+        return c;
+    }();
+    return cls;
+}
+
+class VideoApp : public ::testing::Test {
+protected:
+    void SetUp() override { setenv("GLIMMORA_DEVICE", device_.path().c_str(), 1); }
+
+    std::string writeClip(const char* pattern, ClipSettings settings = {}) {
+        std::string error;
+        auto segments = parseTestPattern(pattern, &error);
+        std::string path = device_.path() + "/clip.mp4";
+        EXPECT_TRUE(segments && writeTestPatternClip(path, *segments, settings, &error)) << error;
+        return path;
+    }
+
+    TempDirectory device_;
+};
+
+TEST_F(VideoApp, PlayingSendsTheColoursOfTheFramesToTheServer) {
+    // Red for a second, then blue for a second: long enough for the frame clock to see each.
+    std::string clip = writeClip("red*25,blue*25");
+    auto log = makeObject<MessageLog>();
+    MRYIPCCenter::centerNamed(NSSTR("com.tovek.glimmoraserver"))->addTarget_action(log, SEL_(_updateColors:));
+
+    ProcessResult played = runProcess({glimmoraCommand(), "play", clip}, {}, std::chrono::seconds(30));
+    EXPECT_EQ(played.exitCode, 0) << played.err;
+    EXPECT_THAT(played.err, ::testing::HasSubstr("enqueued 50 samples"));
+
+    // Both capture paths send; the colours come back within what 8-bit video allows.
+    std::vector<std::string> messages = log->messages();
+    int red = 0, blue = 0;
+    for (const std::string& message : messages) {
+        float r, g, b, a;
+        ASSERT_EQ(std::sscanf(message.c_str(), "%f,%f,%f,%f", &r, &g, &b, &a), 4) << message;
+        EXPECT_EQ(a, 1.0f);
+        if (r > 0.9f && g < 0.1f && b < 0.1f) ++red;
+        if (b > 0.9f && r < 0.1f && g < 0.1f) ++blue;
+    }
+    EXPECT_GT(red, 10) << messages.size() << " messages";
+    EXPECT_GT(blue, 10) << messages.size() << " messages";
+}
+
+TEST_F(VideoApp, WithActiveOffNothingIsSent) {
+    std::string clip = writeClip("green*10");
+    auto settings = Strong<HBPreferences>::adopt(HBPreferences::alloc()->initWithIdentifier(NSSTR("com.tovek.glimmora")));
+    settings->setObject_forKey(NSNumber::numberWithBool(NO).get(), NSSTR("Active"));
+    auto log = makeObject<MessageLog>();
+    MRYIPCCenter::centerNamed(NSSTR("com.tovek.glimmoraserver"))->addTarget_action(log, SEL_(_updateColors:));
+
+    ProcessResult played = runProcess({glimmoraCommand(), "play", clip});
+    EXPECT_EQ(played.exitCode, 0) << played.err;
+    EXPECT_TRUE(log->messages().empty());
+}
+
+TEST_F(VideoApp, AFileThatIsNotAVideoIsRefusedClearly) {
+    std::string text = device_.path() + "/notes.txt";
+    std::ofstream(text) << "not a video\n";
+    ProcessResult played = runProcess({glimmoraCommand(), "play", text});
+    EXPECT_NE(played.exitCode, 0);
+    EXPECT_THAT(played.err, ::testing::HasSubstr("notes.txt"));
+
+    ProcessResult missing = runProcess({glimmoraCommand(), "play", device_.path() + "/missing.mp4"});
+    EXPECT_NE(missing.exitCode, 0);
+    EXPECT_THAT(missing.err, ::testing::HasSubstr("missing.mp4"));
+}
+
+TEST_F(VideoApp, ACutOffFilePlaysWhatItCan) {
+    // Matroska can be read up to the damage (an MP4 without its index cannot be read at all).
+    std::string error;
+    auto segments = parseTestPattern("red*20,blue*20", &error);
+    std::string whole = device_.path() + "/clip.mkv";
+    ASSERT_TRUE(writeTestPatternClip(whole, *segments, {.fps = 50}, &error)) << error;
+    std::ifstream in(whole, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    std::string cut = device_.path() + "/cut.mkv";
+    std::ofstream(cut, std::ios::binary) << bytes.substr(0, bytes.size() / 2);
+
+    ProcessResult played = runProcess({glimmoraCommand(), "play", cut});
+    EXPECT_EQ(played.exitCode, 0) << played.err;
+    EXPECT_THAT(played.err, ::testing::HasSubstr("enqueued"));
+    EXPECT_THAT(played.err, ::testing::Not(::testing::HasSubstr("enqueued 40 samples")));
+}
+
+}  // namespace
