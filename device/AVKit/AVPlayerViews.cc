@@ -1,5 +1,9 @@
 #include "AVPlayerViews.h"
 
+#include <cmath>
+
+#include <UIKit/UIScreen.h>
+
 namespace {
 
 CGRect boundsOf(CGRect frame) { return CGRectMake(0, 0, frame.size.width, frame.size.height); }
@@ -12,7 +16,7 @@ id containerMethod(id self, SEL) {
 }  // namespace
 
 AVPlayerLayerView::~AVPlayerLayerView() {
-    if (layer_) layer_->setDisplayView(nullptr);
+    if (layer_) layer_->setDisplayView(nullptr, 0, 0);
 }
 
 Class AVPlayerLayerView::objcClass() {
@@ -24,7 +28,9 @@ Strong<AVPlayerLayerView> AVPlayerLayerView::viewWithFrame(CGRect frame) {
     auto view = makeObject<AVPlayerLayerView>();
     view->initWithFrame(frame);
     view->layer_ = makeObject<AVSampleBufferDisplayLayer>();
-    view->layer_->setDisplayView(view.get());
+    CGFloat scale = UIScreen::mainScreen()->scale();
+    view->layer_->setDisplayView(view.get(), static_cast<int>(std::ceil(frame.size.width * scale)),
+                                 static_cast<int>(std::ceil(frame.size.height * scale)));
     return view;
 }
 

@@ -35,9 +35,11 @@ Class AVSampleBufferDisplayLayer::objcClass() {
     return cls;
 }
 
-void AVSampleBufferDisplayLayer::setDisplayView(UIView* view) {
+void AVSampleBufferDisplayLayer::setDisplayView(UIView* view, int pixelWidth, int pixelHeight) {
     std::lock_guard hold(lock_);
     displayView_ = view;
+    pixelWidth_ = pixelWidth;
+    pixelHeight_ = pixelHeight;
 }
 
 void AVSampleBufferDisplayLayer::enqueueSampleBuffer(CMSampleBufferRef sample) {
@@ -52,18 +54,19 @@ void AVSampleBufferDisplayLayer::enqueueSampleBuffer(CMSampleBufferRef sample) {
             return;
         }
     }
-    int status = decoder_->decoder->decode(sample, [this](const DecodedFrame& frame) {
-        if (decoder_->converter.convert(frame, &decoder_->picture) == kMediaOK) show(decoder_->picture);
-    });
+    int status = decoder_->decoder->decode(sample, [this](const DecodedFrame& frame) { convertAndShow(frame); });
     if (status != kMediaOK) failed_.fetch_add(1);
 }
 
 void AVSampleBufferDisplayLayer::flushDecoder() {
     std::lock_guard hold(lock_);
     if (!decoder_->decoder) return;
-    decoder_->decoder->drain([this](const DecodedFrame& frame) {
-        if (decoder_->converter.convert(frame, &decoder_->picture) == kMediaOK) show(decoder_->picture);
-    });
+    decoder_->decoder->drain([this](const DecodedFrame& frame) { convertAndShow(frame); });
+}
+
+void AVSampleBufferDisplayLayer::convertAndShow(const DecodedFrame& frame) {
+    if (decoder_->converter.convert(frame, &decoder_->picture, pixelWidth_, pixelHeight_) == kMediaOK)
+        show(decoder_->picture);
 }
 
 void AVSampleBufferDisplayLayer::show(const BgraImage& picture) {

@@ -28,18 +28,22 @@ public:
     // Shows the pictures the decoder still holds back (at the end of a stream).
     void flushDecoder();
 
-    // Where the pictures are shown; not retained (the view owns the layer). nullptr detaches.
-    void setDisplayView(UIView* view);
+    // Where the pictures are shown, and at what size in pixels; the view is not retained (it owns the
+    // layer). Pictures are scaled to that size as they are decoded, as a compositor would, so that
+    // drawing the view copies them. nullptr detaches.
+    void setDisplayView(UIView* view, int pixelWidth, int pixelHeight);
 
     long enqueuedSampleCount() const { return enqueued_.load(); }
     long shownFrameCount() const { return shown_.load(); }
     long failedSampleCount() const { return failed_.load(); }
 
 private:
+    void convertAndShow(const class DecodedFrame& frame);
     void show(const struct BgraImage& picture);
 
     std::mutex lock_;  // one enqueue at a time; guards everything below
     std::unique_ptr<DisplayLayerDecoder> decoder_;
     UIView* displayView_ = nullptr;
+    int pixelWidth_ = 0, pixelHeight_ = 0;
     std::atomic<long> enqueued_{0}, shown_{0}, failed_{0};
 };

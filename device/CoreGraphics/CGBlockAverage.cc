@@ -14,7 +14,7 @@ BlockAverage cgAverageBlocks(const CGImage& image, int blockWidth, int blockHeig
         std::fill(sums.begin(), sums.end(), 0);
         const int rowEnd = std::min(height, (outY + 1) * blockHeight);
         for (int y = outY * blockHeight; y < rowEnd; ++y) {
-            const uint8_t* row = image.pixels.get() + static_cast<size_t>(y) * 4 * width;
+            const uint8_t* row = image.pixels.get() + static_cast<size_t>(y) * image.bytesPerRow;
             for (int x = 0; x < width; ++x) {
                 uint64_t* sum = &sums[static_cast<size_t>(x / blockWidth) * 4];
                 for (int channel = 0; channel < 4; ++channel) sum[channel] += row[4 * x + channel];

@@ -39,6 +39,12 @@ pixman_image_t* alphaMask(const CGGState& state) {
     return pixman_image_create_solid_fill(&color);
 }
 
+// Whether drawing leaves every alpha byte of an opaque context at 255 by itself: compositing over
+// an opaque pixel always does, and copying does when what is copied is opaque.
+bool keepsOpaque(const CGGState& state, bool sourceOpaque) {
+    return operatorFor(state.blendMode) == PIXMAN_OP_OVER || sourceOpaque;
+}
+
 // How many source pixels each way the better qualities average into one before sampling: an
 // image shrunk by more than half is reduced by whole blocks first, since bilinear sampling reads
 // only the four pixels nearest a point and would represent the image by a few of its pixels.
@@ -112,6 +118,7 @@ void CGContextFillRect(CGContextRef context, CGRect rect) {
     if (box.empty()) return;
     // pixman colours are premultiplied.
     double alpha = clampUnit(state.fill[3]) * state.alpha;
+    if (!cgPrepareToWrite(context, alpha >= 1 && cgCoversContext(context, box))) return;
     pixman_color_t color{toPixmanChannel(clampUnit(state.fill[0]) * alpha),
                          toPixmanChannel(clampUnit(state.fill[1]) * alpha),
                          toPixmanChannel(clampUnit(state.fill[2]) * alpha), toPixmanChannel(alpha)};
@@ -120,7 +127,7 @@ void CGContextFillRect(CGContextRef context, CGRect rect) {
     pixman_image_composite32(operatorFor(state.blendMode), source, nullptr, context->target, 0, 0, 0, 0, box.x0,
                              box.y0, box.x1 - box.x0, box.y1 - box.y0);
     pixman_image_unref(source);
-    if (context->opaque) cgMakeOpaque(context, box);
+    if (context->opaque && !keepsOpaque(state, alpha >= 1)) cgMakeOpaque(context, box);
 }
 
 void CGContextDrawImage(CGContextRef context, CGRect rect, CGImageRef image) {
@@ -135,6 +142,8 @@ void CGContextDrawImage(CGContextRef context, CGRect rect, CGImageRef image) {
                                             state.ctm);
     PixelBox box = pixelsBetween(context, a.x, a.y, b.x, b.y);
     if (box.empty()) return;
+    const bool opaqueSource = image->opaque && state.alpha >= 1;
+    if (!cgPrepareToWrite(context, opaqueSource && cgCoversContext(context, box))) return;
 
     // pixman samples source pixels at transform(i + 0.5, j + 0.5) for destination pixel
     // (box.x0 + i, box.y0 + j); the offsets stay small, as fixed-point numbers need.
@@ -160,19 +169,29 @@ void CGContextDrawImage(CGContextRef context, CGRect rect, CGImageRef image) {
             ? pixman_image_create_bits(image->opaque ? PIXMAN_x8r8g8b8 : PIXMAN_a8r8g8b8, static_cast<int>(image->width),
                                        static_cast<int>(image->height),
                                        reinterpret_cast<uint32_t*>(image->pixels.get()),
-                                       static_cast<int>(4 * image->width))
+                                       static_cast<int>(image->bytesPerRow))
             : pixman_image_create_bits(PIXMAN_a8r8g8b8, averaged.width, averaged.height, averaged.pixels.data(),
                                        4 * averaged.width);
     if (source == nullptr) return;
-    pixman_image_set_transform(source, &transform);
+    // Drawn at its own size on whole pixels, the image is copied as it is: no transform, so pixman
+    // takes its plain copying paths (every filter gives the pixel itself there).
+    int sourceX = 0, sourceY = 0;
+    const bool unscaled = scaleX == 1 && scaleY == 1 && blockX == 1 && blockY == 1 &&
+                          mapping.m[0][2] == std::floor(mapping.m[0][2]) && mapping.m[1][2] == std::floor(mapping.m[1][2]);
+    if (unscaled) {
+        sourceX = static_cast<int>(mapping.m[0][2]);
+        sourceY = static_cast<int>(mapping.m[1][2]);
+    } else {
+        pixman_image_set_transform(source, &transform);
+    }
     // Edge pixels extend outwards, so sampling near the border never mixes in transparency.
     pixman_image_set_repeat(source, PIXMAN_REPEAT_PAD);
     pixman_image_set_filter(source, state.interpolation == kCGInterpolationNone ? PIXMAN_FILTER_NEAREST : PIXMAN_FILTER_BILINEAR,
                             nullptr, 0);
     pixman_image_t* mask = alphaMask(state);
-    pixman_image_composite32(operatorFor(state.blendMode), source, mask, context->target, 0, 0, 0, 0, box.x0,
-                             box.y0, box.x1 - box.x0, box.y1 - box.y0);
+    pixman_image_composite32(operatorFor(state.blendMode), source, mask, context->target, sourceX, sourceY, 0, 0,
+                             box.x0, box.y0, box.x1 - box.x0, box.y1 - box.y0);
     if (mask) pixman_image_unref(mask);
     pixman_image_unref(source);
-    if (context->opaque) cgMakeOpaque(context, box);
+    if (context->opaque && !keepsOpaque(state, opaqueSource)) cgMakeOpaque(context, box);
 }

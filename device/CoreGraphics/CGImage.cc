@@ -15,20 +15,22 @@ CGImageRef CGImageCreateWithBGRAData(size_t width, size_t height, size_t bytesPe
     if (bytesPerRow < rowBytes || rowBytes > limit / height) return nullptr;
     auto* image = new (std::nothrow) CGImage;
     if (image == nullptr) return nullptr;
-    image->pixels.reset(new (std::nothrow) uint8_t[rowBytes * height]);
+    image->pixels = cgAllocatePixels(rowBytes * height);
     if (!image->pixels) {
         delete image;
         return nullptr;
     }
     image->width = width;
     image->height = height;
+    image->bytesPerRow = rowBytes;
     image->opaque = opaque;
     auto* from = static_cast<const uint8_t*>(pixels);
     for (size_t row = 0; row < height; ++row) {
         uint8_t* to = image->pixels.get() + row * rowBytes;
         std::memcpy(to, from + row * bytesPerRow, rowBytes);
         if (opaque) {
-            for (size_t x = 0; x < width; ++x) to[4 * x + 3] = 255;
+            auto* pixels = reinterpret_cast<uint32_t*>(to);
+            for (size_t x = 0; x < width; ++x) pixels[x] |= 0xff000000u;
         }
     }
     return image;
@@ -45,7 +47,7 @@ void CGImageRelease(CGImageRef image) {
 
 size_t CGImageGetWidth(CGImageRef image) { return image ? image->width : 0; }
 size_t CGImageGetHeight(CGImageRef image) { return image ? image->height : 0; }
-size_t CGImageGetBytesPerRow(CGImageRef image) { return image ? 4 * image->width : 0; }
+size_t CGImageGetBytesPerRow(CGImageRef image) { return image ? image->bytesPerRow : 0; }
 
 CGImageAlphaInfo CGImageGetAlphaInfo(CGImageRef image) {
     if (image == nullptr) return kCGImageAlphaNone;

@@ -29,11 +29,18 @@ struct CGColor : CGObject {
     ~CGColor();
 };
 
+// Pixel memory from malloc; shared by a context and the images made from it until the context
+// draws again (copy on write).
+using PixelStorage = std::shared_ptr<uint8_t>;
+// `bytes` of uninitialised pixel memory; empty when memory runs out.
+PixelStorage cgAllocatePixels(size_t bytes);
+
 struct CGImage : CGObject {
     size_t width = 0;
     size_t height = 0;
-    bool opaque = false;
-    std::unique_ptr<uint8_t[]> pixels;  // rows of 4 * width bytes
+    size_t bytesPerRow = 0;
+    bool opaque = false;  // every alpha byte is 255
+    PixelStorage pixels;  // never written once the image exists
 };
 
 struct CGGState {
@@ -51,6 +58,8 @@ struct CGContext : CGObject {
     bool opaque = false;  // no alpha: every alpha byte stays 255
     uint8_t* data = nullptr;
     bool ownsData = false;
+    PixelStorage storage;  // holds `data` when the context owns it
+    bool clearPending = false;  // `data` is still to be cleared; done by the first draw that needs it
     pixman_image_t* target = nullptr;  // wraps `data`
     CGGState state;
     std::vector<CGGState> savedStates;
@@ -66,3 +75,10 @@ struct PixelBox {
 
 // Sets the alpha bytes inside `box` to 255; how a context without alpha keeps its promise.
 void cgMakeOpaque(CGContext* context, PixelBox box);
+// Makes the context's pixels ready to be read or written: memory of its own (an image made from the
+// context may still share the current memory) and cleared, unless `covered` says that the coming
+// drawing paints every pixel opaquely, which makes clearing first a waste. False when memory runs
+// out (nothing may be drawn).
+bool cgPrepareToWrite(CGContext* context, bool covered = false);
+// Whether `box` is the whole of the context.
+bool cgCoversContext(const CGContext* context, PixelBox box);

@@ -248,6 +248,33 @@ TEST(CGImages, AContextImageIsACopyAndImagesTakeRowsWithPadding) {
     EXPECT_EQ(CGImageCreateWithBGRAData(1, 1, 4, nullptr, false), nullptr);
 }
 
+TEST(CGImages, AnImageKeepsItsPixelsWhateverIsWrittenToTheContextAfterwards) {
+    auto context = makeContext(2, 2, true);
+    auto before = CGHandle<CGImageRef>::adopt(CGBitmapContextCreateImage(context));
+    // Written through the context's own memory, after the image was made.
+    static_cast<uint8_t*>(CGBitmapContextGetData(context))[0] = 77;
+    const uint8_t* kept = CGImageGetBGRAData(before);
+    EXPECT_EQ(std::vector<uint8_t>(kept, kept + 8), (std::vector<uint8_t>{0, 0, 0, 255, 0, 0, 0, 255}));
+    EXPECT_EQ(pixelAt(context, 0, 0)[0], 77);
+}
+
+TEST(CGImages, AnImageDrawnAtItsOwnSizeIsCopiedExactly) {
+    std::vector<Pixel> pixels;
+    for (uint8_t i = 0; i < 12; ++i) pixels.push_back({i, uint8_t(2 * i), uint8_t(3 * i), 255});
+    auto image = makeImage(4, 3, pixels);
+    // Over the whole of an opaque context, and over part of a transparent one, moved by whole pixels.
+    auto whole = makeContext(4, 3, true);
+    CGContextDrawImage(whole, CGRectMake(0, 0, 4, 3), image);
+    auto part = makeContext(4, 3);
+    CGContextDrawImage(part, CGRectMake(1, 1, 4, 3), image);
+    for (size_t y = 0; y < 3; ++y)
+        for (size_t x = 0; x < 4; ++x) {
+            EXPECT_EQ(pixelAt(whole, x, y), pixels[y * 4 + x]) << x << "," << y;
+            Pixel expected = (x == 0 || y == 0) ? clear : pixels[(y - 1) * 4 + (x - 1)];
+            EXPECT_EQ(pixelAt(part, x, y), expected) << x << "," << y;
+        }
+}
+
 TEST(CGColors, KeepTheirComponentsInOrderAndUnclamped) {
     auto space = CGHandle<CGColorSpaceRef>::adopt(CGColorSpaceCreateDeviceRGB());
     const CGFloat components[4] = {1.5, -0.25, 0.5, 0.75};
