@@ -54,10 +54,14 @@ void HomeManager::writeCharacteristic(HMCharacteristic* characteristic, float va
     float product = bound * value;
     // A product no integer can hold (from a non-finite component or an absurd bound) is not written.
     if (!fitsInteger(product)) return;
-    Strong<NSNumber> number = Strong<NSNumber>::adopt(NSNumber::alloc()->initWithInteger(static_cast<NSInteger>(product)));
+    const NSInteger integer = static_cast<NSInteger>(product);
 
+    // Compared as the new number's floatValue would be, before the number is made: in the steady
+    // state nearly every value is unchanged, and then nothing need be allocated.
     Strong<NSObject> current = characteristic->value();
-    if (auto* held = objc_cast<NSNumber>(current.get()); held != nil && held->floatValue() == number->floatValue()) return;
+    const float newValue = static_cast<float>(static_cast<double>(integer));
+    if (auto* held = objc_cast<NSNumber>(current.get()); held != nil && held->floatValue() == newValue) return;
+    Strong<NSNumber> number = Strong<NSNumber>::adopt(NSNumber::alloc()->initWithInteger(integer));
 
     markInFlight(characteristic, true);
     Strong<HomeManager> self(this);

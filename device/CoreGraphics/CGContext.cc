@@ -30,6 +30,16 @@ PixelBox pixelsBetween(const CGContext* context, double ax, double ay, double bx
             pixelEdge(std::max(ax, bx), width), pixelEdge(std::max(ay, by), height)};
 }
 
+// Where `rect`'s top-left and bottom-right corners land in the context (`*a` and `*b`), and the
+// whole pixels between them.
+PixelBox deviceRect(const CGContext* context, CGRect rect, CGPoint* a, CGPoint* b) {
+    rect = CGRectStandardize(rect);
+    const CGAffineTransform& ctm = context->state.ctm;
+    *a = CGPointApplyAffineTransform(rect.origin, ctm);
+    *b = CGPointApplyAffineTransform({rect.origin.x + rect.size.width, rect.origin.y + rect.size.height}, ctm);
+    return pixelsBetween(context, a->x, a->y, b->x, b->y);
+}
+
 pixman_op_t operatorFor(CGBlendMode mode) { return mode == kCGBlendModeCopy ? PIXMAN_OP_SRC : PIXMAN_OP_OVER; }
 
 // A mask that applies the context's alpha, or nullptr when everything is drawn at full strength.
@@ -110,11 +120,8 @@ void CGContextSetFillColorWithColor(CGContextRef context, CGColorRef color) {
 void CGContextFillRect(CGContextRef context, CGRect rect) {
     if (context == nullptr || CGRectIsEmpty(rect)) return;
     const CGGState& state = context->state;
-    rect = CGRectStandardize(rect);
-    CGPoint a = CGPointApplyAffineTransform(rect.origin, state.ctm);
-    CGPoint b = CGPointApplyAffineTransform({rect.origin.x + rect.size.width, rect.origin.y + rect.size.height},
-                                            state.ctm);
-    PixelBox box = pixelsBetween(context, a.x, a.y, b.x, b.y);
+    CGPoint a, b;
+    PixelBox box = deviceRect(context, rect, &a, &b);
     if (box.empty()) return;
     // pixman colours are premultiplied.
     double alpha = clampUnit(state.fill[3]) * state.alpha;
@@ -134,13 +141,9 @@ void CGContextDrawImage(CGContextRef context, CGRect rect, CGImageRef image) {
     if (context == nullptr || image == nullptr || CGRectIsEmpty(rect)) return;
     if (image->width > drawableImageLimit || image->height > drawableImageLimit) return;
     const CGGState& state = context->state;
-    rect = CGRectStandardize(rect);
-    // Where the image's top-left and bottom-right corners land; a flipping transform swaps them,
-    // which draws the image mirrored, as it should.
-    CGPoint a = CGPointApplyAffineTransform(rect.origin, state.ctm);
-    CGPoint b = CGPointApplyAffineTransform({rect.origin.x + rect.size.width, rect.origin.y + rect.size.height},
-                                            state.ctm);
-    PixelBox box = pixelsBetween(context, a.x, a.y, b.x, b.y);
+    // A flipping transform swaps the corners, which draws the image mirrored, as it should.
+    CGPoint a, b;
+    PixelBox box = deviceRect(context, rect, &a, &b);
     if (box.empty()) return;
     const bool opaqueSource = image->opaque && state.alpha >= 1;
     if (!cgPrepareToWrite(context, opaqueSource && cgCoversContext(context, box))) return;

@@ -24,7 +24,7 @@ public:
     const char* UTF8String() const { return text_.c_str(); }
     const std::string& string() const { return text_; }
     NSUInteger length() const { return text_.size(); }
-    BOOL isEqualToString(const NSString* other) const { return other && other->text_ == text_; }
+    BOOL isEqualToString(const NSString* other) const { return other == this || (other && other->text_ == text_); }
 
     // The pieces between every occurrence of `separator`; an empty separator gives the whole text.
     Strong<NSArray> componentsSeparatedByString(const NSString* separator) const;

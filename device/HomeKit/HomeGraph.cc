@@ -17,6 +17,17 @@ namespace {
 using StoredValues = std::unordered_map<std::string, Strong<NSObject>>;
 
 Strong<NSString> text(const std::string& value) { return NSString::stringWithString(value); }
+
+// A service or characteristic type: HomeKit's own constant when it is a known one, as the real
+// framework hands out, so that comparing with the constant is usually a pointer comparison.
+Strong<NSString> typeText(const std::string& value) {
+    for (NSString* known : {HMServiceTypeLightbulb, HMServiceTypeFan, HMServiceTypeOutlet, HMServiceTypeSwitch,
+                            HMCharacteristicTypePowerState, HMCharacteristicTypeBrightness,
+                            HMCharacteristicTypeSaturation, HMCharacteristicTypeHue, HMCharacteristicTypeName,
+                            HMCharacteristicTypeColorTemperature, HMCharacteristicTypeRotationSpeed})
+        if (known->string() == value) return known;
+    return text(value);
+}
 Strong<NSUUID> uuid(const std::string& identifier) { return NSUUID::fromString(identifier.c_str()); }
 
 Strong<HMCharacteristic> buildCharacteristic(const CharacteristicDescription& description,
@@ -30,7 +41,7 @@ Strong<HMCharacteristic> buildCharacteristic(const CharacteristicDescription& de
     NSObject* value = found != stored.end() ? found->second.get() : description.value.get();
     Strong<HMCharacteristicMetadata> metadata =
         description.metadata ? HMCharacteristicMetadata::fromLimits(*description.metadata) : nullptr;
-    return HMCharacteristic::make(text(description.type), uuid(description.identifier), metadata, value, std::move(backend));
+    return HMCharacteristic::make(typeText(description.type), uuid(description.identifier), metadata, value, std::move(backend));
 }
 
 Strong<HMAccessory> buildAccessory(const AccessoryDescription& description, const std::shared_ptr<AccessoryStore>& store,
@@ -47,7 +58,7 @@ Strong<HMAccessory> buildAccessory(const AccessoryDescription& description, cons
         std::vector<Strong<NSObject>> characteristics;
         for (const CharacteristicDescription& characteristic : service.characteristics)
             characteristics.push_back(buildCharacteristic(characteristic, shared, stored));
-        services.push_back(HMService::make(text(service.type), text(service.name), uuid(service.identifier),
+        services.push_back(HMService::make(typeText(service.type), text(service.name), uuid(service.identifier),
                                            NSArray::arrayWithVector(std::move(characteristics))));
     }
     return HMAccessory::make(text(description.name), uuid(description.identifier),

@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -39,14 +40,16 @@ public:
 // Blocks ordered by due time and then by arrival, run by `workers` threads of the queue's own.
 class WorkerQueue final : public DispatchQueue {
 public:
-    explicit WorkerQueue(int workers) : workerCount_(workers) {}
+    explicit WorkerQueue(int workers) : shared_(std::make_shared<Shared>(workers)) {}
     ~WorkerQueue() override {
         {
-            std::lock_guard<std::mutex> guard(lock_);
-            closing_ = true;
+            std::lock_guard<std::mutex> guard(shared_->lock);
+            shared_->closing = true;
         }
-        wakeUp_.notify_all();
-        for (auto& worker : workers_) {
+        shared_->wakeUp.notify_all();
+        // A block may drop the queue's last reference on a worker of its own: that worker cannot
+        // join itself, so it is let go, and finishes with the state it shares.
+        for (auto& worker : shared_->workers) {
             if (worker.get_id() == std::this_thread::get_id()) worker.detach();
             else worker.join();
         }
@@ -55,17 +58,18 @@ public:
     void enqueue(dispatch_block_t block, dispatch_time_t when) override {
         if (block == nullptr) return;
         {
-            std::lock_guard<std::mutex> guard(lock_);
-            items_.push_back({toTimePoint(when), nextSequence_++, block});
-            std::push_heap(items_.begin(), items_.end(), later);
-            if (workers_.size() < static_cast<size_t>(workerCount_)) workers_.emplace_back([this] { work(); });
+            std::lock_guard<std::mutex> guard(shared_->lock);
+            shared_->items.push_back({toTimePoint(when), shared_->nextSequence++, block});
+            std::push_heap(shared_->items.begin(), shared_->items.end(), later);
+            if (shared_->workers.size() < static_cast<size_t>(shared_->workerCount))
+                shared_->workers.emplace_back([shared = shared_] { work(*shared); });
         }
-        wakeUp_.notify_one();
+        shared_->wakeUp.notify_one();
     }
 
     BOOL isCurrent() const override {
-        std::lock_guard<std::mutex> guard(lock_);
-        for (auto& worker : workers_) {
+        std::lock_guard<std::mutex> guard(shared_->lock);
+        for (auto& worker : shared_->workers) {
             if (worker.get_id() == std::this_thread::get_id()) return YES;
         }
         return NO;
@@ -81,38 +85,45 @@ private:
         return a.due != b.due ? a.due > b.due : a.sequence > b.sequence;
     }
 
-    void work() {
-        std::unique_lock<std::mutex> guard(lock_);
+    // What the workers use; each worker holds it, so it outlives the queue object when a block
+    // releases the queue.
+    struct Shared {
+        explicit Shared(int workers) : workerCount(workers) {}
+        const int workerCount;
+        std::mutex lock;
+        std::condition_variable wakeUp;
+        std::vector<Item> items;  // a heap by `later`
+        uint64_t nextSequence = 0;
+        std::vector<std::thread> workers;
+        bool closing = false;
+    };
+
+    static void work(Shared& shared) {
+        std::unique_lock<std::mutex> guard(shared.lock);
         while (true) {
             RunLoopClock::time_point now = RunLoopClock::now();
-            if (!items_.empty() && items_.front().due <= now) {
-                std::pop_heap(items_.begin(), items_.end(), later);
-                Strong<Block<void()>> block = std::move(items_.back().block);
-                items_.pop_back();
+            if (!shared.items.empty() && shared.items.front().due <= now) {
+                std::pop_heap(shared.items.begin(), shared.items.end(), later);
+                Strong<Block<void()>> block = std::move(shared.items.back().block);
+                shared.items.pop_back();
                 guard.unlock();
                 (*block)();
                 block = nullptr;
                 guard.lock();
                 continue;
             }
-            if (closing_) return;
-            if (items_.empty()) {
-                wakeUp_.wait(guard);
+            if (shared.closing) return;
+            if (shared.items.empty()) {
+                shared.wakeUp.wait(guard);
             } else {
                 // A copy: the heap may move while this thread waits.
-                RunLoopClock::time_point due = items_.front().due;
-                wakeUp_.wait_until(guard, due);
+                RunLoopClock::time_point due = shared.items.front().due;
+                shared.wakeUp.wait_until(guard, due);
             }
         }
     }
 
-    const int workerCount_;
-    mutable std::mutex lock_;
-    std::condition_variable wakeUp_;
-    std::vector<Item> items_;  // a heap by `later`
-    uint64_t nextSequence_ = 0;
-    std::vector<std::thread> workers_;
-    bool closing_ = false;
+    std::shared_ptr<Shared> shared_;
 };
 
 }  // namespace

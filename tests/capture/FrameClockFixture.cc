@@ -44,6 +44,13 @@ void FrameClockTest::SetUp() {
     server->received.clear();
 }
 
+void FrameClockTest::watchDeallocation(id object, std::atomic<bool>* gone) {
+    auto witness = makeObject<DeallocWitness>();
+    witness->flag = gone;
+    static const char witnessKey = 0;
+    objc_setAssociatedObject(object, &witnessKey, witness, OBJC_ASSOCIATION_RETAIN_NONATOMIC);
+}
+
 void FrameClockTest::setActive(bool on) {
     preferences->setObject_forKey(NSNumber::numberWithBool(on).get(), activeKey());
 }

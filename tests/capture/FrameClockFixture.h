@@ -54,6 +54,8 @@ protected:
 
     // A player whose video shows one solid colour (bytes blue, green, red).
     static Strong<AVFullScreenViewController> makePlayer(uint8_t blue, uint8_t green, uint8_t red);
+    // Sets `*gone` when `object` is deallocated.
+    static void watchDeallocation(id object, std::atomic<bool>* gone);
     static id displayLinkOf(id player) { return objc_msgSend<id>(player, SEL_(displayLink)); }
     static void setActive(bool on);
 

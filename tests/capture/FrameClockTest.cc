@@ -23,10 +23,7 @@ TEST_F(FrameClockTest, DisappearingStopsAndInvalidatesTheLinkAndLetsThePlayerGo)
     std::atomic<bool> gone{false};
     {
         auto player = makePlayer(0, 0, 255);
-        auto witness = makeObject<DeallocWitness>();
-        witness->flag = &gone;
-        static const char witnessKey = 0;
-        objc_setAssociatedObject(player, &witnessKey, witness, OBJC_ASSOCIATION_RETAIN_NONATOMIC);
+        watchDeallocation(player, &gone);
 
         objc_msgSend<void>(player.get(), SEL_(viewDidAppear:), YES);
         Strong<CADisplayLink> link(objc_cast<CADisplayLink>(displayLinkOf(player)));
@@ -52,10 +49,7 @@ TEST_F(FrameClockTest, AppearingAgainReplacesTheLinkSoOnlyOneTicks) {
     std::atomic<bool> gone{false};
     {
         auto player = makePlayer(0, 255, 0);
-        auto witness = makeObject<DeallocWitness>();
-        witness->flag = &gone;
-        static const char witnessKey = 0;
-        objc_setAssociatedObject(player, &witnessKey, witness, OBJC_ASSOCIATION_RETAIN_NONATOMIC);
+        watchDeallocation(player, &gone);
 
         objc_msgSend<void>(player.get(), SEL_(viewDidAppear:), YES);
         Strong<CADisplayLink> first(objc_cast<CADisplayLink>(displayLinkOf(player)));
@@ -76,10 +70,7 @@ TEST_F(FrameClockTest, DeallocationTakesTheLinkOffTheRunLoopWithoutInvalidatingI
     std::atomic<bool> gone{false};
     {
         auto player = makePlayer(0, 0, 0);
-        auto witness = makeObject<DeallocWitness>();
-        witness->flag = &gone;
-        static const char witnessKey = 0;
-        objc_setAssociatedObject(player, &witnessKey, witness, OBJC_ASSOCIATION_RETAIN_NONATOMIC);
+        watchDeallocation(player, &gone);
         objc_msgSend<void>(player.get(), SEL_(viewDidAppear:), YES);
         link = objc_cast<CADisplayLink>(displayLinkOf(player));
         // Taken off the run loop by someone else, the link no longer holds the player, which goes

@@ -1,6 +1,7 @@
 // The main run loop, its modes and timers, and the dispatch queues served by it and by threads.
 #include <atomic>
 #include <gtest/gtest.h>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -105,6 +106,22 @@ TEST_F(MainRunLoop, DispatchSyncFromAnotherThreadWaitsForTheMainThreadToRunTheBl
     while (!returned.load()) runFor(5ms);
     caller.join();
     EXPECT_TRUE(ranOnMain.load());
+}
+
+TEST(DispatchQueues, ABlockMayHoldTheLastReferenceToItsOwnQueue) {
+    std::atomic<bool> ran{false}, gone{false};
+    {
+        Strong<DispatchQueue> queue = dispatch_queue_create("test.self", DISPATCH_QUEUE_SERIAL);
+        // Its deleter runs when the block, and every copy of what it captured, has gone.
+        std::shared_ptr<void> witness(nullptr, [&gone](void*) { gone = true; });
+        // The block keeps the queue; once it has run and is let go, the queue goes on its own worker.
+        dispatch_async(queue, makeBlock([queue, witness, &ran] { ran = true; }).get());
+    }
+    auto start = RunLoopClock::now();
+    while (!gone && RunLoopClock::now() - start < 5s) std::this_thread::sleep_for(5ms);
+    EXPECT_TRUE(ran.load());
+    EXPECT_TRUE(gone.load());
+    std::this_thread::sleep_for(50ms);  // the worker finishes after the queue is gone (ASan watches)
 }
 
 TEST(DispatchQueues, ASerialQueueRunsInOrderOffTheMainThreadAndHonoursDelays) {
