@@ -7,6 +7,8 @@
 
 #include <Foundation/DeviceDirectory.h>
 
+#include "sqlite/DescribeSQLiteError.h"
+
 namespace {
 
 constexpr int kReadBusyTimeoutMs = 20;  // short: reads come from the main thread, every frame
@@ -360,31 +362,4 @@ void HBPreferencesStore::setBusyTimeout(int milliseconds) {
     busyTimeoutMs_ = milliseconds;
 }
 
-// The one place SQLite's result codes become words.
-std::string HBPreferencesStore::describe(int code) const {
-    std::string detail = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(code);
-    int systemError = db_ ? sqlite3_system_errno(db_) : 0;
-    int primary = code & 0xff;
-    if (systemError != 0 && (primary == SQLITE_CANTOPEN || primary == SQLITE_IOERR))
-        detail += std::string(": ") + std::strerror(systemError);
-    switch (primary) {
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-        return path_ + " is locked by another process (" + detail + ")";
-    case SQLITE_CORRUPT:
-    case SQLITE_NOTADB:
-        return path_ + " is damaged or is not a settings database (" + detail + "); it is left as it is";
-    case SQLITE_READONLY:
-    case SQLITE_PERM:
-    case SQLITE_AUTH:
-        return path_ + " cannot be written (" + detail + ")";
-    case SQLITE_CANTOPEN:
-        return path_ + " cannot be opened (" + detail + ")";
-    case SQLITE_FULL:
-        return "the disk holding " + path_ + " is full (" + detail + ")";
-    case SQLITE_IOERR:
-        return path_ + " cannot be read or written (" + detail + ")";
-    default:
-        return path_ + " cannot be used (" + detail + ")";
-    }
-}
+std::string HBPreferencesStore::describe(int code) const { return describeSQLiteError(db_, code, path_, "a settings database"); }

@@ -13,6 +13,8 @@
 
 #include <Foundation/DeviceDirectory.h>
 
+#include "sqlite/DescribeSQLiteError.h"
+
 namespace {
 
 constexpr int kBusyTimeoutMs = 1000;
@@ -183,27 +185,7 @@ std::string AccessoryStore::write(const std::string& identifier, NSObject* value
     });
 }
 
-// The one place SQLite's result codes become words.
-std::string AccessoryStore::describe(int code) const {
-    std::string detail = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(code);
-    switch (code & 0xff) {
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-        return path_ + " is locked by another process (" + detail + ")";
-    case SQLITE_CORRUPT:
-    case SQLITE_NOTADB:
-        return path_ + " is damaged or is not an accessory database (" + detail + ")";
-    case SQLITE_READONLY:
-    case SQLITE_PERM:
-        return path_ + " cannot be written (" + detail + ")";
-    case SQLITE_CANTOPEN:
-        return path_ + " cannot be opened (" + detail + ")";
-    case SQLITE_FULL:
-        return "the disk holding " + path_ + " is full (" + detail + ")";
-    default:
-        return path_ + " cannot be used (" + detail + ")";
-    }
-}
+std::string AccessoryStore::describe(int code) const { return describeSQLiteError(db_, code, path_, "an accessory database"); }
 
 std::string encodeAccessoryValue(NSObject* value) {
     if (auto* number = objc_cast<NSNumber>(value)) {
