@@ -29,6 +29,9 @@ void unscheduleHeldLink(id controller) {
 
 // Stops the clock for good: the link leaves the run loop, is invalidated and let go.
 void stopClock(id controller) {
+    // The scheduled link may hold the controller's last reference, which it lets go on leaving the
+    // run loop: the controller must outlive the steps that follow.
+    Strong<NSObject> keep(controller);
     unscheduleHeldLink(controller);
     objc_msgSend<void>(heldLink(controller), SEL_(invalidate));
     objc_msgSend<void>(controller, SEL_(setDisplayLink:), nil);

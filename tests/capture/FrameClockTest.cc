@@ -45,6 +45,18 @@ TEST_F(FrameClockTest, DisappearingStopsAndInvalidatesTheLinkAndLetsThePlayerGo)
     EXPECT_TRUE(gone);
 }
 
+TEST_F(FrameClockTest, APlayerHeldOnlyByItsLinkSurvivesItsOwnDisappearance) {
+    std::atomic<bool> gone{false};
+    AVFullScreenViewController* player = makePlayer(0, 0, 255).detach();
+    watchDeallocation(player, &gone);
+    objc_msgSend<void>(player, SEL_(viewDidAppear:), YES);
+    // The app lets go while the player is on screen: only the scheduled link holds it now.
+    objc_release(player);
+    EXPECT_FALSE(gone);
+    objc_msgSend<void>(player, SEL_(viewWillDisappear:), YES);
+    EXPECT_TRUE(gone);
+}
+
 TEST_F(FrameClockTest, AppearingAgainReplacesTheLinkSoOnlyOneTicks) {
     std::atomic<bool> gone{false};
     {
