@@ -348,13 +348,7 @@ void HBPreferencesStore::close() {
     loaded_ = false;  // a new connection counts data versions afresh
 }
 
-int HBPreferencesStore::step(Statement statement) {
-    sqlite3_stmt* s = statements_[statement];
-    int rc = sqlite3_step(s);
-    sqlite3_reset(s);
-    sqlite3_clear_bindings(s);  // the bindings point at the caller's strings
-    return rc;
-}
+int HBPreferencesStore::step(Statement statement) { return stepAndReset(statements_[statement]); }
 
 void HBPreferencesStore::setBusyTimeout(int milliseconds) {
     if (busyTimeoutMs_ == milliseconds) return;

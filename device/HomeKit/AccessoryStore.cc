@@ -103,13 +103,7 @@ void AccessoryStore::close() {
     db_ = nullptr;
 }
 
-int AccessoryStore::step(Statement statement) {
-    sqlite3_stmt* s = statements_[statement];
-    int rc = sqlite3_step(s);
-    sqlite3_reset(s);
-    sqlite3_clear_bindings(s);  // the bindings point at the caller's strings
-    return rc;
-}
+int AccessoryStore::step(Statement statement) { return stepAndReset(statements_[statement]); }
 
 template <class F>
 std::string AccessoryStore::transaction(F apply) {

@@ -31,3 +31,10 @@ std::string describeSQLiteError(sqlite3* db, int code, const std::string& path, 
         return path + " cannot be used (" + detail + ")";
     }
 }
+
+int stepAndReset(sqlite3_stmt* statement) {
+    int rc = sqlite3_step(statement);
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
+    return rc;
+}
