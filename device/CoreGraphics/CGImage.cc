@@ -36,6 +36,26 @@ CGImageRef CGImageCreateWithBGRAData(size_t width, size_t height, size_t bytesPe
     return image;
 }
 
+CGImageRef CGImageCreateWithPixelWriter(size_t width, size_t height, bool opaque,
+                                        const std::function<bool(uint8_t*, size_t)>& write) {
+    if (width == 0 || height == 0 || !write) return nullptr;
+    constexpr size_t limit = std::numeric_limits<int32_t>::max();
+    if (width > limit / 4 || height > limit || 4 * width > limit / height) return nullptr;
+    const size_t rowBytes = 4 * width;
+    auto* image = new (std::nothrow) CGImage;
+    if (image == nullptr) return nullptr;
+    image->pixels = cgAllocatePixels(rowBytes * height);
+    if (!image->pixels || !write(image->pixels.get(), rowBytes)) {
+        delete image;
+        return nullptr;
+    }
+    image->width = width;
+    image->height = height;
+    image->bytesPerRow = rowBytes;
+    image->opaque = opaque;
+    return image;
+}
+
 CGImageRef CGImageRetain(CGImageRef image) {
     if (image) image->retain();
     return image;

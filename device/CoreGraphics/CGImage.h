@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 typedef struct CGImage* CGImageRef;
 
@@ -41,6 +42,13 @@ inline constexpr CGBitmapInfo kCGBitmapByteOrder32Host = kCGBitmapByteOrder32Lit
 // take more than 2^31 - 1 bytes, `pixels` is nullptr or memory runs out.
 CGImageRef CGImageCreateWithBGRAData(size_t width, size_t height, size_t bytesPerRow, const void* pixels,
                                      bool opaque);
+// Device addition: a new image whose pixels `write` puts in place, for renderers that produce
+// pixels (CIContext) without a copy. `write` gets memory for `height` rows of `width` pixels,
+// `bytesPerRow` apart, and returns false when it could not fill it. The caller owns the result;
+// nullptr for the same sizes CGImageCreateWithBGRAData refuses, when memory runs out or when
+// `write` returns false. With `opaque` the writer promises alpha bytes of 255.
+CGImageRef CGImageCreateWithPixelWriter(size_t width, size_t height, bool opaque,
+                                        const std::function<bool(uint8_t* pixels, size_t bytesPerRow)>& write);
 CGImageRef CGImageRetain(CGImageRef image);
 void CGImageRelease(CGImageRef image);
 

@@ -47,7 +47,7 @@ struct FrameDeleter {
 
 }  // namespace
 
-FrameConverter::FrameConverter() { setUpFFmpegLogging(); }
+FrameConverter::FrameConverter(Quality quality) : quality_(quality) { setUpFFmpegLogging(); }
 
 FrameConverter::~FrameConverter() { sws_freeContext(context_); }
 
@@ -118,8 +118,9 @@ int FrameConverter::convertInto(const AVFrame& frame, uint8_t* pixels, size_t by
                       yuv ? (isFullRange(frame.color_range, format) ? 1 : 0) : -1};
     if (!context_ || setup != setup_) {
         sws_freeContext(context_);
-        context_ = sws_getContext(frame.width, frame.height, format, width, height, AV_PIX_FMT_BGRA,
-                                  SWS_BILINEAR | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
+        const int flags = quality_ == Quality::fast ? SWS_FAST_BILINEAR : SWS_BILINEAR | SWS_ACCURATE_RND;
+        context_ = sws_getContext(frame.width, frame.height, format, width, height, AV_PIX_FMT_BGRA, flags, nullptr,
+                                  nullptr, nullptr);
         if (!context_) return kMediaUnsupported;
         if (yuv) {
             // Brightness 0, contrast and saturation 1.0 (16.16 fixed point); BGRA is full range.

@@ -82,6 +82,8 @@ std::unique_ptr<PacketDecoder> PacketDecoder::create(CMVideoFormatDescriptionRef
     decoder->codecShift_ = std::min(shift, static_cast<int>(codec->max_lowres));
     decoder->converterShift_ = shift - decoder->codecShift_;
     context->lowres = decoder->codecShift_;
+    if (options.skipDeblockingWhenReduced && decoder->converterShift_ > 0) context->skip_loop_filter = AVDISCARD_ALL;
+    if (options.lowDelay) context->flags |= AV_CODEC_FLAG_LOW_DELAY;
 
     const int ret = avcodec_open2(context, codec, nullptr);
     if (ret < 0) {

@@ -30,6 +30,12 @@ struct PacketDecoderOptions {
     int threads = 1;
     // 0 full size ... 3 (eighth size); larger values count as 3.
     int reductionShift = 0;
+    // When the codec cannot reduce by itself, also skip its in-loop deblocking filter: the picture
+    // is scaled down anyway, which hides the blocking, and decoding gets cheaper.
+    bool skipDeblockingWhenReduced = false;
+    // Hand pictures out as soon as they are decoded (libavcodec's low-delay mode) instead of
+    // holding some back to put B-frames in display order.
+    bool lowDelay = false;
 };
 
 class PacketDecoder {

@@ -18,7 +18,8 @@ TEST(Exports, AreExactlyTheLibrarysFunctionsAndData) {
     std::string address, kind, name;
     while (lines >> address >> kind >> name) exported.insert(name + ":" + kind);
     EXPECT_THAT(exported, ::testing::UnorderedElementsAre("runOnMainQueueWithoutDeadlocking:T", "preferences:B",
-                                                          "readyForUpdates:D", "homeManager:B"));
+                                                          "readyForUpdates:D", "homeManager:B",
+                                                          "videoDecompressionOutputCallback:T"));
 }
 
 }  // namespace

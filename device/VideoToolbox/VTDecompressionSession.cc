@@ -1,0 +1,238 @@
+#include "VTDecompressionSession.h"
+
+#include <atomic>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include <CoreFoundation/CFHolder.h>
+#include <CoreFoundation/CFRuntime.h>
+#include <CoreVideo/CVPixelBufferFrame.h>
+
+#include "media/MediaStatus.h"
+#include "media/PacketDecoder.h"
+
+namespace {
+
+// Samples whose pictures have not come out yet, so that a picture gets its own sample's
+// reference constant and duration. Bounded: a decoder that swallows samples cannot grow it.
+constexpr size_t kMaxWaitingSamples = 64;
+
+struct WaitingSample {
+    CMTime presentationTimeStamp;
+    CMTime duration;
+    void* sourceFrameRefCon;
+};
+
+OSStatus statusForMedia(int status) {
+    switch (status) {
+    case kMediaOK:
+        return noErr;
+    case kMediaBadData:
+    case kMediaInvalidArgument:
+        return kVTVideoDecoderBadDataErr;
+    case kMediaUnsupported:
+        return kVTVideoDecoderUnsupportedDataFormatErr;
+    case kMediaOutOfMemory:
+        return kVTAllocationFailedErr;
+    default:
+        return kVTVideoDecoderMalfunctionErr;
+    }
+}
+
+}  // namespace
+
+struct OpaqueVTDecompressionSession : CFRuntimeBase {
+    VTDecompressionOutputCallbackRecord callback{};
+    FormatDescriptionHolder format;
+
+    std::mutex lock;  // serialises calls; guards everything below
+    std::unique_ptr<PacketDecoder> decoder;
+    int builtShift = 0;       // the reduction `decoder` was made with
+    int wantedShift = 0;      // the reduction asked for
+    bool decodedAny = false;  // since `decoder` was made
+    std::deque<WaitingSample> waiting;
+
+    std::atomic<bool> invalid{false};
+    std::atomic<std::thread::id> decodingThread{};  // the thread inside the callback, if any
+
+    // Makes the decoder for `shift`; a PacketDecoder status on failure.
+    int build(int shift) {
+        PacketDecoderOptions options;
+        options.threads = 1;  // pictures out in order, at once, on the calling thread
+        options.lowDelay = true;
+        options.reductionShift = shift;
+        options.skipDeblockingWhenReduced = true;
+        int status = kMediaOK;
+        std::unique_ptr<PacketDecoder> made = PacketDecoder::create(format.get(), options, &status);
+        if (!made) return status;
+        decoder = std::move(made);
+        builtShift = shift;
+        decodedAny = false;
+        waiting.clear();
+        return kMediaOK;
+    }
+
+    void deliver(void* sourceFrameRefCon, OSStatus status, VTDecodeInfoFlags flags, CVImageBufferRef picture,
+                 CMTime time, CMTime duration) const {
+        callback.decompressionOutputCallback(callback.decompressionOutputRefCon, sourceFrameRefCon, status, flags,
+                                             picture, time, duration);
+    }
+
+    // The waiting sample a picture shown at `time` came from, taken off the list; `fallback` when
+    // none matches.
+    WaitingSample take(CMTime time, const WaitingSample& fallback) {
+        for (auto it = waiting.begin(); it != waiting.end(); ++it) {
+            if (CMTimeCompare(it->presentationTimeStamp, time) == 0) {
+                WaitingSample found = *it;
+                waiting.erase(it);
+                return found;
+            }
+        }
+        return fallback;
+    }
+
+    // Hands out one decoded picture.
+    void deliverFrame(const DecodedFrame& frame, const WaitingSample& fallback, bool output) {
+        const WaitingSample origin = take(frame.presentationTimeStamp(), fallback);
+        const CMTime time = CMTIME_IS_VALID(frame.presentationTimeStamp()) ? frame.presentationTimeStamp()
+                                                                            : origin.presentationTimeStamp;
+        if (!output) {
+            deliver(origin.sourceFrameRefCon, noErr, kVTDecodeInfo_FrameDropped, nullptr, time, origin.duration);
+            return;
+        }
+        CFHolder<CVPixelBufferRef> picture =
+            CFHolder<CVPixelBufferRef>::adopt(CVPixelBufferCreateWithAVFrame(frame.avFrame(), frame.width(), frame.height()));
+        if (!picture) {
+            deliver(origin.sourceFrameRefCon, kVTAllocationFailedErr, 0, nullptr, time, origin.duration);
+            return;
+        }
+        deliver(origin.sourceFrameRefCon, noErr, 0, picture.get(), time, origin.duration);
+    }
+};
+
+const CFStringRef kVTDecompressionPropertyKey_ReducedResolutionDecode =
+    CFStringMakeConstant("ReducedResolutionDecode");
+
+OSStatus VTDecompressionSessionCreate(CFAllocatorRef, CMVideoFormatDescriptionRef videoFormatDescription,
+                                      CFDictionaryRef, CFDictionaryRef,
+                                      const VTDecompressionOutputCallbackRecord* outputCallback,
+                                      VTDecompressionSessionRef* decompressionSessionOut) {
+    if (decompressionSessionOut == nullptr) return kVTParameterErr;
+    *decompressionSessionOut = nullptr;
+    if (videoFormatDescription == nullptr || outputCallback == nullptr ||
+        outputCallback->decompressionOutputCallback == nullptr)
+        return kVTParameterErr;
+    auto* session = new (std::nothrow) OpaqueVTDecompressionSession;
+    if (!session) return kVTAllocationFailedErr;
+    session->callback = *outputCallback;
+    session->format = FormatDescriptionHolder::retain(videoFormatDescription);
+    const int status = session->build(0);
+    if (status != kMediaOK) {
+        CFRelease(session);
+        switch (status) {
+        case kMediaUnsupported:
+            return kVTCouldNotFindVideoDecoderErr;
+        case kMediaOutOfMemory:
+            return kVTAllocationFailedErr;
+        default:
+            return kVTVideoDecoderBadDataErr;
+        }
+    }
+    *decompressionSessionOut = session;
+    return noErr;
+}
+
+Boolean VTDecompressionSessionCanAcceptFormatDescription(VTDecompressionSessionRef session,
+                                                         CMFormatDescriptionRef newFormatDesc) {
+    if (session == nullptr || newFormatDesc == nullptr || session->invalid.load()) return false;
+    return CMFormatDescriptionEqual(session->format.get(), newFormatDesc);
+}
+
+OSStatus VTDecompressionSessionDecodeFrame(VTDecompressionSessionRef session, CMSampleBufferRef sampleBuffer,
+                                           VTDecodeFrameFlags decodeFlags, void* sourceFrameRefCon,
+                                           VTDecodeInfoFlags* infoFlagsOut) {
+    if (infoFlagsOut) *infoFlagsOut = 0;
+    if (session == nullptr || sampleBuffer == nullptr) return kVTParameterErr;
+    std::lock_guard hold(session->lock);
+    if (session->invalid.load() || !session->decoder) return kVTInvalidSessionErr;
+    if (!CMFormatDescriptionEqual(session->format.get(), CMSampleBufferGetFormatDescription(sampleBuffer)))
+        return kVTFormatDescriptionChangeNotSupportedErr;
+
+    // A new reduction starts where decoding can start afresh.
+    if (session->wantedShift != session->builtShift &&
+        (!session->decodedAny || CMSampleBufferIsKeyFrame(sampleBuffer))) {
+        if (session->build(session->wantedShift) != kMediaOK) session->wantedShift = session->builtShift;
+    }
+
+    const WaitingSample sample{CMSampleBufferGetPresentationTimeStamp(sampleBuffer),
+                               CMSampleBufferGetDuration(sampleBuffer), sourceFrameRefCon};
+    if (session->waiting.size() == kMaxWaitingSamples) session->waiting.pop_front();
+    session->waiting.push_back(sample);
+
+    const bool output = !(decodeFlags & kVTDecodeFrame_DoNotOutputFrame);
+    int delivered = 0;
+    session->decodingThread.store(std::this_thread::get_id());
+    const int status = session->decoder->decode(sampleBuffer, [&](const DecodedFrame& frame) {
+        ++delivered;
+        session->deliverFrame(frame, sample, output);
+    });
+    session->decodedAny = true;
+    const OSStatus result = statusForMedia(status);
+    if (result != noErr) {
+        session->take(sample.presentationTimeStamp, sample);
+        session->deliver(sourceFrameRefCon, result, 0, nullptr, sample.presentationTimeStamp, sample.duration);
+    } else if (delivered == 0) {
+        // The decoder kept this sample's picture back (or the sample had none): say so now.
+        session->deliver(sourceFrameRefCon, noErr, kVTDecodeInfo_FrameDropped, nullptr, sample.presentationTimeStamp,
+                         sample.duration);
+    }
+    session->decodingThread.store(std::thread::id());
+    if (session->invalid.load()) session->decoder.reset();
+    return result;
+}
+
+OSStatus VTDecompressionSessionFinishDelayedFrames(VTDecompressionSessionRef session) {
+    if (session == nullptr) return kVTParameterErr;
+    std::lock_guard hold(session->lock);
+    if (session->invalid.load() || !session->decoder) return kVTInvalidSessionErr;
+    const WaitingSample unknown{kCMTimeInvalid, kCMTimeInvalid, nullptr};
+    session->decodingThread.store(std::this_thread::get_id());
+    const int status =
+        session->decoder->drain([&](const DecodedFrame& frame) { session->deliverFrame(frame, unknown, true); });
+    session->decodingThread.store(std::thread::id());
+    session->waiting.clear();
+    if (session->invalid.load()) session->decoder.reset();
+    return statusForMedia(status);
+}
+
+OSStatus VTDecompressionSessionWaitForAsynchronousFrames(VTDecompressionSessionRef session) {
+    if (session == nullptr) return kVTParameterErr;
+    return session->invalid.load() ? OSStatus{kVTInvalidSessionErr} : OSStatus{noErr};
+}
+
+void VTDecompressionSessionInvalidate(VTDecompressionSessionRef session) {
+    if (session == nullptr) return;
+    session->invalid.store(true);
+    // From inside the callback the decode that is running tears the decoder down when it ends.
+    if (session->decodingThread.load() == std::this_thread::get_id()) return;
+    std::lock_guard hold(session->lock);
+    session->decoder.reset();
+    session->waiting.clear();
+}
+
+OSStatus VTSessionSetProperty(VTSessionRef session, CFStringRef propertyKey, CFTypeRef propertyValue) {
+    if (session == nullptr || propertyKey == nullptr) return kVTParameterErr;
+    auto* decompression = dynamic_cast<OpaqueVTDecompressionSession*>(
+        static_cast<CFRuntimeBase*>(const_cast<void*>(session)));
+    if (decompression == nullptr) return kVTParameterErr;
+    if (decompression->invalid.load()) return kVTInvalidSessionErr;
+    if (!CFStringEqual(propertyKey, kVTDecompressionPropertyKey_ReducedResolutionDecode))
+        return kVTPropertyNotSupportedErr;
+    CFBooleanRef reduce = CFBooleanFromTypeRef(propertyValue);
+    if (reduce == nullptr) return kVTParameterErr;
+    std::lock_guard hold(decompression->lock);
+    decompression->wantedShift = CFBooleanGetValue(reduce) ? 1 : 0;
+    return noErr;
+}
