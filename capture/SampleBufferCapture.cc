@@ -67,6 +67,11 @@ VTDecompressionSessionRef currentDecompressionSession() {
     return decompressionSession;
 }
 
+void discardDecompressionSession() {
+    std::lock_guard hold(sessionLock);
+    retire(std::exchange(decompressionSession, nullptr));
+}
+
 }  // namespace sampleBufferCapture
 
 void videoDecompressionOutputCallback(void*, void*, OSStatus status, VTDecodeInfoFlags, CVImageBufferRef imageBuffer,

@@ -24,8 +24,11 @@ extern IMP previousEnqueueSampleBuffer;
 
 void enqueueSampleBuffer(id self, SEL _cmd, CMSampleBufferRef sampleBuffer);
 
-// The session the hook decodes with now; nullptr before the first sample. For tests.
+// The session the hook decodes with now, lent; nullptr before the first sample. For tests.
 VTDecompressionSessionRef currentDecompressionSession();
+// Invalidates and lets go of the session, so that the next sample prepares a new one as at start-up.
+// For tests.
+void discardDecompressionSession();
 
 }  // namespace sampleBufferCapture
 

@@ -52,6 +52,7 @@ struct OpaqueVTDecompressionSession : CFRuntimeBase {
     int builtShift = 0;       // the reduction `decoder` was made with
     int wantedShift = 0;      // the reduction asked for
     bool decodedAny = false;  // since `decoder` was made
+    bool awaitingKeyframe = true;  // nothing can be decoded before the decoder has had a keyframe
     std::deque<WaitingSample> waiting;
 
     std::atomic<bool> invalid{false};
@@ -70,6 +71,7 @@ struct OpaqueVTDecompressionSession : CFRuntimeBase {
         decoder = std::move(made);
         builtShift = shift;
         decodedAny = false;
+        awaitingKeyframe = true;
         waiting.clear();
         return kMediaOK;
     }
@@ -168,6 +170,13 @@ OSStatus VTDecompressionSessionDecodeFrame(VTDecompressionSessionRef session, CM
 
     const WaitingSample sample{CMSampleBufferGetPresentationTimeStamp(sampleBuffer),
                                CMSampleBufferGetDuration(sampleBuffer), sourceFrameRefCon};
+    // A picture decoded without the pictures it refers to is garbage: skip to the first keyframe.
+    if (session->awaitingKeyframe && !CMSampleBufferIsKeyFrame(sampleBuffer)) {
+        session->deliver(sourceFrameRefCon, noErr, kVTDecodeInfo_FrameDropped, nullptr, sample.presentationTimeStamp,
+                         sample.duration);
+        return noErr;
+    }
+    session->awaitingKeyframe = false;
     if (session->waiting.size() == kMaxWaitingSamples) session->waiting.pop_front();
     session->waiting.push_back(sample);
 
@@ -222,14 +231,42 @@ void VTDecompressionSessionInvalidate(VTDecompressionSessionRef session) {
     session->waiting.clear();
 }
 
+namespace {
+
+// The decompression session behind `session` when `propertyKey` is one it has; else nullptr with
+// `*status` saying why.
+OpaqueVTDecompressionSession* sessionWithProperty(VTSessionRef session, CFStringRef propertyKey, OSStatus* status) {
+    *status = kVTParameterErr;
+    if (session == nullptr || propertyKey == nullptr) return nullptr;
+    auto* decompression =
+        dynamic_cast<OpaqueVTDecompressionSession*>(static_cast<CFRuntimeBase*>(const_cast<void*>(session)));
+    if (decompression == nullptr) return nullptr;
+    *status = kVTInvalidSessionErr;
+    if (decompression->invalid.load()) return nullptr;
+    *status = kVTPropertyNotSupportedErr;
+    if (!CFStringEqual(propertyKey, kVTDecompressionPropertyKey_ReducedResolutionDecode)) return nullptr;
+    *status = noErr;
+    return decompression;
+}
+
+}  // namespace
+
+OSStatus VTSessionCopyProperty(VTSessionRef session, CFStringRef propertyKey, CFAllocatorRef, void* propertyValueOut) {
+    if (propertyValueOut == nullptr) return kVTParameterErr;
+    *static_cast<CFTypeRef*>(propertyValueOut) = nullptr;
+    OSStatus status;
+    OpaqueVTDecompressionSession* decompression = sessionWithProperty(session, propertyKey, &status);
+    if (decompression == nullptr) return status;
+    std::lock_guard hold(decompression->lock);
+    *static_cast<CFTypeRef*>(propertyValueOut) =
+        CFRetain(decompression->wantedShift > 0 ? kCFBooleanTrue : kCFBooleanFalse);
+    return noErr;
+}
+
 OSStatus VTSessionSetProperty(VTSessionRef session, CFStringRef propertyKey, CFTypeRef propertyValue) {
-    if (session == nullptr || propertyKey == nullptr) return kVTParameterErr;
-    auto* decompression = dynamic_cast<OpaqueVTDecompressionSession*>(
-        static_cast<CFRuntimeBase*>(const_cast<void*>(session)));
-    if (decompression == nullptr) return kVTParameterErr;
-    if (decompression->invalid.load()) return kVTInvalidSessionErr;
-    if (!CFStringEqual(propertyKey, kVTDecompressionPropertyKey_ReducedResolutionDecode))
-        return kVTPropertyNotSupportedErr;
+    OSStatus status;
+    OpaqueVTDecompressionSession* decompression = sessionWithProperty(session, propertyKey, &status);
+    if (decompression == nullptr) return status;
     CFBooleanRef reduce = CFBooleanFromTypeRef(propertyValue);
     if (reduce == nullptr) return kVTParameterErr;
     std::lock_guard hold(decompression->lock);

@@ -4,8 +4,12 @@
 // Decoding is always synchronous on this device: VTDecompressionSessionDecodeFrame calls the
 // output callback, on the calling thread, before it returns, once for every picture the sample
 // gives and, when it gives none, once with no picture (kVTDecodeInfo_FrameDropped). Pictures come
-// out in decode order as soon as they are decoded, as on iOS without temporal processing. Bad
-// data never crashes: the callback gets a non-zero status and decoding goes on with the next sample.
+// out as soon as the decoder lets them go: at once for streams without B-frames; a stream with
+// B-frames holds back as many pictures as it reorders (they come out with later samples, or with
+// VTDecompressionSessionFinishDelayedFrames). A session starts at a keyframe: samples before its
+// first keyframe (those of a stream joined midway) are dropped rather than decoded into garbage.
+// Bad data never crashes: the callback gets a non-zero status and decoding goes on with the next
+// sample.
 //
 // A session may be used from any thread; calls on one session are serialised. The callback must
 // not release the session's last reference; it may invalidate the session.

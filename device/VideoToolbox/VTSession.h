@@ -21,3 +21,8 @@ extern const CFStringRef kVTDecompressionPropertyKey_ReducedResolutionDecode;
 // session or key or a value of the wrong type; kVTPropertyNotSupportedErr for another key;
 // kVTInvalidSessionErr once the session has been invalidated. Any thread.
 OSStatus VTSessionSetProperty(VTSessionRef session, CFStringRef propertyKey, CFTypeRef propertyValue);
+// Stores the current value of `propertyKey` (a reference the caller owns) through
+// `propertyValueOut`. Returns noErr, or the errors of VTSessionSetProperty (and kVTParameterErr for
+// a null out-pointer), leaving `*propertyValueOut` null. Any thread.
+OSStatus VTSessionCopyProperty(VTSessionRef session, CFStringRef propertyKey, CFAllocatorRef allocator,
+                               void* propertyValueOut);

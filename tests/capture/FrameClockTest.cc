@@ -1,6 +1,6 @@
 // The full-screen player's frame clock: started on appearance, stopped on disappearance and
 // deallocation, and on every tick with "Active" on one message made from that tick's snapshot.
-#include "FrameClockFixture.h"
+#include "CaptureFixture.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-// What the frame clock's tests share: a video app's classes with the library's hooks installed,
-// the settings the clock reads, a colour server in this process that records what reaches it, and
-// full-screen players whose view shows a picture of the test's choosing.
+// What the capture tests share: a video app's classes with the library's hooks installed, the
+// settings the capture paths read, and a colour server in this process that records what reaches
+// it. The frame clock's tests add full-screen players whose view shows a picture of their choosing.
 #pragma once
 
 #include <atomic>
@@ -46,17 +46,13 @@ public:
     std::atomic<bool>* flag = nullptr;
 };
 
-class FrameClockTest : public ::testing::Test {
+class CaptureTest : public ::testing::Test {
 protected:
     // One device, hooks and server for the whole program: hooks cannot be taken out again.
     static void SetUpTestSuite();
+    // "Active" on, readyForUpdates YES, nothing received yet.
     void SetUp() override;
 
-    // A player whose video shows one solid colour (bytes blue, green, red).
-    static Strong<AVFullScreenViewController> makePlayer(uint8_t blue, uint8_t green, uint8_t red);
-    // Sets `*gone` when `object` is deallocated.
-    static void watchDeallocation(id object, std::atomic<bool>* gone);
-    static id displayLinkOf(id player) { return objc_msgSend<id>(player, SEL_(displayLink)); }
     static void setActive(bool on);
 
     // Runs the main run loop until `condition` holds or `limit` passes; returns whether it held.
@@ -75,4 +71,13 @@ protected:
 
     static TempDirectory* device;
     static RecordingServer* server;
+};
+
+class FrameClockTest : public CaptureTest {
+protected:
+    // A player whose video shows one solid colour (bytes blue, green, red).
+    static Strong<AVFullScreenViewController> makePlayer(uint8_t blue, uint8_t green, uint8_t red);
+    // Sets `*gone` when `object` is deallocated.
+    static void watchDeallocation(id object, std::atomic<bool>* gone);
+    static id displayLinkOf(id player) { return objc_msgSend<id>(player, SEL_(displayLink)); }
 };

@@ -1,4 +1,4 @@
-#include "FrameClockFixture.h"
+#include "CaptureFixture.h"
 
 #include <cstdlib>
 
@@ -24,10 +24,10 @@ Class DeallocWitness::objcClass() {
     return cls;
 }
 
-TempDirectory* FrameClockTest::device = nullptr;
-RecordingServer* FrameClockTest::server = nullptr;
+TempDirectory* CaptureTest::device = nullptr;
+RecordingServer* CaptureTest::server = nullptr;
 
-void FrameClockTest::SetUpTestSuite() {
+void CaptureTest::SetUpTestSuite() {
     if (device != nullptr) return;
     device = new TempDirectory;
     setenv("GLIMMORA_DEVICE", device->path().c_str(), 1);
@@ -38,8 +38,9 @@ void FrameClockTest::SetUpTestSuite() {
     MRYIPCCenter::centerNamed(glimmoraServerName())->addTarget_action(server, updateColorsSelector());
 }
 
-void FrameClockTest::SetUp() {
+void CaptureTest::SetUp() {
     setActive(true);
+    __atomic_store_n(&readyForUpdates, YES, __ATOMIC_RELEASE);
     std::lock_guard hold(server->lock);
     server->received.clear();
 }
@@ -51,7 +52,7 @@ void FrameClockTest::watchDeallocation(id object, std::atomic<bool>* gone) {
     objc_setAssociatedObject(object, &witnessKey, witness, OBJC_ASSOCIATION_RETAIN_NONATOMIC);
 }
 
-void FrameClockTest::setActive(bool on) {
+void CaptureTest::setActive(bool on) {
     preferences->setObject_forKey(NSNumber::numberWithBool(on).get(), activeKey());
 }
 
