@@ -20,6 +20,9 @@ void addPlayCommand(CLI::App& app) {
                         "which the library serves only while the \"Youtube\" setting is on)")
         ->check(CLI::IsMember({"safari", "youtube"}))
         ->capture_default_str();
+    command->add_flag("--inline", options->inlinePlayback,
+                      "Play inside the page instead of in the full-screen player: only the video samples are captured "
+                      "(the library's decoder), not the player view");
     command->callback([options, appName] {
         static const std::map<std::string, std::string> bundles = {{"safari", "com.apple.mobilesafari"},
                                                                    {"youtube", "com.google.ios.youtube"}};

@@ -101,7 +101,8 @@ int runVideoApp(const VideoAppOptions& options, std::ostream& err) {
         << std::endl;
 
     // The player is presented when playback starts, and dismissed and let go when it ends.
-    dispatch_async(dispatch_get_main_queue(), makeBlock([player] { sendAppearance(player, SEL_(viewDidAppear:)); }));
+    if (!options.inlinePlayback)
+        dispatch_async(dispatch_get_main_queue(), makeBlock([player] { sendAppearance(player, SEL_(viewDidAppear:)); }));
     StopSignal stop;
     PlaybackResult result;
     std::thread playerThread([&] {
@@ -112,8 +113,10 @@ int runVideoApp(const VideoAppOptions& options, std::ostream& err) {
     NSRunLoop::mainRunLoop()->run();
     stop.stop();
     playerThread.join();
-    sendAppearance(player, SEL_(viewWillDisappear:));
-    sendAppearance(player, SEL_(viewDidDisappear:));
+    if (!options.inlinePlayback) {
+        sendAppearance(player, SEL_(viewWillDisappear:));
+        sendAppearance(player, SEL_(viewDidDisappear:));
+    }
     objc_release(player);
 
     err << "glimmora play: enqueued " << result.samples << " samples, showed " << layer->shownFrameCount()

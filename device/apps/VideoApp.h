@@ -10,10 +10,13 @@ namespace device {
 struct VideoAppOptions {
     std::string bundleIdentifier;  // "com.apple.mobilesafari" or "com.google.ios.youtube"
     std::string videoPath;
+    // Plays the video inline, in the page, as an embedded video plays: the full-screen player is
+    // never presented, so only its display layer sees the video.
+    bool inlinePlayback = false;
 };
 
 // Runs the app on the calling (main) thread: opens the file, presents the full-screen player when
-// playback starts, enqueues every video sample on the player's display layer at its presentation
+// playback starts (unless inline), enqueues every video sample on the player's display layer at its presentation
 // time from a player thread of its own, and dismisses and releases the player at the end. SIGINT
 // or SIGTERM end playback early. Returns 0 when the video played (also when damage cut it short),
 // 1 when the file cannot be played at all or the library cannot be loaded; says why on `err`.

@@ -2,6 +2,7 @@
 // colour server in another process, and refuses files it cannot play.
 #include <fstream>
 #include <mutex>
+#include <thread>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -45,24 +46,40 @@ Class MessageLog::objcClass() {
 
 class VideoApp : public ::testing::Test {
 protected:
-    void SetUp() override { setenv("GLIMMORA_DEVICE", device_.path().c_str(), 1); }
+    // One device and one colour server for every test: a process serves a channel at one place.
+    static void SetUpTestSuite() {
+        static TempDirectory device;
+        setenv("GLIMMORA_DEVICE", device.path().c_str(), 1);
+        devicePath_ = device.path();
+        static MessageLog* serverLog = makeObject<MessageLog>().detach();
+        MRYIPCCenter::centerNamed(NSSTR("com.tovek.glimmoraserver"))->addTarget_action(serverLog, SEL_(_updateColors:));
+        log = serverLog;
+    }
+    void SetUp() override {
+        auto settings = Strong<HBPreferences>::adopt(HBPreferences::alloc()->initWithIdentifier(NSSTR("com.tovek.glimmora")));
+        settings->setObject_forKey(NSNumber::numberWithBool(YES).get(), NSSTR("Active"));
+        std::lock_guard hold(log->lock);
+        log->received.clear();
+    }
 
     std::string writeClip(const char* pattern, ClipSettings settings = {}) {
         std::string error;
         auto segments = parseTestPattern(pattern, &error);
-        std::string path = device_.path() + "/clip.mp4";
+        std::string path = devicePath_ + "/clip.mp4";
         EXPECT_TRUE(segments && writeTestPatternClip(path, *segments, settings, &error)) << error;
         return path;
     }
 
-    TempDirectory device_;
+    static std::string devicePath_;
+    static MessageLog* log;
 };
+
+std::string VideoApp::devicePath_;
+MessageLog* VideoApp::log = nullptr;
 
 TEST_F(VideoApp, PlayingSendsTheColoursOfTheFramesToTheServer) {
     // Red for a second, then blue for a second: long enough for the frame clock to see each.
     std::string clip = writeClip("red*25,blue*25");
-    auto log = makeObject<MessageLog>();
-    MRYIPCCenter::centerNamed(NSSTR("com.tovek.glimmoraserver"))->addTarget_action(log, SEL_(_updateColors:));
 
     ProcessResult played = runProcess({glimmoraCommand(), "play", clip}, {}, std::chrono::seconds(30));
     EXPECT_EQ(played.exitCode, 0) << played.err;
@@ -83,12 +100,43 @@ TEST_F(VideoApp, PlayingSendsTheColoursOfTheFramesToTheServer) {
     EXPECT_GE(blue, 1) << messages.size() << " messages";
 }
 
+// Played inline, only the decoder path sees the video: the first sample prepares the session, which
+// starts at the next keyframe, and every sample from there sends exactly the colour of its frame.
+TEST_F(VideoApp, PlayedInlineEveryDecodedSampleSendsTheColourOfItsFrame) {
+    for (ClipCodec codec : {ClipCodec::h264, ClipCodec::hevc, ClipCodec::mpeg4, ClipCodec::vp9}) {
+        SCOPED_TRACE(clipCodecName(codec));
+        SetUp();
+        ClipSettings settings{.codec = codec, .width = 96, .height = 64, .fps = 30, .gop = 5};
+        std::string clip = writeClip("red*15,blue*15", settings);
+
+        ProcessResult played = runProcess({glimmoraCommand(), "play", "--inline", clip}, {}, std::chrono::seconds(30));
+        EXPECT_EQ(played.exitCode, 0) << played.err;
+        EXPECT_THAT(played.err, ::testing::HasSubstr("enqueued 30 samples"));
+        EXPECT_THAT(played.err, ::testing::Not(::testing::HasSubstr("[Glim]")));
+
+        // The last messages may still be on their way when the app has ended.
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (log->messages().size() < 25 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::vector<std::string> messages = log->messages();
+        ASSERT_EQ(messages.size(), 25u);  // samples 5 ... 29
+        for (size_t i = 0; i < messages.size(); ++i) {
+            float r, g, b, a;
+            ASSERT_EQ(std::sscanf(messages[i].c_str(), "%f,%f,%f,%f", &r, &g, &b, &a), 4) << messages[i];
+            const bool red = i < 10;
+            EXPECT_NEAR(r, red ? 1.0f : 0.0f, 0.03f) << "message " << i << ": " << messages[i];
+            EXPECT_NEAR(g, 0.0f, 0.03f) << "message " << i << ": " << messages[i];
+            EXPECT_NEAR(b, red ? 0.0f : 1.0f, 0.03f) << "message " << i << ": " << messages[i];
+            EXPECT_EQ(a, 1.0f);
+        }
+    }
+}
+
 TEST_F(VideoApp, WithActiveOffNothingIsSent) {
     std::string clip = writeClip("green*10");
     auto settings = Strong<HBPreferences>::adopt(HBPreferences::alloc()->initWithIdentifier(NSSTR("com.tovek.glimmora")));
     settings->setObject_forKey(NSNumber::numberWithBool(NO).get(), NSSTR("Active"));
-    auto log = makeObject<MessageLog>();
-    MRYIPCCenter::centerNamed(NSSTR("com.tovek.glimmoraserver"))->addTarget_action(log, SEL_(_updateColors:));
 
     ProcessResult played = runProcess({glimmoraCommand(), "play", clip});
     EXPECT_EQ(played.exitCode, 0) << played.err;
@@ -96,13 +144,13 @@ TEST_F(VideoApp, WithActiveOffNothingIsSent) {
 }
 
 TEST_F(VideoApp, AFileThatIsNotAVideoIsRefusedClearly) {
-    std::string text = device_.path() + "/notes.txt";
+    std::string text = devicePath_ + "/notes.txt";
     std::ofstream(text) << "not a video\n";
     ProcessResult played = runProcess({glimmoraCommand(), "play", text});
     EXPECT_NE(played.exitCode, 0);
     EXPECT_THAT(played.err, ::testing::HasSubstr("notes.txt"));
 
-    ProcessResult missing = runProcess({glimmoraCommand(), "play", device_.path() + "/missing.mp4"});
+    ProcessResult missing = runProcess({glimmoraCommand(), "play", devicePath_ + "/missing.mp4"});
     EXPECT_NE(missing.exitCode, 0);
     EXPECT_THAT(missing.err, ::testing::HasSubstr("missing.mp4"));
 }
@@ -111,11 +159,11 @@ TEST_F(VideoApp, ACutOffFilePlaysWhatItCan) {
     // Matroska can be read up to the damage (an MP4 without its index cannot be read at all).
     std::string error;
     auto segments = parseTestPattern("red*20,blue*20", &error);
-    std::string whole = device_.path() + "/clip.mkv";
+    std::string whole = devicePath_ + "/clip.mkv";
     ASSERT_TRUE(writeTestPatternClip(whole, *segments, {.fps = 50}, &error)) << error;
     std::ifstream in(whole, std::ios::binary);
     std::string bytes((std::istreambuf_iterator<char>(in)), {});
-    std::string cut = device_.path() + "/cut.mkv";
+    std::string cut = devicePath_ + "/cut.mkv";
     std::ofstream(cut, std::ios::binary) << bytes.substr(0, bytes.size() / 2);
 
     ProcessResult played = runProcess({glimmoraCommand(), "play", cut});
