@@ -12,6 +12,11 @@
 
 #include "media/MediaStatus.h"
 #include "media/PacketDecoder.h"
+#include "media/PictureHalving.h"
+
+extern "C" {
+#include <libavutil/frame.h>
+}
 
 namespace {
 
@@ -24,6 +29,22 @@ struct WaitingSample {
     CMTime duration;
     void* sourceFrameRefCon;
 };
+
+struct FrameDeleter {
+    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+};
+
+// The decoded picture as a pixel buffer of the size it is shown at. A picture that is to be shown
+// at half its size is halved here when its layout allows; otherwise the renderer scales it.
+CFHolder<CVPixelBufferRef> pixelBufferFor(const DecodedFrame& frame) {
+    const AVFrame& decoded = frame.avFrame();
+    if (frame.width() == (decoded.width + 1) / 2 && frame.height() == (decoded.height + 1) / 2 &&
+        frame.width() < decoded.width) {
+        if (std::unique_ptr<AVFrame, FrameDeleter> half{halvePicture(decoded)})
+            return CFHolder<CVPixelBufferRef>::adopt(CVPixelBufferCreateWithAVFrame(*half, half->width, half->height));
+    }
+    return CFHolder<CVPixelBufferRef>::adopt(CVPixelBufferCreateWithAVFrame(decoded, frame.width(), frame.height()));
+}
 
 OSStatus statusForMedia(int status) {
     switch (status) {
@@ -104,8 +125,7 @@ struct OpaqueVTDecompressionSession : CFRuntimeBase {
             deliver(origin.sourceFrameRefCon, noErr, kVTDecodeInfo_FrameDropped, nullptr, time, origin.duration);
             return;
         }
-        CFHolder<CVPixelBufferRef> picture =
-            CFHolder<CVPixelBufferRef>::adopt(CVPixelBufferCreateWithAVFrame(frame.avFrame(), frame.width(), frame.height()));
+        CFHolder<CVPixelBufferRef> picture = pixelBufferFor(frame);
         if (!picture) {
             deliver(origin.sourceFrameRefCon, kVTAllocationFailedErr, 0, nullptr, time, origin.duration);
             return;
