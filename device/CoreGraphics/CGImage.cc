@@ -8,32 +8,18 @@
 
 CGImageRef CGImageCreateWithBGRAData(size_t width, size_t height, size_t bytesPerRow, const void* pixels,
                                      bool opaque) {
-    if (width == 0 || height == 0 || pixels == nullptr) return nullptr;
-    constexpr size_t limit = std::numeric_limits<int32_t>::max();
-    if (width > limit / 4 || height > limit) return nullptr;
-    size_t rowBytes = 4 * width;
-    if (bytesPerRow < rowBytes || rowBytes > limit / height) return nullptr;
-    auto* image = new (std::nothrow) CGImage;
-    if (image == nullptr) return nullptr;
-    image->pixels = cgAllocatePixels(rowBytes * height);
-    if (!image->pixels) {
-        delete image;
-        return nullptr;
-    }
-    image->width = width;
-    image->height = height;
-    image->bytesPerRow = rowBytes;
-    image->opaque = opaque;
+    if (pixels == nullptr || bytesPerRow / 4 < width) return nullptr;
     auto* from = static_cast<const uint8_t*>(pixels);
-    for (size_t row = 0; row < height; ++row) {
-        uint8_t* to = image->pixels.get() + row * rowBytes;
-        std::memcpy(to, from + row * bytesPerRow, rowBytes);
-        if (opaque) {
-            auto* pixels = reinterpret_cast<uint32_t*>(to);
-            for (size_t x = 0; x < width; ++x) pixels[x] |= 0xff000000u;
+    return CGImageCreateWithPixelWriter(width, height, opaque, [&](uint8_t* to, size_t rowBytes) {
+        for (size_t row = 0; row < height; ++row, to += rowBytes) {
+            std::memcpy(to, from + row * bytesPerRow, rowBytes);
+            if (opaque) {
+                auto* words = reinterpret_cast<uint32_t*>(to);
+                for (size_t x = 0; x < width; ++x) words[x] |= 0xff000000u;
+            }
         }
-    }
-    return image;
+        return true;
+    });
 }
 
 CGImageRef CGImageCreateWithPixelWriter(size_t width, size_t height, bool opaque,
