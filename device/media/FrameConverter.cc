@@ -1,6 +1,7 @@
 #include "FrameConverter.h"
 
 #include <climits>
+#include <cstring>
 #include <memory>
 
 extern "C" {
@@ -130,10 +131,22 @@ int FrameConverter::convertInto(const AVFrame& frame, uint8_t* pixels, size_t by
         setup_ = setup;
     }
 
-    uint8_t* destination[4] = {pixels, nullptr, nullptr, nullptr};
-    const int destinationStride[4] = {static_cast<int>(bytesPerRow), 0, 0, 0};
+    // libswscale's SIMD converters write whole blocks of 16 pixels, so a row whose width is not a
+    // multiple of 16 gets up to 15 pixels more. Rows with room for them take them; tighter memory
+    // gets its rows through the padded scratch picture instead, or the last row would overrun it.
+    const size_t paddedRowBytes = (static_cast<size_t>(width) + 15) / 16 * 64;
+    const bool tight = bytesPerRow < paddedRowBytes;
+    if (tight) scratch_.resize(width, height);  // BgraImage rows are multiples of 64 bytes
+    uint8_t* destination[4] = {tight ? scratch_.pixels.data() : pixels, nullptr, nullptr, nullptr};
+    const int destinationStride[4] = {static_cast<int>(tight ? scratch_.bytesPerRow : bytesPerRow), 0, 0, 0};
     const int lines = sws_scale(context_, frame.data, frame.linesize, 0, frame.height, destination, destinationStride);
     if (lines <= 0) return kMediaInternal;
+    if (tight) {
+        for (int row = 0; row < height; ++row)
+            std::memcpy(pixels + static_cast<size_t>(row) * bytesPerRow,
+                        scratch_.pixels.data() + static_cast<size_t>(row) * scratch_.bytesPerRow,
+                        static_cast<size_t>(width) * 4);
+    }
     if (descriptor->flags & AV_PIX_FMT_FLAG_ALPHA) premultiply(pixels, bytesPerRow, width, height);
     return kMediaOK;
 }

@@ -65,6 +65,7 @@ private:
     };
 
     const Quality quality_;
+    BgraImage scratch_;  // rows for memory too tight for libswscale's whole blocks
     SwsContext* context_ = nullptr;
     Setup setup_{};
 };
