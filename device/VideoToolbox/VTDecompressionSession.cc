@@ -28,6 +28,7 @@ struct WaitingSample {
     CMTime presentationTimeStamp;
     CMTime duration;
     void* sourceFrameRefCon;
+    bool output = true;  // false: decoded with kVTDecodeFrame_DoNotOutputFrame
 };
 
 struct FrameDeleter {
@@ -116,12 +117,22 @@ struct OpaqueVTDecompressionSession : CFRuntimeBase {
         return fallback;
     }
 
+    // Hands out the pictures the decoder holds back; called with `lock` held.
+    OSStatus finishDelayedFrames() {
+        const WaitingSample unknown{kCMTimeInvalid, kCMTimeInvalid, nullptr};
+        decodingThread.store(std::this_thread::get_id());
+        const int status = decoder->drain([&](const DecodedFrame& frame) { deliverFrame(frame, unknown); });
+        decodingThread.store(std::thread::id());
+        waiting.clear();
+        return statusForMedia(status);
+    }
+
     // Hands out one decoded picture.
-    void deliverFrame(const DecodedFrame& frame, const WaitingSample& fallback, bool output) {
+    void deliverFrame(const DecodedFrame& frame, const WaitingSample& fallback) {
         const WaitingSample origin = take(frame.presentationTimeStamp(), fallback);
         const CMTime time = CMTIME_IS_VALID(frame.presentationTimeStamp()) ? frame.presentationTimeStamp()
                                                                             : origin.presentationTimeStamp;
-        if (!output) {
+        if (!origin.output) {
             deliver(origin.sourceFrameRefCon, noErr, kVTDecodeInfo_FrameDropped, nullptr, time, origin.duration);
             return;
         }
@@ -182,14 +193,17 @@ OSStatus VTDecompressionSessionDecodeFrame(VTDecompressionSessionRef session, CM
     if (!CMFormatDescriptionEqual(session->format.get(), CMSampleBufferGetFormatDescription(sampleBuffer)))
         return kVTFormatDescriptionChangeNotSupportedErr;
 
-    // A new reduction starts where decoding can start afresh.
+    // A new reduction starts where decoding can start afresh, once the pictures the old decoder
+    // still holds have come out.
     if (session->wantedShift != session->builtShift &&
         (!session->decodedAny || CMSampleBufferIsKeyFrame(sampleBuffer))) {
+        if (session->decodedAny) session->finishDelayedFrames();
         if (session->build(session->wantedShift) != kMediaOK) session->wantedShift = session->builtShift;
     }
 
     const WaitingSample sample{CMSampleBufferGetPresentationTimeStamp(sampleBuffer),
-                               CMSampleBufferGetDuration(sampleBuffer), sourceFrameRefCon};
+                               CMSampleBufferGetDuration(sampleBuffer), sourceFrameRefCon,
+                               !(decodeFlags & kVTDecodeFrame_DoNotOutputFrame)};
     // A picture decoded without the pictures it refers to is garbage: skip to the first keyframe.
     if (session->awaitingKeyframe && !CMSampleBufferIsKeyFrame(sampleBuffer)) {
         session->deliver(sourceFrameRefCon, noErr, kVTDecodeInfo_FrameDropped, nullptr, sample.presentationTimeStamp,
@@ -200,12 +214,11 @@ OSStatus VTDecompressionSessionDecodeFrame(VTDecompressionSessionRef session, CM
     if (session->waiting.size() == kMaxWaitingSamples) session->waiting.pop_front();
     session->waiting.push_back(sample);
 
-    const bool output = !(decodeFlags & kVTDecodeFrame_DoNotOutputFrame);
     int delivered = 0;
     session->decodingThread.store(std::this_thread::get_id());
     const int status = session->decoder->decode(sampleBuffer, [&](const DecodedFrame& frame) {
         ++delivered;
-        session->deliverFrame(frame, sample, output);
+        session->deliverFrame(frame, sample);
     });
     session->decodedAny = true;
     const OSStatus result = statusForMedia(status);
@@ -226,14 +239,9 @@ OSStatus VTDecompressionSessionFinishDelayedFrames(VTDecompressionSessionRef ses
     if (session == nullptr) return kVTParameterErr;
     std::lock_guard hold(session->lock);
     if (session->invalid.load() || !session->decoder) return kVTInvalidSessionErr;
-    const WaitingSample unknown{kCMTimeInvalid, kCMTimeInvalid, nullptr};
-    session->decodingThread.store(std::this_thread::get_id());
-    const int status =
-        session->decoder->drain([&](const DecodedFrame& frame) { session->deliverFrame(frame, unknown, true); });
-    session->decodingThread.store(std::thread::id());
-    session->waiting.clear();
+    const OSStatus status = session->finishDelayedFrames();
     if (session->invalid.load()) session->decoder.reset();
-    return statusForMedia(status);
+    return status;
 }
 
 OSStatus VTDecompressionSessionWaitForAsynchronousFrames(VTDecompressionSessionRef session) {

@@ -33,7 +33,7 @@ struct YuvImageView {
 class FrameConverter {
 public:
     // precise: exact rounding and bilinear scaling, for pictures people look at. fast: libswscale's
-    // SIMD paths (colours within about two levels of precise) and fast bilinear scaling, for pictures
+    // SIMD paths (colours within four levels of precise) and fast bilinear scaling, for pictures
     // that are measured rather than seen; several times cheaper at full size.
     enum class Quality { precise, fast };
 
