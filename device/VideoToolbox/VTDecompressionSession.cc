@@ -120,9 +120,7 @@ struct OpaqueVTDecompressionSession : CFRuntimeBase {
     // Hands out the pictures the decoder holds back; called with `lock` held.
     OSStatus finishDelayedFrames() {
         const WaitingSample unknown{kCMTimeInvalid, kCMTimeInvalid, nullptr};
-        decodingThread.store(std::this_thread::get_id());
         const int status = decoder->drain([&](const DecodedFrame& frame) { deliverFrame(frame, unknown); });
-        decodingThread.store(std::thread::id());
         waiting.clear();
         return statusForMedia(status);
     }
@@ -144,6 +142,31 @@ struct OpaqueVTDecompressionSession : CFRuntimeBase {
         deliver(origin.sourceFrameRefCon, noErr, 0, picture.get(), time, origin.duration);
     }
 };
+
+namespace {
+
+// Marks the time in which a call holding the session's lock may call back, so that the callback
+// can invalidate the session without waiting for that lock; the decoder goes when the call ends.
+class CallingBack {
+public:
+    explicit CallingBack(OpaqueVTDecompressionSession* session) : session_(session) {
+        session_->decodingThread.store(std::this_thread::get_id());
+    }
+    ~CallingBack() {
+        session_->decodingThread.store(std::thread::id());
+        if (session_->invalid.load()) {
+            session_->decoder.reset();
+            session_->waiting.clear();
+        }
+    }
+    CallingBack(const CallingBack&) = delete;
+    CallingBack& operator=(const CallingBack&) = delete;
+
+private:
+    OpaqueVTDecompressionSession* session_;
+};
+
+}  // namespace
 
 const CFStringRef kVTDecompressionPropertyKey_ReducedResolutionDecode =
     CFStringMakeConstant("ReducedResolutionDecode");
@@ -193,11 +216,14 @@ OSStatus VTDecompressionSessionDecodeFrame(VTDecompressionSessionRef session, CM
     if (!CMFormatDescriptionEqual(session->format.get(), CMSampleBufferGetFormatDescription(sampleBuffer)))
         return kVTFormatDescriptionChangeNotSupportedErr;
 
+    const CallingBack callingBack(session);
+
     // A new reduction starts where decoding can start afresh, once the pictures the old decoder
     // still holds have come out.
     if (session->wantedShift != session->builtShift &&
         (!session->decodedAny || CMSampleBufferIsKeyFrame(sampleBuffer))) {
         if (session->decodedAny) session->finishDelayedFrames();
+        if (session->invalid.load()) return kVTInvalidSessionErr;
         if (session->build(session->wantedShift) != kMediaOK) session->wantedShift = session->builtShift;
     }
 
@@ -215,7 +241,6 @@ OSStatus VTDecompressionSessionDecodeFrame(VTDecompressionSessionRef session, CM
     session->waiting.push_back(sample);
 
     int delivered = 0;
-    session->decodingThread.store(std::this_thread::get_id());
     const int status = session->decoder->decode(sampleBuffer, [&](const DecodedFrame& frame) {
         ++delivered;
         session->deliverFrame(frame, sample);
@@ -230,8 +255,6 @@ OSStatus VTDecompressionSessionDecodeFrame(VTDecompressionSessionRef session, CM
         session->deliver(sourceFrameRefCon, noErr, kVTDecodeInfo_FrameDropped, nullptr, sample.presentationTimeStamp,
                          sample.duration);
     }
-    session->decodingThread.store(std::thread::id());
-    if (session->invalid.load()) session->decoder.reset();
     return result;
 }
 
@@ -239,9 +262,8 @@ OSStatus VTDecompressionSessionFinishDelayedFrames(VTDecompressionSessionRef ses
     if (session == nullptr) return kVTParameterErr;
     std::lock_guard hold(session->lock);
     if (session->invalid.load() || !session->decoder) return kVTInvalidSessionErr;
-    const OSStatus status = session->finishDelayedFrames();
-    if (session->invalid.load()) session->decoder.reset();
-    return status;
+    const CallingBack callingBack(session);
+    return session->finishDelayedFrames();
 }
 
 OSStatus VTDecompressionSessionWaitForAsynchronousFrames(VTDecompressionSessionRef session) {

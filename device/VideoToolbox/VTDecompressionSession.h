@@ -54,8 +54,8 @@ struct VTDecompressionOutputCallbackRecord {
 };
 
 // Makes a session for samples of `videoFormatDescription` that delivers pictures to
-// `outputCallback`. The decoder specification and the destination attributes are accepted and
-// ignored (pictures come out in the decoder's own layout). On success returns noErr and
+// `outputCallback`. `videoDecoderSpecification` and `destinationImageBufferAttributes` are accepted
+// and ignored (pictures come out in the decoder's own layout). On success returns noErr and
 // `*decompressionSessionOut` holds a session the caller owns (CFRelease, after
 // VTDecompressionSessionInvalidate); otherwise it is left null and the result is kVTParameterErr
 // (a null argument or callback), kVTCouldNotFindVideoDecoderErr (no decoder for the codec),

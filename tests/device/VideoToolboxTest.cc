@@ -363,6 +363,28 @@ TEST(VTDecompressionSession, InvalidatedFromItsCallbackRefusesEveryLaterCallAndI
     EXPECT_TRUE(isFilledWith(render(kept), {0, 255, 0}));
 }
 
+TEST(VTDecompressionSession, CanBeInvalidatedFromEveryKindOfCallback) {
+    TempDirectory dir;
+    ClipSettings settings;
+    settings.gop = 2;
+    const ClipSamples clip = readClip(writeClip(dir, "clip.mp4", "green*4", settings));
+    // A sample before the first keyframe (dropped), one of garbage (an error), a good one (a picture).
+    const std::vector<uint8_t> garbage(64, 0xA7);
+    const CMSampleTimingInfo timing{kCMTimeInvalid, CMTimeMake(9, 25), kCMTimeInvalid};
+    SampleBufferHolder bad;
+    ASSERT_EQ(CMSampleBufferCreateWithPacket(nullptr, clip.format, garbage.data(), garbage.size(), &timing, true,
+                                             bad.receive()),
+              noErr);
+    for (CMSampleBufferRef sample : {clip.samples[1].get(), bad.get(), clip.samples[0].get()}) {
+        RecordingSession session;
+        ASSERT_EQ(session.create(clip.format), noErr);
+        session.onOutput = [&](const Output&) { VTDecompressionSessionInvalidate(session.get()); };
+        session.decode(sample, tag(0));
+        ASSERT_EQ(session.outputs.size(), 1u);
+        EXPECT_EQ(session.decode(clip.samples[2], tag(1)), kVTInvalidSessionErr);
+    }
+}
+
 TEST(VTDecompressionSession, RefusesBadArguments) {
     TempDirectory dir;
     const ClipSamples clip = readClip(writeClip(dir, "clip.mp4", "grey*1", ClipSettings{}));
