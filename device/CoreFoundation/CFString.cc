@@ -29,7 +29,3 @@ Boolean CFStringEqual(CFStringRef a, CFStringRef b) {
 CFStringRef CFStringMakeConstant(const char* text) {
     return static_cast<CFStringRef>(CFRetain(new __CFString(text)));
 }
-
-CFStringRef CFStringFromTypeRef(CFTypeRef value) {
-    return dynamic_cast<const __CFString*>(static_cast<const CFRuntimeBase*>(value));
-}

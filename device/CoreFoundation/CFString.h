@@ -22,6 +22,3 @@ Boolean CFStringEqual(CFStringRef a, CFStringRef b);
 
 // Device addition: a new string that is never destroyed, for the constant keys kept in globals.
 CFStringRef CFStringMakeConstant(const char* text);
-
-// Device addition: `value` as a CFStringRef when it is a string, else nullptr.
-CFStringRef CFStringFromTypeRef(CFTypeRef value);

@@ -73,8 +73,7 @@ struct OpaqueVTDecompressionSession : CFRuntimeBase {
     std::unique_ptr<PacketDecoder> decoder;
     int builtShift = 0;       // the reduction `decoder` was made with
     int wantedShift = 0;      // the reduction asked for
-    bool decodedAny = false;  // since `decoder` was made
-    bool awaitingKeyframe = true;  // nothing can be decoded before the decoder has had a keyframe
+    bool awaitingKeyframe = true;  // `decoder` has decoded nothing yet: it starts at a keyframe
     std::deque<WaitingSample> waiting;
 
     std::atomic<bool> invalid{false};
@@ -92,7 +91,6 @@ struct OpaqueVTDecompressionSession : CFRuntimeBase {
         if (!made) return status;
         decoder = std::move(made);
         builtShift = shift;
-        decodedAny = false;
         awaitingKeyframe = true;
         waiting.clear();
         return kMediaOK;
@@ -221,8 +219,8 @@ OSStatus VTDecompressionSessionDecodeFrame(VTDecompressionSessionRef session, CM
     // A new reduction starts where decoding can start afresh, once the pictures the old decoder
     // still holds have come out.
     if (session->wantedShift != session->builtShift &&
-        (!session->decodedAny || CMSampleBufferIsKeyFrame(sampleBuffer))) {
-        if (session->decodedAny) session->finishDelayedFrames();
+        (session->awaitingKeyframe || CMSampleBufferIsKeyFrame(sampleBuffer))) {
+        if (!session->awaitingKeyframe) session->finishDelayedFrames();
         if (session->invalid.load()) return kVTInvalidSessionErr;
         if (session->build(session->wantedShift) != kMediaOK) session->wantedShift = session->builtShift;
     }
@@ -245,7 +243,6 @@ OSStatus VTDecompressionSessionDecodeFrame(VTDecompressionSessionRef session, CM
         ++delivered;
         session->deliverFrame(frame, sample);
     });
-    session->decodedAny = true;
     const OSStatus result = statusForMedia(status);
     if (result != noErr) {
         session->take(sample.presentationTimeStamp, sample);
