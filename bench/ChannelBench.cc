@@ -53,7 +53,7 @@ void BM_ChannelFrameRoundTrip(benchmark::State& state) {
     std::string bytes, error;
     device::ipc::Frame frame;
     for (auto _ : state) {
-        device::ipc::encodeCall(device::ipc::FrameKind::voidCall, 0, "_updateColors:", message, bytes, &error);
+        device::ipc::encodeCall(device::ipc::FrameKind::voidCall, 0, 0, "_updateColors:", message, bytes, &error);
         device::ipc::decodeFrame(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), frame, &error);
         benchmark::DoNotOptimize(frame.value.get());
     }

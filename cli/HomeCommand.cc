@@ -16,6 +16,8 @@
 #include <HomeKit/HMTypes.h>
 #include <HomeKit/HomeDescription.h>
 
+#include <apps/HomeLights.h>
+
 #include "Commands.h"
 
 namespace {
@@ -111,75 +113,58 @@ std::string textValue(NSObject* value, bool isPower) {
     return describeValue(value);
 }
 
-struct Light {
-    const AccessoryDescription* accessory;
-    const ServiceDescription* service;
-};
-
-// The four values the lights follow, in the order they are shown.
-const std::pair<const char*, NSString* const*> kLightValues[] = {
-    {"power", &HMCharacteristicTypePowerState},
-    {"brightness", &HMCharacteristicTypeBrightness},
-    {"saturation", &HMCharacteristicTypeSaturation},
-    {"hue", &HMCharacteristicTypeHue},
-};
-
 void showHomes(bool asJson) {
-    HomesDescription description = installedDescription();
-    std::unordered_map<std::string, Strong<NSObject>> state;
-    if (std::string problem = AccessoryStore(device::deviceDirectory()).readAll(&state); !problem.empty())
-        std::cerr << "glimmora home: the accessory state cannot be read, so described values are shown: " << problem << "\n";
-    Strong<HBPreferences> settings = openSettings();
-
-    // The current value of the service's characteristic of `type`: the stored one, else the
-    // described one; nullptr when the service has no such characteristic.
-    auto currentValue = [&](const ServiceDescription& service, NSString* type, bool* present) -> NSObject* {
-        *present = false;
-        for (const CharacteristicDescription& characteristic : service.characteristics) {
-            if (characteristic.type != type->string()) continue;
-            *present = true;
-            auto found = state.find(characteristic.identifier);
-            return found != state.end() ? found->second.get() : characteristic.value.get();
-        }
-        return nil;
-    };
+    device::HomeLights home;
+    std::string problem;
+    bool missing = false;
+    if (!device::readHomeLights(&home, &problem, &missing)) {
+        if (missing)
+            fail(problem + "; `glimmora home init` installs an example home, `glimmora home load FILE` your own");
+        fail(problem);
+    }
+    if (!home.stateProblem.empty())
+        std::cerr << "glimmora home: the accessory state cannot be read, so described values are shown: "
+                  << home.stateProblem << "\n";
 
     bool anyPrimary = false;
-    for (const HomeDescription& home : description.homes) anyPrimary = anyPrimary || home.primary;
+    for (const HomeDescription& described : home.description.homes) anyPrimary = anyPrimary || described.primary;
     json homes = json::array();
-    for (size_t h = 0; h < description.homes.size(); ++h) {
-        const HomeDescription& home = description.homes[h];
-        bool primary = anyPrimary ? home.primary : h == 0;
-        if (!asJson) std::cout << "Home \"" << home.name << "\"" << (primary ? " (primary)" : "") << "  " << home.identifier << "\n";
+    size_t next = 0;  // lights come in description order
+    for (size_t h = 0; h < home.description.homes.size(); ++h) {
+        const HomeDescription& described = home.description.homes[h];
+        bool primary;
         json rooms = json::array();
-        for (const RoomDescription& room : home.rooms) {
-            bool selected = settings->boolForKey(NSString::stringWithString(room.identifier).get());
-            if (!asJson)
-                std::cout << "  Room \"" << room.name << "\"  " << room.identifier << "  "
-                          << (selected ? "selected" : "not selected") << "\n";
+        std::string text;
+        for (const RoomDescription& room : described.rooms) {
+            bool selected = home.roomSelected[room.identifier];
+            text += "  Room \"" + room.name + "\"  " + room.identifier + "  " + (selected ? "selected" : "not selected") + "\n";
             json lights = json::array();
-            for (const AccessoryDescription& accessory : room.accessories) {
-                for (const ServiceDescription& service : accessory.services) {
-                    if (service.type != HMServiceTypeLightbulb->string()) continue;
-                    json light = {{"accessory", accessory.name}, {"name", service.name}, {"uuid", service.identifier}};
-                    std::string line = "    \"" + service.name + "\" of \"" + accessory.name + "\":";
-                    const char* separator = " ";
-                    for (auto& [key, type] : kLightValues) {
-                        bool present = false;
-                        NSObject* value = currentValue(service, *type, &present);
-                        light[key] = jsonValue(value);
-                        if (!present) continue;
-                        line += separator + std::string(key) + " " + textValue(value, std::string_view(key) == "power");
-                        separator = ", ";
-                    }
-                    lights.push_back(std::move(light));
-                    if (!asJson) std::cout << line << "\n";
+            for (; next < home.lights.size() && home.lights[next].roomIdentifier == room.identifier; ++next) {
+                const device::LightState& light = home.lights[next];
+                const std::pair<const char*, std::pair<bool, NSObject*>> values[] = {
+                    {"power", {light.hasPower, light.power.get()}},
+                    {"brightness", {light.hasBrightness, light.brightness.get()}},
+                    {"saturation", {light.hasSaturation, light.saturation.get()}},
+                    {"hue", {light.hasHue, light.hue.get()}},
+                };
+                json entry = {{"accessory", light.accessory}, {"name", light.name}, {"uuid", light.identifier}};
+                std::string line = "    \"" + light.name + "\" of \"" + light.accessory + "\":";
+                const char* separator = " ";
+                for (auto& [key, value] : values) {
+                    entry[key] = jsonValue(value.second);
+                    if (!value.first) continue;
+                    line += separator + std::string(key) + " " + textValue(value.second, std::string_view(key) == "power");
+                    separator = ", ";
                 }
+                lights.push_back(std::move(entry));
+                text += line + "\n";
             }
-            if (!asJson && lights.empty()) std::cout << "    (no lights)\n";
+            if (lights.empty()) text += "    (no lights)\n";
             rooms.push_back({{"name", room.name}, {"uuid", room.identifier}, {"selected", selected}, {"lights", std::move(lights)}});
         }
-        homes.push_back({{"name", home.name}, {"uuid", home.identifier}, {"primary", primary}, {"rooms", std::move(rooms)}});
+        primary = anyPrimary ? described.primary : h == 0;
+        if (!asJson) std::cout << "Home \"" << described.name << "\"" << (primary ? " (primary)" : "") << "  " << described.identifier << "\n" << text;
+        homes.push_back({{"name", described.name}, {"uuid", described.identifier}, {"primary", primary}, {"rooms", std::move(rooms)}});
     }
     if (asJson)
         std::cout << json({{"homes", std::move(homes)}}).dump(2, ' ', false, json::error_handler_t::replace) << "\n";
@@ -226,6 +211,10 @@ void selectRooms(const std::vector<std::string>& rooms, bool selected) {
 }
 
 }  // namespace
+
+void installExampleHome(bool force) { initHome(force); }
+
+void setRoomsSelected(const std::vector<std::string>& rooms, bool selected) { selectRooms(rooms, selected); }
 
 void addHomeCommand(CLI::App& app) {
     CLI::App* home = app.add_subcommand(

@@ -25,6 +25,9 @@ int main(int argc, char** argv) {
     addPrefsCommand(app);
     addHomeCommand(app);
     addPlayCommand(app);
+    addDemoCommand(app);
+    addLightsCommand(app);
+    addMakeVideoCommand(app);
 
     CLI11_PARSE(app, argc, argv);
     return 0;

@@ -4,6 +4,7 @@
 #include "HMService.h"
 #include "HMError.h"
 #include "HomeKitQueue.h"
+#include "activity/ProcessActivity.h"
 
 namespace {
 
@@ -65,11 +66,14 @@ Strong<HMCharacteristic> HMCharacteristic::make(NSString* type, NSUUID* identifi
 }
 
 Strong<NSObject> HMCharacteristic::value() const {
+    if (countsLightReads_) device::countActivity(device::Activity::lightValuesRead);
     std::lock_guard<std::mutex> guard(valueLock_);
     return value_;
 }
 
 void HMCharacteristic::writeValue_completionHandler(id value, Block<void(NSError*)>* completion) {
+    device::countActivity(device::Activity::writesIssued);
+    device::recordWriteLatency(device::currentFrameOrigin());
     Strong<HMCharacteristic> self(this);
     Strong<NSObject> held(value);
     Strong<Block<void(NSError*)>> heldCompletion(completion);
@@ -108,6 +112,7 @@ void HMCharacteristic::finishWrite(const Strong<NSObject>& value, const Strong<B
             value_ = value;
         }
     }
+    if (error) device::countActivity(device::Activity::writesFailed);
     if (completion) (*completion)(error.get());
 }
 

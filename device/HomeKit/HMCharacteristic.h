@@ -30,6 +30,9 @@ public:
                                          NSObject* initialValue, std::shared_ptr<const CharacteristicBackend> backend);
     // Device only: set once by the service that holds it, and cleared when that service goes.
     void setService(HMService* service) { service_.store(service); }
+    // Device only: marks a power, brightness, saturation or hue characteristic of a lightbulb,
+    // whose value reads the process's activity counts (activity/ProcessActivity.h).
+    void setCountsLightReads(bool counts) { countsLightReads_ = counts; }
 
     // Each is lent for as long as the characteristic lives.
     NSString* characteristicType() const { return type_.get(); }
@@ -62,6 +65,7 @@ private:
     Strong<HMCharacteristicMetadata> metadata_;
     std::shared_ptr<const CharacteristicBackend> backend_;
     std::atomic<HMService*> service_{nullptr};
+    bool countsLightReads_ = false;
 
     mutable std::mutex valueLock_;  // guards value_
     Strong<NSObject> value_;

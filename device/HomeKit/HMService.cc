@@ -2,6 +2,8 @@
 
 #include "HMAccessory.h"
 #include "HMCharacteristic.h"
+#include "HMTypes.h"
+#include "activity/ProcessActivity.h"
 
 namespace {
 
@@ -39,6 +41,22 @@ Strong<HMService> HMService::make(NSString* type, NSString* name, NSUUID* identi
     service->name_ = name;
     service->identifier_ = identifier;
     service->characteristics_ = characteristics ? Strong<NSArray>(characteristics) : NSArray::array();
-    for (const auto& object : *service->characteristics_) static_cast<HMCharacteristic*>(object.get())->setService(service);
+    const bool lightbulb = type != nil && type->isEqualToString(HMServiceTypeLightbulb);
+    for (const auto& object : *service->characteristics_) {
+        auto* characteristic = static_cast<HMCharacteristic*>(object.get());
+        characteristic->setService(service);
+        NSString* kind = characteristic->characteristicType();
+        bool colour = lightbulb && kind != nil &&
+                      (kind->isEqualToString(HMCharacteristicTypePowerState) ||
+                       kind->isEqualToString(HMCharacteristicTypeBrightness) ||
+                       kind->isEqualToString(HMCharacteristicTypeSaturation) || kind->isEqualToString(HMCharacteristicTypeHue));
+        characteristic->setCountsLightReads(colour);
+        service->lightCharacteristics_ += colour ? 1 : 0;
+    }
     return service;
+}
+
+NSArray* HMService::characteristics() const {
+    if (lightCharacteristics_ != 0) device::countActivity(device::Activity::lightCharacteristicsOffered, lightCharacteristics_);
+    return characteristics_.get();
 }

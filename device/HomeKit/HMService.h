@@ -26,8 +26,9 @@ public:
     NSString* serviceType() const { return type_.get(); }
     NSString* name() const { return name_.get(); }
     NSUUID* uniqueIdentifier() const { return identifier_.get(); }
-    // The HMCharacteristic objects, in the order the home description gives them.
-    NSArray* characteristics() const { return characteristics_.get(); }
+    // The HMCharacteristic objects, in the order the home description gives them. A lightbulb
+    // counts its power, brightness, saturation and hue as offered in the process's activity.
+    NSArray* characteristics() const;
     // The accessory holding this service, lent; nil once that accessory is gone.
     HMAccessory* accessory() const { return accessory_.load(); }
 
@@ -36,5 +37,6 @@ private:
     Strong<NSString> name_;
     Strong<NSUUID> identifier_;
     Strong<NSArray> characteristics_;
+    uint64_t lightCharacteristics_ = 0;  // how many characteristics() counts as offered
     std::atomic<HMAccessory*> accessory_{nullptr};
 };

@@ -9,6 +9,7 @@
 
 #include "ChannelFrame.h"
 #include "ChannelSocket.h"
+#include "activity/ProcessActivity.h"
 
 namespace device::ipc {
 
@@ -53,7 +54,7 @@ void ChannelClient::reportOnce(std::atomic<bool>& flag, const std::string& messa
 bool ChannelClient::encodeOrReport(FrameKind kind, uint32_t callId, std::string_view selector, id argument,
                                    std::string& frame) {
     std::string error;
-    if (encodeCall(kind, callId, selector, argument, frame, &error)) return true;
+    if (encodeCall(kind, callId, currentFrameOrigin().nanos, selector, argument, frame, &error)) return true;
     reportOnce(reportedFrame_, "a call of " + std::string(selector) + " on " + name_ + " was dropped: " + error);
     return false;
 }
@@ -81,8 +82,12 @@ void ChannelClient::retire(const std::shared_ptr<Connection>& connection) {
 }
 
 void ChannelClient::callVoid(std::string_view selector, id argument) {
+    countActivity(sendVoid(selector, argument) ? Activity::callsSentFireAndForget : Activity::callsDropped);
+}
+
+bool ChannelClient::sendVoid(std::string_view selector, id argument) {
     std::string& frame = frameBuffer();
-    if (!encodeOrReport(FrameKind::voidCall, 0, selector, argument, frame)) return;
+    if (!encodeOrReport(FrameKind::voidCall, 0, selector, argument, frame)) return false;
     // A second attempt on a fresh connection, for when the server was restarted since the last call.
     for (int attempt = 0; attempt < 2; ++attempt) {
         std::shared_ptr<Connection> connection;
@@ -90,13 +95,20 @@ void ChannelClient::callVoid(std::string_view selector, id argument) {
             std::lock_guard lock(lock_);
             connection = connectionLocked();
         }
-        if (!connection) return;
-        if (sendFrame(connection->socket, frame) != SendResult::broken) return;  // sent, or full: dropped
+        if (!connection) return false;
+        SendResult result = sendFrame(connection->socket, frame);
+        if (result != SendResult::broken) return result == SendResult::sent;  // a full socket drops it
         retire(connection);
     }
+    return false;
 }
 
 void ChannelClient::callAcknowledged(std::string_view selector, id argument, Strong<Completion> completion) {
+    bool sent = sendAcknowledged(selector, argument, std::move(completion));
+    countActivity(sent ? Activity::callsSentAcknowledged : Activity::callsDropped);
+}
+
+bool ChannelClient::sendAcknowledged(std::string_view selector, id argument, Strong<Completion> completion) {
     uint32_t callId;
     {
         std::lock_guard lock(lock_);
@@ -104,24 +116,24 @@ void ChannelClient::callAcknowledged(std::string_view selector, id argument, Str
         if (nextCallId_ == 0) nextCallId_ = 1;
     }
     std::string& frame = frameBuffer();
-    if (!encodeOrReport(FrameKind::acknowledgedCall, callId, selector, argument, frame)) return;
+    if (!encodeOrReport(FrameKind::acknowledgedCall, callId, selector, argument, frame)) return false;
     for (int attempt = 0; attempt < 2; ++attempt) {
         std::shared_ptr<Connection> connection;
         {
             std::lock_guard lock(lock_);
             connection = connectionLocked();
-            if (!connection) return;
+            if (!connection) return false;
             if (pending_.size() >= kMaxPendingCalls) {
                 reportOnce(reportedPending_, std::to_string(kMaxPendingCalls) + " calls on " + name_ +
                                                  " wait for replies; further calls are dropped");
-                return;
+                return false;
             }
             // Registered before sending, so the reply cannot arrive first.
-            if (!pending_.emplace(callId, Pending{completion, connection->generation}).second) return;
+            if (!pending_.emplace(callId, Pending{completion, connection->generation}).second) return false;
             if (!replyThread_.joinable()) replyThread_ = std::thread([this] { replyLoop(); });
         }
         SendResult result = sendFrame(connection->socket, frame);
-        if (result == SendResult::sent) return;
+        if (result == SendResult::sent) return true;
         Strong<Completion> unsent;  // released after the lock is let go: a block may do anything
         {
             std::lock_guard lock(lock_);
@@ -130,9 +142,10 @@ void ChannelClient::callAcknowledged(std::string_view selector, id argument, Str
                 pending_.erase(found);
             }
         }
-        if (result == SendResult::wouldBlock) return;
+        if (result == SendResult::wouldBlock) return false;
         retire(connection);
     }
+    return false;
 }
 
 void ChannelClient::replyLoop() {

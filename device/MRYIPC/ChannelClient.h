@@ -8,6 +8,9 @@
 // its completion is released, never called. At most kMaxPendingCalls wait for replies; calls beyond
 // are dropped.
 //
+// Each call carries the calling thread's frame origin (activity/FrameOrigin.h), and is counted in
+// the process's activity as sent (by kind) or dropped.
+//
 // All methods may be called from any thread; sends from several threads go out side by side.
 #pragma once
 
@@ -52,6 +55,9 @@ private:
         uint64_t generation;
     };
 
+    // The sends themselves; true when the call went out.
+    bool sendVoid(std::string_view selector, id argument);
+    bool sendAcknowledged(std::string_view selector, id argument, Strong<Completion> completion);
     // Encodes the call into `frame`; false, with the problem reported once, when it cannot travel.
     bool encodeOrReport(FrameKind kind, uint32_t callId, std::string_view selector, id argument, std::string& frame);
     // The current connection, made now if there is none; nullptr when no server can be reached.

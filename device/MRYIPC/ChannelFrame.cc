@@ -7,7 +7,7 @@ namespace device::ipc {
 
 namespace {
 
-constexpr uint8_t kVersion = 1;
+constexpr uint8_t kVersion = 2;
 
 enum Tag : uint8_t {
     tagNil = 0x00,
@@ -123,13 +123,14 @@ private:
     std::string error_;
 };
 
-bool encodeFrame(FrameKind kind, uint32_t callId, std::string_view selector, id value, std::string& out,
-                 std::string* error) {
+bool encodeFrame(FrameKind kind, uint32_t callId, uint64_t origin, std::string_view selector, id value,
+                 std::string& out, std::string* error) {
     out.clear();
     out.push_back(static_cast<char>(kVersion));
     out.push_back(static_cast<char>(kind));
     putU32(out, callId);
     if (kind != FrameKind::reply) {
+        putU64(out, origin);
         if (selector.empty() || selector.size() > kMaxSelectorLength ||
             selector.find('\0') != std::string_view::npos) {
             if (error) *error = "the selector is empty, longer than 255 bytes or holds NUL";
@@ -286,17 +287,17 @@ private:
 
 }  // namespace
 
-bool encodeCall(FrameKind kind, uint32_t callId, std::string_view selector, id argument, std::string& out,
-                std::string* error) {
+bool encodeCall(FrameKind kind, uint32_t callId, uint64_t origin, std::string_view selector, id argument,
+                std::string& out, std::string* error) {
     if (kind == FrameKind::reply) {
         if (error) *error = "a call cannot be of the reply kind";
         return false;
     }
-    return encodeFrame(kind, callId, selector, argument, out, error);
+    return encodeFrame(kind, callId, origin, selector, argument, out, error);
 }
 
 bool encodeReply(uint32_t callId, id value, std::string& out, std::string* error) {
-    return encodeFrame(FrameKind::reply, callId, {}, value, out, error);
+    return encodeFrame(FrameKind::reply, callId, 0, {}, value, out, error);
 }
 
 bool decodeFrame(const uint8_t* data, size_t size, Frame& frame, std::string* error) {
@@ -313,9 +314,10 @@ bool decodeFrame(const uint8_t* data, size_t size, Frame& frame, std::string* er
         return failed("an unknown frame kind");
     frame.kind = static_cast<FrameKind>(kind);
     frame.selector.clear();
+    frame.origin = 0;
     if (frame.kind != FrameKind::reply) {
         uint8_t length;
-        if (!in.u8(length) || !in.bytes(length, frame.selector)) return failed(in.error());
+        if (!in.u64(frame.origin) || !in.u8(length) || !in.bytes(length, frame.selector)) return failed(in.error());
         if (length == 0 || frame.selector.find('\0') != std::string::npos)
             return failed("an empty selector or one holding NUL");
     }

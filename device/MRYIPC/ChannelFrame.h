@@ -3,9 +3,12 @@
 // Pure functions over bytes, with no state and no I/O, so any thread may call them and any bytes
 // may be fed to the decoder. All integers are little-endian.
 //
-//   call   := version:u8(1) kind:u8(1 void call | 2 acknowledged call) callId:u32
+//   call   := version:u8(2) kind:u8(1 void call | 2 acknowledged call) callId:u32 origin:u64
 //             selectorLength:u8(1..255) selector:bytes(no NUL) value
-//   reply  := version:u8(1) kind:u8(3) callId:u32 value
+//   reply  := version:u8(2) kind:u8(3) callId:u32 value
+//
+// A call's origin is when the frame it serves entered the calling process (CLOCK_MONOTONIC
+// nanoseconds, 0 when unknown; see activity/FrameOrigin.h), so the receiver can time the road.
 //   value  := 0x00                                 nil (only as the whole argument or reply)
 //           | 0x01 | 0x02                          NSNumber boolean NO | YES
 //           | 0x03 int64                           NSNumber integer
@@ -39,7 +42,8 @@ enum class FrameKind : uint8_t { voidCall = 1, acknowledgedCall = 2, reply = 3 }
 struct Frame {
     FrameKind kind = FrameKind::voidCall;
     uint32_t callId = 0;
-    std::string selector;  // empty for a reply
+    uint64_t origin = 0;   // 0 for a reply
+    std::string selector;  // empty for a reply  // empty for a reply
     Strong<NSObject> value;
 };
 
@@ -48,8 +52,8 @@ struct Frame {
 // entries with a key that is not a string). Returns true on success; on failure (a selector that is
 // empty, too long or holds NUL; a value too deep, with too many elements or too large) `out` is
 // unspecified and `*error` says why.
-bool encodeCall(FrameKind kind, uint32_t callId, std::string_view selector, id argument, std::string& out,
-                std::string* error);
+bool encodeCall(FrameKind kind, uint32_t callId, uint64_t origin, std::string_view selector, id argument,
+                std::string& out, std::string* error);
 // Encodes the reply to call `callId`; as encodeCall.
 bool encodeReply(uint32_t callId, id value, std::string& out, std::string* error);
 

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "ChannelDelivery.h"
+#include "activity/ProcessActivity.h"
 
 namespace device::ipc {
 
@@ -219,8 +220,14 @@ void ChannelServer::deliver(Call& call) {
         auto found = actions_.find(call.frame.selector);
         if (found != actions_.end()) action = found->second;
     }
+    const bool acknowledged = call.frame.kind == FrameKind::acknowledgedCall;
+    countActivity(acknowledged ? Activity::callsReceivedAcknowledged : Activity::callsReceivedFireAndForget);
+    if (auto* text = objc_cast<NSString>(call.frame.value.get())) recordCallReceived(text->UTF8String());
     Strong<NSObject> reply;
     if (action.target) {
+        // The target's work, and whatever it hands on, is on behalf of the caller's frame.
+        FrameOriginScope origin(
+            {call.frame.origin, acknowledged ? CallKind::acknowledged : CallKind::fireAndForget});
         std::string problem;
         reply = deliverCall(action.target, action.selector, call.frame.value, &problem);
         if (!problem.empty()) reportLimited(problem);

@@ -4,6 +4,8 @@
 #include <cassert>
 #include <cstring>
 
+#include "activity/FrameOrigin.h"
+
 namespace {
 
 constexpr long maximumFramesPerSecond = 60;
@@ -186,6 +188,8 @@ void CADisplayLink::tick() {
     // The target stays held for the whole call even if the tick removes the link: the reference is
     // only dropped below, after the message returns.
     Strong<NSObject> target(target_);
+    // A frame enters the process with each tick.
+    device::FrameOriginScope origin({device::monotonicNanos(), device::CallKind::none});
     if (passesLink_) objc_msgSend<void>(target.get(), selector_, static_cast<id>(this));
     else objc_msgSend<void>(target.get(), selector_);
 }

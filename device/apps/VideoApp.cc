@@ -10,6 +10,7 @@
 #include <dispatch/dispatch.h>
 
 #include "SimulatedProcess.h"
+#include "activity/FrameOrigin.h"
 #include "media/VideoFileReader.h"
 
 namespace device {
@@ -65,6 +66,7 @@ PlaybackResult play(VideoFileReader& reader, AVSampleBufferDisplayLayer* layer, 
             if (!stop.waitUntil(due)) break;
         }
         // Through the run-time, as an app calls it, so that whatever hooks the method runs too.
+        FrameOriginScope origin({monotonicNanos(), CallKind::none});  // the sample's frame enters
         objc_msgSend<void>(layer, SEL_(enqueueSampleBuffer:), sample.get());
         ++result.samples;
     }

@@ -11,9 +11,21 @@
 #include <Foundation/NSRunLoop.h>
 #include <Foundation/NSThread.h>
 
+#include "activity/FrameOrigin.h"
 #include "dispatch.h"
 
 namespace {
+
+// A block submitted while a frame origin is set runs with that origin, on whatever thread runs it.
+Strong<Block<void()>> carryingFrameOrigin(dispatch_block_t block) {
+    device::FrameOrigin origin = device::currentFrameOrigin();
+    if (origin.nanos == 0 || block == nullptr) return Strong<Block<void()>>(block);
+    Strong<Block<void()>> held(block);
+    return makeBlock([held, origin] {
+        device::FrameOriginScope scope(origin);
+        (*held)();
+    });
+}
 
 RunLoopClock::time_point toTimePoint(dispatch_time_t when) {
     if (when == DISPATCH_TIME_NOW) return RunLoopClock::now();
@@ -165,11 +177,11 @@ dispatch_time_t dispatch_time(dispatch_time_t when, int64_t delta) {
 }
 
 void dispatch_async(dispatch_queue_t queue, dispatch_block_t block) {
-    if (queue) queue->enqueue(block, DISPATCH_TIME_NOW);
+    if (queue) queue->enqueue(carryingFrameOrigin(block), DISPATCH_TIME_NOW);
 }
 
 void dispatch_after(dispatch_time_t when, dispatch_queue_t queue, dispatch_block_t block) {
-    if (queue) queue->enqueue(block, when);
+    if (queue) queue->enqueue(carryingFrameOrigin(block), when);
 }
 
 void dispatch_sync(dispatch_queue_t queue, dispatch_block_t block) {
@@ -181,7 +193,7 @@ void dispatch_sync(dispatch_queue_t queue, dispatch_block_t block) {
     std::mutex lock;
     std::condition_variable finished;
     bool done = false;
-    Strong<Block<void()>> held(block);
+    Strong<Block<void()>> held = carryingFrameOrigin(block);
     auto wrapper = makeBlock([&] {
         (*held)();
         std::lock_guard<std::mutex> guard(lock);

@@ -22,7 +22,7 @@ Frame decoded(const std::string& bytes, std::string* error = nullptr) {
 
 std::string callFrame(id value, FrameKind kind = FrameKind::acknowledgedCall) {
     std::string out, error;
-    EXPECT_TRUE(encodeCall(kind, 7, "_updateColors:", value, out, &error)) << error;
+    EXPECT_TRUE(encodeCall(kind, 7, 0, "_updateColors:", value, out, &error)) << error;
     return out;
 }
 
@@ -81,20 +81,20 @@ TEST(ChannelFrameTest, ValuesThatCannotTravelBecomeNilOrAreLeftOut) {
 
 TEST(ChannelFrameTest, EncoderRefusesWhatTheDecoderWouldRefuse) {
     std::string out, error;
-    EXPECT_TRUE(encodeCall(FrameKind::voidCall, 0, "s:", nested(kMaxDepth), out, &error)) << error;
+    EXPECT_TRUE(encodeCall(FrameKind::voidCall, 0, 0, "s:", nested(kMaxDepth), out, &error)) << error;
     EXPECT_TRUE(decoded(out).selector == "s:");
-    EXPECT_FALSE(encodeCall(FrameKind::voidCall, 0, "s:", nested(kMaxDepth + 1), out, &error));
+    EXPECT_FALSE(encodeCall(FrameKind::voidCall, 0, 0, "s:", nested(kMaxDepth + 1), out, &error));
 
     std::vector<Strong<NSObject>> many(kMaxElements, NSSTR("x"));
-    EXPECT_FALSE(encodeCall(FrameKind::voidCall, 0, "s:", NSArray::arrayWithVector(many), out, &error));
+    EXPECT_FALSE(encodeCall(FrameKind::voidCall, 0, 0, "s:", NSArray::arrayWithVector(many), out, &error));
     many.pop_back();  // the array itself counts as one element
-    EXPECT_TRUE(encodeCall(FrameKind::voidCall, 0, "s:", NSArray::arrayWithVector(many), out, &error)) << error;
+    EXPECT_TRUE(encodeCall(FrameKind::voidCall, 0, 0, "s:", NSArray::arrayWithVector(many), out, &error)) << error;
 
-    EXPECT_FALSE(encodeCall(FrameKind::voidCall, 0, "s:", NSString::stringWithString(std::string(kMaxFrameSize, 'x')),
+    EXPECT_FALSE(encodeCall(FrameKind::voidCall, 0, 0, "s:", NSString::stringWithString(std::string(kMaxFrameSize, 'x')),
                             out, &error));
-    EXPECT_FALSE(encodeCall(FrameKind::voidCall, 0, "", nil, out, &error));
-    EXPECT_FALSE(encodeCall(FrameKind::voidCall, 0, std::string(kMaxSelectorLength + 1, 's'), nil, out, &error));
-    EXPECT_FALSE(encodeCall(FrameKind::reply, 0, "s:", nil, out, &error));
+    EXPECT_FALSE(encodeCall(FrameKind::voidCall, 0, 0, "", nil, out, &error));
+    EXPECT_FALSE(encodeCall(FrameKind::voidCall, 0, 0, std::string(kMaxSelectorLength + 1, 's'), nil, out, &error));
+    EXPECT_FALSE(encodeCall(FrameKind::reply, 0, 0, "s:", nil, out, &error));
 }
 
 TEST(ChannelFrameTest, MalformedFramesAreRefusedWithAReason) {
@@ -143,7 +143,7 @@ TEST(ChannelFrameTest, MutatedFramesDecodeToValuesThatReencodeAlike) {
         if (frame.kind == FrameKind::reply) {
             ASSERT_TRUE(encodeReply(frame.callId, frame.value, again, &error)) << error;
         } else {
-            ASSERT_TRUE(encodeCall(frame.kind, frame.callId, frame.selector, frame.value, again, &error)) << error;
+            ASSERT_TRUE(encodeCall(frame.kind, frame.callId, frame.origin, frame.selector, frame.value, again, &error)) << error;
         }
         Frame second = decoded(again, &error);
         ASSERT_TRUE(error.empty()) << error;

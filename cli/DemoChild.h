@@ -1,0 +1,49 @@
+// A process the demo starts: `glimmora` itself with other arguments, in a process group of its
+// own, so that Ctrl-C in the terminal reaches only the demo, which then stops its children in
+// order. Its standard output and error go to a log file, so they do not tear the live view.
+//
+// One thread only.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+class DemoChild {
+public:
+    // Starts `glimmora ARGUMENTS...`. Returns null, with `*error` saying why, when it cannot.
+    static std::unique_ptr<DemoChild> start(std::string name, const std::vector<std::string>& arguments,
+                                            const std::string& logPath, std::string* error);
+    // Stops the child if it still runs.
+    ~DemoChild();
+    DemoChild(const DemoChild&) = delete;
+    DemoChild& operator=(const DemoChild&) = delete;
+
+    const std::string& name() const { return name_; }
+    const std::string& logPath() const { return logPath_; }
+    pid_t pid() const { return pid_; }
+
+    // Whether the child still runs; notes how it ended once it has. Never waits.
+    bool running();
+    // Sends SIGTERM and waits up to `patience` for the end, then sends SIGKILL and waits.
+    void stop(std::chrono::milliseconds patience);
+    // True when it ended by itself with status 0 (or by the demo's own SIGTERM, which is a clean stop).
+    bool endedWell() const;
+    // "exited with status N", "was killed by signal N (name)", or "is running".
+    std::string howItEnded() const;
+
+private:
+    DemoChild(std::string name, std::string logPath, pid_t pid)
+        : name_(std::move(name)), logPath_(std::move(logPath)), pid_(pid) {}
+    void noteEnd(int status);
+
+    std::string name_, logPath_;
+    pid_t pid_;
+    bool ended_ = false, stoppedByUs_ = false;
+    int exitCode_ = -1, signal_ = 0;
+};
+
+// The path of the running `glimmora` program.
+std::string glimmoraExecutable();

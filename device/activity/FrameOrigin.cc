@@ -1,0 +1,23 @@
+#include "FrameOrigin.h"
+
+#include <ctime>
+
+namespace device {
+
+namespace {
+thread_local FrameOrigin current;
+}  // namespace
+
+uint64_t monotonicNanos() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1000000000ull + static_cast<uint64_t>(now.tv_nsec);
+}
+
+FrameOrigin currentFrameOrigin() { return current; }
+
+FrameOriginScope::FrameOriginScope(FrameOrigin origin) : previous_(current) { current = origin; }
+
+FrameOriginScope::~FrameOriginScope() { current = previous_; }
+
+}  // namespace device

@@ -1,0 +1,86 @@
+#include "HomeLights.h"
+
+#include <unordered_map>
+
+#include <Foundation/DeviceDirectory.h>
+#include <HBPreferences/HBPreferences.h>
+#include <HomeKit/AccessoryStore.h>
+#include <HomeKit/CharacteristicValue.h>
+#include <HomeKit/HMTypes.h>
+
+namespace device {
+
+namespace {
+
+constexpr const char* kSettingsIdentifier = "com.tovek.glimmora";
+
+}  // namespace
+
+bool numericValue(NSObject* value, double* number) {
+    auto* held = objc_cast<NSNumber>(value);
+    if (held == nil) return false;
+    *number = held->doubleValue();
+    return true;
+}
+
+bool readHomeLights(HomeLights* out, std::string* error, bool* missing) {
+    *out = HomeLights{};
+    std::string path = homeDescriptionPath();
+    bool absent = false;
+    std::string problem = readHomeDescription(path, path, &out->description, &absent);
+    if (missing) *missing = absent;
+    if (absent || !problem.empty()) {
+        if (error) *error = absent ? "the device has no homes (no " + path + ")" : problem;
+        return false;
+    }
+    std::unordered_map<std::string, Strong<NSObject>> state;
+    out->stateProblem = AccessoryStore(deviceDirectory()).readAll(&state);
+    auto settings =
+        Strong<HBPreferences>::adopt(HBPreferences::alloc()->initWithIdentifier(NSSTR(kSettingsIdentifier)));
+
+    for (const HomeDescription& home : out->description.homes) {
+        for (const RoomDescription& room : home.rooms) {
+            bool selected = settings->boolForKey(NSString::stringWithString(room.identifier).get());
+            out->roomSelected[room.identifier] = selected;
+            for (const AccessoryDescription& accessory : room.accessories) {
+                for (const ServiceDescription& service : accessory.services) {
+                    if (service.type != HMServiceTypeLightbulb->string()) continue;
+                    LightState light;
+                    light.home = home.name;
+                    light.room = room.name;
+                    light.roomIdentifier = room.identifier;
+                    light.roomSelected = selected;
+                    light.accessory = accessory.name;
+                    light.name = service.name;
+                    light.identifier = service.identifier;
+                    for (const CharacteristicDescription& characteristic : service.characteristics) {
+                        auto found = state.find(characteristic.identifier);
+                        Strong<NSObject> value = found != state.end() ? found->second : characteristic.value;
+                        auto maximum = [&](double usual) {
+                            const auto& limits = characteristic.metadata;
+                            return limits && limits->maximumValue && *limits->maximumValue > 0 ? *limits->maximumValue
+                                                                                               : usual;
+                        };
+                        const std::string& type = characteristic.type;
+                        if (type == HMCharacteristicTypePowerState->string()) {
+                            light.power = value, light.hasPower = true;
+                        } else if (type == HMCharacteristicTypeBrightness->string()) {
+                            light.brightness = value, light.hasBrightness = true;
+                            light.brightnessMaximum = maximum(100);
+                        } else if (type == HMCharacteristicTypeSaturation->string()) {
+                            light.saturation = value, light.hasSaturation = true;
+                            light.saturationMaximum = maximum(100);
+                        } else if (type == HMCharacteristicTypeHue->string()) {
+                            light.hue = value, light.hasHue = true;
+                            light.hueMaximum = maximum(360);
+                        }
+                    }
+                    out->lights.push_back(std::move(light));
+                }
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace device

@@ -1,0 +1,46 @@
+// The device's lights as a user sees them: every lightbulb service of every room, with whether
+// its room is selected and its current power, brightness, saturation and hue. Read straight from
+// the home description, the accessory state and the settings store, as one more process of the
+// device (no HomeKit manager, no main queue), so any process may look while the home screen runs.
+//
+// Plain values; reading takes a few milliseconds. Any thread.
+#pragma once
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include <Foundation/Foundation.h>
+#include <HomeKit/HomeDescription.h>
+
+namespace device {
+
+struct LightState {
+    std::string home, room, roomIdentifier, accessory, name, identifier;
+    bool roomSelected = false;
+    // The current value of each characteristic, nil when unknown; `has…` is false when the light
+    // has no such characteristic.
+    Strong<NSObject> power, brightness, saturation, hue;
+    bool hasPower = false, hasBrightness = false, hasSaturation = false, hasHue = false;
+    // Each characteristic's maximum: its metadata's, else HomeKit's usual one.
+    double brightnessMaximum = 100, saturationMaximum = 100, hueMaximum = 360;
+};
+
+struct HomeLights {
+    HomesDescription description;
+    // In description order; a room without lights has none here.
+    std::vector<LightState> lights;
+    // Whether each room is selected, by the room's identifier text.
+    std::unordered_map<std::string, bool> roomSelected;
+    // Set when the accessory state could not be read: the described values are shown instead.
+    std::string stateProblem;
+};
+
+// Reads the installed home and the lights' state. False, with `*error` saying why (no home.json,
+// a malformed one), when there is no home to show; `*missing` tells the first case apart.
+bool readHomeLights(HomeLights* out, std::string* error, bool* missing = nullptr);
+
+// The characteristic value as a number (a boolean is 0 or 1); false when it is not a number.
+bool numericValue(NSObject* value, double* number);
+
+}  // namespace device
