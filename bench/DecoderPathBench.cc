@@ -25,32 +25,12 @@
 #include "capture/Globals.h"
 #include "platform/Channel.h"
 #include "capture/SampleBufferCapture.h"
+#include "SceneClip.h"
 #include "support/TempDirectory.h"
 
 namespace {
 
 constexpr int kFrames = 60;
-
-// A scene that costs what real video costs to decode: a disc moving over soft gradients with a
-// little sparse grain, about 6 Mbit/s at 30 fps once encoded.
-BgraImage sceneFrame(int width, int height, int index, unsigned& seed) {
-    BgraImage frame = BgraImage::make(width, height);
-    const int cx = width / 2 - index * 8, cy = height / 2, radius = height / 5;
-    for (int y = 0; y < height; ++y) {
-        uint8_t* row = frame.pixels.data() + static_cast<size_t>(y) * frame.bytesPerRow;
-        for (int x = 0; x < width; ++x) {
-            seed = seed * 1103515245u + 12345u;
-            const int grain = ((seed >> 16) & 15) == 0;
-            const bool disc = (x - cx) * (x - cx) + (y - cy) * (y - cy) < radius * radius;
-            uint8_t* p = row + 4 * x;
-            p[0] = static_cast<uint8_t>(disc ? 200 : ((x + index * 4) >> 3) + grain);
-            p[1] = static_cast<uint8_t>(disc ? 40 : ((y + index * 2) >> 2) + grain);
-            p[2] = static_cast<uint8_t>(disc ? 30 : ((x + y) >> 4) + index + grain);
-            p[3] = 255;
-        }
-    }
-    return frame;
-}
 
 // The samples of a generated 1920x1080 clip of `codec`, made once per run.
 const std::vector<SampleBufferHolder>& fullHDSamples(ClipCodec codec) {
@@ -61,12 +41,8 @@ const std::vector<SampleBufferHolder>& fullHDSamples(ClipCodec codec) {
 
     const std::string path = directory.path() + "/scene-" + clipCodecName(codec) + ".mp4";
     std::string error;
-    ClipSettings settings{.codec = codec, .width = 1920, .height = 1080, .fps = 30, .gop = 30};
-    auto writer = ClipWriter::open(path, settings, &error);
-    unsigned seed = 1;
-    for (int i = 0; writer && i < kFrames; ++i)
-        if (!writer->addFrame(sceneFrame(1920, 1080, i, seed))) break;
-    if (!writer || !writer->finish()) std::fprintf(stderr, "cannot write %s: %s\n", path.c_str(), error.c_str());
+    if (!writeSceneClip(path, codec, 1920, 1080, kFrames, &error))
+        std::fprintf(stderr, "cannot write %s: %s\n", path.c_str(), error.c_str());
     std::vector<SampleBufferHolder>& samples = clips[codec];
     auto reader = VideoFileReader::open(path, &error);
     while (reader)

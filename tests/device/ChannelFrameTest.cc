@@ -37,7 +37,7 @@ Strong<NSObject> nested(int levels) {
 
 // A hand-made call frame whose value is `levels` arrays of one element around an integer.
 std::string rawNestedArrays(int levels) {
-    std::string bytes = callFrame(nil).substr(0, 21);  // header and selector, without the value
+    std::string bytes = callFrame(nil).substr(0, 29);  // header and selector, without the value
     for (int i = 0; i < levels; ++i) bytes += std::string("\x06\x01\x00\x00\x00", 5);
     return bytes + std::string("\x03\x01\x00\x00\x00\x00\x00\x00\x00", 9);
 }
@@ -109,16 +109,17 @@ TEST(ChannelFrameTest, MalformedFramesAreRefusedWithAReason) {
         EXPECT_FALSE(error.empty()) << what;
     };
     refused(good + '\0', "a byte after the value");
-    refused(std::string(1, '\x02') + good.substr(1), "an unknown version");
+    refused(std::string(1, '\x01') + good.substr(1), "an unknown version");
     refused(good.substr(0, 1) + '\x09' + good.substr(2), "an unknown kind");
-    refused(good.substr(0, 21) + '\x08', "an unknown tag");
-    refused(good.substr(0, 21) + std::string("\x06\x01\x00\x00\x00\x00", 6), "nil inside an array");
-    refused(good.substr(0, 21) + std::string("\x06\xff\xff\xff\xff", 5), "a forged count");
-    refused(good.substr(0, 21) + std::string("\x05\xff\xff\xff\x7f", 5) + "abc", "a forged length");
-    refused(std::string("\x01\x01\x00\x00\x00\x00\x00\x00", 8), "an empty selector");
-    refused(std::string("\x01\x01\x00\x00\x00\x00\x02s\0\x00", 10), "NUL in the selector");
+    refused(good.substr(0, 29) + '\x08', "an unknown tag");
+    refused(good.substr(0, 29) + std::string("\x06\x01\x00\x00\x00\x00", 6), "nil inside an array");
+    refused(good.substr(0, 29) + std::string("\x06\xff\xff\xff\xff", 5), "a forged count");
+    refused(good.substr(0, 29) + std::string("\x05\xff\xff\xff\x7f", 5) + "abc", "a forged length");
+    const std::string header = std::string("\x02\x01", 2) + std::string(4 + 8, '\0');  // call id, origin
+    refused(header + std::string("\x00\x00", 2), "an empty selector");
+    refused(header + std::string("\x02s\0\x00", 4), "NUL in the selector");
     std::string key = std::string("\x01\x00\x00\x00", 4) + "k" + '\x01';
-    refused(good.substr(0, 21) + std::string("\x07\x02\x00\x00\x00", 5) + key + key, "a repeated key");
+    refused(good.substr(0, 29) + std::string("\x07\x02\x00\x00\x00", 5) + key + key, "a repeated key");
     refused(good + std::string(kMaxFrameSize, 'x'), "an oversized frame");
 
     EXPECT_EQ(decoded(rawNestedArrays(kMaxDepth)).selector, "_updateColors:");

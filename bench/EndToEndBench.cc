@@ -1,0 +1,277 @@
+// End-to-end benchmarks across real processes: a home screen (`glimmora springboard`) driving
+// ten lightbulbs of a selected room, and video apps (`glimmora play`) or channel clients feeding
+// it. Figures come from the processes' activity records (what the device saw) and their CPU
+// times, so each benchmark runs once per repetition and reports its figure as the manual time.
+//
+// - EndToEndLatency: a frame entering the video app (a display-link tick, a sample enqueued) to
+//   the characteristic write issued in the home screen, median and 99th percentile, per path.
+// - ColourServerFlood: colour messages per second the home screen takes from ten clients that
+//   send as fast as they can; ColourServerTenAppsAt60Hz: whether it keeps up with ten apps at
+//   60 messages a second each.
+// - CpuPerVideoSecond: CPU time a video app spends per second of 1080p H.264 video on each
+//   capture path, from runs with the library off and on, full-screen and inline.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include <Foundation/Foundation.h>
+#include <MRYIPC/ChannelClient.h>
+#include <MRYIPC/ChannelSocket.h>
+#include <activity/ProcessActivity.h>
+#include <media/TestPattern.h>
+#include <nlohmann/json.hpp>
+
+#include "SceneClip.h"
+#include "support/Subprocess.h"
+#include "support/TempDirectory.h"
+
+namespace {
+
+constexpr int kLights = 10;
+constexpr const char* kChannel = "com.tovek.glimmoraserver";
+
+std::string benchHome() {
+    using json = nlohmann::ordered_json;
+    auto percentage = [] { return json{{"format", "int"}, {"minimumValue", 0}, {"maximumValue", 100}, {"stepValue", 1}}; };
+    json accessories = json::array();
+    for (int i = 1; i <= kLights; ++i) {
+        std::string name = "Bulb " + std::to_string(i);
+        accessories.push_back(
+            {{"name", name},
+             {"services",
+              {{{"type", "lightbulb"},
+                {"name", name},
+                {"characteristics",
+                 {{{"type", "power"}, {"value", false}, {"metadata", {{"format", "bool"}}}},
+                  {{"type", "brightness"}, {"value", 0}, {"metadata", percentage()}},
+                  {{"type", "saturation"}, {"value", 0}, {"metadata", percentage()}},
+                  {{"type", "hue"},
+                   {"value", 0},
+                   {"metadata", {{"format", "float"}, {"minimumValue", 0}, {"maximumValue", 360}, {"stepValue", 1}}}}}}}}}});
+    }
+    json home = {{"homes", {{{"name", "Bench"}, {"primary", true}, {"rooms", {{{"name", "Screen"}, {"accessories", accessories}}}}}}}};
+    return home.dump(2);
+}
+
+// A device with the bench home, its room selected and the home screen serving. The bench process
+// itself uses the device too (its channel clients), so GLIMMORA_DEVICE points at it meanwhile.
+class BenchDevice {
+public:
+    BenchDevice() {
+        setenv("GLIMMORA_DEVICE", directory_.path().c_str(), 1);
+        std::string homeFile = directory_.path() + "/bench-home.json";
+        std::ofstream(homeFile) << benchHome();
+        run({"home", "load", homeFile});
+        run({"home", "select", "Screen"});
+        homeScreen_ = std::make_unique<BackgroundProcess>(std::vector<std::string>{glimmoraCommand(), "springboard"},
+                                                          environment());
+        std::string error, path = device::ipc::channelSocketPath(kChannel, &error);
+        bool up = BackgroundProcess::waitFor([&] {
+            int socket = device::ipc::connectChannel(path);
+            if (socket >= 0) close(socket);
+            return socket >= 0;
+        });
+        if (!up) std::fprintf(stderr, "the home screen did not serve: %s\n", homeScreen_->err().c_str());
+    }
+    ~BenchDevice() {
+        homeScreen_.reset();
+        unsetenv("GLIMMORA_DEVICE");
+    }
+
+    std::map<std::string, std::string> environment() const { return {{"GLIMMORA_DEVICE", directory_.path()}}; }
+    const std::string& path() const { return directory_.path(); }
+    void run(std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), glimmoraCommand());
+        ProcessResult result = runProcess(arguments, environment());
+        if (result.exitCode != 0) std::fprintf(stderr, "%s failed: %s\n", arguments[1].c_str(), result.err.c_str());
+    }
+    device::ActivitySnapshot homeScreenActivity() const {
+        device::ActivitySnapshot snapshot;
+        device::readProcessActivity(directory_.path(), homeScreen_->pid(), snapshot);
+        return snapshot;
+    }
+
+private:
+    TempDirectory directory_;
+    std::unique_ptr<BackgroundProcess> homeScreen_;
+};
+
+// Runs `glimmora ARGUMENTS` to its end; returns its user and system CPU seconds (-1 on failure).
+double cpuSecondsOf(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment) {
+    pid_t child = fork();
+    if (child == 0) {
+        for (const auto& [key, value] : environment) setenv(key.c_str(), value.c_str(), 1);
+        std::vector<std::string> argv = {glimmoraCommand()};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        std::vector<char*> pointers;
+        for (std::string& argument : argv) pointers.push_back(argument.data());
+        pointers.push_back(nullptr);
+        freopen("/dev/null", "w", stderr);
+        execv(pointers[0], pointers.data());
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    if (child < 0 || wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return -1;
+    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// --- latency -----------------------------------------------------------------------------------
+
+// One full-screen playing of a clip whose colour changes every frame; both paths run in it.
+const device::ActivitySnapshot& latencyRun() {
+    static const device::ActivitySnapshot result = [] {
+        BenchDevice device;
+        std::string clip = device.path() + "/colours.mp4", error;
+        std::string pattern;
+        const char* colours[] = {"red", "green", "blue", "yellow", "cyan", "magenta", "orange", "white"};
+        for (int i = 0; i < 30 * 6; ++i) pattern += std::string(i ? "," : "") + colours[i % 8];
+        auto segments = parseTestPattern(pattern, &error);
+        ClipSettings settings{.codec = ClipCodec::mpeg4, .width = 640, .height = 360, .fps = 30, .gop = 30};
+        if (!segments || !writeTestPatternClip(clip, *segments, settings, &error))
+            std::fprintf(stderr, "cannot write the clip: %s\n", error.c_str());
+        device.run({"play", clip});
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the last writes
+        return device.homeScreenActivity();
+    }();
+    return result;
+}
+
+void EndToEndLatency(benchmark::State& state, device::CallKind kind) {
+    for (auto _ : state) {
+        const device::LatencyHistogram& latency = latencyRun().latency[static_cast<size_t>(kind)];
+        if (latency.count() == 0) {
+            state.SkipWithError("no write was issued");
+            return;
+        }
+        state.SetIterationTime(latency.percentileMicros(0.5) / 1e6);
+        state.counters["median_ms"] = latency.percentileMicros(0.5) / 1000;
+        state.counters["p99_ms"] = latency.percentileMicros(0.99) / 1000;
+        state.counters["writes"] = static_cast<double>(latency.count());
+    }
+}
+BENCHMARK_CAPTURE(EndToEndLatency, frame_clock, device::CallKind::fireAndForget)
+    ->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(EndToEndLatency, decoder_path, device::CallKind::acknowledged)
+    ->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// --- the colour server under load ----------------------------------------------------------------
+
+// Ten clients, each on a thread and a connection of its own, send colour messages for `seconds`:
+// `perSecond` each, or as fast as they can when 0. Returns the messages sent.
+uint64_t sendFromTenClients(double seconds, int perSecond) {
+    std::atomic<uint64_t> sent{0};
+    std::vector<std::thread> clients;
+    for (int c = 0; c < 10; ++c) {
+        clients.emplace_back([&, c] {
+            device::ipc::ChannelClient client(kChannel);
+            auto start = std::chrono::steady_clock::now();
+            auto end = start + std::chrono::duration<double>(seconds);
+            for (long i = 0;; ++i) {
+                auto now = std::chrono::steady_clock::now();
+                if (now >= end) break;
+                if (perSecond > 0) std::this_thread::sleep_until(start + std::chrono::duration<double>(double(i) / perSecond));
+                char text[64];
+                double level = static_cast<double>((i * 7 + c * 13) % 256) / 255;
+                std::snprintf(text, sizeof text, "%f,%f,%f,%f", level, 1 - level, 0.5, 1.0);
+                client.callVoid("_updateColors:", NSString::stringWithUTF8String(text));
+                ++sent;
+            }
+        });
+    }
+    for (std::thread& client : clients) client.join();
+    return sent;
+}
+
+void ColourServerFlood(benchmark::State& state) {
+    for (auto _ : state) {
+        BenchDevice device;
+        const double seconds = 3;
+        uint64_t before = device.homeScreenActivity()[device::Activity::callsReceivedFireAndForget];
+        uint64_t sent = sendFromTenClients(seconds, 0);
+        uint64_t received = device.homeScreenActivity()[device::Activity::callsReceivedFireAndForget] - before;
+        double perSecond = static_cast<double>(received) / seconds;
+        state.SetIterationTime(perSecond > 0 ? 1 / perSecond : 0);
+        state.counters["msgs_per_s"] = perSecond;
+        state.counters["offered_per_s"] = static_cast<double>(sent) / seconds;
+    }
+}
+BENCHMARK(ColourServerFlood)->Iterations(1)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+void ColourServerTenAppsAt60Hz(benchmark::State& state) {
+    for (auto _ : state) {
+        BenchDevice device;
+        uint64_t sent = sendFromTenClients(3, 60);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        device::ActivitySnapshot activity = device.homeScreenActivity();
+        uint64_t received = activity[device::Activity::callsReceivedFireAndForget];
+        state.SetIterationTime(3);
+        state.counters["sent"] = static_cast<double>(sent);
+        state.counters["received"] = static_cast<double>(received);
+        state.counters["kept_up"] = sent ? static_cast<double>(received) / static_cast<double>(sent) : 0;
+    }
+}
+BENCHMARK(ColourServerTenAppsAt60Hz)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+// --- CPU per second of video -----------------------------------------------------------------------
+
+struct CpuFigures {
+    double frameClock = -1, decoderPath = -1, appAlone = -1;  // CPU seconds per second of video
+};
+
+const CpuFigures& cpuRun() {
+    static const CpuFigures figures = [] {
+        constexpr int kSeconds = 4;
+        BenchDevice device;
+        std::string clip = device.path() + "/scene-1080p.mp4", error;
+        if (!writeSceneClip(clip, ClipCodec::h264, 1920, 1080, 30 * kSeconds, &error))
+            std::fprintf(stderr, "cannot write the clip: %s\n", error.c_str());
+        auto cpu = [&](bool enabled, bool inlinePlayback) {
+            device.run({"prefs", "write", "com.tovek.glimmora", "Enabled", enabled ? "YES" : "NO", "--bool"});
+            std::vector<std::string> arguments = {"play", clip};
+            if (inlinePlayback) arguments.push_back("--inline");
+            return cpuSecondsOf(arguments, device.environment());
+        };
+        double fullOff = cpu(false, false), fullOn = cpu(true, false), inlineOff = cpu(false, true),
+               inlineOn = cpu(true, true);
+        CpuFigures result;
+        if (fullOff < 0 || fullOn < 0 || inlineOff < 0 || inlineOn < 0) return result;
+        result.decoderPath = (inlineOn - inlineOff) / kSeconds;
+        result.frameClock = ((fullOn - fullOff) - (inlineOn - inlineOff)) / kSeconds;
+        result.appAlone = fullOff / kSeconds;
+        return result;
+    }();
+    return figures;
+}
+
+void CpuPerVideoSecond(benchmark::State& state, int which) {
+    for (auto _ : state) {
+        const CpuFigures& figures = cpuRun();
+        double value = which == 0 ? figures.frameClock : which == 1 ? figures.decoderPath : figures.appAlone;
+        if (figures.appAlone < 0) {
+            state.SkipWithError("a video app run failed");
+            return;
+        }
+        state.SetIterationTime(std::max(value, 0.0));
+        state.counters["core_percent"] = value * 100;
+    }
+}
+BENCHMARK_CAPTURE(CpuPerVideoSecond, frame_clock, 0)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(CpuPerVideoSecond, decoder_path, 1)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(CpuPerVideoSecond, app_without_library, 2)
+    ->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace

@@ -1,0 +1,132 @@
+// The product as a user meets it: `glimmora demo` runs the whole chain and stops everything it
+// started, `glimmora make-video` writes the built-in video, `glimmora lights` watches a device.
+#include <cerrno>
+#include <csignal>
+#include <fstream>
+#include <iterator>
+#include <regex>
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <media/TestPattern.h>
+#include <media/VideoFileReader.h>
+
+#include "support/Subprocess.h"
+#include "support/TempDirectory.h"
+
+namespace {
+
+// The number the summary line starting with `label` gives; -1 when there is no such line.
+long summaryCount(const std::string& output, const std::string& label) {
+    std::smatch match;
+    std::regex line(label + "[^\\n]*?(\\d+)\\n");
+    return std::regex_search(output, match, line) ? std::stol(match[1]) : -1;
+}
+
+std::vector<pid_t> startedPids(const std::string& output) {
+    std::vector<pid_t> pids;
+    std::regex started("\\(pid (\\d+)\\)");
+    for (auto it = std::sregex_iterator(output.begin(), output.end(), started); it != std::sregex_iterator(); ++it)
+        pids.push_back(static_cast<pid_t>(std::stol((*it)[1])));
+    return pids;
+}
+
+bool gone(pid_t pid) { return kill(pid, 0) != 0 && errno == ESRCH; }
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+}  // namespace
+
+TEST(Demo, PlaysAVideoThroughTheWholeChainAndSumsItUp) {
+    TempDirectory directory;
+    const std::string clip = directory.path() + "/clip.mp4";
+    std::string error;
+    auto pattern = parseTestPattern("red*20,blue*20,green*20", &error);
+    ASSERT_TRUE(pattern) << error;
+    ASSERT_TRUE(writeTestPatternClip(clip, *pattern, {.codec = ClipCodec::mpeg4, .width = 96, .height = 64, .fps = 30, .gop = 10}, &error))
+        << error;
+
+    const std::string device = directory.path() + "/device";
+    ProcessResult demo = runProcess({glimmoraCommand(), "demo", clip, "--device", device}, {}, std::chrono::seconds(90));
+    ASSERT_EQ(demo.exitCode, 0) << demo.out << demo.err;
+
+    // Not a terminal: plain progress lines, then the summary.
+    EXPECT_EQ(demo.out.find("\x1b["), std::string::npos);
+    long frameClock = summaryCount(demo.out, "frames sent by the frame clock");
+    long decoderPath = summaryCount(demo.out, "frames sent by the decoder path");
+    long dropped = summaryCount(demo.out, "frames that could not be sent");
+    long received = summaryCount(demo.out, "colour messages received");
+    long writes = summaryCount(demo.out, "characteristic writes sent");
+    EXPECT_GT(frameClock, 0) << demo.out;
+    // The decoder path starts at the second keyframe after the first sample: samples 10 to 59.
+    EXPECT_EQ(decoderPath, 50) << demo.out;
+    EXPECT_EQ(received, frameClock + decoderPath) << "nothing is lost between processes on an idle channel\n" << demo.out;
+    EXPECT_EQ(dropped, 0);
+    EXPECT_GT(writes, 0);
+    EXPECT_NE(demo.out.find("latency from frame to write: median"), std::string::npos) << demo.out;
+
+    // Every process it started has ended, and the lights of the selected rooms show the clip's end.
+    std::vector<pid_t> pids = startedPids(demo.out);
+    ASSERT_EQ(pids.size(), 2u) << demo.out;
+    for (pid_t pid : pids) EXPECT_TRUE(gone(pid)) << pid;
+    ProcessResult show = runProcess({glimmoraCommand(), "--device", device, "home", "show", "--json"});
+    nlohmann::json homes = nlohmann::json::parse(show.out);
+    auto light = [&](const std::string& name) {
+        for (const auto& room : homes["homes"][0]["rooms"])
+            for (const auto& each : room["lights"])
+                if (each["name"] == name) return each;
+        return nlohmann::json();
+    };
+    // Green, within what 8-bit video and integer writes allow.
+    nlohmann::json lamp = light("Floor Lamp");
+    EXPECT_EQ(lamp["power"], true) << lamp;
+    EXPECT_NEAR(lamp["hue"].get<double>(), 120, 1) << lamp;
+    EXPECT_NEAR(lamp["saturation"].get<double>(), 100, 1) << lamp;
+    EXPECT_NEAR(lamp["brightness"].get<double>(), 100, 1) << lamp;
+    // An unselected room keeps its colour.
+    nlohmann::json reading = light("Reading Light");
+    EXPECT_EQ(reading["power"], false) << reading;
+    EXPECT_EQ(reading["brightness"], 70) << reading;
+    EXPECT_EQ(reading["hue"], 50) << reading;
+}
+
+TEST(Demo, CtrlCStopsEveryProcessItStartedAndStillSumsUp) {
+    TempDirectory directory;
+    BackgroundProcess demo({glimmoraCommand(), "demo", "--device", directory.path()});
+    ASSERT_TRUE(BackgroundProcess::waitFor([&] { return startedPids(demo.out()).size() == 2; }, std::chrono::seconds(60)))
+        << demo.out() << demo.err();
+    ProcessResult result = demo.stop(SIGINT);
+    EXPECT_EQ(result.exitCode, 130) << result.out << result.err;
+    EXPECT_NE(result.out.find("Summary"), std::string::npos) << result.out;
+    for (pid_t pid : startedPids(result.out)) EXPECT_TRUE(gone(pid)) << pid;
+}
+
+TEST(Demo, RefusesAMissingVideoBeforeStartingAnything) {
+    TempDirectory directory;
+    ProcessResult demo = runProcess({glimmoraCommand(), "demo", directory.path() + "/none.mp4", "--device", directory.path()});
+    EXPECT_NE(demo.exitCode, 0);
+    EXPECT_NE(demo.err.find("none.mp4"), std::string::npos) << demo.err;
+    EXPECT_TRUE(startedPids(demo.out).empty());
+}
+
+TEST(BuiltInVideo, IsTheSameEveryTimeAndShowsItsScenes) {
+    TempDirectory directory;
+    const std::string first = directory.path() + "/a.mp4", second = directory.path() + "/b.mp4";
+    ASSERT_EQ(runProcess({glimmoraCommand(), "make-video", first}).exitCode, 0);
+    ASSERT_EQ(runProcess({glimmoraCommand(), "make-video", second}).exitCode, 0);
+    EXPECT_EQ(readFile(first), readFile(second));
+
+    std::string error;
+    auto reader = VideoFileReader::open(first, &error);
+    ASSERT_TRUE(reader) << error;
+    EXPECT_EQ(reader->dimensions().width, 640);
+    EXPECT_EQ(reader->dimensions().height, 360);
+    ProcessResult refused = runProcess({glimmoraCommand(), "make-video", directory.path() + "/no/such/dir/c.mp4"});
+    EXPECT_NE(refused.exitCode, 0);
+    EXPECT_FALSE(refused.err.empty());
+}
