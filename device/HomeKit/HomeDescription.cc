@@ -356,6 +356,31 @@ private:
     std::unordered_map<std::string, std::string> identifiers_;  // identifier -> pointer of its first use
 };
 
+// Where the parse stopped at a number too large for a double: json::parse throws out_of_range
+// without a place for that, the SAX interface gives one. Everything else is accepted unread.
+class OverflowPlace : public json::json_sax_t {
+public:
+    size_t offset = 0;  // of the number's first byte
+
+    bool null() override { return true; }
+    bool boolean(bool) override { return true; }
+    bool number_integer(json::number_integer_t) override { return true; }
+    bool number_unsigned(json::number_unsigned_t) override { return true; }
+    bool number_float(json::number_float_t, const json::string_t&) override { return true; }
+    bool string(json::string_t&) override { return true; }
+    bool binary(json::binary_t&) override { return true; }
+    bool start_object(std::size_t) override { return true; }
+    bool key(json::string_t&) override { return true; }
+    bool end_object() override { return true; }
+    bool start_array(std::size_t) override { return true; }
+    bool end_array() override { return true; }
+    bool parse_error(std::size_t position, const std::string& token, const nlohmann::detail::exception&) override {
+        // `position` is just past the number.
+        offset = position > token.size() ? position - token.size() : 0;
+        return false;
+    }
+};
+
 // nlohmann's message without its own prefix and position, which the caller gives in its own form.
 std::string syntaxReason(const json::parse_error& error) {
     std::string what = error.what();
@@ -381,6 +406,12 @@ std::string parseHomeDescription(std::string_view text, const std::string& sourc
         size_t offset = error.byte > 0 ? error.byte - 1 : 0;
         auto [line, column] = lineAndColumn(text, offset);
         return sourceName + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + syntaxReason(error);
+    } catch (const json::out_of_range&) {
+        // The only one parsing throws: a number beyond the range of a double ("1e999").
+        OverflowPlace place;
+        json::sax_parse(text, &place);
+        auto [line, column] = lineAndColumn(text, place.offset);
+        return sourceName + ":" + std::to_string(line) + ":" + std::to_string(column) + ": a number too large";
     }
     JsonLocations where(text);
     if (!where.firstRepeatedKey().empty()) {
