@@ -14,4 +14,10 @@ std::string deviceDirectory();
 // owned by this user. Returns an empty string on success, else what went wrong.
 std::string ensurePrivateDirectory(const std::string& path);
 
+// Makes the file at `path` private to this user (0600), whatever the process's umask: creates it
+// empty when missing and `create` is set, and narrows the mode of one that is there and is this
+// user's. A missing file without `create` is left missing. Returns an empty string on success,
+// else what went wrong.
+std::string ensurePrivateFile(const std::string& path, bool create);
+
 }  // namespace device

@@ -1,7 +1,12 @@
 #include "HBPreferencesStore.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <sqlite3.h>
 
@@ -99,6 +104,32 @@ StoredValue readValueColumn(sqlite3_stmt* row, const std::string& tag, std::stri
     }
     if (!fits) *problem = "a value of type " + tag + " is kept as " + sqlTypeName(sqlType);
     return stored;
+}
+
+// Makes the database file at `path` in `directory` when it is missing. A missing file whose "-wal"
+// or "-shm" is still there was deleted under running processes, which may go on using those two
+// with the old file; SQLite would take them for the new file's and read the old file's pages
+// against it, failing every read and write until the last of those processes lets go. So they are
+// removed first (whoever still uses them keeps them open), under the device directory's lock, so
+// that no process removes the companions of a file another one has just made.
+std::string makeDatabaseFile(const std::string& directory, const std::string& path) {
+    if (access(path.c_str(), F_OK) == 0) return {};
+    int lock = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (lock < 0) return "cannot open " + directory + ": " + std::strerror(errno);
+    while (flock(lock, LOCK_EX) != 0 && errno == EINTR) {
+    }
+    std::string problem;
+    struct stat info {};
+    if (lstat(path.c_str(), &info) != 0 && errno == ENOENT) {
+        for (const char* suffix : {"-wal", "-shm"}) {
+            std::string companion = path + suffix;
+            if (unlink(companion.c_str()) != 0 && errno != ENOENT)
+                problem = "cannot remove " + companion + ", left by a deleted database: " + std::strerror(errno);
+        }
+        if (problem.empty()) problem = device::ensurePrivateFile(path, /*create=*/true);
+    }
+    ::close(lock);  // lets the lock go
+    return problem;
 }
 
 }  // namespace
@@ -293,6 +324,19 @@ bool HBPreferencesStore::open(int busyTimeoutMs) {
         error_ = "the device directory cannot be used: " + problem;
         return false;
     }
+    if (std::string problem = makeDatabaseFile(directory_, path_); !problem.empty()) {
+        error_ = "the settings database cannot be made: " + problem;
+        return false;
+    }
+    // SQLite would create the file 0644 whatever the umask; settings are this user's alone. The
+    // "-wal" and "-shm" files take the database's mode when SQLite makes them, and ones left by a
+    // database made before are narrowed too.
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        if (std::string problem = device::ensurePrivateFile(path_ + suffix, /*create=*/false); !problem.empty()) {
+            error_ = "the settings database cannot be made private: " + problem;
+            return false;
+        }
+    }
     int rc = sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                              nullptr);
     std::string problem;
@@ -338,6 +382,12 @@ bool HBPreferencesStore::open(int busyTimeoutMs) {
 
 void HBPreferencesStore::close() {
     watch_.detach();
+    int moved = 0;
+    if (db_ && sqlite3_file_control(db_, "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK && moved) {
+        // The "-wal" and "-shm" now at their names may be a new database's: the last connection to
+        // the old file must not checkpoint it and then remove them by name, as a close would.
+        sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    }
     for (sqlite3_stmt*& statement : statements_) {
         sqlite3_finalize(statement);
         statement = nullptr;

@@ -7,8 +7,10 @@
 // prepared once, and a cache of every value of its identifier. A read first compares the
 // wal-index header (no system call); only when that changed does it ask `PRAGMA data_version`, and
 // only when that changed does it reload the cache. Every 100 ms a read also checks that the
-// database file was not deleted or replaced, and reopens it if it was. Writes run in BEGIN
-// IMMEDIATE transactions that also reload the cache, so the next read sees them at once.
+// database file was not deleted or replaced, and reopens it if it was (a new file never takes on
+// the write-ahead log of a deleted one). Writes run in BEGIN IMMEDIATE transactions that also
+// reload the cache, so the next read sees them at once. The database and its "-wal" and "-shm"
+// files are private to the user (0600) whatever the umask.
 //
 // Failures never throw and never block for long: a store that cannot be opened, is locked or is
 // corrupt reads as empty, a write to it is dropped, and lastError says why. Reads try again at

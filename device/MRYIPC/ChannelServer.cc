@@ -1,5 +1,6 @@
 #include "ChannelServer.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -147,14 +148,21 @@ void ChannelServer::pollOnce(bool full) {
     }
     std::vector<std::shared_ptr<Connection>> kept;
     kept.reserve(clients_.size());
+    size_t nextFirst = 0;  // in `kept`: the client to read first next turn
     for (size_t i = 0; i < clients_.size(); ++i) {
-        if (polled_[i + 2].revents == 0 || readFrames(*clients_[i], clients_[i])) {
+        bool readAny = false;
+        if (polled_[i + 2].revents == 0 || readFrames(*clients_[i], clients_[i], &readAny)) {
             kept.push_back(std::move(clients_[i]));
+            if (readAny) nextFirst = kept.size();
         } else {
             // Wakes the client at once even while a queued call still holds the socket open.
             shutdown(clients_[i]->socket, SHUT_RDWR);
         }
     }
+    // Once the queue is full, each delivery frees one place, and the first client read takes it.
+    // Were that always the same one, a client that floods would keep every later one out; so the
+    // next turn starts after the last client read this turn.
+    std::rotate(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(nextFirst), kept.end());
     clients_ = std::move(kept);
     if (polled_[1].revents) acceptClients();
 }
@@ -183,7 +191,7 @@ void ChannelServer::acceptClients() {
     }
 }
 
-bool ChannelServer::readFrames(Connection& connection, const std::shared_ptr<Connection>& shared) {
+bool ChannelServer::readFrames(Connection& connection, const std::shared_ptr<Connection>& shared, bool* readAny) {
     for (int turn = 0; turn < kFramesPerTurn; ++turn) {
         {
             std::lock_guard lock(queueLock_);
@@ -209,6 +217,7 @@ bool ChannelServer::readFrames(Connection& connection, const std::shared_ptr<Con
         }
         std::lock_guard lock(queueLock_);
         queue_.push_back(std::move(call));
+        *readAny = true;
     }
     return true;
 }

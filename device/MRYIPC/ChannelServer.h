@@ -7,6 +7,8 @@
 // on its way. A target may block its worker for as long as it likes: within a short while the other
 // worker takes over accepting and checking connections, and once kMaxQueuedCalls calls wait, it
 // stops reading, so the clients' sockets fill and their calls are dropped instead of piling up.
+// Clients are read in turn, each turn starting after the last client read in the one before, so a
+// client that floods the channel takes no more than its share of the queue.
 //
 // Limits: kMaxClients connections (more are closed at once), peers of this user only, frames as
 // ChannelFrame.h bounds them. All methods may be called from any thread.
@@ -64,8 +66,9 @@ private:
     // One turn of the poll role: waits for the sockets, accepts, reads and queues calls.
     void pollOnce(bool queueFull);
     void acceptClients();
-    // Reads what `connection` has sent; false when it must be closed.
-    bool readFrames(Connection& connection, const std::shared_ptr<Connection>& shared);
+    // Reads what `connection` has sent, setting `*readAny` when a call was queued; false when the
+    // connection must be closed.
+    bool readFrames(Connection& connection, const std::shared_ptr<Connection>& shared, bool* readAny);
     void deliver(Call& call);
     void sendReply(Connection& connection, uint32_t callId, id reply);
     void wakePoller();

@@ -1,19 +1,33 @@
 // The other end of the channel tests: a separate process that serves a channel or calls one.
 //
-//   channel_peer serve <name> [quiet]                 serves echo:, note: and hang:, printing a
-//                                                     line for every call (unless quiet), until
-//                                                     killed
+//   channel_peer serve <name> [quiet]                 serves echo:, note:, hang:, mark: and
+//                                                     slow: (2 ms a call), printing a line for
+//                                                     every call (unless quiet; mark: always),
+//                                                     until killed
 //   channel_peer send <name> <count> void|ack <text>  sends <count> calls of note: (void) or
 //                                                     echo: (ack) and prints how many replied
+//   channel_peer flood <name> void|ack <selector> <count> block|drop <bytes>
+//                                                     on a raw connection that never reads, sends
+//                                                     <count> calls (0: until the server hangs up
+//                                                     or the peer is killed) of <selector> whose
+//                                                     argument is a string of <bytes> bytes, as
+//                                                     fast as the socket takes them: waiting when
+//                                                     it is full (block) or dropping the call
+//                                                     (drop); prints "flooding" first and
+//                                                     "sent S of C" at the end
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <poll.h>
+#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
 #include <Foundation/Foundation.h>
+#include <MRYIPC/ChannelFrame.h>
+#include <MRYIPC/ChannelSocket.h>
 #include <MRYIPC/MRYIPCCenter.h>
 
 namespace {
@@ -44,15 +58,28 @@ void hang(id self, SEL, id argument) {
     while (true) pause();
 }
 
+// Printed even when quiet: the calls a test follows among a flood of others.
+void mark(id self, SEL, id argument) {
+    std::string whole = "mark " + describe(argument) + "\n";
+    std::fwrite(whole.data(), 1, whole.size(), stdout);
+    std::fflush(stdout);
+}
+
+// A target that takes its time, so calls pile up in front of it.
+void slow(id self, SEL, id argument) { std::this_thread::sleep_for(std::chrono::milliseconds(2)); }
+
 int serve(NSString* name, bool quietly) {
     Class cls = objc_allocateClassPair(NSObject::objcClass(), "ChannelPeerTarget", 0);
     objc_registerClassPair(cls);
     class_addMethod(cls, sel_registerName("echo:"), reinterpret_cast<IMP>(echo), "@@:@");
     class_addMethod(cls, sel_registerName("note:"), reinterpret_cast<IMP>(note), "v@:@");
     class_addMethod(cls, sel_registerName("hang:"), reinterpret_cast<IMP>(hang), "v@:@");
+    class_addMethod(cls, sel_registerName("mark:"), reinterpret_cast<IMP>(mark), "v@:@");
+    class_addMethod(cls, sel_registerName("slow:"), reinterpret_cast<IMP>(slow), "v@:@");
     Strong<NSObject> target = Strong<NSObject>::adopt(class_createInstance(cls, 0));
     MRYIPCCenter* center = MRYIPCCenter::centerNamed(name);
-    for (const char* action : {"echo:", "note:", "hang:"}) center->addTarget_action(target, sel_registerName(action));
+    for (const char* action : {"echo:", "note:", "hang:", "mark:", "slow:"})
+        center->addTarget_action(target, sel_registerName(action));
     say("serving");
     quiet = quietly;
     while (true) pause();
@@ -78,6 +105,35 @@ int send(NSString* name, int count, bool acknowledged, const char* text) {
     _exit(0);
 }
 
+int flood(const std::string& name, bool acknowledged, const char* selector, long count, bool block, size_t bytes) {
+    std::string frame, error;
+    auto kind = acknowledged ? device::ipc::FrameKind::acknowledgedCall : device::ipc::FrameKind::voidCall;
+    if (!device::ipc::encodeCall(kind, 1, 0, selector,
+                                 NSString::stringWithString(std::string(bytes, 'f')), frame, &error)) {
+        std::fprintf(stderr, "cannot make the frame: %s\n", error.c_str());
+        return 1;
+    }
+    int socket = device::ipc::connectChannel(device::ipc::channelSocketPath(name, nullptr));
+    if (socket < 0) {
+        std::perror("connect");
+        return 1;
+    }
+    say("flooding");
+    long sent = 0;
+    for (long i = 0; count == 0 || i < count; ++i) {
+        device::ipc::SendResult result;
+        while ((result = device::ipc::sendFrame(socket, frame)) == device::ipc::SendResult::wouldBlock && block) {
+            pollfd writable{socket, POLLOUT, 0};
+            poll(&writable, 1, 1000);
+        }
+        if (result == device::ipc::SendResult::broken) break;
+        sent += result == device::ipc::SendResult::sent;
+    }
+    say("sent " + std::to_string(sent) + " of " + std::to_string(count));
+    close(socket);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -86,6 +142,11 @@ int main(int argc, char** argv) {
     if (argc == 6 && std::strcmp(argv[1], "send") == 0)
         return send(NSString::stringWithUTF8String(argv[2]), std::atoi(argv[3]), std::strcmp(argv[4], "ack") == 0,
                     argv[5]);
-    std::fprintf(stderr, "usage: channel_peer serve <name> [quiet] | send <name> <count> void|ack <text>\n");
+    if (argc == 8 && std::strcmp(argv[1], "flood") == 0)
+        return flood(argv[2], std::strcmp(argv[3], "ack") == 0, argv[4], std::atol(argv[5]),
+                     std::strcmp(argv[6], "block") == 0, static_cast<size_t>(std::atol(argv[7])));
+    std::fprintf(stderr,
+                 "usage: channel_peer serve <name> [quiet] | send <name> <count> void|ack <text> |"
+                 " flood <name> void|ack <selector> <count> block|drop <bytes>\n");
     return 2;
 }
