@@ -32,6 +32,14 @@ void releaseSample(void* opaque, uint8_t*) { CFRelease(opaque); }
 
 int reduced(int size, int shift) { return std::max(1, -((-size) >> shift)); }
 
+// See the header: 16 times the declared size, within [1920x1088, 8192x4352].
+int64_t maxPicturePixelsFor(CMVideoDimensions declared) {
+    constexpr int64_t kLeast = int64_t{1920} * 1088;
+    constexpr int64_t kMost = int64_t{8192} * 4352;
+    const int64_t pixels = int64_t{std::max(declared.width, 0)} * std::max(declared.height, 0);
+    return std::clamp(16 * pixels, kLeast, kMost);
+}
+
 }  // namespace
 
 std::unique_ptr<PacketDecoder> PacketDecoder::create(CMVideoFormatDescriptionRef format,
@@ -60,38 +68,64 @@ std::unique_ptr<PacketDecoder> PacketDecoder::create(CMVideoFormatDescriptionRef
 
     std::unique_ptr<PacketDecoder> decoder(new PacketDecoder);
     decoder->format_ = FormatDescriptionHolder::retain(format);
-    decoder->context_ = avcodec_alloc_context3(codec);
-    decoder->packet_ = av_packet_alloc();
-    decoder->frame_ = av_frame_alloc();
-    if (!decoder->context_ || !decoder->packet_ || !decoder->frame_) return failWith(kMediaOutOfMemory, "out of memory");
-
-    AVCodecContext* context = decoder->context_;
-    const CMVideoDimensions size = CMVideoFormatDescriptionGetDimensions(format);
-    context->width = size.width;
-    context->height = size.height;
-    context->thread_count = std::max(0, options.threads);
-    size_t extradataSize = 0;
-    const uint8_t* extradata = CMVideoFormatDescriptionGetExtradata(format, &extradataSize);
-    if (extradata) {
-        context->extradata = static_cast<uint8_t*>(av_mallocz(extradataSize + AV_INPUT_BUFFER_PADDING_SIZE));
-        if (!context->extradata) return failWith(kMediaOutOfMemory, "out of memory");
-        std::memcpy(context->extradata, extradata, extradataSize);
-        context->extradata_size = static_cast<int>(extradataSize);
-    }
+    decoder->codec_ = codec;
+    decoder->options_ = options;
+    decoder->maxPixels_ = maxPicturePixelsFor(CMVideoFormatDescriptionGetDimensions(format));
     const int shift = std::clamp(options.reductionShift, 0, kMaxReductionShift);
     decoder->codecShift_ = std::min(shift, static_cast<int>(codec->max_lowres));
     decoder->converterShift_ = shift - decoder->codecShift_;
-    context->lowres = decoder->codecShift_;
-    if (options.skipDeblockingWhenReduced && decoder->converterShift_ > 0) context->skip_loop_filter = AVDISCARD_ALL;
-    if (options.lowDelay) context->flags |= AV_CODEC_FLAG_LOW_DELAY;
+    decoder->packet_ = av_packet_alloc();
+    decoder->frame_ = av_frame_alloc();
+    if (!decoder->packet_ || !decoder->frame_) return failWith(kMediaOutOfMemory, "out of memory");
 
-    const int ret = avcodec_open2(context, codec, nullptr);
+    const int ret = decoder->openContext(&decoder->context_);
     if (ret < 0) {
         const int code = mediaStatusFromAVError(ret);
         return failWith(code == kMediaInvalidArgument ? kMediaBadData : code,
                         std::string("cannot start the ") + codec->name + " decoder: " + describeAVError(ret));
     }
     return decoder;
+}
+
+int PacketDecoder::openContext(AVCodecContext** made) const {
+    AVCodecContext* context = avcodec_alloc_context3(codec_);
+    if (!context) return AVERROR(ENOMEM);
+    const CMVideoDimensions size = CMVideoFormatDescriptionGetDimensions(format_.get());
+    context->width = size.width;
+    context->height = size.height;
+    context->max_pixels = maxPixels_;
+    context->thread_count = std::max(0, options_.threads);
+    if (timescale_ > 0) context->pkt_timebase = AVRational{1, timescale_};
+    size_t extradataSize = 0;
+    const uint8_t* extradata = CMVideoFormatDescriptionGetExtradata(format_.get(), &extradataSize);
+    if (extradata) {
+        context->extradata = static_cast<uint8_t*>(av_mallocz(extradataSize + AV_INPUT_BUFFER_PADDING_SIZE));
+        if (!context->extradata) {
+            avcodec_free_context(&context);
+            return AVERROR(ENOMEM);
+        }
+        std::memcpy(context->extradata, extradata, extradataSize);
+        context->extradata_size = static_cast<int>(extradataSize);
+    }
+    context->lowres = codecShift_;
+    if (options_.skipDeblockingWhenReduced && converterShift_ > 0) context->skip_loop_filter = AVDISCARD_ALL;
+    if (options_.lowDelay) context->flags |= AV_CODEC_FLAG_LOW_DELAY;
+
+    const int ret = avcodec_open2(context, codec_, nullptr);
+    if (ret < 0) {
+        avcodec_free_context(&context);
+        return ret;
+    }
+    *made = context;
+    return 0;
+}
+
+void PacketDecoder::restart() {
+    unusable_ = false;
+    awaitingKeyframe_ = true;
+    // The old decoder goes first, and with it whatever it allocated for the refused picture.
+    avcodec_free_context(&context_);
+    if (openContext(&context_) < 0) context_ = nullptr;
 }
 
 PacketDecoder::~PacketDecoder() {
@@ -101,8 +135,27 @@ PacketDecoder::~PacketDecoder() {
 }
 
 int PacketDecoder::fail(int averror, const char* what) {
-    lastError_ = std::string(what) + ": " + describeAVError(averror);
-    return mediaStatusFromAVError(averror);
+    lastError_ = std::string(what) + ": ";
+    int status = mediaStatusFromAVError(averror);
+    // libavcodec refuses a picture beyond max_pixels in its own ways: VP9 and the MPEG family are
+    // left with no size at all, HEVC keeps the size and says it is out of memory. Either way the
+    // packet asked for it.
+    const int64_t pixels = int64_t{context_->coded_width} * context_->coded_height;
+    const bool sizeRefused = pixels <= 0 || pixels > maxPixels_;
+    if (sizeRefused) {
+        lastError_ += "picture size refused (at most " + std::to_string(maxPixels_) + " pixels)";
+        status = kMediaBadData;
+    } else {
+        lastError_ += describeAVError(averror);
+        // The decoder's "invalid argument" is about what the packet asked for, not the caller.
+        if (status == kMediaInvalidArgument) status = kMediaBadData;
+    }
+    // Damaged data leaves the decoder as it was; anything else may leave it unable to decode again.
+    if (sizeRefused || averror != AVERROR_INVALIDDATA) {
+        unusable_ = true;
+        lastError_ += "; decoding starts again at the next keyframe";
+    }
+    return status;
 }
 
 int PacketDecoder::decode(CMSampleBufferRef sample, const FrameHandler& onFrame) {
@@ -113,6 +166,17 @@ int PacketDecoder::decode(CMSampleBufferRef sample, const FrameHandler& onFrame)
     if (!bytes || size == 0 || size > static_cast<size_t>(INT_MAX) - kCMSampleBufferPacketPadding) {
         lastError_ = "no packet to decode";
         return kMediaInvalidArgument;
+    }
+    // A restarted decoder has no pictures to refer to until a keyframe.
+    if (awaitingKeyframe_ && !CMSampleBufferIsKeyFrame(sample)) return kMediaOK;
+    if (!context_) {
+        const int ret = openContext(&context_);
+        if (ret < 0) {
+            context_ = nullptr;
+            lastError_ = "cannot start the decoder again: " + describeAVError(ret);
+            const int status = mediaStatusFromAVError(ret);
+            return status == kMediaInvalidArgument ? kMediaBadData : status;
+        }
     }
     if (timescale_ == 0) {
         const CMTime pts = CMSampleBufferGetPresentationTimeStamp(sample);
@@ -151,16 +215,21 @@ int PacketDecoder::decode(CMSampleBufferRef sample, const FrameHandler& onFrame)
         if (status == kMediaOK) status = sendStatus;
     }
     const int receiveStatus = receiveFrames(onFrame, false);
-    return status != kMediaOK ? status : receiveStatus;
+    if (status == kMediaOK) status = receiveStatus;
+    if (unusable_) restart();
+    else if (status == kMediaOK) awaitingKeyframe_ = false;
+    return status;
 }
 
 int PacketDecoder::drain(const FrameHandler& onFrame) {
     lastError_.clear();
+    if (!context_) return kMediaOK;  // a failed restart: nothing is held
     int status = kMediaOK;
     const int ret = avcodec_send_packet(context_, nullptr);
     if (ret < 0 && ret != AVERROR_EOF) status = fail(ret, "cannot drain decoder");
     else status = receiveFrames(onFrame, true);
-    avcodec_flush_buffers(context_);
+    if (unusable_) restart();
+    else avcodec_flush_buffers(context_);
     return status;
 }
 
