@@ -21,18 +21,7 @@ BgraImage sceneFrame(int width, int height, int index, unsigned& seed) {
 
 bool writeSceneClip(const std::string& path, ClipCodec codec, int width, int height, int frames, std::string* error) {
     ClipSettings settings{.codec = codec, .width = width, .height = height, .fps = 30, .gop = 30};
-    auto writer = ClipWriter::open(path, settings, error);
-    if (!writer) return false;
     unsigned seed = 1;
-    for (int i = 0; i < frames; ++i) {
-        if (!writer->addFrame(sceneFrame(width, height, i, seed))) {
-            if (error) *error = writer->lastError();
-            return false;
-        }
-    }
-    if (!writer->finish()) {
-        if (error) *error = writer->lastError();
-        return false;
-    }
-    return true;
+    return writeClip(path, settings, frames,
+                     [&](int index, BgraImage& frame) { frame = sceneFrame(width, height, index, seed); }, error);
 }

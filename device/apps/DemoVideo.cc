@@ -63,17 +63,14 @@ bool writeDemoVideo(const std::string& path, std::string* error, const DemoVideo
     settings.height = shape.height;
     settings.fps = shape.fps;
     settings.gop = shape.fps;  // a keyframe every second: the library's decoder starts at one
-    std::unique_ptr<ClipWriter> writer = ClipWriter::open(path, settings, error);
-    if (!writer) return false;
     const int frames = shape.fps * shape.seconds;
     const int barHeight = std::max(2, shape.height / 60);
-    BgraImage frame = BgraImage::make(shape.width, shape.height);
-    for (int i = 0; i < frames; ++i) {
+    return writeClip(path, settings, frames, [&](int index, BgraImage& frame) {
         unsigned char rgb[3];
-        demoVideoColour(i, shape, rgb);
+        demoVideoColour(index, shape, rgb);
         frame.fill(rgb[0], rgb[1], rgb[2]);
         // A thin playback bar along the bottom edge, far from the middle the library samples.
-        int filled = shape.width * (i + 1) / frames;
+        int filled = shape.width * (index + 1) / frames;
         for (int y = shape.height - barHeight; y < shape.height; ++y) {
             uint8_t* row = frame.row(y);
             for (int x = 0; x < shape.width; ++x) {
@@ -81,16 +78,7 @@ bool writeDemoVideo(const std::string& path, std::string* error, const DemoVideo
                 row[4 * x] = row[4 * x + 1] = row[4 * x + 2] = level;
             }
         }
-        if (!writer->addFrame(frame)) {
-            if (error) *error = writer->lastError();
-            return false;
-        }
-    }
-    if (!writer->finish()) {
-        if (error) *error = writer->lastError();
-        return false;
-    }
-    return true;
+    }, error);
 }
 
 }  // namespace device

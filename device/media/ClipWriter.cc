@@ -266,3 +266,19 @@ bool ClipWriter::finish() {
     }
     return finishResult_ = true;
 }
+
+bool writeClip(const std::string& path, const ClipSettings& settings, int frameCount,
+               const std::function<void(int index, BgraImage& frame)>& paint, std::string* error) {
+    std::string ignored;
+    if (!error) error = &ignored;
+    std::unique_ptr<ClipWriter> writer = ClipWriter::open(path, settings, error);
+    if (!writer) return false;
+    BgraImage frame = BgraImage::make(settings.width, settings.height);
+    for (int i = 0; i < frameCount; ++i) {
+        paint(i, frame);
+        if (!writer->addFrame(frame)) break;
+    }
+    if (writer->framesAdded() == frameCount && writer->finish()) return true;
+    *error = writer->lastError();
+    return false;
+}

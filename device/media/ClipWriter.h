@@ -10,6 +10,7 @@
 // Not thread-safe: one thread at a time.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -80,3 +81,10 @@ private:
     bool finishResult_ = false;
     std::string lastError_;
 };
+
+// Writes a whole clip of `frameCount` frames to `path`: `paint(index, frame)` draws frame `index`
+// into `frame` (of the clip's size; it holds the previous frame's pixels). Returns false with
+// `*error` naming the cause when the clip cannot be opened, a frame cannot be added or the file
+// cannot be completed.
+bool writeClip(const std::string& path, const ClipSettings& settings, int frameCount,
+               const std::function<void(int index, BgraImage& frame)>& paint, std::string* error);

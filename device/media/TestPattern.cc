@@ -94,23 +94,8 @@ int patternFrameCount(const std::vector<PatternSegment>& pattern) {
 
 bool writeTestPatternClip(const std::string& path, const std::vector<PatternSegment>& pattern,
                           const ClipSettings& settings, std::string* error) {
-    std::string ignored;
-    if (!error) error = &ignored;
-    std::unique_ptr<ClipWriter> writer = ClipWriter::open(path, settings, error);
-    if (!writer) return false;
-    BgraImage frame = BgraImage::make(settings.width, settings.height);
-    for (const PatternSegment& segment : pattern) {
-        frame.fill(segment.red, segment.green, segment.blue);
-        for (int i = 0; i < segment.frames; ++i) {
-            if (!writer->addFrame(frame)) {
-                *error = writer->lastError();
-                return false;
-            }
-        }
-    }
-    if (!writer->finish()) {
-        *error = writer->lastError();
-        return false;
-    }
-    return true;
+    return writeClip(path, settings, patternFrameCount(pattern), [&](int index, BgraImage& frame) {
+        std::optional<PatternSegment> colour = patternColourAt(pattern, index);
+        frame.fill(colour->red, colour->green, colour->blue);
+    }, error);
 }
