@@ -128,8 +128,14 @@ protected:
     // What `glimmora home show --json` prints, parsed; it reads the accessory state in its own process.
     static nlohmann::json showFromAnotherProcess() {
         ProcessResult result = runProcess({glimmoraCommand(), "home", "show", "--json"});
+        EXPECT_FALSE(result.timedOut) << "`glimmora home show` did not end";
         EXPECT_EQ(result.exitCode, 0) << result.err;
-        return nlohmann::json::parse(result.out, nullptr, false);
+        nlohmann::json shown = nlohmann::json::parse(result.out, nullptr, false);
+        if (shown.is_discarded()) {
+            ADD_FAILURE() << "`glimmora home show --json` printed no JSON: " << result.out;
+            return nlohmann::json::object();
+        }
+        return shown;
     }
 
     std::string systemLog() const {
