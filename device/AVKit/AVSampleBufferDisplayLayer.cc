@@ -23,7 +23,16 @@ void enqueueMethod(id self, SEL, CMSampleBufferRef sample) {
 }  // namespace
 
 AVSampleBufferDisplayLayer::AVSampleBufferDisplayLayer() : decoder_(std::make_unique<DisplayLayerDecoder>()) {}
-AVSampleBufferDisplayLayer::~AVSampleBufferDisplayLayer() = default;
+
+// Samples still queued are let go undecoded, as a layer that goes away discards them.
+AVSampleBufferDisplayLayer::~AVSampleBufferDisplayLayer() {
+    {
+        std::lock_guard hold(queueLock_);
+        stopping_ = true;
+    }
+    queueChanged_.notify_all();
+    if (displayThread_.joinable()) displayThread_.join();
+}
 
 Class AVSampleBufferDisplayLayer::objcClass() {
     static Class cls = [] {
@@ -45,6 +54,42 @@ void AVSampleBufferDisplayLayer::setDisplayView(UIView* view, int pixelWidth, in
 void AVSampleBufferDisplayLayer::enqueueSampleBuffer(CMSampleBufferRef sample) {
     enqueued_.fetch_add(1);
     if (sample == nullptr) return;
+    std::unique_lock hold(queueLock_);
+    if (!displayThread_.joinable()) displayThread_ = std::thread([this] { runDisplayThread(); });
+    queueChanged_.wait(hold, [&] { return queued_.size() < kQueueLimit || stopping_; });
+    queued_.push_back(SampleBufferHolder::retain(sample));
+    queueChanged_.notify_all();
+}
+
+void AVSampleBufferDisplayLayer::flushDecoder() {
+    {
+        std::unique_lock hold(queueLock_);
+        queueChanged_.wait(hold, [&] { return (queued_.empty() && !decoding_) || stopping_; });
+    }
+    std::lock_guard hold(lock_);
+    if (!decoder_->decoder) return;
+    decoder_->decoder->drain([this](const DecodedFrame& frame) { convertAndShow(frame); });
+}
+
+void AVSampleBufferDisplayLayer::runDisplayThread() {
+    std::unique_lock hold(queueLock_);
+    while (true) {
+        queueChanged_.wait(hold, [&] { return !queued_.empty() || stopping_; });
+        if (stopping_) return;
+        SampleBufferHolder sample = std::move(queued_.front());
+        queued_.pop_front();
+        decoding_ = true;
+        queueChanged_.notify_all();  // there is room again
+        hold.unlock();
+        decode(sample);
+        sample.reset();
+        hold.lock();
+        decoding_ = false;
+        queueChanged_.notify_all();  // a flush may be waiting for the queue to empty
+    }
+}
+
+void AVSampleBufferDisplayLayer::decode(CMSampleBufferRef sample) {
     std::lock_guard hold(lock_);
     CMFormatDescriptionRef format = CMSampleBufferGetFormatDescription(sample);
     if (!decoder_->decoder || !decoder_->decoder->canAccept(format)) {
@@ -56,12 +101,6 @@ void AVSampleBufferDisplayLayer::enqueueSampleBuffer(CMSampleBufferRef sample) {
     }
     int status = decoder_->decoder->decode(sample, [this](const DecodedFrame& frame) { convertAndShow(frame); });
     if (status != kMediaOK) failed_.fetch_add(1);
-}
-
-void AVSampleBufferDisplayLayer::flushDecoder() {
-    std::lock_guard hold(lock_);
-    if (!decoder_->decoder) return;
-    decoder_->decoder->drain([this](const DecodedFrame& frame) { convertAndShow(frame); });
 }
 
 void AVSampleBufferDisplayLayer::convertAndShow(const DecodedFrame& frame) {

@@ -1,14 +1,17 @@
 // AVSampleBufferDisplayLayer: the layer to which video apps hand their compressed samples. It
 // exists only in the video apps' processes (the process set-up registers it).
 //
-// `enqueueSampleBuffer:` decodes each sample (libavcodec) and shows the picture in its display
-// view. Samples are enqueued from one thread at a time (a player's thread); the counters may be
-// read from any thread.
+// As on the device, `enqueueSampleBuffer:` only queues the sample and returns: the layer's own
+// display thread decodes it (libavcodec) and shows the picture in the display view. Samples are
+// enqueued from one thread at a time (a player's thread); the counters may be read from any thread.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include <CoreMedia/CMSampleBuffer.h>
 #include <QuartzCore/CALayer.h>
@@ -18,14 +21,19 @@ class DisplayLayerDecoder;
 
 class AVSampleBufferDisplayLayer : public CALayer {
 public:
+    // How many samples may wait for the display thread; an enqueue beyond that waits for room, as
+    // a player waits for a layer that is not ready for more media data.
+    static constexpr size_t kQueueLimit = 8;
+
     AVSampleBufferDisplayLayer();
     ~AVSampleBufferDisplayLayer() override;
     static Class objcClass();
 
-    // Decodes `sample` and shows what comes out. A sample of a new format starts a new decoder;
-    // a sample that cannot be decoded is counted and passed over.
+    // Queues `sample` for the display thread, which decodes it and shows what comes out. A sample
+    // of a new format starts a new decoder; a sample that cannot be decoded is counted and passed over.
     void enqueueSampleBuffer(CMSampleBufferRef sample);
-    // Shows the pictures the decoder still holds back (at the end of a stream).
+    // Waits until every queued sample has been decoded, then shows the pictures the decoder still
+    // holds back (at the end of a stream).
     void flushDecoder();
 
     // Where the pictures are shown, and at what size in pixels; the view is not retained (it owns the
@@ -38,10 +46,20 @@ public:
     long failedSampleCount() const { return failed_.load(); }
 
 private:
+    void runDisplayThread();
+    void decode(CMSampleBufferRef sample);
     void convertAndShow(const class DecodedFrame& frame);
     void show(const struct BgraImage& picture);
 
-    std::mutex lock_;  // one enqueue at a time; guards everything below
+    // The queue between the enqueuing thread and the display thread.
+    std::mutex queueLock_;
+    std::condition_variable queueChanged_;
+    std::deque<SampleBufferHolder> queued_;
+    bool decoding_ = false;  // the display thread is working on a sample it took off the queue
+    bool stopping_ = false;
+    std::thread displayThread_;  // started by the first enqueue
+
+    std::mutex lock_;  // one decode at a time; guards everything below
     std::unique_ptr<DisplayLayerDecoder> decoder_;
     UIView* displayView_ = nullptr;
     int pixelWidth_ = 0, pixelHeight_ = 0;

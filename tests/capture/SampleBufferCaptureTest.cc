@@ -143,6 +143,7 @@ TEST_F(SampleBufferCaptureTest, TheFirstSamplePreparesASessionAndEachLaterOneSen
     EXPECT_EQ(sampleBufferCapture::currentDecompressionSession(), session);
     // The layer still got every sample.
     EXPECT_EQ(layer->enqueuedSampleCount(), static_cast<long>(red->size()));
+    layer->flushDecoder();
     EXPECT_EQ(layer->shownFrameCount(), static_cast<long>(red->size()));
 }
 

@@ -1,0 +1,78 @@
+// The display layer decodes on a thread of its own: an enqueue only queues the sample, a flush
+// waits for the queue and shows what the decoder held back, and a layer let go with samples still
+// queued releases them.
+#include <gtest/gtest.h>
+
+#include <AVKit/AVSampleBufferDisplayLayer.h>
+#include <UIKit/UIView.h>
+
+#include "VideoToolboxSupport.h"
+
+namespace {
+
+using namespace vt_test;
+
+ClipSamples redThenBlue(const TempDirectory& dir, ClipCodec codec, const char* name) {
+    ClipSettings settings;
+    settings.codec = codec;
+    settings.gop = 3;
+    return readClip(writeClip(dir, name, "red*3,blue*3", settings));
+}
+
+TEST(DisplayLayer, AFlushShowsEverySampleInOrderOnTheView) {
+    TempDirectory dir;
+    for (auto [codec, name] : {std::pair{ClipCodec::h264, "clip.mp4"}, std::pair{ClipCodec::vp9, "clip.webm"}}) {
+        SCOPED_TRACE(name);
+        const ClipSamples clip = redThenBlue(dir, codec, name);
+        ASSERT_EQ(clip.samples.size(), 6u);
+        Strong<UIView> view = UIView::viewWithFrame(CGRectMake(0, 0, 16, 8));
+        Strong<AVSampleBufferDisplayLayer> layer = makeObject<AVSampleBufferDisplayLayer>();
+        layer->setDisplayView(view.get(), 32, 16);
+
+        for (const SampleBufferHolder& sample : clip.samples) layer->enqueueSampleBuffer(sample);
+        layer->flushDecoder();
+        EXPECT_EQ(layer->enqueuedSampleCount(), 6);
+        EXPECT_EQ(layer->shownFrameCount(), 6);
+        EXPECT_EQ(layer->failedSampleCount(), 0);
+        CGHandle<CGImageRef> shown = view->contents();
+        ASSERT_TRUE(shown);
+        EXPECT_EQ(CGImageGetWidth(shown.get()), 32u);
+        EXPECT_EQ(CGImageGetHeight(shown.get()), 16u);
+        EXPECT_TRUE(isFilledWith(shown.get(), {0, 0, 255})) << "the last sample is shown last";
+
+        // The layer goes on after a flush, and a flush with nothing queued returns.
+        layer->enqueueSampleBuffer(clip.samples[0]);
+        layer->flushDecoder();
+        layer->flushDecoder();
+        EXPECT_EQ(layer->shownFrameCount(), 7);
+        EXPECT_TRUE(isFilledWith(view->contents().get(), {255, 0, 0}));
+        layer->setDisplayView(nullptr, 0, 0);
+    }
+}
+
+TEST(DisplayLayer, SamplesStillQueuedWhenTheLayerGoesAreReleased) {
+    TempDirectory dir;
+    const ClipSamples clip = redThenBlue(dir, ClipCodec::h264, "clip.mp4");
+    ASSERT_EQ(clip.samples.size(), 6u);
+    std::vector<CFIndex> before;
+    for (const SampleBufferHolder& sample : clip.samples) before.push_back(CFGetRetainCount(sample.get()));
+    {
+        Strong<AVSampleBufferDisplayLayer> layer = makeObject<AVSampleBufferDisplayLayer>();
+        for (int round = 0; round < 4; ++round)
+            for (const SampleBufferHolder& sample : clip.samples) layer->enqueueSampleBuffer(sample);
+        EXPECT_EQ(layer->enqueuedSampleCount(), 24);
+    }
+    for (size_t i = 0; i < clip.samples.size(); ++i)
+        EXPECT_EQ(CFGetRetainCount(clip.samples[i].get()), before[i]) << "sample " << i;
+}
+
+TEST(DisplayLayer, ANullSampleIsCountedAndChangesNothing) {
+    Strong<AVSampleBufferDisplayLayer> layer = makeObject<AVSampleBufferDisplayLayer>();
+    layer->enqueueSampleBuffer(nullptr);
+    layer->flushDecoder();
+    EXPECT_EQ(layer->enqueuedSampleCount(), 1);
+    EXPECT_EQ(layer->shownFrameCount(), 0);
+    EXPECT_EQ(layer->failedSampleCount(), 0);
+}
+
+}  // namespace
