@@ -23,6 +23,11 @@ void addPlayCommand(CLI::App& app) {
     command->add_flag("--inline", options->inlinePlayback,
                       "Play inside the page instead of in the full-screen player: only the video samples are captured "
                       "(the library's decoder), not the player view");
+    command->add_flag("--player-layer", options->playerLayer,
+                      "Show the video as a player layer (AVPlayerLayer) does: the pictures reach the full-screen "
+                      "player's view without passing through enqueueSampleBuffer:, so only the player view is "
+                      "captured (the frame clock), not the video samples")
+        ->excludes("--inline");
     command->callback([options, appName] {
         static const std::map<std::string, std::string> bundles = {{"safari", "com.apple.mobilesafari"},
                                                                    {"youtube", "com.google.ios.youtube"}};

@@ -24,6 +24,13 @@ void LatencyHistogram::merge(const LatencyHistogram& other) {
     for (size_t i = 0; i < kBuckets; ++i) counts_[i] += other.counts_[i];
 }
 
+LatencyHistogram LatencyHistogram::since(const LatencyHistogram& earlier) const {
+    LatencyHistogram added;
+    for (size_t i = 0; i < kBuckets; ++i)
+        added.counts_[i] = counts_[i] > earlier.counts_[i] ? counts_[i] - earlier.counts_[i] : 0;
+    return added;
+}
+
 uint64_t LatencyHistogram::count() const {
     uint64_t total = 0;
     for (uint64_t c : counts_) total += c;

@@ -20,6 +20,9 @@ public:
     void add(uint64_t nanos) { ++counts_[bucketOf(nanos)]; }
     void addCount(size_t bucket, uint64_t count) { counts_[bucket] += count; }
     void merge(const LatencyHistogram& other);
+    // What was added after `earlier`, a copy of this histogram taken before: the samples of one
+    // stretch of a running process. A bucket that holds fewer than `earlier`'s (not a copy) is 0.
+    LatencyHistogram since(const LatencyHistogram& earlier) const;
     uint64_t count() const;
     // The duration below which `fraction` (0..1) of the samples lie, in microseconds; 0 when empty.
     double percentileMicros(double fraction) const;

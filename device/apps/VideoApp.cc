@@ -49,7 +49,7 @@ struct PlaybackResult {
 
 // The player thread: enqueues each sample at its presentation time. Samples come in decode
 // order; one that is due already (a reordered frame) goes at once.
-PlaybackResult play(VideoFileReader& reader, AVSampleBufferDisplayLayer* layer, StopSignal& stop) {
+PlaybackResult play(VideoFileReader& reader, AVSampleBufferDisplayLayer* layer, bool playerLayer, StopSignal& stop) {
     PlaybackResult result;
     auto start = std::chrono::steady_clock::now();
     bool haveOrigin = false;
@@ -65,9 +65,11 @@ PlaybackResult play(VideoFileReader& reader, AVSampleBufferDisplayLayer* layer, 
                                    std::chrono::duration<double>(seconds - origin));
             if (!stop.waitUntil(due)) break;
         }
-        // Through the run-time, as an app calls it, so that whatever hooks the method runs too.
         FrameOriginScope origin({monotonicNanos(), CallKind::none});  // the sample's frame enters
-        objc_msgSend<void>(layer, SEL_(enqueueSampleBuffer:), sample.get());
+        if (playerLayer)
+            layer->enqueueSampleBuffer(sample.get());  // straight to the pictures, past any hook
+        else  // through the run-time, as an app calls it, so that whatever hooks the method runs too
+            objc_msgSend<void>(layer, SEL_(enqueueSampleBuffer:), sample.get());
         ++result.samples;
     }
     layer->flushDecoder();
@@ -108,7 +110,7 @@ int runVideoApp(const VideoAppOptions& options, std::ostream& err) {
     StopSignal stop;
     PlaybackResult result;
     std::thread playerThread([&] {
-        result = play(*reader, layer, stop);
+        result = play(*reader, layer, options.playerLayer, stop);
         dispatch_async(dispatch_get_main_queue(), makeBlock([] { NSRunLoop::mainRunLoop()->stop(); }));
     });
 

@@ -13,6 +13,10 @@ struct VideoAppOptions {
     // Plays the video inline, in the page, as an embedded video plays: the full-screen player is
     // never presented, so only its display layer sees the video.
     bool inlinePlayback = false;
+    // Shows the video as a player layer (AVPlayerLayer) does: the samples reach the display layer
+    // without the enqueueSampleBuffer: message, so nothing that hooks that method sees them and
+    // only the full-screen player's view carries the frames.
+    bool playerLayer = false;
 };
 
 // Runs the app on the calling (main) thread: opens the file, presents the full-screen player when

@@ -41,6 +41,14 @@ TEST(LatencyHistogram, ReadsPercentilesWithinItsBucketWidth) {
 
     small.merge(histogram);
     EXPECT_EQ(small.count(), 1004u);
+
+    // The stretch after a copy: only what came later counts.
+    LatencyHistogram before = small;
+    for (int i = 0; i < 9; ++i) small.add(50'000'000);
+    LatencyHistogram later = small.since(before);
+    EXPECT_EQ(later.count(), 9u);
+    EXPECT_NEAR(later.percentileMicros(0.5), 50'000, 50'000 * 0.035);
+    EXPECT_EQ(before.since(small).count(), 0u) << "no bucket goes below zero";
 }
 
 TEST(FrameOrigin, TravelsWithDispatchedBlocksAndEndsWithItsScope) {

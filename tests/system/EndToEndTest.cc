@@ -7,6 +7,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <activity/ProcessActivity.h>
+
 #include "DeviceProcesses.h"
 
 namespace system_test {
@@ -40,11 +42,13 @@ protected:
 struct Playback {
     const char* name;
     std::vector<std::string> options;
+    bool frameClockSends, decoderPathSends;
 };
 
 class PlayedVideo : public EndToEnd, public ::testing::WithParamInterface<Playback> {};
 
-// Full screen, both capture paths send; inline, only the decoder path does.
+// Full screen, both capture paths send; inline, only the decoder path does; shown as a player
+// layer shows it, only the frame clock does.
 TEST_P(PlayedVideo, SelectedLightsEndAtTheColourOfTheLastFrameAndOthersStayAsTheyWere) {
     const std::string clip = writeClip("clip.mp4", kPlayed);
     auto homeScreen = startHomeScreen();
@@ -56,6 +60,10 @@ TEST_P(PlayedVideo, SelectedLightsEndAtTheColourOfTheLastFrameAndOthersStayAsThe
     EXPECT_EQ(played.exitCode, 0) << played.err;
     EXPECT_THAT(played.err, ::testing::HasSubstr("enqueued 24 samples"));
     EXPECT_TRUE(onlyPlayerReports(played.err));
+    device::ActivitySnapshot sent;
+    for (const device::ActivitySnapshot& process : device::readDeviceActivity(devicePath())) sent.merge(process);
+    EXPECT_EQ(sent[device::Activity::callsSentFireAndForget] > 0, GetParam().frameClockSends);
+    EXPECT_EQ(sent[device::Activity::callsSentAcknowledged] > 0, GetParam().decoderPathSends);
 
     EXPECT_TRUE(eventuallyShows("Lamp", last));
     // The strip was off: the home screen switches a light on as it colours it.
@@ -65,7 +73,8 @@ TEST_P(PlayedVideo, SelectedLightsEndAtTheColourOfTheLastFrameAndOthersStayAsThe
 }
 
 INSTANTIATE_TEST_SUITE_P(EndToEnd, PlayedVideo,
-                         ::testing::Values(Playback{"FullScreen", {}}, Playback{"Inline", {"--inline"}}),
+                         ::testing::Values(Playback{"FullScreen", {}, true, true}, Playback{"Inline", {"--inline"}, false, true},
+                                           Playback{"PlayerLayer", {"--player-layer"}, true, false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // --- The catalogue ---------------------------------------------------------------------------------------
