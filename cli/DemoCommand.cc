@@ -12,10 +12,10 @@
 #include <unistd.h>
 
 #include <Foundation/DeviceDirectory.h>
-#include <HBPreferences/HBPreferences.h>
 #include <HomeKit/HomeDescription.h>
 #include <MRYIPC/ChannelSocket.h>
 #include <activity/ProcessActivity.h>
+#include <apps/GlimmoraSettings.h>
 #include <apps/DemoVideo.h>
 
 #include "Commands.h"
@@ -26,7 +26,6 @@
 namespace {
 
 constexpr const char* kColourChannel = "com.tovek.glimmoraserver";
-constexpr const char* kSettingsIdentifier = "com.tovek.glimmora";
 // The rooms of the built-in home the demo selects; the others stay as they are, for contrast.
 const std::vector<std::string> kDemoRooms = {"Living Room", "Kitchen"};
 
@@ -67,14 +66,10 @@ std::string lastLines(const std::string& path, size_t count) {
     return text;
 }
 
-Strong<HBPreferences> openSettings() {
-    return Strong<HBPreferences>::adopt(HBPreferences::alloc()->initWithIdentifier(NSSTR(kSettingsIdentifier)));
-}
-
 // Warns about, or on a device the demo made itself sets, the switches that would keep the video
 // app from being served.
 void checkSwitches(const DemoOptions& options, bool freshDevice) {
-    Strong<HBPreferences> settings = openSettings();
+    Strong<HBPreferences> settings = device::openGlimmoraSettings();
     settings->registerDefaults(NSDictionary::dictionaryWithEntries(
         {{NSSTR("Enabled"), NSNumber::numberWithBool(YES)}, {NSSTR("Youtube"), NSNumber::numberWithBool(NO)}}));
     if (!settings->boolForKey(NSSTR("Enabled")))

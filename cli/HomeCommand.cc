@@ -9,13 +9,13 @@
 #include <nlohmann/json.hpp>
 
 #include <Foundation/DeviceDirectory.h>
-#include <HBPreferences/HBPreferences.h>
 #include <HomeKit/AccessoryStore.h>
 #include <HomeKit/CharacteristicValue.h>
 #include <HomeKit/ExampleHome.h>
 #include <HomeKit/HMTypes.h>
 #include <HomeKit/HomeDescription.h>
 
+#include <apps/GlimmoraSettings.h>
 #include <apps/HomeLights.h>
 
 #include "Commands.h"
@@ -24,7 +24,6 @@ namespace {
 
 using json = nlohmann::ordered_json;
 
-constexpr const char* kSettingsIdentifier = "com.tovek.glimmora";
 
 [[noreturn]] void fail(const std::string& message) {
     std::cerr << "glimmora home: " << message << "\n";
@@ -52,10 +51,6 @@ std::vector<std::pair<std::string, Strong<NSObject>>> describedValues(const Home
                     for (const CharacteristicDescription& characteristic : service.characteristics)
                         values.emplace_back(characteristic.identifier, characteristic.value);
     return values;
-}
-
-Strong<HBPreferences> openSettings() {
-    return Strong<HBPreferences>::adopt(HBPreferences::alloc()->initWithIdentifier(NSSTR(kSettingsIdentifier)));
 }
 
 // --- init and load -----------------------------------------------------------------------------------
@@ -201,7 +196,7 @@ void selectRooms(const std::vector<std::string>& rooms, bool selected) {
     // Every name is resolved before anything is written, so a bad one changes nothing.
     std::vector<std::string> identifiers;
     for (const std::string& room : rooms) identifiers.push_back(resolveRoom(description, room));
-    Strong<HBPreferences> settings = openSettings();
+    Strong<HBPreferences> settings = device::openGlimmoraSettings();
     for (size_t i = 0; i < identifiers.size(); ++i) {
         settings->setObject_forKey(NSNumber::numberWithBool(selected), NSString::stringWithString(identifiers[i]).get());
         if (std::string problem = settings->lastError(); !problem.empty())

@@ -3,18 +3,13 @@
 #include <unordered_map>
 
 #include <Foundation/DeviceDirectory.h>
-#include <HBPreferences/HBPreferences.h>
 #include <HomeKit/AccessoryStore.h>
 #include <HomeKit/CharacteristicValue.h>
 #include <HomeKit/HMTypes.h>
 
+#include "GlimmoraSettings.h"
+
 namespace device {
-
-namespace {
-
-constexpr const char* kSettingsIdentifier = "com.tovek.glimmora";
-
-}  // namespace
 
 bool numericValue(NSObject* value, double* number) {
     auto* held = objc_cast<NSNumber>(value);
@@ -35,8 +30,7 @@ bool readHomeLights(HomeLights* out, std::string* error, bool* missing) {
     }
     std::unordered_map<std::string, Strong<NSObject>> state;
     out->stateProblem = AccessoryStore(deviceDirectory()).readAll(&state);
-    auto settings =
-        Strong<HBPreferences>::adopt(HBPreferences::alloc()->initWithIdentifier(NSSTR(kSettingsIdentifier)));
+    Strong<HBPreferences> settings = openGlimmoraSettings();
 
     for (const HomeDescription& home : out->description.homes) {
         for (const RoomDescription& room : home.rooms) {

@@ -1,0 +1,16 @@
+// The settings store the library reads ("Enabled", "Active", "Youtube" and one switch per room),
+// as the device's own tools open it: the settings interface (`glimmora home select`), the demo and
+// the light view.
+#pragma once
+
+#include <HBPreferences/HBPreferences.h>
+
+namespace device {
+
+inline constexpr const char* kGlimmoraSettingsIdentifier = "com.tovek.glimmora";
+
+inline Strong<HBPreferences> openGlimmoraSettings() {
+    return Strong<HBPreferences>::adopt(HBPreferences::alloc()->initWithIdentifier(NSSTR(kGlimmoraSettingsIdentifier)));
+}
+
+}  // namespace device
