@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 #include <sstream>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <Foundation/DeviceDirectory.h>
 #include <activity/ProcessActivity.h>
@@ -76,6 +78,38 @@ std::string power(const device::LightState& light) {
 std::string padded(std::string text, size_t width) {
     if (text.size() > width) text = text.substr(0, width - 1) + "~";
     return text + std::string(width - text.size(), ' ');
+}
+
+// The terminal's width in columns; 0 when unknown.
+int terminalColumns() {
+    winsize size{};
+    return ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
+
+// `line` cut to `columns` - 1 visible characters (escape sequences take none, a UTF-8 character
+// one), so that no line wraps: a wrapped line would throw the next redraw off by a line.
+std::string fittedTo(const std::string& line, int columns) {
+    if (columns <= 1) return line;
+    const size_t limit = static_cast<size_t>(columns - 1);
+    std::string fitted;
+    size_t visible = 0;
+    for (size_t i = 0; i < line.size();) {
+        auto byte = static_cast<unsigned char>(line[i]);
+        if (byte == 0x1b && i + 1 < line.size() && line[i + 1] == '[') {
+            size_t end = i + 2;
+            while (end < line.size() && !(line[end] >= 0x40 && line[end] <= 0x7e)) ++end;
+            end = std::min(end + 1, line.size());
+            fitted.append(line, i, end - i);
+            i = end;
+            continue;
+        }
+        if ((byte & 0xc0) != 0x80) {  // not a continuation byte: a character starts
+            if (visible == limit) return fitted + kReset;
+            ++visible;
+        }
+        fitted += line[i++];
+    }
+    return fitted;
 }
 
 // The last colour message any process of the device received, as red, green and blue 0...1.
@@ -162,7 +196,8 @@ void LightView::refresh(const std::string& status) {
     // overwritten, and whatever the last drawing had below cleared too.
     std::string frame;
     if (linesDrawn_ > 0) frame += "\x1b[" + std::to_string(linesDrawn_) + "F";
-    for (const std::string& line : lines) frame += line + kClearLine + "\n";
+    const int columns = terminalColumns();
+    for (const std::string& line : lines) frame += fittedTo(line, columns) + kClearLine + "\n";
     frame += "\x1b[J";
     out_ << frame << std::flush;
     linesDrawn_ = static_cast<int>(lines.size());
