@@ -5,6 +5,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -38,6 +39,9 @@ void NSLog(const char* format, ...) {
     ssize_t ignored = write(STDERR_FILENO, line.data(), line.size());
     int log = open(device::systemLogPath().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     if (log >= 0) {
+        // A log made before logs were private keeps its mode until a line narrows it.
+        struct stat info {};
+        if (fstat(log, &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & 07777) != 0600) fchmod(log, 0600);
         ignored = write(log, line.data(), line.size());
         close(log);
     }

@@ -4,9 +4,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 #include <sqlite3.h>
@@ -45,19 +42,6 @@ void bindText(sqlite3_stmt* statement, int index, const std::string& text) {
     sqlite3_bind_text64(statement, index, text.data(), text.size(), SQLITE_STATIC, SQLITE_UTF8);
 }
 
-// SQLite gives the database's journal files the mode of the database, so a file made 0600 here
-// keeps the whole state private.
-std::string makePrivateFile(const std::string& path) {
-    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return "cannot create " + path + ": " + std::strerror(errno);
-    struct stat info {};
-    std::string problem;
-    if (fstat(fd, &info) == 0 && (info.st_mode & 0777) != 0600 && fchmod(fd, 0600) != 0)
-        problem = "cannot make " + path + " private: " + std::strerror(errno);
-    close(fd);
-    return problem;
-}
-
 }  // namespace
 
 AccessoryStore::AccessoryStore(std::string directory)
@@ -69,7 +53,13 @@ std::string AccessoryStore::connect() {
     if (db_) return {};
     if (std::string problem = device::ensurePrivateDirectory(directory_); !problem.empty())
         return "the device directory cannot be used: " + problem;
-    if (std::string problem = makePrivateFile(path_); !problem.empty()) return problem;
+    // SQLite gives the database's "-wal" and "-shm" files the mode of the database, so a file made
+    // 0600 here keeps the whole state private; ones left by a database made before are narrowed
+    // too. (None is opened for reading or writing: closing such a descriptor would drop the locks
+    // this process's other connections hold on the file.)
+    for (const char* suffix : {"", "-wal", "-shm"})
+        if (std::string problem = device::ensurePrivateFile(path_ + suffix, /*create=*/*suffix == '\0'); !problem.empty())
+            return problem;
     int rc = sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc == SQLITE_OK) rc = sqlite3_busy_timeout(db_, kBusyTimeoutMs);
     std::string problem;

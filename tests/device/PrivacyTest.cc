@@ -8,11 +8,13 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <fstream>
 #include <unistd.h>
 
 #include <Foundation/DeviceDirectory.h>
 #include <Foundation/Foundation.h>
 #include <HBPreferences/HBPreferences.h>
+#include <HomeKit/AccessoryStore.h>
 #include <MRYIPC/ChannelSocket.h>
 
 #include "support/TempDirectory.h"
@@ -73,6 +75,33 @@ TEST_F(PrivacyTest, SettingsFilesLeftOpenByAnEarlierVersionAreNarrowed) {
     Strong<NSObject> kept = open()->objectForKey(NSSTR("Key"));
     EXPECT_TRUE(kept && kept->isEqual(NSSTR("kept")));
     for (const char* suffix : {"", "-wal", "-shm"}) EXPECT_EQ(modeOf(at("preferences.sqlite3") + suffix), 0600) << suffix;
+}
+
+TEST_F(PrivacyTest, AccessoryStateAndLogLeftOpenByAnEarlierVersionAreNarrowed) {
+    AccessoryStore first(device_.path());
+    ASSERT_EQ(first.write("lamp.power", NSNumber::numberWithBool(YES)), "");
+    for (const char* suffix : {"", "-wal", "-shm"})
+        ASSERT_EQ(chmod((at("accessories.sqlite3") + suffix).c_str(), 0644), 0) << suffix;
+    std::ofstream(at("system.log")) << "an earlier line\n";
+    ASSERT_EQ(chmod(at("system.log").c_str(), 0644), 0);
+
+    AccessoryStore second(device_.path());
+    std::unordered_map<std::string, Strong<NSObject>> state;
+    ASSERT_EQ(second.readAll(&state), "");
+    EXPECT_TRUE(state["lamp.power"] && state["lamp.power"]->isEqual(NSNumber::numberWithBool(YES)));
+    for (const char* suffix : {"", "-wal", "-shm"})
+        EXPECT_EQ(modeOf(at("accessories.sqlite3") + suffix), 0600) << suffix;
+    // The first connection keeps its locks: it still writes, and the second sees the write.
+    EXPECT_EQ(first.write("lamp.power", NSNumber::numberWithBool(NO)), "");
+    ASSERT_EQ(second.readAll(&state), "");
+    EXPECT_TRUE(state["lamp.power"] && state["lamp.power"]->isEqual(NSNumber::numberWithBool(NO)));
+
+    NSLog("a later line");
+    EXPECT_EQ(modeOf(at("system.log")), 0600);
+    std::ifstream log(at("system.log"));
+    std::string firstLine;
+    std::getline(log, firstLine);
+    EXPECT_EQ(firstLine, "an earlier line") << "narrowing keeps what the log held";
 }
 
 TEST_F(PrivacyTest, SystemLogIsPrivateWhateverTheUmask) {
