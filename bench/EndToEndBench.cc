@@ -20,8 +20,6 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -110,24 +108,10 @@ private:
 
 // Runs `glimmora ARGUMENTS` to its end; returns its user and system CPU seconds (-1 on failure).
 double cpuSecondsOf(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment) {
-    pid_t child = fork();
-    if (child == 0) {
-        for (const auto& [key, value] : environment) setenv(key.c_str(), value.c_str(), 1);
-        std::vector<std::string> argv = {glimmoraCommand()};
-        argv.insert(argv.end(), arguments.begin(), arguments.end());
-        std::vector<char*> pointers;
-        for (std::string& argument : argv) pointers.push_back(argument.data());
-        pointers.push_back(nullptr);
-        freopen("/dev/null", "w", stderr);
-        execv(pointers[0], pointers.data());
-        _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    if (child < 0 || wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return -1;
-    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    std::vector<std::string> argv = {glimmoraCommand()};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    ProcessResult result = runProcess(argv, environment, std::chrono::minutes(5));
+    return result.exitCode == 0 ? result.cpuSeconds : -1;
 }
 
 // --- latency -----------------------------------------------------------------------------------

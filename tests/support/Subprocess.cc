@@ -10,6 +10,7 @@
 #include <spawn.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -78,9 +79,11 @@ pid_t spawn(const std::vector<std::string>& argv, const std::map<std::string, st
     return pid;
 }
 
-void fillStatus(int status, ProcessResult& result) {
+void fillStatus(int status, const rusage& usage, ProcessResult& result) {
     if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+    result.cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
 }  // namespace
@@ -113,10 +116,11 @@ BackgroundProcess::~BackgroundProcess() {
 bool BackgroundProcess::running() {
     if (finished_) return false;
     int status = 0;
-    pid_t done = waitpid(pid_, &status, WNOHANG);
+    rusage usage{};
+    pid_t done = wait4(pid_, &status, WNOHANG, &usage);
     if (done == pid_) {
         finished_ = true;
-        fillStatus(status, result_);
+        fillStatus(status, usage, result_);
     }
     return !finished_;
 }
@@ -127,9 +131,10 @@ ProcessResult BackgroundProcess::stop(int signal) {
         if (!waitFor([&] { return !running(); }, std::chrono::seconds(2))) {
             kill(pid_, SIGKILL);
             int status = 0;
-            waitpid(pid_, &status, 0);
+            rusage usage{};
+            wait4(pid_, &status, 0, &usage);
             finished_ = true;
-            fillStatus(status, result_);
+            fillStatus(status, usage, result_);
         }
     }
     result_.out = out();

@@ -16,6 +16,7 @@ struct ProcessResult {
     int exitCode = -1;    // the exit status, or -1 when killed by a signal
     int signal = 0;       // the signal that ended it, or 0
     bool timedOut = false;
+    double cpuSeconds = 0;  // the user and system CPU time it used, once it has ended
     std::string out;
     std::string err;
 };
