@@ -32,25 +32,6 @@ std::string tempFile(const char* role) {
     return pattern;
 }
 
-// The environment of this process with `overrides` put in, as "NAME=value" texts.
-std::vector<std::string> environmentWith(const std::map<std::string, std::string>& overrides) {
-    std::vector<std::string> entries;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        std::string text = *entry;
-        std::string name = text.substr(0, text.find('='));
-        if (overrides.count(name) == 0) entries.push_back(std::move(text));
-    }
-    for (auto& [name, value] : overrides) entries.push_back(name + "=" + value);
-    return entries;
-}
-
-std::vector<char*> pointersTo(std::vector<std::string>& texts) {
-    std::vector<char*> pointers;
-    for (auto& text : texts) pointers.push_back(text.data());
-    pointers.push_back(nullptr);
-    return pointers;
-}
-
 // Starts `argv` with posix_spawn, so nothing runs in the child between the fork and the exec: the
 // tests fork from processes with many threads (and under the sanitizers), where a child that
 // allocates or takes a lock before exec can hang for good on a lock another thread held.
@@ -87,6 +68,24 @@ void fillStatus(int status, const rusage& usage, ProcessResult& result) {
 }
 
 }  // namespace
+
+std::vector<std::string> environmentWith(const std::map<std::string, std::string>& overrides) {
+    std::vector<std::string> entries;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        std::string text = *entry;
+        std::string name = text.substr(0, text.find('='));
+        if (overrides.count(name) == 0) entries.push_back(std::move(text));
+    }
+    for (auto& [name, value] : overrides) entries.push_back(name + "=" + value);
+    return entries;
+}
+
+std::vector<char*> pointersTo(std::vector<std::string>& texts) {
+    std::vector<char*> pointers;
+    for (auto& text : texts) pointers.push_back(text.data());
+    pointers.push_back(nullptr);
+    return pointers;
+}
 
 std::string buildDirectory() { return std::filesystem::canonical("/proc/self/exe").parent_path().string(); }
 

@@ -12,6 +12,11 @@ std::string buildDirectory();
 // The path of the `glimmora` command next to the tests.
 std::string glimmoraCommand();
 
+// The environment of this process with `overrides` put in, as "NAME=value" texts.
+std::vector<std::string> environmentWith(const std::map<std::string, std::string>& overrides);
+// The texts as the null-terminated array that exec and posix_spawn take; `texts` must outlive it.
+std::vector<char*> pointersTo(std::vector<std::string>& texts);
+
 struct ProcessResult {
     int exitCode = -1;    // the exit status, or -1 when killed by a signal
     int signal = 0;       // the signal that ended it, or 0

@@ -51,13 +51,9 @@ TerminalRun runLightsOnTerminal(const std::string& device, unsigned short column
         ADD_FAILURE() << "openpty: " << std::strerror(errno);
         return run;
     }
-    std::string command = glimmoraCommand(), deviceVariable = "GLIMMORA_DEVICE=" + device;
-    std::vector<char*> argv = {command.data(), const_cast<char*>("lights"), nullptr};
-    std::vector<char*> envp;
-    for (char** entry = environ; *entry != nullptr; ++entry)
-        if (std::strncmp(*entry, "GLIMMORA_DEVICE=", 16) != 0) envp.push_back(*entry);
-    envp.push_back(deviceVariable.data());
-    envp.push_back(nullptr);
+    std::vector<std::string> arguments = {glimmoraCommand(), "lights"},
+                             variables = environmentWith({{"GLIMMORA_DEVICE", device}});
+    std::vector<char*> argv = pointersTo(arguments), envp = pointersTo(variables);
     posix_spawn_file_actions_t files;
     posix_spawn_file_actions_init(&files);
     posix_spawn_file_actions_adddup2(&files, slave, STDOUT_FILENO);
