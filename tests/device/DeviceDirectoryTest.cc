@@ -85,9 +85,10 @@ TEST_F(DeviceDirectory, EmptyDeviceNameIsRefusedByEveryCommand) {
              {"prefs", "read", "com.tovek.glimmora"}, {"home", "show"}, {"springboard"}, {"lights"}}) {
         std::vector<std::string> argv = {glimmoraCommand(), arguments[0], "--device", ""};
         argv.insert(argv.end(), arguments.begin() + 1, arguments.end());
-        ProcessResult result = runProcess(argv, {}, std::chrono::seconds(10));
+        // Were the name taken for the default device, that would be here, not in the user's data.
+        ProcessResult result = runProcess(argv, {{"XDG_DATA_HOME", scratch_.path()}}, std::chrono::seconds(10));
         EXPECT_NE(result.exitCode, 0) << arguments[0];
-        EXPECT_FALSE(result.timedOut) << arguments[0] << " ran on the default device";
+        EXPECT_EQ(modeOf(at("glimmora")), -1) << arguments[0] << " used the default device";
         EXPECT_THAT(result.err, HasSubstr("an empty name is not a device directory")) << arguments[0];
     }
 }
