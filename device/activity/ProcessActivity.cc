@@ -68,20 +68,25 @@ Record* makeRecord() {
     std::string directory = activityDirectory(deviceDirectory());
     std::string problem = ensurePrivateDirectory(directory);
     std::string path = directory + "/" + std::to_string(getpid());
+    // Made under another name, so that readers never take a record being made for a missing one.
+    std::string making = path + ".new";
     int file = -1;
     void* memory = MAP_FAILED;
     if (problem.empty()) {
         pruneEndedRecords(directory);
-        file = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (file < 0) problem = "cannot make " + path + ": " + std::strerror(errno);
+        file = open(making.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (file < 0) problem = "cannot make " + making + ": " + std::strerror(errno);
     }
     if (problem.empty()) {
         // The blocks are reserved before the mapping: a page of a sparse file that the file system
         // cannot back when it is first written kills the process with SIGBUS.
         if (int error = posix_fallocate(file, 0, sizeof(Record)); error != 0) {
             problem = "no room for " + path + ": " + std::strerror(error);
-            // The empty file stays as a mark that this process runs without a record.
-            if (ftruncate(file, 0) != 0) unlink(path.c_str());
+            // An empty file stays as the mark that this process runs without a record.
+            if (ftruncate(file, 0) != 0 || rename(making.c_str(), path.c_str()) != 0) unlink(making.c_str());
+        } else if (rename(making.c_str(), path.c_str()) != 0) {
+            problem = "cannot make " + path + ": " + std::strerror(errno);
+            unlink(making.c_str());
         }
     }
     if (problem.empty()) {
