@@ -1,22 +1,19 @@
-// A small file system mounted for one test, in a mount namespace of the test process's own, so
-// nothing outside the test program sees it: for a disk that fills up or cannot be written. Children
-// started after the mount see it too. Needs root, or an unprivileged user namespace where the
-// process has no other threads; a test skips when neither is there. Test thread only.
+// A small tmpfs mounted for one test in a mount namespace of the test program's own, so nothing
+// outside it sees the mount; children started afterwards do. For a disk that fills up or cannot be
+// written. Needs root (CI runs as root); elsewhere `problem()` says why not, for GTEST_SKIP.
 #pragma once
 
 #include <string>
 
 class PrivateMount {
 public:
-    // Mounts a tmpfs of `bytes` on the existing directory `path`, its root owned by this user with
-    // mode 0700. `problem()` says why not when it could not.
+    // Mounts `bytes` of tmpfs on the existing directory `path`, its root 0700 and this user's.
     PrivateMount(const std::string& path, size_t bytes);
-    // Unmounts it.
     ~PrivateMount();
     PrivateMount(const PrivateMount&) = delete;
     PrivateMount& operator=(const PrivateMount&) = delete;
 
-    // Empty when mounted, else why not (for GTEST_SKIP).
+    // Empty when mounted, else why not.
     const std::string& problem() const { return problem_; }
     // Makes the mount read-only; returns an empty string or why not.
     std::string makeReadOnly();
@@ -24,5 +21,4 @@ public:
 private:
     std::string path_;
     std::string problem_;
-    bool mounted_ = false;
 };

@@ -16,16 +16,12 @@ class HomeLoad : public DeviceTest {};
 TEST_F(HomeLoad, LoadingWhileAHomeScreenServesSaysToRestartIt) {
     const std::string file = devicePath() + "/test-home.json";
     writeBytes(file, homeOf("Flat", {room("Lounge", {accessory("Lamp", {colourBulb("Lamp", {true, 80, 60, 30})})})}).dump());
-    ProcessResult alone = glimmora({"home", "load", file});
-    ASSERT_EQ(alone.exitCode, 0) << alone.err;
-    EXPECT_THAT(alone.err, Not(HasSubstr("home screen")));
-
+    EXPECT_THAT(glimmora({"home", "load", file}).err, Not(HasSubstr("home screen")));
     auto homeScreen = startHomeScreen();
     ASSERT_TRUE(eventually([&] { return serving(); })) << homeScreen->err();
     ProcessResult served = glimmora({"home", "load", file});
     EXPECT_EQ(served.exitCode, 0) << served.err;
     EXPECT_THAT(served.err, HasSubstr("a home screen is running on this device and keeps the home it started with"));
-    EXPECT_THAT(served.err, HasSubstr("glimmora springboard"));
 }
 
 }  // namespace
