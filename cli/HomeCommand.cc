@@ -251,15 +251,18 @@ void addHomeCommand(CLI::App& app) {
     auto file = std::make_shared<std::string>();
     CLI::App* load = home->add_subcommand(
         "load", "Check FILE and install it as home.json in one step. A malformed FILE is refused with its line and "
-                "the reason, and nothing changes. Accessories that stay keep their state; new ones start from "
-                "their described values");
+                "the reason, and nothing changes; so is anything but a regular file. Accessories that stay keep "
+                "their state; new ones start from their described values. A running home screen keeps the home it "
+                "started with until it is restarted, and load says so");
     load->add_option("FILE", *file, "A home description (JSON)")->required();
     load->callback([file] { loadHome(*file); });
 
     auto asJson = std::make_shared<bool>(false);
     CLI::App* show = home->add_subcommand(
         "show", "List the homes (the primary one marked), each room with its identifier and whether it is selected, "
-                "and each light with its power, brightness, saturation and hue from the accessory state");
+                "and each light with its power, brightness, saturation and hue from the accessory state. When the "
+                "settings store cannot be read, rooms show \"selection unknown\" (null in JSON) and the exit status "
+                "is 1");
     show->add_flag("--json", *asJson, "Print the same as JSON");
     show->callback([asJson] { showHomes(*asJson); });
 
