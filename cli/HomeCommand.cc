@@ -178,7 +178,8 @@ void showHomes(bool asJson) {
                 text += line + "\n";
             }
             if (lights.empty()) text += "    (no lights)\n";
-            rooms.push_back({{"name", room.name}, {"uuid", room.identifier}, {"selected", known ? json(selected) : json(nullptr)},
+            json selection = known ? json(selected) : json(nullptr);
+            rooms.push_back({{"name", room.name}, {"uuid", room.identifier}, {"selected", std::move(selection)},
                              {"lights", std::move(lights)}});
         }
         primary = anyPrimary ? described.primary : h == 0;

@@ -195,7 +195,8 @@ void LightView::refresh(const std::string& status) {
     if (!haveHome) {
         lines.push_back(problem);
     } else {
-        if (!home.selectionProblem.empty()) lines.push_back("the room selection cannot be read: " + home.selectionProblem);
+        if (!home.selectionProblem.empty())
+            lines.push_back("the room selection cannot be read: " + home.selectionProblem);
         lines.push_back(std::string(kBold) + "        " + padded("ROOM", 14) + padded("LIGHT", 18) + padded("POWER", 7) +
                         padded("BRIGHT", 8) + padded("SAT", 6) + "HUE" + kReset);
         for (const device::LightState& light : home.lights) {

@@ -18,7 +18,9 @@ std::string modeText(mode_t mode) {
     return text;
 }
 
-std::string failed(const std::string& what, const std::string& path) { return what + " " + path + ": " + std::strerror(errno); }
+std::string failed(const std::string& what, const std::string& path) {
+    return what + " " + path + ": " + std::strerror(errno);
+}
 
 // Creates `path` and its missing parents 0700 (as the umask allows); `*made` tells whether `path`
 // itself was made now.
@@ -42,7 +44,8 @@ std::string checkDeviceDirectory(const std::string& path) {
     if (!S_ISDIR(info.st_mode)) return path + " is not a directory";
     if (info.st_uid != geteuid()) return path + " belongs to another user";
     if (made) {
-        if ((info.st_mode & 07777) != 0700 && chmod(path.c_str(), 0700) != 0) return failed("cannot make private", path);
+        if ((info.st_mode & 07777) != 0700 && chmod(path.c_str(), 0700) != 0)
+            return failed("cannot make private", path);
         return {};
     }
     if (info.st_mode & (S_IWGRP | S_IWOTH))
@@ -91,7 +94,8 @@ std::string deviceDirectory() {
 std::string ensurePrivateDirectory(const std::string& path) {
     if (path.empty()) return "no directory given";
     const std::string device = deviceDirectory();
-    bool below = path.size() > device.size() && path.compare(0, device.size(), device) == 0 && path[device.size()] == '/';
+    bool below =
+        path.size() > device.size() && path.compare(0, device.size(), device) == 0 && path[device.size()] == '/';
     const std::string root = below ? device : path;
     if (std::string problem = checkDeviceDirectory(root); !problem.empty()) return problem;
     for (size_t end = root.size(); end < path.size();) {
@@ -130,7 +134,8 @@ std::string whyNotWritable(const std::string& path) {
     if (errno == EROFS) return "the file system holding " + path + " is read-only";
     if (errno == EACCES) {
         struct stat info {};
-        if (stat(path.c_str(), &info) == 0) return "this user may not write to " + path + " (mode " + modeText(info.st_mode) + ")";
+        if (stat(path.c_str(), &info) == 0)
+            return "this user may not write to " + path + " (mode " + modeText(info.st_mode) + ")";
     }
     return failed("cannot write to", path);
 }

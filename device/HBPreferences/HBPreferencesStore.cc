@@ -352,7 +352,8 @@ bool HBPreferencesStore::open(int busyTimeoutMs) {
     }
     int rc;
     if (readOnly_.empty()) {
-        rc = sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+        rc = sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                             nullptr);
     } else {
         rc = openReadOnly(path_, &db_);
         if (rc == SQLITE_OK) setBusyTimeout(busyTimeoutMs);

@@ -216,10 +216,12 @@ bool readProcessActivity(const std::string& deviceDirectory, pid_t pid, Activity
 bool runsWithoutRecord(const std::string& deviceDirectory, pid_t pid) {
     struct stat info {};
     std::string path = activityDirectory(deviceDirectory) + "/" + std::to_string(pid);
-    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && static_cast<size_t>(info.st_size) < sizeof(Record);
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+           static_cast<size_t>(info.st_size) < sizeof(Record);
 }
 
-std::vector<ActivitySnapshot> readDeviceActivity(const std::string& deviceDirectory, std::vector<pid_t>* withoutRecord) {
+std::vector<ActivitySnapshot> readDeviceActivity(const std::string& deviceDirectory,
+                                                 std::vector<pid_t>* withoutRecord) {
     std::vector<ActivitySnapshot> records;
     if (withoutRecord) withoutRecord->clear();
     std::string directory = activityDirectory(deviceDirectory);

@@ -32,7 +32,8 @@ protected:
     // `glimmora --device DEVICE arguments...`, with the default device inside the scratch directory.
     ProcessResult glimmora(const std::string& device, std::vector<std::string> arguments) const {
         arguments.insert(arguments.begin(), {glimmoraCommand(), "--device", device});
-        return runProcess(arguments, {{"GLIMMORA_DEVICE", ""}, {"XDG_DATA_HOME", scratch_.path()}}, std::chrono::seconds(10));
+        return runProcess(arguments, {{"GLIMMORA_DEVICE", ""}, {"XDG_DATA_HOME", scratch_.path()}},
+                          std::chrono::seconds(10));
     }
     TempDirectory scratch_;
 };
@@ -40,12 +41,13 @@ protected:
 }  // namespace
 
 TEST_F(DeviceDirectory, AnExistingDirectoryKeepsItsModeAndOneOthersCanWriteIsRefused) {
+    const std::vector<std::vector<std::string>> commands = {{"prefs", "read", "com.tovek.glimmora"}, {"home", "init"}};
     using Case = std::pair<int, const char*>;  // a mode, and how a refusal names it ("" when it is used)
     for (auto [mode, text] : std::initializer_list<Case>{{01777, "1777"}, {0775, "0775"}, {0755, ""}, {0500, ""}}) {
         const std::string device = at(std::to_string(mode));
         ASSERT_EQ(mkdir(device.c_str(), 0700), 0);
         ASSERT_EQ(chmod(device.c_str(), mode), 0);
-        for (auto arguments : std::vector<std::vector<std::string>>{{"prefs", "read", "com.tovek.glimmora"}, {"home", "init"}}) {
+        for (const auto& arguments : commands) {
             ProcessResult result = glimmora(device, arguments);
             EXPECT_EQ(modeOf(device), mode) << std::oct << mode << " changed by " << arguments[0];
             if (*text == '\0') continue;

@@ -15,7 +15,8 @@ class HomeLoad : public DeviceTest {};
 
 TEST_F(HomeLoad, LoadingWhileAHomeScreenServesSaysToRestartIt) {
     const std::string file = devicePath() + "/test-home.json";
-    writeBytes(file, homeOf("Flat", {room("Lounge", {accessory("Lamp", {colourBulb("Lamp", {true, 80, 60, 30})})})}).dump());
+    Json lamp = accessory("Lamp", {colourBulb("Lamp", {true, 80, 60, 30})});
+    writeBytes(file, homeOf("Flat", {room("Lounge", {std::move(lamp)})}).dump());
     EXPECT_THAT(glimmora({"home", "load", file}).err, Not(HasSubstr("home screen")));
     auto homeScreen = startHomeScreen();
     ASSERT_TRUE(eventually([&] { return serving(); })) << homeScreen->err();
