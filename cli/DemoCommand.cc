@@ -129,6 +129,11 @@ void printSummary(const DemoChild& homeScreen, const DemoChild& app) {
               << "\n"
               << "    decoder path: " << latencyText(served.latency[static_cast<size_t>(device::CallKind::acknowledged)])
               << std::endl;
+    // Zeros from a process that could not count would read as nothing done.
+    for (const auto& [child, role] : {std::pair{&app, "the video app"}, std::pair{&homeScreen, "the home screen"}})
+        if (device::runsWithoutRecord(directory, child->pid()))
+            std::cout << "  activity record missing: " << role << " (pid " << child->pid()
+                      << ") had no room for it on the disk, so its counts above are missing" << std::endl;
 }
 
 int runDemo(const DemoOptions& options) {

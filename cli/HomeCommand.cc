@@ -5,6 +5,7 @@
 #include <iostream>
 #include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
@@ -14,6 +15,7 @@
 #include <HomeKit/ExampleHome.h>
 #include <HomeKit/HMTypes.h>
 #include <HomeKit/HomeDescription.h>
+#include <MRYIPC/ChannelSocket.h>
 
 #include <apps/GlimmoraSettings.h>
 #include <apps/HomeLights.h>
@@ -23,6 +25,8 @@
 namespace {
 
 using json = nlohmann::ordered_json;
+
+constexpr const char* kColourChannel = "com.tovek.glimmoraserver";
 
 
 [[noreturn]] void fail(const std::string& message) {
@@ -55,12 +59,25 @@ std::vector<std::pair<std::string, Strong<NSObject>>> describedValues(const Home
 
 // --- init and load -----------------------------------------------------------------------------------
 
+// Whether a home screen serves this device now (its colour channel takes connections).
+bool homeScreenServes() {
+    std::string path = device::ipc::channelSocketPath(kColourChannel, nullptr);
+    int socket = path.empty() ? -1 : device::ipc::connectChannel(path);
+    if (socket < 0) return false;
+    close(socket);
+    return true;
+}
+
 void installDescription(std::string_view text, const HomesDescription& description, AccessoryStore::Sync sync) {
     std::string directory = device::deviceDirectory();
     if (std::string problem = installHomeDescription(directory, text); !problem.empty()) fail(problem);
     AccessoryStore store(directory);
     if (std::string problem = store.synchronise(describedValues(description), sync); !problem.empty())
         fail("the description is installed, but the accessory state was not updated: " + problem);
+    // The home screen reads the home once, when it starts.
+    if (homeScreenServes())
+        std::cerr << "glimmora home: a home screen is running on this device and keeps the home it started with; "
+                     "stop it and start `glimmora springboard` again to use the new one\n";
 }
 
 void initHome(bool force) {
@@ -120,6 +137,10 @@ void showHomes(bool asJson) {
     if (!home.stateProblem.empty())
         std::cerr << "glimmora home: the accessory state cannot be read, so described values are shown: "
                   << home.stateProblem << "\n";
+    // The homes are still worth showing, but a script must not take the rooms for deselected.
+    if (!home.selectionProblem.empty())
+        std::cerr << "glimmora home: the room selection cannot be read, so rooms show it as unknown: "
+                  << home.selectionProblem << "\n";
 
     bool anyPrimary = false;
     for (const HomeDescription& described : home.description.homes) anyPrimary = anyPrimary || described.primary;
@@ -132,7 +153,9 @@ void showHomes(bool asJson) {
         std::string text;
         for (const RoomDescription& room : described.rooms) {
             bool selected = home.roomSelected[room.identifier];
-            text += "  Room \"" + room.name + "\"  " + room.identifier + "  " + (selected ? "selected" : "not selected") + "\n";
+            bool known = !home.selectionUnknown.count(room.identifier);
+            text += "  Room \"" + room.name + "\"  " + room.identifier + "  " +
+                    (!known ? "selection unknown" : selected ? "selected" : "not selected") + "\n";
             json lights = json::array();
             for (; next < home.lights.size() && home.lights[next].roomIdentifier == room.identifier; ++next) {
                 const device::LightState& light = home.lights[next];
@@ -155,7 +178,9 @@ void showHomes(bool asJson) {
                 text += line + "\n";
             }
             if (lights.empty()) text += "    (no lights)\n";
-            rooms.push_back({{"name", room.name}, {"uuid", room.identifier}, {"selected", selected}, {"lights", std::move(lights)}});
+            json selection = known ? json(selected) : json(nullptr);
+            rooms.push_back({{"name", room.name}, {"uuid", room.identifier}, {"selected", std::move(selection)},
+                             {"lights", std::move(lights)}});
         }
         primary = anyPrimary ? described.primary : h == 0;
         if (!asJson) std::cout << "Home \"" << described.name << "\"" << (primary ? " (primary)" : "") << "  " << described.identifier << "\n" << text;
@@ -163,6 +188,7 @@ void showHomes(bool asJson) {
     }
     if (asJson)
         std::cout << json({{"homes", std::move(homes)}}).dump(2, ' ', false, json::error_handler_t::replace) << "\n";
+    if (!home.selectionProblem.empty()) throw CLI::RuntimeError(1);
 }
 
 // --- select and deselect ---------------------------------------------------------------------------------
@@ -226,15 +252,18 @@ void addHomeCommand(CLI::App& app) {
     auto file = std::make_shared<std::string>();
     CLI::App* load = home->add_subcommand(
         "load", "Check FILE and install it as home.json in one step. A malformed FILE is refused with its line and "
-                "the reason, and nothing changes. Accessories that stay keep their state; new ones start from "
-                "their described values");
+                "the reason, and nothing changes; so is anything but a regular file. Accessories that stay keep "
+                "their state; new ones start from their described values. A running home screen keeps the home it "
+                "started with until it is restarted, and load says so");
     load->add_option("FILE", *file, "A home description (JSON)")->required();
     load->callback([file] { loadHome(*file); });
 
     auto asJson = std::make_shared<bool>(false);
     CLI::App* show = home->add_subcommand(
         "show", "List the homes (the primary one marked), each room with its identifier and whether it is selected, "
-                "and each light with its power, brightness, saturation and hue from the accessory state");
+                "and each light with its power, brightness, saturation and hue from the accessory state. When the "
+                "settings store cannot be read, rooms show \"selection unknown\" (null in JSON) and the exit status "
+                "is 1");
     show->add_flag("--json", *asJson, "Print the same as JSON");
     show->callback([asJson] { showHomes(*asJson); });
 

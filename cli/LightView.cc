@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <sstream>
+#include <vector>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -112,10 +113,11 @@ std::string fittedTo(const std::string& line, int columns) {
     return fitted;
 }
 
-// The last colour message any process of the device received, as red, green and blue 0...1.
-bool lastColour(std::string* text, Rgb* colour, double* secondsAgo) {
+// The last colour message any process of the device received, as red, green and blue 0...1;
+// `*unrecorded` receives the running processes that have no record to tell it.
+bool lastColour(std::string* text, Rgb* colour, double* secondsAgo, std::vector<pid_t>* unrecorded) {
     device::ActivitySnapshot latest;
-    for (const device::ActivitySnapshot& record : device::readDeviceActivity(device::deviceDirectory()))
+    for (const device::ActivitySnapshot& record : device::readDeviceActivity(device::deviceDirectory(), unrecorded))
         if (record.lastCallNanos > latest.lastCallNanos) latest = record;
     if (latest.lastCallNanos == 0) return false;
     *text = latest.lastCall;
@@ -125,6 +127,14 @@ bool lastColour(std::string* text, Rgb* colour, double* secondsAgo) {
     auto level = [](double x) { return static_cast<int>(std::lround(std::clamp(x, 0.0, 1.0) * 255)); };
     *colour = {level(r), level(g), level(b)};
     return true;
+}
+
+// Says which processes the colours shown may leave out: those that could not make their record.
+std::string missingRecords(const std::vector<pid_t>& unrecorded) {
+    if (unrecorded.empty()) return {};
+    std::string pids;
+    for (pid_t pid : unrecorded) pids += (pids.empty() ? "" : ", ") + std::to_string(pid);
+    return "activity record missing for process " + pids + " (no room on the disk): its colours are not shown";
 }
 
 }  // namespace
@@ -145,7 +155,9 @@ void LightView::refresh(const std::string& status) {
     std::string messageText;
     Rgb messageColour;
     double secondsAgo = 0;
-    bool haveMessage = lastColour(&messageText, &messageColour, &secondsAgo);
+    std::vector<pid_t> unrecorded;
+    bool haveMessage = lastColour(&messageText, &messageColour, &secondsAgo, &unrecorded);
+    const std::string missing = missingRecords(unrecorded);
 
     if (!terminal_) {
         auto now = std::chrono::steady_clock::now();
@@ -154,7 +166,9 @@ void LightView::refresh(const std::string& status) {
         std::ostringstream line;
         line << status;
         if (haveMessage) line << " | last colour " << messageText;
+        if (!missing.empty()) line << " | " << missing;
         if (!haveHome) line << " | " << problem;
+        if (!home.selectionProblem.empty()) line << " | the room selection cannot be read: " << home.selectionProblem;
         for (const device::LightState& light : home.lights) {
             if (!light.roomSelected) continue;
             line << " | " << light.room << "/" << light.name << " " << power(light) << " b"
@@ -176,10 +190,13 @@ void LightView::refresh(const std::string& status) {
     } else {
         lines.push_back(std::string(kDim) + "no colour received yet" + kReset);
     }
+    if (!missing.empty()) lines.push_back(missing);
     lines.push_back("");
     if (!haveHome) {
         lines.push_back(problem);
     } else {
+        if (!home.selectionProblem.empty())
+            lines.push_back("the room selection cannot be read: " + home.selectionProblem);
         lines.push_back(std::string(kBold) + "        " + padded("ROOM", 14) + padded("LIGHT", 18) + padded("POWER", 7) +
                         padded("BRIGHT", 8) + padded("SAT", 6) + "HUE" + kReset);
         for (const device::LightState& light : home.lights) {
@@ -187,7 +204,8 @@ void LightView::refresh(const std::string& status) {
                               padded(power(light), 7) + padded(number(light.hasBrightness, light.brightness.get()), 8) +
                               padded(number(light.hasSaturation, light.saturation.get()), 6) +
                               padded(number(light.hasHue, light.hue.get()), 5);
-            if (!light.roomSelected) row += std::string(kDim) + "  (room not selected)" + kReset;
+            if (!light.selectionKnown) row += std::string(kDim) + "  (room selection unknown)" + kReset;
+            else if (!light.roomSelected) row += std::string(kDim) + "  (room not selected)" + kReset;
             lines.push_back(row);
         }
     }

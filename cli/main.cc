@@ -13,8 +13,17 @@ int main(int argc, char** argv) {
     app.fallthrough();
     std::string device;
     app.add_option("--device", device,
-                   "The device directory (default: $GLIMMORA_DEVICE, else ~/.local/share/glimmora/device)")
-        ->envname("GLIMMORA_DEVICE");
+                   "The device directory (default: $GLIMMORA_DEVICE, else ~/.local/share/glimmora/device). A missing "
+                   "one is made private (0700); one that others can write to is refused")
+        ->envname("GLIMMORA_DEVICE")
+        // An empty name would quietly mean the default device, which is not what was asked for.
+        ->check(CLI::Validator(
+            [](std::string& value) {
+                return value.empty() ? std::string("an empty name is not a device directory; leave --device out for "
+                                                   "the default one")
+                                     : std::string();
+            },
+            "DIR"));
     // Child processes and every part of the device find the directory through the environment.
     app.parse_complete_callback([&] {
         if (!device.empty()) setenv("GLIMMORA_DEVICE", device.c_str(), 1);

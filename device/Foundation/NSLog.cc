@@ -37,12 +37,17 @@ void NSLog(const char* format, ...) {
 
     // One write per destination keeps each line whole.
     ssize_t ignored = write(STDERR_FILENO, line.data(), line.size());
-    int log = open(device::systemLogPath().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    // Not through a symbolic link, and never waiting on a FIFO put there; a full disk only loses the
+    // line in the log.
+    int log = open(device::systemLogPath().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                   0600);
     if (log >= 0) {
-        // A log made before logs were private keeps its mode until a line narrows it.
         struct stat info {};
-        if (fstat(log, &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & 07777) != 0600) fchmod(log, 0600);
-        ignored = write(log, line.data(), line.size());
+        if (fstat(log, &info) == 0 && S_ISREG(info.st_mode)) {
+            // A log made before logs were private keeps its mode until a line narrows it.
+            if ((info.st_mode & 07777) != 0600) fchmod(log, 0600);
+            ignored = write(log, line.data(), line.size());
+        }
         close(log);
     }
     (void)ignored;

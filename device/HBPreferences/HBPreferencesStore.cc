@@ -13,6 +13,8 @@
 #include <Foundation/DeviceDirectory.h>
 
 #include "sqlite/DescribeSQLiteError.h"
+#include "sqlite/ReadOnlyOpen.h"
+#include "sqlite/WriteAheadLogLimit.h"
 
 namespace {
 
@@ -281,9 +283,14 @@ bool HBPreferencesStore::removeAllValues() {
 // Runs `apply` (which returns SQLITE_DONE on success) in a write transaction that also reloads the
 // cache, so the next read needs no reload of its own.
 bool HBPreferencesStore::change(const std::function<int()>& apply) {
+    if (db_ && !readOnly_.empty()) close();  // the directory may have become writable since
     // A write to a file that was deleted or replaced would be lost, so the file is checked every time.
     if (!connect(kWriteBusyTimeoutMs, /*checkFile=*/true)) {
         loaded_ = false;
+        return false;
+    }
+    if (!readOnly_.empty()) {
+        error_ = path_ + " cannot be written: " + readOnly_;
         return false;
     }
     int rc = step(kBegin);
@@ -324,7 +331,13 @@ bool HBPreferencesStore::open(int busyTimeoutMs) {
         error_ = "the device directory cannot be used: " + problem;
         return false;
     }
-    if (std::string problem = makeDatabaseFile(directory_, path_); !problem.empty()) {
+    // A directory that cannot be written (a read-only mount) still lets the settings be read.
+    readOnly_ = device::whyNotWritable(directory_);
+    if (!readOnly_.empty() && access(path_.c_str(), F_OK) != 0) {
+        error_ = "there is no settings database " + path_ + " and none can be made: " + readOnly_;
+        return false;
+    }
+    if (std::string problem = readOnly_.empty() ? makeDatabaseFile(directory_, path_) : ""; !problem.empty()) {
         error_ = "the settings database cannot be made: " + problem;
         return false;
     }
@@ -337,10 +350,17 @@ bool HBPreferencesStore::open(int busyTimeoutMs) {
             return false;
         }
     }
-    int rc = sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+    int rc;
+    if (readOnly_.empty()) {
+        rc = sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                              nullptr);
+    } else {
+        rc = openReadOnly(path_, &db_);
+        if (rc == SQLITE_OK) setBusyTimeout(busyTimeoutMs);
+    }
     std::string problem;
-    if (rc == SQLITE_OK) {
+    bool writable = readOnly_.empty();
+    if (rc == SQLITE_OK && writable) {
         setBusyTimeout(busyTimeoutMs);
         sqlite3_stmt* mode = nullptr;
         rc = sqlite3_prepare_v2(db_, "PRAGMA journal_mode = WAL", -1, &mode, nullptr);
@@ -354,8 +374,10 @@ bool HBPreferencesStore::open(int busyTimeoutMs) {
         sqlite3_finalize(mode);
     }
     // Durable enough for settings in WAL mode, and it spares a sync on every commit.
-    if (rc == SQLITE_OK && problem.empty()) rc = sqlite3_exec(db_, "PRAGMA synchronous = NORMAL", nullptr, nullptr, nullptr);
-    if (rc == SQLITE_OK && problem.empty()) {
+    if (rc == SQLITE_OK && writable && problem.empty())
+        rc = sqlite3_exec(db_, "PRAGMA synchronous = NORMAL", nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK && writable && problem.empty()) rc = limitWriteAheadLog(db_);
+    if (rc == SQLITE_OK && writable && problem.empty()) {
         // Creating the table needs the write lock, so only a new database takes it.
         sqlite3_stmt* exists = nullptr;
         rc = sqlite3_prepare_v2(db_, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'preferences'", -1,

@@ -10,7 +10,8 @@
 // database file was not deleted or replaced, and reopens it if it was (a new file never takes on
 // the write-ahead log of a deleted one). Writes run in BEGIN IMMEDIATE transactions that also
 // reload the cache, so the next read sees them at once. The database and its "-wal" and "-shm"
-// files are private to the user (0600) whatever the umask.
+// files are private to the user (0600) whatever the umask. When the device directory cannot be
+// written (a read-only mount), the database is opened read-only and writes fail saying why.
 //
 // Failures never throw and never block for long: a store that cannot be opened, is locked or is
 // corrupt reads as empty, a write to it is dropped, and lastError says why. Reads try again at
@@ -87,6 +88,7 @@ private:
     sqlite3* db_ = nullptr;
     sqlite3_stmt* statements_[kStatementCount] = {};
     int busyTimeoutMs_ = -1;
+    std::string readOnly_;  // why the open database cannot be written; empty when it can
     WalIndexWatch watch_;
 
     std::unordered_map<std::string, Strong<NSObject>> values_;

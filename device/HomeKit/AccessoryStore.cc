@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 #include <sqlite3.h>
@@ -11,6 +12,8 @@
 #include <Foundation/DeviceDirectory.h>
 
 #include "sqlite/DescribeSQLiteError.h"
+#include "sqlite/ReadOnlyOpen.h"
+#include "sqlite/WriteAheadLogLimit.h"
 
 namespace {
 
@@ -57,13 +60,20 @@ std::string AccessoryStore::connect() {
     // 0600 here keeps the whole state private; ones left by a database made before are narrowed
     // too. (None is opened for reading or writing: closing such a descriptor would drop the locks
     // this process's other connections hold on the file.)
-    for (const char* suffix : {"", "-wal", "-shm"})
-        if (std::string problem = device::ensurePrivateFile(path_ + suffix, /*create=*/*suffix == '\0'); !problem.empty())
-            return problem;
-    int rc = sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    // A directory that cannot be written (a read-only mount) still lets the state be read.
+    readOnly_ = device::whyNotWritable(directory_);
+    if (!readOnly_.empty() && access(path_.c_str(), F_OK) != 0)
+        return "there is no accessory state " + path_ + " and none can be made: " + readOnly_;
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        bool create = *suffix == '\0' && readOnly_.empty();
+        if (std::string problem = device::ensurePrivateFile(path_ + suffix, create); !problem.empty()) return problem;
+    }
+    const bool writable = readOnly_.empty();
+    int rc = writable ? sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr)
+                      : openReadOnly(path_, &db_);
     if (rc == SQLITE_OK) rc = sqlite3_busy_timeout(db_, kBusyTimeoutMs);
     std::string problem;
-    if (rc == SQLITE_OK) {
+    if (rc == SQLITE_OK && writable) {
         sqlite3_stmt* mode = nullptr;
         rc = sqlite3_prepare_v2(db_, "PRAGMA journal_mode = WAL", -1, &mode, nullptr);
         if (rc == SQLITE_OK) rc = sqlite3_step(mode);
@@ -73,8 +83,10 @@ std::string AccessoryStore::connect() {
         }
         sqlite3_finalize(mode);
     }
-    if (rc == SQLITE_OK && problem.empty()) rc = sqlite3_exec(db_, "PRAGMA synchronous = NORMAL", nullptr, nullptr, nullptr);
-    if (rc == SQLITE_OK && problem.empty()) rc = sqlite3_exec(db_, kCreateTable, nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK && writable && problem.empty())
+        rc = sqlite3_exec(db_, "PRAGMA synchronous = NORMAL", nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK && writable && problem.empty()) rc = limitWriteAheadLog(db_);
+    if (rc == SQLITE_OK && writable && problem.empty()) rc = sqlite3_exec(db_, kCreateTable, nullptr, nullptr, nullptr);
     for (int i = 0; rc == SQLITE_OK && problem.empty() && i < kStatementCount; ++i)
         rc = sqlite3_prepare_v3(db_, kStatementText[i], -1, SQLITE_PREPARE_PERSISTENT, &statements_[i], nullptr);
     if (rc != SQLITE_OK || !problem.empty()) {
@@ -97,7 +109,9 @@ int AccessoryStore::step(Statement statement) { return stepAndReset(statements_[
 
 template <class F>
 std::string AccessoryStore::transaction(F apply) {
+    if (db_ && !readOnly_.empty()) close();  // the directory may have become writable since
     if (std::string problem = connect(); !problem.empty()) return problem;
+    if (!readOnly_.empty()) return path_ + " cannot be written: " + readOnly_;
     int rc = step(kBegin);
     if (rc == SQLITE_DONE) rc = apply();
     if (rc == SQLITE_DONE) rc = step(kCommit);

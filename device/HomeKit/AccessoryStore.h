@@ -10,7 +10,9 @@
 //
 // Not thread-safe: a store belongs to one thread or serial queue at a time (HomeKit uses its
 // own queue). Failures never throw: each call returns what went wrong, nothing is half-done, and
-// a later call opens the database afresh.
+// a later call opens the database afresh. The write-ahead log is kept small (WriteAheadLogLimit.h),
+// and a full disk fails a write without harm. When the directory cannot be written (a read-only
+// mount), the state can still be read and every write says why it failed.
 #pragma once
 
 #include <string>
@@ -66,6 +68,7 @@ private:
     std::string path_;
     sqlite3* db_ = nullptr;
     sqlite3_stmt* statements_[kStatementCount] = {};
+    std::string readOnly_;  // why the open database cannot be written; empty when it can
 };
 
 // The JSON text a value is stored as; empty for anything but an NSNumber or NSString.

@@ -433,7 +433,8 @@ std::string parseHomeDescription(std::string_view text, const std::string& sourc
 
 std::string readDescriptionFile(const std::string& path, std::string* text, bool* missing) {
     if (missing) *missing = false;
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocking: opening a FIFO would wait for a writer for ever before it could be refused.
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT && missing) *missing = true;
         return errno == ENOENT ? "no home description at " + path : "cannot open " + path + ": " + std::strerror(errno);
@@ -441,7 +442,7 @@ std::string readDescriptionFile(const std::string& path, std::string* text, bool
     struct stat info {};
     std::string problem;
     if (fstat(fd, &info) != 0) problem = "cannot read " + path + ": " + std::strerror(errno);
-    else if (!S_ISREG(info.st_mode)) problem = path + " is not a file";
+    else if (!S_ISREG(info.st_mode)) problem = path + " is not a regular file";
     else if (static_cast<size_t>(info.st_size) > kMaxHomeDescriptionBytes)
         problem = path + " is larger than " + std::to_string(kMaxHomeDescriptionBytes) + " bytes";
     text->clear();

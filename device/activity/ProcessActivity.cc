@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
@@ -67,21 +68,38 @@ Record* makeRecord() {
     std::string directory = activityDirectory(deviceDirectory());
     std::string problem = ensurePrivateDirectory(directory);
     std::string path = directory + "/" + std::to_string(getpid());
+    // Made under another name, so that readers never take a record being made for a missing one.
+    std::string making = path + ".new";
     int file = -1;
     void* memory = MAP_FAILED;
     if (problem.empty()) {
         pruneEndedRecords(directory);
-        file = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        if (file < 0 || ftruncate(file, sizeof(Record)) != 0) problem = "cannot make " + path + ": " + std::strerror(errno);
-        else memory = mmap(nullptr, sizeof(Record), PROT_READ | PROT_WRITE, MAP_SHARED, file, 0);
-        if (problem.empty() && memory == MAP_FAILED) problem = "cannot map " + path + ": " + std::strerror(errno);
+        file = open(making.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (file < 0) problem = "cannot make " + making + ": " + std::strerror(errno);
+    }
+    if (problem.empty()) {
+        // The blocks are reserved before the mapping: a page of a sparse file that the file system
+        // cannot back when it is first written kills the process with SIGBUS.
+        if (int error = posix_fallocate(file, 0, sizeof(Record)); error != 0) {
+            problem = "no room for " + path + ": " + std::strerror(error);
+            // An empty file stays as the mark that this process runs without a record.
+            if (ftruncate(file, 0) != 0 || rename(making.c_str(), path.c_str()) != 0) unlink(making.c_str());
+        } else if (rename(making.c_str(), path.c_str()) != 0) {
+            problem = "cannot make " + path + ": " + std::strerror(errno);
+            unlink(making.c_str());
+        }
+    }
+    if (problem.empty()) {
+        memory = mmap(nullptr, sizeof(Record), PROT_READ | PROT_WRITE, MAP_SHARED, file, 0);
+        if (memory == MAP_FAILED) problem = "cannot map " + path + ": " + std::strerror(errno);
     }
     if (file >= 0) close(file);
     if (!problem.empty()) {
-        std::fprintf(stderr, "activity of this process is not counted: %s\n", problem.c_str());
+        std::fprintf(stderr, "warning: this process runs on without an activity record, so the demo's summary and the "
+                             "live view cannot count what it does: %s\n", problem.c_str());
         return nullptr;
     }
-    // The file is new and zero-filled, which is every atomic's zero; the header comes last, so a
+    // The reserved blocks read as zeros, which is every atomic's zero; the header comes last, so a
     // reader never takes a half-made record for a whole one.
     auto* record = static_cast<Record*>(memory);
     record->version = kVersion;
@@ -195,15 +213,32 @@ bool readProcessActivity(const std::string& deviceDirectory, pid_t pid, Activity
     return readRecord(activityDirectory(deviceDirectory) + "/" + std::to_string(pid), out);
 }
 
-std::vector<ActivitySnapshot> readDeviceActivity(const std::string& deviceDirectory) {
+bool runsWithoutRecord(const std::string& deviceDirectory, pid_t pid) {
+    struct stat info {};
+    std::string path = activityDirectory(deviceDirectory) + "/" + std::to_string(pid);
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+           static_cast<size_t>(info.st_size) < sizeof(Record);
+}
+
+std::vector<ActivitySnapshot> readDeviceActivity(const std::string& deviceDirectory,
+                                                 std::vector<pid_t>* withoutRecord) {
     std::vector<ActivitySnapshot> records;
+    if (withoutRecord) withoutRecord->clear();
     std::string directory = activityDirectory(deviceDirectory);
     DIR* listing = opendir(directory.c_str());
     if (!listing) return records;
     while (dirent* entry = readdir(listing)) {
         if (entry->d_name[0] == '.') continue;
         ActivitySnapshot snapshot;
-        if (readRecord(directory + "/" + entry->d_name, snapshot)) records.push_back(std::move(snapshot));
+        if (readRecord(directory + "/" + entry->d_name, snapshot)) {
+            records.push_back(std::move(snapshot));
+            continue;
+        }
+        char* end = nullptr;
+        long pid = std::strtol(entry->d_name, &end, 10);
+        if (withoutRecord && pid > 0 && *end == '\0' && runsWithoutRecord(deviceDirectory, static_cast<pid_t>(pid)) &&
+            kill(static_cast<pid_t>(pid), 0) == 0)
+            withoutRecord->push_back(static_cast<pid_t>(pid));
     }
     closedir(listing);
     return records;

@@ -5,7 +5,10 @@
 // "activity/<pid>" (0600), mapped into memory: counting is an atomic add, and other processes read
 // the record while the process runs and after it has ended (also when it was killed). Records of
 // processes that ended more than an hour ago are removed when a new record is made. A process that
-// cannot make its record (no device directory, no space) counts nothing and says so once.
+// cannot make its record (no device directory, no space) counts nothing and says so once; when it
+// could make the file but not reserve its blocks (a full disk), it leaves the file empty, so that
+// readers can tell it runs without a record. The record's blocks are reserved before it is mapped,
+// so a full disk never kills a process that counts.
 //
 // The system never sees any of this; the device counts what the system asks of it:
 // - the messaging library counts calls sent (by kind), calls it could not send, calls received,
@@ -70,7 +73,11 @@ struct ActivitySnapshot {
 // Reads the record of process `pid` in `deviceDirectory`; false when there is none (the process
 // counted nothing) or it cannot be read.
 bool readProcessActivity(const std::string& deviceDirectory, pid_t pid, ActivitySnapshot& out);
-// Reads every record in `deviceDirectory`.
-std::vector<ActivitySnapshot> readDeviceActivity(const std::string& deviceDirectory);
+// Whether process `pid` left the mark of running without a record (see above).
+bool runsWithoutRecord(const std::string& deviceDirectory, pid_t pid);
+// Reads every record in `deviceDirectory`; `withoutRecord`, when given, receives the processes
+// still running that have no record for want of space.
+std::vector<ActivitySnapshot> readDeviceActivity(const std::string& deviceDirectory,
+                                                 std::vector<pid_t>* withoutRecord = nullptr);
 
 }  // namespace device

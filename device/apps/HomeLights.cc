@@ -36,6 +36,12 @@ bool readHomeLights(HomeLights* out, std::string* error, bool* missing) {
         for (const RoomDescription& room : home.rooms) {
             bool selected = settings->boolForKey(NSString::stringWithString(room.identifier).get());
             out->roomSelected[room.identifier] = selected;
+            // A missing setting reads as NO without an error; an unreadable one must not pass for NO.
+            std::string unreadable = settings->lastError();
+            if (!unreadable.empty()) {
+                out->selectionUnknown.insert(room.identifier);
+                if (out->selectionProblem.empty()) out->selectionProblem = unreadable;
+            }
             for (const AccessoryDescription& accessory : room.accessories) {
                 for (const ServiceDescription& service : accessory.services) {
                     if (service.type != HMServiceTypeLightbulb->string()) continue;
@@ -44,6 +50,7 @@ bool readHomeLights(HomeLights* out, std::string* error, bool* missing) {
                     light.room = room.name;
                     light.roomIdentifier = room.identifier;
                     light.roomSelected = selected;
+                    light.selectionKnown = unreadable.empty();
                     light.accessory = accessory.name;
                     light.name = service.name;
                     light.identifier = service.identifier;

@@ -8,6 +8,7 @@
 
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include <Foundation/Foundation.h>
@@ -18,6 +19,7 @@ namespace device {
 struct LightState {
     std::string home, room, roomIdentifier, accessory, name, identifier;
     bool roomSelected = false;
+    bool selectionKnown = true;  // false when the settings store could not tell
     // The current value of each characteristic, nil when unknown; `has…` is false when the light
     // has no such characteristic.
     Strong<NSObject> power, brightness, saturation, hue;
@@ -30,8 +32,13 @@ struct HomeLights {
     HomesDescription description;
     // In description order; a room without lights has none here.
     std::vector<LightState> lights;
-    // Whether each room is selected, by the room's identifier text.
+    // Whether each room is selected, by the room's identifier text; a room whose selection could not
+    // be read counts as not selected and is in `selectionUnknown`.
     std::unordered_map<std::string, bool> roomSelected;
+    std::unordered_set<std::string> selectionUnknown;
+    // Set when the settings store could not tell whether some room is selected (a damaged or
+    // unreadable database): why not.
+    std::string selectionProblem;
     // Set when the accessory state could not be read: the described values are shown instead.
     std::string stateProblem;
 };

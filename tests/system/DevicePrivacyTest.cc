@@ -1,5 +1,6 @@
 // After a home screen and a video app have run, everything the device wrote is its user's alone:
-// directories 0700, files and sockets 0600, even with a umask that lets everything through.
+// directories 0700, files and sockets 0600, even with a umask that lets everything through; the
+// device directory the user made keeps its own mode.
 #include <filesystem>
 #include <set>
 #include <sys/stat.h>
@@ -63,9 +64,11 @@ TEST_F(DevicePrivacy, EverythingTheDeviceWroteIsPrivateAfterAHomeScreenAndAVideo
     for (const char* expected : {"", "ipc", "ipc/com.tovek.glimmoraserver", "preferences.sqlite3", "accessories.sqlite3",
                                  "home.json"})
         EXPECT_TRUE(found.count(expected)) << expected << " is missing";
+    // The device directory was the user's before, so it keeps the mode the user gave it.
+    EXPECT_EQ(found[""].mode, 0755u);
+    found.erase("");
     for (const auto& [path, entry] : found)
-        EXPECT_EQ(entry.mode, entry.directory ? 0700u : 0600u)
-            << (path.empty() ? "the device directory" : path) << " has mode " << std::oct << entry.mode;
+        EXPECT_EQ(entry.mode, entry.directory ? 0700u : 0600u) << path << " has mode " << std::oct << entry.mode;
     EXPECT_TRUE(homeScreen->running()) << homeScreen->err();
 }
 
