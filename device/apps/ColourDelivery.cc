@@ -12,8 +12,10 @@
 namespace device {
 
 namespace {
-// Replies come back within milliseconds from a live home screen; this only bounds the wait.
-constexpr auto kReplyWait = std::chrono::seconds(2);
+// Replies come back within milliseconds from a live home screen: the wait ends once none has come
+// for a while, and is bounded, so that a process asked to stop stops promptly.
+constexpr auto kReplyWait = std::chrono::milliseconds(500);
+constexpr auto kReplyQuiet = std::chrono::milliseconds(100);
 }  // namespace
 
 void warnWhenNoHomeScreen(std::ostream& err) {
@@ -24,11 +26,15 @@ void warnWhenNoHomeScreen(std::ostream& err) {
 }
 
 void reportColourDelivery(std::ostream& err) {
-    auto deadline = std::chrono::steady_clock::now() + kReplyWait;
+    auto now = std::chrono::steady_clock::now();
+    auto deadline = now + kReplyWait, lastReply = now;
     ipc::ChannelClient::Tally tally = ipc::callTally(kColourChannelName);
-    while (tally.answered < tally.sentAcknowledged && std::chrono::steady_clock::now() < deadline) {
+    while (tally.answered < tally.sentAcknowledged && now < deadline && now - lastReply < kReplyQuiet) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        uint64_t answeredBefore = tally.answered;
         tally = ipc::callTally(kColourChannelName);
+        now = std::chrono::steady_clock::now();
+        if (tally.answered != answeredBefore) lastReply = now;
     }
     uint64_t sent = tally.sentFireAndForget + tally.sentAcknowledged + tally.dropped;
     if (sent == 0) {
