@@ -199,8 +199,15 @@ bool ChannelServer::dropIdleClient() {
     auto idlest = std::min_element(clients_.begin(), clients_.end(),
                                    [](const auto& a, const auto& b) { return a->lastHeard < b->lastHeard; });
     if (idlest == clients_.end()) return false;
-    auto idle = std::chrono::steady_clock::now() - (*idlest)->lastHeard;
+    auto now = std::chrono::steady_clock::now();
+    auto idle = now - (*idlest)->lastHeard;
     if (idle < kIdleAllowance) return false;
+    // While the queue is full no client is read; one whose calls wait unread is not idle.
+    char byte;
+    if (recv((*idlest)->socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0) {
+        (*idlest)->lastHeard = now;
+        return false;
+    }
     reportLimited("closed a client of " + path_ + " that had sent nothing for " +
                   std::to_string(std::chrono::duration_cast<std::chrono::seconds>(idle).count()) +
                   " s, to make room for a new one");
