@@ -4,12 +4,28 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <cstdlib>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 extern char** environ;
+
+namespace {
+// Set in a child's environment to the demo's process id.
+constexpr const char* kDemoVariable = "GLIMMORA_DEMO_PARENT";
+}  // namespace
+
+void endWithTheDemo() {
+    const char* parent = std::getenv(kDemoVariable);
+    if (parent == nullptr) return;
+    pid_t demo = static_cast<pid_t>(std::atol(parent));
+    unsetenv(kDemoVariable);  // not passed on further
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != demo) raise(SIGTERM);  // the demo died before the line above took effect
+}
 
 std::string glimmoraExecutable() {
     char path[4096];
@@ -42,8 +58,15 @@ std::unique_ptr<DemoChild> DemoChild::start(std::string name, const std::vector<
     sigaddset(&defaults, SIGTERM);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
+    std::vector<std::string> environment = {std::string(kDemoVariable) + "=" + std::to_string(getpid())};
+    for (char** variable = environ; *variable; ++variable)
+        if (std::strncmp(*variable, kDemoVariable, std::strlen(kDemoVariable)) != 0) environment.emplace_back(*variable);
+    std::vector<char*> environmentPointers;
+    for (std::string& variable : environment) environmentPointers.push_back(variable.data());
+    environmentPointers.push_back(nullptr);
     pid_t pid = -1;
-    int failure = posix_spawn(&pid, program.c_str(), &files, &attributes, pointers.data(), environ);
+    int failure =
+        posix_spawn(&pid, program.c_str(), &files, &attributes, pointers.data(), environmentPointers.data());
     posix_spawn_file_actions_destroy(&files);
     posix_spawnattr_destroy(&attributes);
     if (failure != 0) {

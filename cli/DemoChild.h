@@ -1,5 +1,5 @@
 // A process the demo starts: `glimmora` itself with other arguments, in a process group of its
-// own, so that Ctrl-C in the terminal reaches only the demo, which then stops its children in
+// own, ending when the demo ends (see endWithTheDemo), so that Ctrl-C in the terminal reaches only the demo, which then stops its children in
 // order. Its standard output and error go to a log file, so they do not tear the live view.
 //
 // One thread only.
@@ -44,6 +44,11 @@ private:
     bool ended_ = false, stoppedByUs_ = false;
     int exitCode_ = -1, signal_ = 0;
 };
+
+// In a process the demo started: makes it end (SIGTERM) when the demo ends, also when the demo is
+// killed, so that no home screen or video app outlives it. Does nothing in other processes. Call
+// first thing in main, before any thread starts.
+void endWithTheDemo();
 
 // The path of the running `glimmora` program.
 std::string glimmoraExecutable();

@@ -17,15 +17,16 @@
 #include <activity/ProcessActivity.h>
 #include <apps/GlimmoraSettings.h>
 #include <apps/DemoVideo.h>
+#include <apps/SpringBoard.h>
 
 #include "Commands.h"
 #include "DemoChild.h"
+#include "DemoDevice.h"
 #include "DemoSignals.h"
 #include "LightView.h"
 
 namespace {
 
-constexpr const char* kColourChannel = "com.tovek.glimmoraserver";
 // The rooms of the built-in home the demo selects; the others stay as they are, for contrast.
 const std::vector<std::string> kDemoRooms = {"Living Room", "Kitchen"};
 
@@ -41,14 +42,10 @@ void say(const std::string& line) { std::cout << "demo: " << line << std::endl; 
     throw CLI::RuntimeError(1);
 }
 
-bool colourServerUp() {
-    std::string error;
-    std::string path = device::ipc::channelSocketPath(kColourChannel, &error);
-    if (path.empty()) return false;
-    int socket = device::ipc::connectChannel(path);
-    if (socket < 0) return false;
-    close(socket);
-    return true;
+// The process serving the device's colour channel; 0 when none does.
+int colourServer() {
+    std::string path = device::ipc::channelSocketPath(kColourChannelName, nullptr);
+    return path.empty() ? 0 : device::ipc::servingProcess(path);
 }
 
 std::string lastLines(const std::string& path, size_t count) {
@@ -139,17 +136,23 @@ void printSummary(const DemoChild& homeScreen, const DemoChild& app) {
 int runDemo(const DemoOptions& options) {
     catchStopSignals();
     // A fresh device in a temporary folder unless one was chosen.
-    std::string temporary;
+    std::unique_ptr<TemporaryDevice> temporary;
     const char* chosen = std::getenv("GLIMMORA_DEVICE");
     if (chosen == nullptr || *chosen == '\0') {
-        char pattern[] = "/tmp/glimmora-demo-XXXXXX";
-        if (mkdtemp(pattern) == nullptr) fail(std::string("cannot make a temporary device directory: ") + strerror(errno));
-        temporary = pattern;
-        setenv("GLIMMORA_DEVICE", pattern, 1);
+        std::vector<std::string> stale;
+        std::string error;
+        temporary = TemporaryDevice::make(&stale, &error);
+        for (const std::string& path : stale) say("removed " + path + ", left behind by a demo that was killed");
+        if (!temporary) fail(error);
+        setenv("GLIMMORA_DEVICE", temporary->path().c_str(), 1);
     }
     std::string directory = device::deviceDirectory();
     if (std::string problem = device::ensurePrivateDirectory(directory); !problem.empty()) fail(problem);
-    say("device directory " + directory + (temporary.empty() ? "" : " (temporary, removed at the end)"));
+    // Its own home screen could not serve beside another: the demo would show nothing.
+    if (int other = colourServer(); other != 0)
+        fail("the device " + directory + " is already served by " + device::ipc::describeProcess(other) +
+             "; stop that home screen or give the demo another device (--device)");
+    say("device directory " + directory + (temporary ? " (temporary, removed at the end)" : ""));
 
     struct stat info {};
     bool freshDevice = stat(homeDescriptionPath().c_str(), &info) != 0;
@@ -172,7 +175,7 @@ int runDemo(const DemoOptions& options) {
         DemoChild::start("the home screen", {"springboard"}, directory + "/demo-springboard.log", &error);
     if (!homeScreen) fail(error);
     say("started the home screen (pid " + std::to_string(homeScreen->pid()) + "); waiting for its colour server");
-    for (int waited = 0; !colourServerUp(); waited += 50) {
+    for (int waited = 0; colourServer() != homeScreen->pid(); waited += 50) {
         if (!homeScreen->running() || stopRequested() || waited > 15000) {
             std::string why = stopRequested()     ? "stopped"
                               : homeScreen->running() ? "the colour server did not come up within 15 s"
@@ -222,7 +225,7 @@ int runDemo(const DemoOptions& options) {
         DemoChild& culprit = problem.rfind("the home screen", 0) == 0 ? *homeScreen : *app;
         std::cerr << "glimmora demo: " << problem << "; the end of its log:\n" << lastLines(culprit.logPath(), 10);
     }
-    if (!temporary.empty()) std::filesystem::remove_all(temporary);
+    temporary.reset();
     if (stopRequested()) {
         say("stopped");
         return 130;
@@ -240,7 +243,8 @@ void addDemoCommand(CLI::App& app) {
                 "lights following it live, then stop everything and print a summary (frames sent by each capture "
                 "path, messages received, writes sent, unchanged, skipped and failed, latency from frame to "
                 "write). Uses a fresh temporary device unless --device (or GLIMMORA_DEVICE) names one; a device "
-                "that has a home keeps it and its room selection");
+                "that has a home keeps it and its room selection, and a device another home screen already serves is "
+                "refused. A temporary device left behind by a demo that was killed is removed by the next demo");
     command->add_option("VIDEO", options->video, "The video to play (anything FFmpeg reads); default: the built-in video")
         ->check(CLI::ExistingFile);
     command->add_option("--app", options->app, "The video app: safari or youtube")

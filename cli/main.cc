@@ -5,8 +5,10 @@
 #include <Foundation/DeviceDirectory.h>
 
 #include "Commands.h"
+#include "DemoChild.h"
 
 int main(int argc, char** argv) {
+    endWithTheDemo();
     CLI::App app{"Glimmora: the lights of the home follow the colour of the video being watched.\n"
                  "Runs the processes of a simulated device and the tools to look into it."};
     app.require_subcommand(1);

@@ -82,7 +82,14 @@ void ChannelClient::retire(const std::shared_ptr<Connection>& connection) {
 }
 
 void ChannelClient::callVoid(std::string_view selector, id argument) {
-    countActivity(sendVoid(selector, argument) ? Activity::callsSentFireAndForget : Activity::callsDropped);
+    bool sent = sendVoid(selector, argument);
+    (sent ? sentFireAndForget_ : dropped_).fetch_add(1, std::memory_order_relaxed);
+    countActivity(sent ? Activity::callsSentFireAndForget : Activity::callsDropped);
+}
+
+ChannelClient::Tally ChannelClient::tally() const {
+    return {sentFireAndForget_.load(std::memory_order_relaxed), sentAcknowledged_.load(std::memory_order_relaxed),
+            answered_.load(std::memory_order_relaxed), dropped_.load(std::memory_order_relaxed)};
 }
 
 bool ChannelClient::sendVoid(std::string_view selector, id argument) {
@@ -105,6 +112,7 @@ bool ChannelClient::sendVoid(std::string_view selector, id argument) {
 
 void ChannelClient::callAcknowledged(std::string_view selector, id argument, Strong<Completion> completion) {
     bool sent = sendAcknowledged(selector, argument, std::move(completion));
+    (sent ? sentAcknowledged_ : dropped_).fetch_add(1, std::memory_order_relaxed);
     countActivity(sent ? Activity::callsSentAcknowledged : Activity::callsDropped);
 }
 
@@ -212,6 +220,7 @@ void ChannelClient::readReplies(const std::shared_ptr<Connection>& connection, u
             }
         }
         if (!completion) continue;  // a reply to a call that was given up
+        answered_.fetch_add(1, std::memory_order_relaxed);
         try {
             (*completion)(frame.value.get());
         } catch (const std::exception& exception) {

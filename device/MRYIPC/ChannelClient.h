@@ -48,6 +48,15 @@ public:
     // Sends a call whose reply goes to `completion` (retained until it has run or is released).
     void callAcknowledged(std::string_view selector, id argument, Strong<Completion> completion);
 
+    // What became of this client's calls so far.
+    struct Tally {
+        uint64_t sentFireAndForget = 0;  // handed to the server's socket
+        uint64_t sentAcknowledged = 0;
+        uint64_t answered = 0;  // acknowledged calls whose reply came back
+        uint64_t dropped = 0;   // could not be sent
+    };
+    Tally tally() const;
+
 private:
     struct Connection;
     struct Pending {
@@ -70,6 +79,7 @@ private:
     void reportOnce(std::atomic<bool>& flag, const std::string& message);
 
     const std::string name_;
+    std::atomic<uint64_t> sentFireAndForget_{0}, sentAcknowledged_{0}, answered_{0}, dropped_{0};
     std::atomic<bool> reportedName_{false}, reportedFrame_{false}, reportedPending_{false};
 
     std::mutex lock_;  // guards everything below

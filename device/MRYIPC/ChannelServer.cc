@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "ChannelDelivery.h"
+#include "ReportLimiter.h"
 #include "activity/ProcessActivity.h"
 
 namespace device::ipc {
@@ -17,29 +18,32 @@ namespace device::ipc {
 namespace {
 
 constexpr int kFramesPerTurn = 16;  // so one busy client cannot starve the others
-constexpr auto kReplyPatience = std::chrono::seconds(1);
-constexpr int kMaxReports = 100;
+constexpr int kReportBurst = 10;
+constexpr auto kReportInterval = std::chrono::seconds(1);
 constexpr auto kTakeOverAfter = std::chrono::milliseconds(50);
 constexpr int kIdleLooksBeforeParking = 20;
 
-// Problems are reported, but a client that misbehaves in a loop must not flood the log.
+// Problems are reported for as long as they happen, but a client that misbehaves in a loop must not
+// flood the log.
 void reportLimited(const std::string& message) {
-    static std::atomic<int> reported{0};
-    int count = reported.fetch_add(1, std::memory_order_relaxed);
-    if (count < kMaxReports) reportProblem(message);
-    if (count == kMaxReports) reportProblem("further problems of this process's channels are not reported");
+    static auto* limiter = new ReportLimiter(kReportBurst, kReportInterval);  // outlives the workers
+    uint64_t leftOut = 0;
+    if (!limiter->admit(ReportLimiter::Clock::now(), &leftOut)) return;
+    reportProblem(message + (leftOut ? " (" + std::to_string(leftOut) + " similar reports left out before this)" : ""));
 }
 
 }  // namespace
 
 struct ChannelServer::Connection {
-    explicit Connection(int socket) : socket(socket) {}
+    explicit Connection(int socket) : socket(socket), lastHeard(std::chrono::steady_clock::now()) {}
     ~Connection() { close(socket); }
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
     // The socket is closed only when the last queued call for it has gone, so a late reply can never
     // reach a descriptor that was reused meanwhile.
     const int socket;
+    // When the client last sent a frame (or connected). Only the worker holding the poll role uses it.
+    std::chrono::steady_clock::time_point lastHeard;
 };
 
 ChannelServer::~ChannelServer() {
@@ -182,13 +186,34 @@ void ChannelServer::acceptClients() {
         if (!peerIsSameUser(socket)) {
             reportLimited("refused a client of another user on " + path_);
             close(socket);
-        } else if (clients_.size() >= kMaxClients) {
+        } else if (clients_.size() >= kMaxClients && !dropIdleClient()) {
             reportLimited("refused a client of " + path_ + ": already " + std::to_string(kMaxClients) + " clients");
             close(socket);
         } else {
             clients_.push_back(std::make_shared<Connection>(socket));
         }
     }
+}
+
+bool ChannelServer::dropIdleClient() {
+    auto idlest = std::min_element(clients_.begin(), clients_.end(),
+                                   [](const auto& a, const auto& b) { return a->lastHeard < b->lastHeard; });
+    if (idlest == clients_.end()) return false;
+    auto now = std::chrono::steady_clock::now();
+    auto idle = now - (*idlest)->lastHeard;
+    if (idle < kIdleAllowance) return false;
+    // While the queue is full no client is read; one whose calls wait unread is not idle.
+    char byte;
+    if (recv((*idlest)->socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0) {
+        (*idlest)->lastHeard = now;
+        return false;
+    }
+    reportLimited("closed a client of " + path_ + " that had sent nothing for " +
+                  std::to_string(std::chrono::duration_cast<std::chrono::seconds>(idle).count()) +
+                  " s, to make room for a new one");
+    shutdown((*idlest)->socket, SHUT_RDWR);
+    clients_.erase(idlest);
+    return true;
 }
 
 bool ChannelServer::readFrames(Connection& connection, const std::shared_ptr<Connection>& shared, bool* readAny) {
@@ -200,6 +225,7 @@ bool ChannelServer::readFrames(Connection& connection, const std::shared_ptr<Con
         long length = receiveFrame(connection.socket, buffer_.get(), kMaxFrameSize);
         if (length < 0) return errno == EAGAIN || errno == EWOULDBLOCK;
         if (length == 0) return false;  // the client has gone
+        connection.lastHeard = std::chrono::steady_clock::now();
         if (static_cast<size_t>(length) > kMaxFrameSize) {
             reportLimited("closed a client of " + path_ + " that sent a frame of " + std::to_string(length) +
                           " bytes (at most " + std::to_string(kMaxFrameSize) + ")");
@@ -250,19 +276,11 @@ void ChannelServer::sendReply(Connection& connection, uint32_t callId, id reply)
         reportLimited("the reply to a call on " + path_ + " cannot travel (" + error + "); replying nil");
         encodeReply(callId, nil, frame, nullptr);
     }
-    auto deadline = std::chrono::steady_clock::now() + kReplyPatience;
-    while (true) {
-        SendResult result = sendFrame(connection.socket, frame);
-        if (result != SendResult::wouldBlock) return;  // sent, or the client has gone
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            // A client that does not read its replies must not hold up every other client.
-            reportLimited("closed a client of " + path_ + " that does not read its replies");
-            shutdown(connection.socket, SHUT_RDWR);
-            return;
-        }
-        pollfd writable{connection.socket, POLLOUT, 0};
-        poll(&writable, 1, static_cast<int>(left.count()));
+    // Never waits for room: a client that does not read its replies must not hold up the delivery
+    // of every other client's calls, so it is closed at once.
+    if (sendFrame(connection.socket, frame) == SendResult::wouldBlock) {
+        reportLimited("closed a client of " + path_ + " that does not read its replies");
+        shutdown(connection.socket, SHUT_RDWR);
     }
 }
 

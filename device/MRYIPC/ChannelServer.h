@@ -10,10 +10,15 @@
 // Clients are read in turn, each turn starting after the last client read in the one before, so a
 // client that floods the channel takes no more than its share of the queue.
 //
-// Limits: kMaxClients connections (more are closed at once), peers of this user only, frames as
-// ChannelFrame.h bounds them. All methods may be called from any thread.
+// Limits: kMaxClients connections, peers of this user only, frames as ChannelFrame.h bounds them.
+// When a new client finds every place taken, the client that has sent nothing for longest makes
+// room if it has been quiet for kIdleAllowance; otherwise the new one is closed at once. A reply is
+// never waited for: a client whose socket cannot take its reply at once is closed, so no client can
+// hold up another's calls. Problems are reported at a bounded rate for as long as they happen.
+// All methods may be called from any thread.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -34,6 +39,7 @@ namespace device::ipc {
 
 inline constexpr size_t kMaxClients = 64;
 inline constexpr size_t kMaxQueuedCalls = 64;
+inline constexpr std::chrono::seconds kIdleAllowance{2};
 
 class ChannelServer {
 public:
@@ -66,6 +72,8 @@ private:
     // One turn of the poll role: waits for the sockets, accepts, reads and queues calls.
     void pollOnce(bool queueFull);
     void acceptClients();
+    // Closes the client quiet for longest if it has been quiet for kIdleAllowance; true when it did.
+    bool dropIdleClient();
     // Reads what `connection` has sent, setting `*readAny` when a call was queued; false when the
     // connection must be closed.
     bool readFrames(Connection& connection, const std::shared_ptr<Connection>& shared, bool* readAny);

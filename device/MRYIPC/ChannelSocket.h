@@ -10,9 +10,13 @@
 
 namespace device::ipc {
 
+// The longest channel name: a socket is reached through its directory (see connectChannel), so only
+// the name itself must fit a socket address, whatever the length of the device directory's path.
+inline constexpr size_t kMaxChannelName = 80;
+
 // The socket path of channel `name`: "<device dir>/ipc/<name>". Returns an empty string for a name
-// that cannot be a channel (empty, ".", "..", holding '/' or NUL, ending in ".lock", or a path too
-// long for a socket address), with `*error` saying why.
+// that cannot be a channel (empty, ".", "..", holding '/' or NUL, ending in ".lock", or longer than
+// kMaxChannelName), with `*error` saying why.
 std::string channelSocketPath(const std::string& name, std::string* error);
 
 // A channel being served: the listening socket and the lock file that marks the server alive.
@@ -23,15 +27,23 @@ struct Listener {
 
 // Serves the channel at `path`: makes the "ipc" directory private (0700), takes the channel's lock
 // ("<path>.lock", held for as long as the listener lives, so the kernel frees it when the server
-// dies), replaces a socket left by a dead server, binds (socket file 0600) and listens. Returns
-// true on success; false with `*error` set and nothing left open when a live server holds the
-// channel or a step fails.
+// dies) and writes this process's id into it, replaces a socket left by a dead server, binds
+// (socket file 0600) and listens. Returns true on success; false with `*error` set and nothing left
+// open when a live server holds the channel (the error names it) or a step fails.
 bool listenChannel(const std::string& path, Listener& listener, std::string* error);
 void closeListener(Listener& listener);
 
 // Connects to the channel at `path` without waiting. Returns the socket, or -1 with errno set
-// (ENOENT or ECONNREFUSED: no server; EAGAIN: the server's queue of new connections is full).
+// (ENOENT or ECONNREFUSED: no server; EAGAIN: the server's queue of new connections is full). A
+// path too long for a socket address is reached through its directory, as binding does.
 int connectChannel(const std::string& path);
+
+// The process that serves the channel at `path` now, found by connecting to it (the connection is
+// closed at once); 0 when none answers.
+int servingProcess(const std::string& path);
+
+// "process 1234 (glimmora springboard)": a process by its id and command line, for messages.
+std::string describeProcess(int pid);
 
 // Accepts one pending connection; -1 with errno set when there is none or it failed.
 int acceptConnection(int listening);

@@ -21,16 +21,20 @@ public:
         server->setTarget(target, action);
         std::string error;
         std::string path = device::ipc::channelSocketPath(name, &error);
+        serveState.asked = true;
+        serveState.failure.clear();
         if (path.empty() || !server->serve(path, &error)) {
             // Reported once per attempt: serving is rare, and each failure may have a new cause.
+            serveState.failure = error;
             device::ipc::reportProblem("cannot serve channel \"" + name + "\": " + error);
         }
     }
 
     const std::string name;
     device::ipc::ChannelClient client;
-    std::mutex serverLock;
+    std::mutex serverLock;  // guards the two below
     std::unique_ptr<device::ipc::ChannelServer> server;
+    device::ipc::ServeState serveState;
 };
 
 MRYIPCCenter::MRYIPCCenter() = default;
@@ -75,3 +79,27 @@ void MRYIPCCenter::callExternalMethod_withArguments_completion(SEL method, id ar
     if (completion == nil) return impl_->client.callVoid(sel_getName(method), arguments);
     impl_->client.callAcknowledged(sel_getName(method), arguments, Strong<Block<void(id)>>(completion));
 }
+
+namespace device::ipc {
+
+class CenterAccess {
+public:
+    static MRYIPCCenterImpl* implNamed(const std::string& name) {
+        MRYIPCCenter* center = MRYIPCCenter::centerNamed(NSString::stringWithString(name));
+        return center ? center->impl_ : nullptr;
+    }
+};
+
+ServeState serveState(const std::string& name) {
+    MRYIPCCenterImpl* impl = CenterAccess::implNamed(name);
+    if (!impl) return {};
+    std::lock_guard lock(impl->serverLock);
+    return impl->serveState;
+}
+
+ChannelClient::Tally callTally(const std::string& name) {
+    MRYIPCCenterImpl* impl = CenterAccess::implNamed(name);
+    return impl ? impl->client.tally() : ChannelClient::Tally{};
+}
+
+}  // namespace device::ipc

@@ -11,9 +11,16 @@
 // connection, and what a client sends never grows the server's memory without bound.
 #pragma once
 
+#include <string>
+
 #include <Foundation/Foundation.h>
 
+#include "ChannelClient.h"
+
 class MRYIPCCenterImpl;
+namespace device::ipc {
+class CenterAccess;
+}
 
 class MRYIPCCenter : public NSObject {
 public:
@@ -42,6 +49,24 @@ public:
 
 private:
     friend class MRYIPCCenterImpl;
+    friend class device::ipc::CenterAccess;
     Strong<NSString> name_;
     MRYIPCCenterImpl* impl_ = nullptr;
 };
+
+// Device extensions, outside the messaging library's interface: what became of this process's
+// channels, for the device's programs to tell their user. Any thread.
+namespace device::ipc {
+
+// Whether this process has been asked to serve channel `name` (addTarget:action:), and when it
+// could not, why (empty while it serves).
+struct ServeState {
+    bool asked = false;
+    std::string failure;
+};
+ServeState serveState(const std::string& name);
+
+// The calls this process has made on channel `name` so far.
+ChannelClient::Tally callTally(const std::string& name);
+
+}  // namespace device::ipc

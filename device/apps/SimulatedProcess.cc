@@ -1,5 +1,6 @@
 #include "SimulatedProcess.h"
 
+#include <atomic>
 #include <csignal>
 #include <iostream>
 #include <pthread.h>
@@ -9,6 +10,7 @@
 #include <AVKit/AVFullScreenViewController.h>
 #include <AVKit/AVSampleBufferDisplayLayer.h>
 #include <Foundation/Foundation.h>
+#include <MRYIPC/MRYIPCCenter.h>
 #include <dispatch/dispatch.h>
 #include <objc/runtime.h>
 #include <substrate/Loader.h>
@@ -39,13 +41,33 @@ void stopRunLoopOnSignals() {
     }).detach();
 }
 
+// After the launch: a home screen whose library was asked to serve the colour channel and could not
+// must not run on as if healthy. False, having said why, when it cannot serve.
+bool colourChannelServed() {
+    ipc::ServeState state = ipc::serveState(kColourChannelName);
+    if (!state.asked) {
+        std::cerr << "glimmora app: the library does not serve the colour channel in this process (is \"Enabled\" "
+                     "off?), so no colour reaches the lights"
+                  << std::endl;
+        return true;
+    }
+    if (state.failure.empty()) return true;
+    std::cerr << "glimmora app: the home screen cannot serve its colour channel: " << state.failure << std::endl;
+    return false;
+}
+
 // As UIApplicationMain does: the application object, told on the main queue that it has launched.
-Strong<NSObject> launchApplication() {
+// When the home screen cannot serve, `*failed` is set and the main run loop stopped.
+Strong<NSObject> launchApplication(std::atomic<bool>* failed) {
     Class applicationClass = objc_getClass("SpringBoard");
     if (applicationClass == Nil) return nullptr;
     Strong<NSObject> application = Strong<NSObject>::adopt(objc_msgSend<id>(applicationClass, SEL_(new)));
-    dispatch_async(dispatch_get_main_queue(), makeBlock([application] {
+    dispatch_async(dispatch_get_main_queue(), makeBlock([application, failed] {
                        objc_msgSend<void>(application, SEL_(applicationDidFinishLaunching:), application.get());
+                       if (!colourChannelServed()) {
+                           failed->store(true);
+                           NSRunLoop::mainRunLoop()->stop();
+                       }
                    }));
     return application;
 }
@@ -103,11 +125,12 @@ int runSimulatedProcess(const ProcessOptions& options, std::ostream& out) {
         return 1;
     }
 
-    Strong<NSObject> application = launchApplication();
+    std::atomic<bool> cannotServe{false};
+    Strong<NSObject> application = launchApplication(&cannotServe);
     std::cerr << "glimmora app: " << (options.bundleIdentifier.empty() ? "process" : options.bundleIdentifier)
               << " running (pid " << getpid() << "); SIGINT or SIGTERM ends it" << std::endl;
     NSRunLoop::mainRunLoop()->run();
-    return 0;
+    return cannotServe ? 1 : 0;
 }
 
 }  // namespace device

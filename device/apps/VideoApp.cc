@@ -9,6 +9,7 @@
 #include <Foundation/Foundation.h>
 #include <dispatch/dispatch.h>
 
+#include "ColourDelivery.h"
 #include "SimulatedProcess.h"
 #include "activity/FrameOrigin.h"
 #include "media/VideoFileReader.h"
@@ -99,6 +100,7 @@ int runVideoApp(const VideoAppOptions& options, std::ostream& err) {
     AVSampleBufferDisplayLayer* layer = player->playerLayerView()->displayLayer();
     Strong<AVSampleBufferDisplayLayer> heldLayer(layer);
 
+    warnWhenNoHomeScreen(err);
     CMVideoDimensions size = reader->dimensions();
     err << "glimmora play: " << options.bundleIdentifier << " (pid " << getpid() << ") playing " << options.videoPath
         << " (" << size.width << "x" << size.height << ", " << reader->frameRate() << " fps); SIGINT or SIGTERM ends it"
@@ -128,6 +130,7 @@ int runVideoApp(const VideoAppOptions& options, std::ostream& err) {
     if (layer->failedSampleCount() > 0) err << "; " << layer->failedSampleCount() << " samples could not be decoded";
     if (!reader->readError().empty()) err << "; stopped early: " << reader->readError();
     err << std::endl;
+    reportColourDelivery(err);
     return 0;
 }
 

@@ -17,9 +17,11 @@
 #include <sstream>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <thread>
 #include <unistd.h>
 
 #include <MRYIPC/ChannelFrame.h>
+#include <MRYIPC/ChannelServer.h>
 
 #include "support/Subprocess.h"
 #include "support/TempDirectory.h"
@@ -231,4 +233,53 @@ TEST_F(ChannelAbuseTest, FloodsNeitherStarveOtherClientsNorGrowTheServer) {
     EXPECT_LT(peak - baseline, 192 * 1024) << "peak " << peak << " KiB, " << baseline << " KiB before the floods";
     EXPECT_TRUE(server->running());
     std::printf("server memory: %ld KiB before the floods, peak %ld KiB\n", baseline, peak);
+}
+
+// Clients that connect and then say nothing take every place; once they have been quiet for a
+// while, a new client is let in in place of one of them, and the server says so.
+TEST_F(ChannelAbuseTest, IdleClientsMakeRoomForANewOne) {
+    auto server = serve(/*quiet=*/false);
+    std::vector<int> idle;
+    for (size_t i = 0; i < device::ipc::kMaxClients; ++i) {
+        idle.push_back(rawConnect(socketPath()));
+        ASSERT_GE(idle.back(), 0) << i << ": " << std::strerror(errno);
+    }
+    // A call made while the idle clients are fresh is refused; the client connects again for the
+    // next, so calls are made until one is answered.
+    bool served = BackgroundProcess::waitFor(
+        [&] {
+            auto reply = std::make_shared<std::atomic<bool>>(false);
+            center()->callExternalMethod_withArguments_completion(SEL_(echo:), NSSTR("let in"),
+                                                                  makeBlock([reply](id) { reply->store(true); }));
+            return BackgroundProcess::waitFor([&] { return reply->load(); }, 1s);
+        },
+        kPatience);
+    EXPECT_TRUE(served) << server->err();
+    EXPECT_NE(server->err().find("had sent nothing"), std::string::npos) << server->err();
+    size_t closed = 0;
+    for (int fd : idle) {
+        closed += closedByServer(fd, 0ms);
+        close(fd);
+    }
+    EXPECT_GE(closed, 1u);
+}
+
+// Clients that ask far faster than they read the replies: the server does not wait for room in
+// their sockets (each reply would hold up every queued call for most of a second) but closes them,
+// so a well-behaved client's call is answered while they still flood.
+TEST_F(ChannelAbuseTest, ClientsReadingRepliesSlowlyHoldUpNoOneElse) {
+    auto server = serve(/*quiet=*/true);
+    std::vector<std::unique_ptr<BackgroundProcess>> slowReaders;
+    for (int i = 0; i < 3; ++i) slowReaders.push_back(flood("ack", "echo:", 0, "drip", 16 * 1024));
+    std::this_thread::sleep_for(2s);  // time for the floods to fill the server's queue
+    // Waiting for room, the server would answer this only after the dozens of calls queued before it,
+    // at one a reader's read (0.9 s) each; far past this deadline.
+    auto reply = std::make_shared<std::atomic<bool>>(false);
+    center()->callExternalMethod_withArguments_completion(SEL_(echo:), NSSTR("through"),
+                                                          makeBlock([reply](id) { reply->store(true); }));
+    EXPECT_TRUE(BackgroundProcess::waitFor([&] { return reply->load(); }, 20s)) << server->err();
+    for (auto& reader : slowReaders)
+        EXPECT_TRUE(BackgroundProcess::waitFor([&] { return !reader->running(); }, kPatience))
+            << "a client that reads its replies too slowly is still connected";
+    EXPECT_TRUE(server->running());
 }

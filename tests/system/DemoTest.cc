@@ -2,6 +2,7 @@
 // started, `glimmora make-video` writes the built-in video, `glimmora lights` watches a device.
 #include <cerrno>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <regex>
@@ -13,10 +14,18 @@
 #include <media/TestPattern.h>
 #include <media/VideoFileReader.h>
 
+#include <MRYIPC/ChannelSocket.h>
+
 #include "support/Subprocess.h"
 #include "support/TempDirectory.h"
 
 namespace {
+
+std::string readFileAt(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+std::string readFile(const std::string& path) { return readFileAt(path); }
 
 // The number the summary line starting with `label` gives; -1 when there is no such line.
 long summaryCount(const std::string& output, const std::string& label) {
@@ -35,10 +44,22 @@ std::vector<pid_t> startedPids(const std::string& output) {
 
 bool gone(pid_t pid) { return kill(pid, 0) != 0 && errno == ESRCH; }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+// Gone, or ended and waiting to be reaped by whoever took it over from its dead parent.
+bool ended(pid_t pid) {
+    if (gone(pid)) return true;
+    std::string stat = readFileAt("/proc/" + std::to_string(pid) + "/stat");
+    size_t end = stat.rfind(')');
+    return end != std::string::npos && end + 2 < stat.size() && stat[end + 2] == 'Z';
 }
+
+// The demos' temporary devices under `root`.
+std::vector<std::string> demoDevices(const std::string& root) {
+    std::vector<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator(root))
+        if (entry.path().filename().string().rfind("glimmora-demo-", 0) == 0) found.push_back(entry.path());
+    return found;
+}
+
 
 }  // namespace
 
@@ -112,6 +133,50 @@ TEST(Demo, RefusesAMissingVideoBeforeStartingAnything) {
     EXPECT_NE(demo.exitCode, 0);
     EXPECT_NE(demo.err.find("none.mp4"), std::string::npos) << demo.err;
     EXPECT_TRUE(startedPids(demo.out).empty());
+}
+
+// Its own home screen could not serve beside the other one: the demo would show nothing.
+TEST(Demo, RefusesADeviceThatAnotherHomeScreenServes) {
+    TempDirectory directory;
+    BackgroundProcess homeScreen({glimmoraCommand(), "--device", directory.path(), "springboard"});
+    const std::string socket = directory.path() + "/ipc/com.tovek.glimmoraserver";
+    ASSERT_TRUE(BackgroundProcess::waitFor([&] { return device::ipc::servingProcess(socket) == homeScreen.pid(); },
+                                           std::chrono::seconds(30)))
+        << homeScreen.err();
+    ProcessResult demo = runProcess({glimmoraCommand(), "demo", "--device", directory.path()}, {}, std::chrono::seconds(90));
+    EXPECT_EQ(demo.exitCode, 1) << demo.out << demo.err;
+    EXPECT_NE(demo.err.find("already served by process " + std::to_string(homeScreen.pid())), std::string::npos)
+        << demo.err;
+    EXPECT_TRUE(startedPids(demo.out).empty()) << demo.out;
+    EXPECT_TRUE(homeScreen.running());
+}
+
+// A demo killed outright takes the processes it started with it; its temporary device stays behind
+// until the next demo removes it.
+TEST(Demo, KilledItsProcessesEndWithItAndTheNextDemoRemovesItsDevice) {
+    TempDirectory temporary;
+    unsetenv("GLIMMORA_DEVICE");  // a temporary device, in a folder of the test's own
+    const std::map<std::string, std::string> environment = {{"TMPDIR", temporary.path()}};
+    auto killed = std::make_unique<BackgroundProcess>(std::vector<std::string>{glimmoraCommand(), "demo"}, environment);
+    ASSERT_TRUE(BackgroundProcess::waitFor([&] { return startedPids(killed->out()).size() == 2; }, std::chrono::seconds(90)))
+        << killed->out() << killed->err();
+    std::vector<std::string> left = demoDevices(temporary.path());
+    ASSERT_EQ(left.size(), 1u);
+    std::vector<pid_t> children = startedPids(killed->out());
+    killed->stop(SIGKILL);
+    for (pid_t pid : children)
+        EXPECT_TRUE(BackgroundProcess::waitFor([&] { return ended(pid); }, std::chrono::seconds(30))) << pid;
+    EXPECT_TRUE(std::filesystem::exists(left[0]));
+
+    BackgroundProcess next({glimmoraCommand(), "demo"}, environment);
+    EXPECT_TRUE(BackgroundProcess::waitFor([&] { return !std::filesystem::exists(left[0]); }, std::chrono::seconds(30)))
+        << next.out() << next.err();
+    EXPECT_TRUE(BackgroundProcess::waitFor([&] { return startedPids(next.out()).size() == 2; }, std::chrono::seconds(90)))
+        << next.out() << next.err();
+    EXPECT_NE(next.out().find("removed " + left[0]), std::string::npos) << next.out();
+    ProcessResult stopped = next.stop(SIGINT);
+    EXPECT_EQ(stopped.exitCode, 130) << stopped.out << stopped.err;
+    EXPECT_TRUE(demoDevices(temporary.path()).empty());
 }
 
 TEST(BuiltInVideo, IsTheSameEveryTimeAndShowsItsScenes) {

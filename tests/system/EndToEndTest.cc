@@ -64,6 +64,10 @@ TEST_P(PlayedVideo, SelectedLightsEndAtTheColourOfTheLastFrameAndOthersStayAsThe
     for (const device::ActivitySnapshot& process : device::readDeviceActivity(devicePath())) sent.merge(process);
     EXPECT_EQ(sent[device::Activity::callsSentFireAndForget] > 0, GetParam().frameClockSends);
     EXPECT_EQ(sent[device::Activity::callsSentAcknowledged] > 0, GetParam().decoderPathSends);
+    // The player ends by saying what reached the home screen: here, everything.
+    const uint64_t calls = sent[device::Activity::callsSentFireAndForget] + sent[device::Activity::callsSentAcknowledged];
+    EXPECT_THAT(played.err, ::testing::HasSubstr("glimmora play: " + std::to_string(calls) + " colours sent, " +
+                                                 std::to_string(calls) + " delivered to the home screen\n"));
 
     EXPECT_TRUE(eventuallyShows("Lamp", last));
     // The strip was off: the home screen switches a light on as it colours it.
@@ -104,6 +108,8 @@ TEST_F(EndToEnd, WithEnabledOffNothingChanges) {
     ProcessResult played = glimmora({"play", "--inline", writeClip("clip.mp4", kPlayed)});
     EXPECT_EQ(played.exitCode, 0) << played.err;
     EXPECT_THAT(played.err, ::testing::HasSubstr("enqueued 24 samples"));
+    EXPECT_THAT(played.err, ::testing::HasSubstr("glimmora play: the library sent no colours"));
+    EXPECT_THAT(homeScreen->err(), ::testing::HasSubstr("does not serve the colour channel"));
 
     // By now the home screen has run well past the two seconds after which it would publish.
     EXPECT_TRUE(staysAsItIs({{"Lamp", kLampAtFirst}, {"Strip", kStripAtFirst}, {"Desk", kDeskAtFirst}},
@@ -111,6 +117,17 @@ TEST_F(EndToEnd, WithEnabledOffNothingChanges) {
     EXPECT_FALSE(serving());
     EXPECT_EQ(readSetting("Rooms"), std::nullopt);
     EXPECT_TRUE(healthy(*homeScreen));
+}
+
+// With no home screen the video still plays (exit 0), but the player warns at once and ends by
+// saying that none of the colours it sent arrived.
+TEST_F(EndToEnd, PlayingWithNoHomeScreenSaysTheColoursWereLost) {
+    ProcessResult played = glimmora({"play", "--inline", writeClip("clip.mp4", kPlayed)});
+    EXPECT_EQ(played.exitCode, 0) << played.err;
+    EXPECT_THAT(played.err, ::testing::HasSubstr("warning: no home screen serves the device " + devicePath()));
+    EXPECT_THAT(played.err, ::testing::ContainsRegex("glimmora play: [1-9][0-9]* colours sent, 0 delivered to the "
+                                                     "home screen, [1-9][0-9]* lost"));
+    EXPECT_TRUE(onlyPlayerReports(played.err));
 }
 
 // The YouTube app is served only while "Youtube" is on when it starts; the home screen serves it
@@ -123,6 +140,7 @@ TEST_F(EndToEnd, TheYouTubeAppFollowsItsSwitch) {
     ProcessResult ignored = glimmora({"play", "--inline", clip, "--app", "youtube"});
     EXPECT_EQ(ignored.exitCode, 0) << ignored.err;
     EXPECT_THAT(ignored.err, ::testing::HasSubstr("enqueued 24 samples"));
+    EXPECT_THAT(ignored.err, ::testing::HasSubstr("glimmora play: the library sent no colours"));
     EXPECT_TRUE(staysAsItIs({{"Lamp", kLampAtFirst}, {"Strip", kStripAtFirst}}, std::chrono::seconds(1)));
 
     setSwitch("Youtube", true);

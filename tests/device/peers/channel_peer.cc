@@ -6,16 +6,19 @@
 //                                                     until killed
 //   channel_peer send <name> <count> void|ack <text>  sends <count> calls of note: (void) or
 //                                                     echo: (ack) and prints how many replied
-//   channel_peer flood <name> void|ack <selector> <count> block|drop <bytes>
+//   channel_peer flood <name> void|ack <selector> <count> block|drop|drip <bytes>
 //                                                     on a raw connection that never reads, sends
 //                                                     <count> calls (0: until the server hangs up
 //                                                     or the peer is killed) of <selector> whose
 //                                                     argument is a string of <bytes> bytes, as
 //                                                     fast as the socket takes them: waiting when
 //                                                     it is full (block) or dropping the call
-//                                                     (drop); prints "flooding" first and
-//                                                     "sent S of C" at the end
+//                                                     (drop); drip waits like block but reads one
+//                                                     reply every 0.9 s; prints "flooding" first
+//                                                     and "sent S of C" at the end
 #include <atomic>
+#include <cerrno>
+#include <memory>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -105,7 +108,19 @@ int send(NSString* name, int count, bool acknowledged, const char* text) {
     _exit(0);
 }
 
-int flood(const std::string& name, bool acknowledged, const char* selector, long count, bool block, size_t bytes) {
+// Reads one datagram from `socket` every 0.9 s until the connection ends: a client that reads its
+// replies, but far more slowly than it asks for them.
+void drip(int socket) {
+    auto buffer = std::make_unique<unsigned char[]>(device::ipc::kMaxFrameSize);
+    while (true) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(900));
+        long length = device::ipc::receiveFrame(socket, buffer.get(), device::ipc::kMaxFrameSize);
+        if (length == 0 || (length < 0 && errno != EAGAIN)) return;
+    }
+}
+
+int flood(const std::string& name, bool acknowledged, const char* selector, long count, bool block, bool dripping,
+          size_t bytes) {
     std::string frame, error;
     auto kind = acknowledged ? device::ipc::FrameKind::acknowledgedCall : device::ipc::FrameKind::voidCall;
     if (!device::ipc::encodeCall(kind, 1, 0, selector,
@@ -119,6 +134,8 @@ int flood(const std::string& name, bool acknowledged, const char* selector, long
         return 1;
     }
     say("flooding");
+    std::thread reader;
+    if (dripping) reader = std::thread(drip, socket);
     long sent = 0;
     for (long i = 0; count == 0 || i < count; ++i) {
         device::ipc::SendResult result;
@@ -130,6 +147,8 @@ int flood(const std::string& name, bool acknowledged, const char* selector, long
         sent += result == device::ipc::SendResult::sent;
     }
     say("sent " + std::to_string(sent) + " of " + std::to_string(count));
+    shutdown(socket, SHUT_RDWR);
+    if (reader.joinable()) reader.join();
     close(socket);
     return 0;
 }
@@ -144,9 +163,10 @@ int main(int argc, char** argv) {
                     argv[5]);
     if (argc == 8 && std::strcmp(argv[1], "flood") == 0)
         return flood(argv[2], std::strcmp(argv[3], "ack") == 0, argv[4], std::atol(argv[5]),
-                     std::strcmp(argv[6], "block") == 0, static_cast<size_t>(std::atol(argv[7])));
+                     std::strcmp(argv[6], "drop") != 0, std::strcmp(argv[6], "drip") == 0,
+                     static_cast<size_t>(std::atol(argv[7])));
     std::fprintf(stderr,
                  "usage: channel_peer serve <name> [quiet] | send <name> <count> void|ack <text> |"
-                 " flood <name> void|ack <selector> <count> block|drop <bytes>\n");
+                 " flood <name> void|ack <selector> <count> block|drop|drip <bytes>\n");
     return 2;
 }

@@ -1,0 +1,28 @@
+// The demo's temporary device: a fresh directory "glimmora-demo-XXXXXX" under $TMPDIR (else /tmp),
+// removed when the demo ends. Its lock file is held by the demo and inherited by every process the
+// demo starts, so it is locked for as long as any of them lives; a demo that was killed (SIGKILL)
+// leaves it unlocked, and the next demo removes such stale devices before making its own.
+//
+// One thread only.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class TemporaryDevice {
+public:
+    // Removes stale devices (their paths go to `*removed`) and makes a new one. Null, with `*error`
+    // saying why, when it cannot.
+    static std::unique_ptr<TemporaryDevice> make(std::vector<std::string>* removed, std::string* error);
+    ~TemporaryDevice();
+    TemporaryDevice(const TemporaryDevice&) = delete;
+    TemporaryDevice& operator=(const TemporaryDevice&) = delete;
+
+    const std::string& path() const { return path_; }
+
+private:
+    TemporaryDevice(std::string path, int lock) : path_(std::move(path)), lock_(lock) {}
+    std::string path_;
+    int lock_;
+};
