@@ -99,7 +99,13 @@ void AVSampleBufferDisplayLayer::decode(CMSampleBufferRef sample) {
             return;
         }
     }
-    int status = decoder_->decoder->decode(sample, [this](const DecodedFrame& frame) { convertAndShow(frame); });
+    // A sample its player was too late for is decoded all the same (later pictures may refer to
+    // it), but what comes out is not shown.
+    const bool display = !CMSampleBufferGetDoNotDisplay(sample);
+    int status = decoder_->decoder->decode(sample, [&](const DecodedFrame& frame) {
+        if (display) convertAndShow(frame);
+        else dropped_.fetch_add(1);
+    });
     if (status != kMediaOK) failed_.fetch_add(1);
 }
 

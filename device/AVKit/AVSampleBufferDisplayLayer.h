@@ -29,8 +29,10 @@ public:
     ~AVSampleBufferDisplayLayer() override;
     static Class objcClass();
 
-    // Queues `sample` for the display thread, which decodes it and shows what comes out. A sample
-    // of a new format starts a new decoder; a sample that cannot be decoded is counted and passed over.
+    // Queues `sample` for the display thread, which decodes it and shows what comes out, unless the
+    // sample is marked not to be displayed (CMSampleBufferSetDoNotDisplay): its pictures are then
+    // counted as dropped. A sample of a new format starts a new decoder; a sample that cannot be
+    // decoded is counted and passed over.
     void enqueueSampleBuffer(CMSampleBufferRef sample);
     // Waits until every queued sample has been decoded, then shows the pictures the decoder still
     // holds back (at the end of a stream).
@@ -44,6 +46,7 @@ public:
     long enqueuedSampleCount() const { return enqueued_.load(); }
     long shownFrameCount() const { return shown_.load(); }
     long failedSampleCount() const { return failed_.load(); }
+    long droppedFrameCount() const { return dropped_.load(); }
 
 private:
     void runDisplayThread();
@@ -63,5 +66,5 @@ private:
     std::unique_ptr<DisplayLayerDecoder> decoder_;
     UIView* displayView_ = nullptr;
     int pixelWidth_ = 0, pixelHeight_ = 0;
-    std::atomic<long> enqueued_{0}, shown_{0}, failed_{0};
+    std::atomic<long> enqueued_{0}, shown_{0}, failed_{0}, dropped_{0};
 };

@@ -50,6 +50,26 @@ TEST(DisplayLayer, AFlushShowsEverySampleInOrderOnTheView) {
     }
 }
 
+TEST(DisplayLayer, SamplesMarkedNotToBeDisplayedAreDecodedButNotShown) {
+    TempDirectory dir;
+    const ClipSamples clip = redThenBlue(dir, ClipCodec::h264, "clip.mp4");
+    ASSERT_EQ(clip.samples.size(), 6u);
+    Strong<UIView> view = UIView::viewWithFrame(CGRectMake(0, 0, 16, 8));
+    Strong<AVSampleBufferDisplayLayer> layer = makeObject<AVSampleBufferDisplayLayer>();
+    layer->setDisplayView(view.get(), 16, 8);
+    // Only the first and the last are to be shown; the last blue one needs the ones before it.
+    for (size_t i = 0; i < clip.samples.size(); ++i) {
+        CMSampleBufferSetDoNotDisplay(clip.samples[i].get(), i != 0 && i != 5);
+        layer->enqueueSampleBuffer(clip.samples[i].get());
+    }
+    layer->flushDecoder();
+    EXPECT_EQ(layer->shownFrameCount(), 2);
+    EXPECT_EQ(layer->droppedFrameCount(), 4);
+    EXPECT_EQ(layer->failedSampleCount(), 0);
+    EXPECT_TRUE(isFilledWith(view->contents().get(), {0, 0, 255}));
+    layer->setDisplayView(nullptr, 0, 0);
+}
+
 TEST(DisplayLayer, SamplesStillQueuedWhenTheLayerGoesAreReleased) {
     TempDirectory dir;
     const ClipSamples clip = redThenBlue(dir, ClipCodec::h264, "clip.mp4");

@@ -84,6 +84,7 @@ TEST_F(VideoApp, PlayingSendsTheColoursOfTheFramesToTheServer) {
     ProcessResult played = runProcess({glimmoraCommand(), "play", clip}, {}, std::chrono::seconds(30));
     EXPECT_EQ(played.exitCode, 0) << played.err;
     EXPECT_THAT(played.err, ::testing::HasSubstr("enqueued 50 samples"));
+    EXPECT_THAT(played.err, ::testing::Not(::testing::HasSubstr("ended early")));
 
     // Both capture paths send; the colours come back within what 8-bit video allows.
     std::vector<std::string> messages = log->messages();
@@ -170,6 +171,8 @@ TEST_F(VideoApp, ACutOffFilePlaysWhatItCan) {
     EXPECT_EQ(played.exitCode, 0) << played.err;
     EXPECT_THAT(played.err, ::testing::HasSubstr("enqueued"));
     EXPECT_THAT(played.err, ::testing::Not(::testing::HasSubstr("enqueued 40 samples")));
+    // The status says the video played; a warning says it was not all there.
+    EXPECT_THAT(played.err, ::testing::ContainsRegex("warning: .*cut.mkv ended early: played 0\\.[0-9]+ s of 0\\.80 s"));
 }
 
 }  // namespace
