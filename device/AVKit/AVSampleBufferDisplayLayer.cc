@@ -1,5 +1,8 @@
 #include "AVSampleBufferDisplayLayer.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include <CoreGraphics/CoreGraphics.h>
 #include <UIKit/UIView.h>
 
@@ -110,8 +113,16 @@ void AVSampleBufferDisplayLayer::decode(CMSampleBufferRef sample) {
 }
 
 void AVSampleBufferDisplayLayer::convertAndShow(const DecodedFrame& frame) {
-    if (decoder_->converter.convert(frame, &decoder_->picture, pixelWidth_, pixelHeight_) == kMediaOK)
-        show(decoder_->picture);
+    // Made at the size the picture is shown at: fitted into the view's pixels in its proportions
+    // (the view draws it centred, with bars), so that drawing the view copies it.
+    int width = 0, height = 0;
+    if (pixelWidth_ > 0 && pixelHeight_ > 0 && frame.width() > 0 && frame.height() > 0) {
+        const double scale = std::min(static_cast<double>(pixelWidth_) / frame.width(),
+                                      static_cast<double>(pixelHeight_) / frame.height());
+        width = std::clamp(static_cast<int>(std::lround(frame.width() * scale)), 1, pixelWidth_);
+        height = std::clamp(static_cast<int>(std::lround(frame.height() * scale)), 1, pixelHeight_);
+    }
+    if (decoder_->converter.convert(frame, &decoder_->picture, width, height) == kMediaOK) show(decoder_->picture);
 }
 
 void AVSampleBufferDisplayLayer::show(const BgraImage& picture) {

@@ -38,9 +38,11 @@ public:
     // holds back (at the end of a stream).
     void flushDecoder();
 
-    // Where the pictures are shown, and at what size in pixels; the view is not retained (it owns the
-    // layer). Pictures are scaled to that size as they are decoded, as a compositor would, so that
-    // drawing the view copies them. nullptr detaches.
+    // Where the pictures are shown, and the size in pixels of the area they are shown in; the view
+    // is not retained (it owns the layer). Pictures are scaled as they are decoded to the largest
+    // size that fits that area in their own proportions, as a compositor would, so that drawing
+    // the view copies them; 0 x 0 keeps their decoded size. nullptr detaches. Any thread; a
+    // change applies from the next picture.
     void setDisplayView(UIView* view, int pixelWidth, int pixelHeight);
 
     long enqueuedSampleCount() const { return enqueued_.load(); }
