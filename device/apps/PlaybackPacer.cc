@@ -19,7 +19,8 @@ PacedPlayback pacePlayback(const std::function<SampleBufferHolder()>& next, doub
         SampleBufferHolder following = next();
         const double followingDue =
             following ? schedule.dueTime(sampleTiming(following.get())) : std::numeric_limits<double>::infinity();
-        const bool show = clock.now() < followingDue;
+        // A successor due at the same time (a reordered frame) does not take this one's turn.
+        const bool show = followingDue <= due || clock.now() < followingDue;
         present(current.get(), show);
         ++result.samples;
         if (!show) ++result.late;

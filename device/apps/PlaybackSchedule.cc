@@ -48,8 +48,10 @@ double PlaybackSchedule::dueTime(const CMSampleTimingInfo& timing) {
         } else if (ahead >= 0 && (ahead <= kMaxForwardJump || ahead <= lastInterval_ * 1.5)) {
             due = anchorDue_ + (streamTime - anchorStream_);
             highest_ = streamTime;
-        } else if (ahead < 0 && byPresentation && -ahead <= kMaxReorder) {
-            due = lastDue_;  // a reordered frame: due with the one decoded before it
+        } else if (ahead < 0 && -ahead <= kMaxReorder) {
+            // A reordered frame timed by its presentation, or a decode time after a sample that had
+            // only a presentation time (Matroska gives both kinds): due with the one before it.
+            due = lastDue_;
         } else {
             due = next;
             anchor(due, streamTime);

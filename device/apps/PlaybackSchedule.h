@@ -7,8 +7,9 @@
 // followed, the sample is due one frame after the one before it (that one's duration, else one
 // frame at the stream's frame rate) and the stream's time is picked up again from there:
 // - a sample without timestamps (a raw H.264 stream has none);
-// - a timestamp that goes backwards (concatenated transport streams start again at their own
-//   start), other than a presentation timestamp of a reordered frame, which is due at once;
+// - a timestamp that goes backwards by more than kMaxReorder (concatenated transport streams
+//   start again at their own start); a smaller step back (a reordered frame timed by its
+//   presentation) is due at once;
 // - a timestamp more than kMaxForwardJump ahead of the stream's time that the previous sample's
 //   duration does not account for (a broken or spliced stream would otherwise stall playback).
 // Due times never go backwards.
@@ -22,7 +23,7 @@ class PlaybackSchedule {
 public:
     // A forward step in the timestamps beyond which the stream is taken as cut and joined again.
     static constexpr double kMaxForwardJump = 10.0;
-    // How far a presentation timestamp may fall back and still be a reordered frame.
+    // How far a timestamp may fall back and still be a reordered frame rather than a new start.
     static constexpr double kMaxReorder = 0.5;
 
     // `frameRate`: the stream's frames per second; a rate that is not a number or is out of

@@ -93,6 +93,17 @@ TEST(PlaybackPacer, StreamsWithoutUsableTimestampsGoAtTheirFrameRate) {
         FakeClock clock;
         expectSteadyFrames(pace(clip, 24, clock), 24, 1.0 / 24);
     }
+    {
+        SCOPED_TRACE("Matroska with reordered frames: some samples have a decode time, some only a presentation time");
+        const ClipSamples clip = readClip(writeClip(dir, "bframes.mkv", "red*10,blue*10", settingsAt(25, true)));
+        FakeClock clock;
+        const PacedClip paced = pace(clip, 25, clock);
+        ASSERT_EQ(paced.presented.size(), 20u);
+        EXPECT_EQ(paced.result.late, 0) << "a frame due with the one before it is not too late";
+        for (size_t i = 1; i < paced.presented.size(); ++i)
+            EXPECT_LE(paced.presented[i].at - paced.presented[i - 1].at, 0.12 + 1e-9) << "sample " << i;
+        EXPECT_NEAR(paced.result.end, 0.68, 0.05);  // the last decode time; no new start on the way
+    }
 }
 
 TEST(PlaybackPacer, APlayerThatFallsBehindKeepsToTimeAndMarksWhatItIsTooLateToShow) {
