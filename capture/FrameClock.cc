@@ -1,5 +1,7 @@
 #include "FrameClock.h"
 
+#include <cmath>
+
 #include <Foundation/Foundation.h>
 #include <QuartzCore/CADisplayLink.h>
 #include <UIKit/UIKit.h>
@@ -46,11 +48,13 @@ UIView* playerView(id controller) {
 }
 
 // A snapshot of the player view as it is on screen now, at the screen's scale; nil when the view
-// is missing or has no area.
+// is missing, has no area or a size that is not a number or infinite (no context is asked for
+// then), or when no context can be made for it.
 Strong<UIImage> snapshot(UIView* view) {
     if (view == nil) return nullptr;
     CGRect bounds = view->bounds();
-    if (bounds.size.width <= 0 || bounds.size.height <= 0) return nullptr;
+    auto usable = [](CGFloat side) { return side > 0 && std::isfinite(side); };
+    if (!usable(bounds.size.width) || !usable(bounds.size.height)) return nullptr;
     UIGraphicsBeginImageContextWithOptions(bounds.size, view->isOpaque(), 0.0);
     view->drawViewHierarchyInRect_afterScreenUpdates(view->bounds(), NO);
     Strong<UIImage> image = UIGraphicsGetImageFromCurrentImageContext();
@@ -94,7 +98,8 @@ void update(id self, SEL) {
     if (!preferences->boolForKey(activeKey())) return;
 
     Strong<UIImage> frame = snapshot(playerView(self));
-    // No picture this tick (no view, or one of no size): nothing is sent.
+    // No picture this tick: nothing is sent. Black would be wrong: the lights would go dark for a
+    // frame that was not dark.
     if (!frame) return;
     Strong<UIColor> colour = sampleImageColor(frame);
     MRYIPCCenter* center = colourServerCenter();

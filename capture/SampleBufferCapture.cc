@@ -40,9 +40,9 @@ void enqueueSampleBuffer(id self, SEL _cmd, CMSampleBufferRef sampleBuffer) {
     reinterpret_cast<void (*)(id, SEL, CMSampleBufferRef)>(previousEnqueueSampleBuffer)(self, _cmd, sampleBuffer);
     if (!active || !__atomic_load_n(&readyForUpdates, __ATOMIC_ACQUIRE)) return;
 
+    // A sample without a format (or no sample) is a format no session accepts: the session goes,
+    // none can be made for it, and the next sample makes a fresh one.
     CMFormatDescriptionRef format = CMSampleBufferGetFormatDescription(sampleBuffer);
-    // Nothing to decode (no sample, or one without a format): the session stays as it is.
-    if (format == nullptr) return;
 
     std::lock_guard hold(sessionLock);
     if (decompressionSession != nullptr) {

@@ -1,5 +1,6 @@
 #include "AVPlayerViews.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include <UIKit/UIScreen.h>
@@ -26,12 +27,44 @@ Class AVPlayerLayerView::objcClass() {
 
 Strong<AVPlayerLayerView> AVPlayerLayerView::viewWithFrame(CGRect frame) {
     auto view = makeObject<AVPlayerLayerView>();
-    view->initWithFrame(frame);
     view->layer_ = makeObject<AVSampleBufferDisplayLayer>();
-    CGFloat scale = UIScreen::mainScreen()->scale();
-    view->layer_->setDisplayView(view.get(), static_cast<int>(std::ceil(frame.size.width * scale)),
-                                 static_cast<int>(std::ceil(frame.size.height * scale)));
+    view->initWithFrame(frame);
+    view->layoutSubviews();  // also for a frame of no size, which changes nothing
     return view;
+}
+
+void AVPlayerLayerView::layoutSubviews() {
+    if (!layer_) return;
+    // The pixels the bounds cover on screen; 0 (pictures at their own size) for a size that is not
+    // a number or cannot be a picture's.
+    const CGFloat scale = UIScreen::mainScreen()->scale();
+    auto pixels = [scale](CGFloat points) {
+        const double count = std::ceil(points * scale);
+        return count >= 1 && count <= 16384 ? static_cast<int>(count) : 0;
+    };
+    const int width = pixels(bounds().size.width), height = pixels(bounds().size.height);
+    layer_->setDisplayView(this, width && height ? width : 0, width && height ? height : 0);
+}
+
+CGRect AVPlayerLayerView::aspectFitRect(CGSize pictureSize, CGRect area) {
+    if (!(pictureSize.width > 0 && pictureSize.height > 0 && area.size.width > 0 && area.size.height > 0))
+        return CGRectZero;
+    const CGFloat scale = std::min(area.size.width / pictureSize.width, area.size.height / pictureSize.height);
+    const CGSize fitted = CGSizeMake(pictureSize.width * scale, pictureSize.height * scale);
+    return CGRectMake(area.origin.x + (area.size.width - fitted.width) / 2,
+                      area.origin.y + (area.size.height - fitted.height) / 2, fitted.width, fitted.height);
+}
+
+void AVPlayerLayerView::drawLayer(CGContextRef context) const {
+    if (UIColor* background = backgroundColor()) {
+        CGContextSetFillColorWithColor(context, background->CGColor());
+        CGContextFillRect(context, bounds());
+    }
+    CGHandle<CGImageRef> picture = contents();
+    if (!picture) return;
+    const CGSize size = CGSizeMake(CGImageGetWidth(picture.get()), CGImageGetHeight(picture.get()));
+    const CGRect where = aspectFitRect(size, bounds());
+    if (!CGRectIsEmpty(where)) CGContextDrawImage(context, where, picture.get());
 }
 
 Class AVPlaybackContentContainerView::objcClass() {

@@ -9,7 +9,11 @@
 
 #include "AVSampleBufferDisplayLayer.h"
 
-// Shows the frames its display layer decodes, scaled to its bounds.
+// Shows the frames its display layer decodes as a player layer does by default
+// (AVLayerVideoGravityResizeAspect): as large as fits in its bounds, in the picture's own
+// proportions and centred, with what lies behind the view (black, in the player) showing in the
+// bars beside or above and below it. When the bounds change, later pictures are made for the new
+// size.
 class AVPlayerLayerView : public UIView {
 public:
     ~AVPlayerLayerView() override;
@@ -18,6 +22,14 @@ public:
     static Strong<AVPlayerLayerView> viewWithFrame(CGRect frame);
     // The layer the app enqueues samples on; lent.
     AVSampleBufferDisplayLayer* displayLayer() const { return layer_.get(); }
+
+    // Where a picture of `pictureSize` lands in `area`: fitted, in its proportions, centred.
+    // CGRectZero when either size is empty or not a number.
+    static CGRect aspectFitRect(CGSize pictureSize, CGRect area);
+
+protected:
+    void drawLayer(CGContextRef context) const override;
+    void layoutSubviews() override;
 
 private:
     Strong<AVSampleBufferDisplayLayer> layer_;

@@ -1,5 +1,8 @@
 #include "AVSampleBufferDisplayLayer.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include <CoreGraphics/CoreGraphics.h>
 #include <UIKit/UIView.h>
 
@@ -99,13 +102,27 @@ void AVSampleBufferDisplayLayer::decode(CMSampleBufferRef sample) {
             return;
         }
     }
-    int status = decoder_->decoder->decode(sample, [this](const DecodedFrame& frame) { convertAndShow(frame); });
+    // A sample its player was too late for is decoded all the same (later pictures may refer to
+    // it), but what comes out is not shown.
+    const bool display = !CMSampleBufferGetDoNotDisplay(sample);
+    int status = decoder_->decoder->decode(sample, [&](const DecodedFrame& frame) {
+        if (display) convertAndShow(frame);
+        else dropped_.fetch_add(1);
+    });
     if (status != kMediaOK) failed_.fetch_add(1);
 }
 
 void AVSampleBufferDisplayLayer::convertAndShow(const DecodedFrame& frame) {
-    if (decoder_->converter.convert(frame, &decoder_->picture, pixelWidth_, pixelHeight_) == kMediaOK)
-        show(decoder_->picture);
+    // Made at the size the picture is shown at: fitted into the view's pixels in its proportions
+    // (the view draws it centred, with bars), so that drawing the view copies it.
+    int width = 0, height = 0;
+    if (pixelWidth_ > 0 && pixelHeight_ > 0 && frame.width() > 0 && frame.height() > 0) {
+        const double scale = std::min(static_cast<double>(pixelWidth_) / frame.width(),
+                                      static_cast<double>(pixelHeight_) / frame.height());
+        width = std::clamp(static_cast<int>(std::lround(frame.width() * scale)), 1, pixelWidth_);
+        height = std::clamp(static_cast<int>(std::lround(frame.height() * scale)), 1, pixelHeight_);
+    }
+    if (decoder_->converter.convert(frame, &decoder_->picture, width, height) == kMediaOK) show(decoder_->picture);
 }
 
 void AVSampleBufferDisplayLayer::show(const BgraImage& picture) {

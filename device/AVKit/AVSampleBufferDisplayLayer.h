@@ -29,21 +29,26 @@ public:
     ~AVSampleBufferDisplayLayer() override;
     static Class objcClass();
 
-    // Queues `sample` for the display thread, which decodes it and shows what comes out. A sample
-    // of a new format starts a new decoder; a sample that cannot be decoded is counted and passed over.
+    // Queues `sample` for the display thread, which decodes it and shows what comes out, unless the
+    // sample is marked not to be displayed (CMSampleBufferSetDoNotDisplay): its pictures are then
+    // counted as dropped. A sample of a new format starts a new decoder; a sample that cannot be
+    // decoded is counted and passed over.
     void enqueueSampleBuffer(CMSampleBufferRef sample);
     // Waits until every queued sample has been decoded, then shows the pictures the decoder still
     // holds back (at the end of a stream).
     void flushDecoder();
 
-    // Where the pictures are shown, and at what size in pixels; the view is not retained (it owns the
-    // layer). Pictures are scaled to that size as they are decoded, as a compositor would, so that
-    // drawing the view copies them. nullptr detaches.
+    // Where the pictures are shown, and the size in pixels of the area they are shown in; the view
+    // is not retained (it owns the layer). Pictures are scaled as they are decoded to the largest
+    // size that fits that area in their own proportions, as a compositor would, so that drawing
+    // the view copies them; 0 x 0 keeps their decoded size. nullptr detaches. Any thread; a
+    // change applies from the next picture.
     void setDisplayView(UIView* view, int pixelWidth, int pixelHeight);
 
     long enqueuedSampleCount() const { return enqueued_.load(); }
     long shownFrameCount() const { return shown_.load(); }
     long failedSampleCount() const { return failed_.load(); }
+    long droppedFrameCount() const { return dropped_.load(); }
 
 private:
     void runDisplayThread();
@@ -63,5 +68,5 @@ private:
     std::unique_ptr<DisplayLayerDecoder> decoder_;
     UIView* displayView_ = nullptr;
     int pixelWidth_ = 0, pixelHeight_ = 0;
-    std::atomic<long> enqueued_{0}, shown_{0}, failed_{0};
+    std::atomic<long> enqueued_{0}, shown_{0}, failed_{0}, dropped_{0};
 };

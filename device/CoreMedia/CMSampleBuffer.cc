@@ -1,5 +1,6 @@
 #include "CMSampleBuffer.h"
 
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -17,6 +18,7 @@ struct opaqueCMSampleBuffer : CFRuntimeBase {
     std::shared_ptr<const void> owner;
     CMSampleTimingInfo timing{kCMTimeInvalid, kCMTimeInvalid, kCMTimeInvalid};
     bool keyFrame = false;
+    std::atomic<bool> doNotDisplay{false};
 };
 
 namespace {
@@ -92,3 +94,11 @@ const uint8_t* CMSampleBufferGetPacketBytes(CMSampleBufferRef sbuf, size_t* size
 }
 
 Boolean CMSampleBufferIsKeyFrame(CMSampleBufferRef sbuf) { return sbuf && sbuf->keyFrame; }
+
+void CMSampleBufferSetDoNotDisplay(CMSampleBufferRef sbuf, Boolean doNotDisplay) {
+    if (sbuf) sbuf->doNotDisplay.store(doNotDisplay != 0, std::memory_order_release);
+}
+
+Boolean CMSampleBufferGetDoNotDisplay(CMSampleBufferRef sbuf) {
+    return sbuf && sbuf->doNotDisplay.load(std::memory_order_acquire);
+}

@@ -70,3 +70,9 @@ OSStatus CMSampleBufferCreateWithPacket(CFAllocatorRef allocator, CMFormatDescri
 const uint8_t* CMSampleBufferGetPacketBytes(CMSampleBufferRef sbuf, size_t* sizeOut);
 // Whether the packet is a keyframe. False for null.
 Boolean CMSampleBufferIsKeyFrame(CMSampleBufferRef sbuf);
+// The sample's kCMSampleAttachmentKey_DoNotDisplay attachment: a player marks a sample it is too
+// late to show, and a display layer then decodes it (later pictures may need it) without showing
+// what comes out. The one mutable part of a sample buffer; set it before handing the sample on.
+// Null is ignored (false).
+void CMSampleBufferSetDoNotDisplay(CMSampleBufferRef sbuf, Boolean doNotDisplay);
+Boolean CMSampleBufferGetDoNotDisplay(CMSampleBufferRef sbuf);

@@ -1,5 +1,6 @@
 #include "UIView.h"
 
+#include <cstring>
 #include <vector>
 
 #include "UIGraphics.h"
@@ -78,13 +79,26 @@ CGRect UIView::frame() const {
     return {{center_.x - bounds_.size.width / 2, center_.y - bounds_.size.height / 2}, bounds_.size};
 }
 
+namespace {
+// Also a change into or out of a size that is not a number.
+bool sizeChanged(CGSize before, CGSize after) {
+    return std::memcmp(&before, &after, sizeof before) != 0;
+}
+}  // namespace
+
 void UIView::setFrame(CGRect frame) {
     frame = CGRectStandardize(frame);
+    const CGSize before = bounds_.size;
     bounds_.size = frame.size;
     center_ = {frame.origin.x + frame.size.width / 2, frame.origin.y + frame.size.height / 2};
+    if (sizeChanged(before, bounds_.size)) layoutSubviews();
 }
 
-void UIView::setBounds(CGRect bounds) { bounds_ = CGRectStandardize(bounds); }
+void UIView::setBounds(CGRect bounds) {
+    const CGSize before = bounds_.size;
+    bounds_ = CGRectStandardize(bounds);
+    if (sizeChanged(before, bounds_.size)) layoutSubviews();
+}
 
 bool UIView::isAncestorOf(const UIView* view) const {
     for (const UIView* v = view; v != nullptr; v = v->superview_) {

@@ -74,6 +74,9 @@ protected:
     // Draws this view's own layer (background and contents) in its bounds coordinates; the
     // context's transform maps the bounds to where the view lands. Subclasses may draw more.
     virtual void drawLayer(CGContextRef context) const;
+    // Called whenever the size of the bounds changes (through the frame or the bounds), at once
+    // rather than at UIKit's next layout pass; subclasses lay out what depends on their size.
+    virtual void layoutSubviews() {}
 
 private:
     void drawHierarchy(CGContextRef context) const;

@@ -1,7 +1,9 @@
 #include "VideoApp.h"
 
-#include <atomic>
+#include <algorithm>
+#include <cmath>
 #include <condition_variable>
+#include <cstdio>
 #include <mutex>
 #include <thread>
 
@@ -10,6 +12,7 @@
 #include <dispatch/dispatch.h>
 
 #include "ColourDelivery.h"
+#include "PlaybackPacer.h"
 #include "SimulatedProcess.h"
 #include "activity/FrameOrigin.h"
 #include "media/VideoFileReader.h"
@@ -18,64 +21,70 @@ namespace device {
 
 namespace {
 
-// Ends the player thread's waits early when playback is stopped.
-class StopSignal {
+// The playback clock: steady time since playback started. Its waits end early when playback is
+// stopped.
+class StopSignal : public PlaybackClock {
 public:
     void stop() {
         std::lock_guard hold(lock_);
         stopped_ = true;
         changed_.notify_all();
     }
-    bool stopped() {
-        std::lock_guard hold(lock_);
-        return stopped_;
-    }
-    // Waits until `when` or a stop; returns false when stopped.
-    bool waitUntil(std::chrono::steady_clock::time_point when) {
+    double now() override { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count(); }
+    bool waitUntil(double seconds) override {
+        auto when = start_ + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                 std::chrono::duration<double>(seconds));
         std::unique_lock hold(lock_);
         changed_.wait_until(hold, when, [&] { return stopped_; });
         return !stopped_;
     }
 
 private:
+    const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     std::mutex lock_;
     std::condition_variable changed_;
     bool stopped_ = false;
 };
 
 struct PlaybackResult {
-    long samples = 0;
+    PacedPlayback paced;
     double seconds = 0;
 };
 
-// The player thread: enqueues each sample at its presentation time. Samples come in decode
-// order; one that is due already (a reordered frame) goes at once.
-PlaybackResult play(VideoFileReader& reader, AVSampleBufferDisplayLayer* layer, bool playerLayer, StopSignal& stop) {
+// The player thread: hands each sample to the layer when it is due, marking those it is too late
+// to show (see PlaybackPacer).
+PlaybackResult play(VideoFileReader& reader, AVSampleBufferDisplayLayer* layer, bool playerLayer, StopSignal& clock) {
     PlaybackResult result;
-    auto start = std::chrono::steady_clock::now();
-    bool haveOrigin = false;
-    double origin = 0;
-    while (!stop.stopped()) {
-        SampleBufferHolder sample = reader.nextSample();
-        if (!sample) break;
-        CMTime pts = CMSampleBufferGetPresentationTimeStamp(sample.get());
-        if (CMTIME_IS_VALID(pts)) {
-            double seconds = CMTimeGetSeconds(pts);
-            if (!haveOrigin) origin = seconds, haveOrigin = true;
-            auto due = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                   std::chrono::duration<double>(seconds - origin));
-            if (!stop.waitUntil(due)) break;
-        }
-        FrameOriginScope origin({monotonicNanos(), CallKind::none});  // the sample's frame enters
-        if (playerLayer)
-            layer->enqueueSampleBuffer(sample.get());  // straight to the pictures, past any hook
-        else  // through the run-time, as an app calls it, so that whatever hooks the method runs too
-            objc_msgSend<void>(layer, SEL_(enqueueSampleBuffer:), sample.get());
-        ++result.samples;
-    }
+    result.paced = pacePlayback([&] { return reader.nextSample(); }, reader.frameRate(), clock,
+                                [&](CMSampleBufferRef sample, bool show) {
+                                    CMSampleBufferSetDoNotDisplay(sample, !show);
+                                    FrameOriginScope origin({monotonicNanos(), CallKind::none});  // the frame enters
+                                    if (playerLayer)
+                                        layer->enqueueSampleBuffer(sample);  // straight to the pictures, past any hook
+                                    else  // through the run-time, as an app calls it, so whatever hooks it runs too
+                                        objc_msgSend<void>(layer, SEL_(enqueueSampleBuffer:), sample);
+                                });
     layer->flushDecoder();
-    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    result.seconds = clock.now();
     return result;
+}
+
+// Why playback ended before the end the file declares ("FILE ended early: played 1.2 s of 3.0 s"),
+// or empty when it played to the end, or was stopped.
+std::string endedEarlyWarning(const VideoFileReader& reader, const PacedPlayback& paced) {
+    if (paced.stopped) return {};
+    const double frame = reader.frameRate() > 0 ? 1.0 / reader.frameRate() : 1.0 / 30;
+    const double played = paced.samples > 0 ? paced.end + frame : 0;
+    const double length = CMTIME_IS_VALID(reader.duration()) ? CMTimeGetSeconds(reader.duration()) : NAN;
+    // A few frames short is how containers round their length, not a cut.
+    const bool cut = std::isfinite(length) && length - played > std::max(3 * frame, 0.1);
+    if (!cut && reader.readError().empty()) return {};
+    char text[160];
+    if (std::isfinite(length)) std::snprintf(text, sizeof text, "played %.2f s of %.2f s", played, length);
+    else std::snprintf(text, sizeof text, "played %.2f s", played);
+    std::string warning = reader.path() + " ended early: " + text;
+    if (!reader.readError().empty()) warning += " (" + reader.readError() + ")";
+    return warning;
 }
 
 void sendAppearance(id controller, SEL selector) { objc_msgSend<void>(controller, selector, YES); }
@@ -125,11 +134,15 @@ int runVideoApp(const VideoAppOptions& options, std::ostream& err) {
     }
     objc_release(player);
 
-    err << "glimmora play: enqueued " << result.samples << " samples, showed " << layer->shownFrameCount()
+    err << "glimmora play: enqueued " << result.paced.samples << " samples, showed " << layer->shownFrameCount()
         << " frames in " << result.seconds << " s";
     if (layer->failedSampleCount() > 0) err << "; " << layer->failedSampleCount() << " samples could not be decoded";
+    if (layer->droppedFrameCount() > 0) err << "; " << layer->droppedFrameCount() << " frames dropped as too late";
     if (!reader->readError().empty()) err << "; stopped early: " << reader->readError();
     err << std::endl;
+    // The video did play, so the status stays 0; the warning says it was not all there.
+    if (std::string warning = endedEarlyWarning(*reader, result.paced); !warning.empty())
+        err << "glimmora play: warning: " << warning << std::endl;
     reportColourDelivery(err);
     return 0;
 }

@@ -20,10 +20,13 @@ struct VideoAppOptions {
 };
 
 // Runs the app on the calling (main) thread: opens the file, presents the full-screen player when
-// playback starts (unless inline), enqueues every video sample on the player's display layer at its presentation
-// time from a player thread of its own, and dismisses and releases the player at the end. SIGINT
-// or SIGTERM end playback early. Returns 0 when the video played (also when damage cut it short),
-// 1 when the file cannot be played at all or the library cannot be loaded; says why on `err`.
+// playback starts (unless inline), enqueues every video sample on the player's display layer when
+// it is due, from a player thread of its own (PlaybackPacer: the video's real times, the frame
+// rate where its timestamps fail, and samples it is too late to show marked not to be shown), and
+// dismisses and releases the player at the end. SIGINT or SIGTERM end playback early. Returns 0
+// when the video played, also when the file ended early (damage, a cut) -- a warning line then
+// names the file and how far it played -- and 1 when the file cannot be played at all or the
+// library cannot be loaded; says why on `err`.
 int runVideoApp(const VideoAppOptions& options, std::ostream& err);
 
 }  // namespace device

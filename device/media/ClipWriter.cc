@@ -118,7 +118,11 @@ std::unique_ptr<ClipWriter> ClipWriter::open(const std::string& path, const Clip
     std::unique_ptr<ClipWriter> writer(new ClipWriter);
     writer->path_ = path;
     writer->settings_ = settings;
-    const char* container = endsWith(path, ".mkv") ? "matroska" : endsWith(path, ".webm") ? "webm" : "mp4";
+    const char* container = endsWith(path, ".mkv")    ? "matroska"
+                            : endsWith(path, ".webm") ? "webm"
+                            : endsWith(path, ".ts")   ? "mpegts"
+                            : endsWith(path, ".h264") ? "h264"
+                                                      : "mp4";
     int ret = avformat_alloc_output_context2(&writer->output_, nullptr, container, path.c_str());
     if (ret < 0 || !writer->output_) {
         *error = std::string("cannot start a ") + container + " file: " + describeAVError(ret);

@@ -1,6 +1,7 @@
 // ClipWriter: writes short video clips with libavcodec's own encoders from BGRA frames the caller
-// draws, for tests and the demo. The container follows the file name: ".mkv" (Matroska) or
-// ".webm" (WebM, VP9 only), anything else MP4.
+// draws, for tests and the demo. The container follows the file name: ".mkv" (Matroska), ".webm"
+// (WebM, VP9 only), ".ts" (MPEG transport stream), ".h264" (a raw H.264 stream, no timestamps at
+// all), anything else MP4.
 //
 // Output is deterministic: the same settings and frames give the same bytes (one encoder thread,
 // fixed options, no time stamps or version strings in the file). Quality is high (x264/x265 CRF

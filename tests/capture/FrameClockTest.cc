@@ -1,8 +1,21 @@
 // The full-screen player's frame clock: started on appearance, stopped on disappearance and
 // deallocation, and on every tick with "Active" on one message made from that tick's snapshot.
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
+#include <Foundation/NSLog.h>
+
 #include "CaptureFixture.h"
 
 namespace {
+
+std::string systemLogText() {
+    std::ifstream file(device::systemLogPath());
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
 
 TEST_F(FrameClockTest, AppearingStartsALinkThatSendsTheColourOfThePlayerView) {
     auto player = makePlayer(64, 128, 255);
@@ -117,6 +130,27 @@ TEST_F(FrameClockTest, APlayerViewWithNoAreaSendsNothing) {
     runFor(std::chrono::milliseconds(300));
     EXPECT_EQ(server->count(), 0u);
     objc_msgSend<void>(player.get(), SEL_(viewDidDisappear:), YES);
+}
+
+// A size that is not a number never reaches an image context (which would refuse it with a log
+// line on every tick); the tick sends nothing, as for a picture that cannot be made at all.
+TEST_F(FrameClockTest, APlayerViewOfASizeThatIsNotANumberAsksForNoContextAndSendsNothing) {
+    const CGFloat nan = std::nan(""), infinity = INFINITY;
+    for (CGSize size : {CGSizeMake(nan, 390), CGSizeMake(844, nan), CGSizeMake(infinity, 390)}) {
+        SCOPED_TRACE(std::to_string(size.width) + " x " + std::to_string(size.height));
+        {
+            std::lock_guard hold(server->lock);
+            server->received.clear();
+        }
+        const std::string logBefore = systemLogText();
+        auto player = makePlayer(255, 255, 255);
+        player->playerLayerView()->setBounds(CGRect{{0, 0}, size});
+        objc_msgSend<void>(player.get(), SEL_(viewDidAppear:), YES);
+        runFor(std::chrono::milliseconds(200));
+        EXPECT_EQ(server->count(), 0u);
+        EXPECT_EQ(systemLogText().substr(logBefore.size()).find("UIGraphicsBeginImageContext"), std::string::npos);
+        objc_msgSend<void>(player.get(), SEL_(viewDidDisappear:), YES);
+    }
 }
 
 }  // namespace

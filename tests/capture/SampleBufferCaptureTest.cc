@@ -168,6 +168,26 @@ TEST_F(SampleBufferCaptureTest, ANewFormatReplacesTheSessionWithAReducedResoluti
     EXPECT_THAT(messages[2], ColourNear(0.0, 0.0, 1.0));
 }
 
+TEST_F(SampleBufferCaptureTest, ASampleWithNoFormatClearsTheSessionAndTheNextMakesAPlainOne) {
+    enqueue((*red)[0]);
+    enqueue((*blue)[0]);  // a replacement, with the reduced-resolution request
+    ASSERT_NE(sampleBufferCapture::currentDecompressionSession(), nullptr);
+
+    enqueue(nullptr);
+    EXPECT_EQ(sampleBufferCapture::currentDecompressionSession(), nullptr);
+    EXPECT_EQ(layer->enqueuedSampleCount(), 3) << "the layer still gets it";
+    enqueue(nullptr);
+    EXPECT_EQ(sampleBufferCapture::currentDecompressionSession(), nullptr);
+
+    enqueue((*red)[1]);  // prepares a session as at start-up: not decoded, full size asked for
+    VTDecompressionSessionRef fresh = sampleBufferCapture::currentDecompressionSession();
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_FALSE(reducedResolutionRequested(fresh));
+    EXPECT_TRUE(quietMessages().empty());
+    enqueue((*red)[2]);
+    EXPECT_THAT(settledMessages(1), ::testing::ElementsAre(ColourNear(1.0, 0.0, 0.0)));
+}
+
 TEST_F(SampleBufferCaptureTest, SamplesAlternatingBetweenFormatsAreNeverDecoded) {
     VTDecompressionSessionRef previous = nullptr;
     for (size_t i = 0; i < 6; ++i) {
@@ -254,7 +274,7 @@ TEST_F(SampleBufferCaptureTest, TheServersReplyOpensTheGate) {
     __atomic_store_n(&readyForUpdates, NO, __ATOMIC_RELEASE);
     sendAcknowledgedColorMessage(colourServerCenter(), NSSTR("1.000000,0.000000,0.000000,1.000000"));
     EXPECT_TRUE(runUntil([] { return __atomic_load_n(&readyForUpdates, __ATOMIC_ACQUIRE) == YES; }));
-    EXPECT_THAT(settledMessages(1), ::testing::ElementsAre(kRedMessage));
+    EXPECT_THAT(settledMessages(1), ::testing::ElementsAre(ColourNear(1.0, 0.0, 0.0)));
 }
 
 TEST_F(SampleBufferCaptureTest, LayersFedFromSeveralThreadsAtOnceTakeTurnsWithTheSession) {

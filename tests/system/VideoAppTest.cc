@@ -1,5 +1,6 @@
 // A video app as a whole: `glimmora play` of a generated clip sends the colours of its frames to a
 // colour server in another process, and refuses files it cannot play.
+#include <algorithm>
 #include <fstream>
 #include <mutex>
 #include <thread>
@@ -84,6 +85,7 @@ TEST_F(VideoApp, PlayingSendsTheColoursOfTheFramesToTheServer) {
     ProcessResult played = runProcess({glimmoraCommand(), "play", clip}, {}, std::chrono::seconds(30));
     EXPECT_EQ(played.exitCode, 0) << played.err;
     EXPECT_THAT(played.err, ::testing::HasSubstr("enqueued 50 samples"));
+    EXPECT_THAT(played.err, ::testing::Not(::testing::HasSubstr("ended early")));
 
     // Both capture paths send; the colours come back within what 8-bit video allows.
     std::vector<std::string> messages = log->messages();
@@ -133,6 +135,29 @@ TEST_F(VideoApp, PlayedInlineEveryDecodedSampleSendsTheColourOfItsFrame) {
     }
 }
 
+// The full-screen player fits a picture of other proportions between black bars; the frame clock's
+// sample lands in the middle, which is picture, so the colours are the picture's, never the bars'.
+TEST_F(VideoApp, PicturesOfOtherProportionsSendTheirOwnColourNotTheBars) {
+    for (auto [width, height] : {std::pair{64, 48}, std::pair{112, 48}}) {
+        SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
+        SetUp();
+        std::string clip = writeClip("orange*50", {.width = width, .height = height});
+        ProcessResult played = runProcess({glimmoraCommand(), "play", "--player-layer", clip}, {}, std::chrono::seconds(30));
+        EXPECT_EQ(played.exitCode, 0) << played.err;
+        // The view is black until the first picture is shown; from then on it is orange.
+        std::vector<std::string> messages = log->messages();
+        auto first = std::find_if(messages.begin(), messages.end(), [](const std::string& m) { return std::atof(m.c_str()) > 0.9; });
+        ASSERT_NE(first, messages.end()) << messages.size() << " messages, none orange";
+        for (const std::string& message : std::vector<std::string>(first, messages.end())) {
+            float r, g, b, a;
+            ASSERT_EQ(std::sscanf(message.c_str(), "%f,%f,%f,%f", &r, &g, &b, &a), 4) << message;
+            EXPECT_NEAR(r, 1.0f, 0.03f) << message;
+            EXPECT_NEAR(g, 0.5f, 0.05f) << message;
+            EXPECT_NEAR(b, 0.0f, 0.03f) << message;
+        }
+    }
+}
+
 TEST_F(VideoApp, WithActiveOffNothingIsSent) {
     std::string clip = writeClip("green*10");
     auto settings = Strong<HBPreferences>::adopt(HBPreferences::alloc()->initWithIdentifier(NSSTR("com.tovek.glimmora")));
@@ -170,6 +195,8 @@ TEST_F(VideoApp, ACutOffFilePlaysWhatItCan) {
     EXPECT_EQ(played.exitCode, 0) << played.err;
     EXPECT_THAT(played.err, ::testing::HasSubstr("enqueued"));
     EXPECT_THAT(played.err, ::testing::Not(::testing::HasSubstr("enqueued 40 samples")));
+    // The status says the video played; a warning says it was not all there.
+    EXPECT_THAT(played.err, ::testing::ContainsRegex("warning: .*cut.mkv ended early: played 0\\.[0-9]+ s of 0\\.80 s"));
 }
 
 }  // namespace
