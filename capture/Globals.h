@@ -11,7 +11,10 @@ class HomeManager;
 
 // The settings store, opened once when the library loads; lives until the process ends.
 GLIMMORA_EXPORT HBPreferences* preferences;
-// Whether the decoder path may decode the next sample. Starts YES.
+// Whether the decoder path may decode the next sample. Starts YES. A plain exported byte, but the
+// library reads and writes it only with atomic loads and stores: the decoder's callback and the
+// channel's completion set it on their own threads while the enqueuing thread reads it, and an
+// unsynchronised byte shared so would be a data race.
 GLIMMORA_EXPORT BOOL readyForUpdates;
 // The light controller of the home-screen process, set when the home screen has launched.
 GLIMMORA_EXPORT HomeManager* homeManager;

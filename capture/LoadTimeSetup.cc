@@ -1,11 +1,12 @@
-// The library's constructor: opens the settings, registers their defaults and, in a host process
-// with the system enabled, installs the hook table.
+// The library's constructor: registers the library's own class, opens the settings, registers their
+// defaults and, in a host process with the system enabled, installs the hook table.
 #include <cstring>
 
 #include <Foundation/Foundation.h>
 
 #include "Globals.h"
 #include "HookTable.h"
+#include "home/HomeManager.h"
 
 namespace {
 
@@ -25,6 +26,10 @@ bool isHost(NSString* bundleIdentifier) {
 }
 
 __attribute__((constructor)) void loadGlimmora() {
+    // A class the library defines is known to the run-time as soon as the library is loaded, in
+    // every process, whatever the settings and the host.
+    HomeManager::objcClass();
+
     HBPreferences* store = HBPreferences::alloc()->initWithIdentifier(glimmoraSettingsIdentifier());
     objc_release(preferences);
     preferences = store;

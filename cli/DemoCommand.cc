@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <Foundation/DeviceDirectory.h>
+#include <Foundation/PrintableText.h>
 #include <HomeKit/HomeDescription.h>
 #include <MRYIPC/ChannelSocket.h>
 #include <activity/ProcessActivity.h>
@@ -58,8 +59,12 @@ std::string lastLines(const std::string& path, size_t count) {
         if (lines.size() > count) lines.erase(lines.begin());
     }
     std::fclose(file);
+    // A log holds what the processes were given (names, file names): escaped, it cannot act on a terminal.
     std::string text;
-    for (const std::string& line : lines) text += "    " + line;
+    for (std::string& line : lines) {
+        if (!line.empty() && line.back() == '\n') line.pop_back();
+        text += "    " + device::printable(line) + "\n";
+    }
     return text;
 }
 
@@ -189,7 +194,7 @@ int runDemo(const DemoOptions& options) {
     std::unique_ptr<DemoChild> app = DemoChild::start(
         "the video app", {"play", video, "--app", options.app}, directory + "/demo-app.log", &error);
     if (!app) fail(error);
-    say("the colour server is up; playing " + video + " in the " + options.app + " app (pid " +
+    say("the colour server is up; playing " + device::printable(video) + " in the " + options.app + " app (pid " +
         std::to_string(app->pid()) + "); Ctrl-C stops the demo");
 
     std::string problem;

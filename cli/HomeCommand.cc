@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include <Foundation/DeviceDirectory.h>
+#include <Foundation/PrintableText.h>
 #include <HomeKit/AccessoryStore.h>
 #include <HomeKit/CharacteristicValue.h>
 #include <HomeKit/ExampleHome.h>
@@ -25,6 +26,7 @@
 namespace {
 
 using json = nlohmann::ordered_json;
+using device::quotedPrintable;
 
 constexpr const char* kColourChannel = "com.tovek.glimmoraserver";
 
@@ -100,7 +102,7 @@ void loadHome(const std::string& file) {
     if (std::string problem = parseHomeDescription(text, file, &description); !problem.empty())
         fail(problem + "\nnothing was changed");
     installDescription(text, description, AccessoryStore::Sync::keepDescribed);
-    std::cout << "Installed " << file << " as " << homeDescriptionPath() << "\n";
+    std::cout << "Installed " << device::printable(file) << " as " << homeDescriptionPath() << "\n";
 }
 
 // --- show ----------------------------------------------------------------------------------------------
@@ -122,7 +124,7 @@ std::string textValue(NSObject* value, bool isPower) {
     if (isPower) {
         if (auto* number = objc_cast<NSNumber>(value)) return number->boolValue() ? "on" : "off";
     }
-    return describeValue(value);
+    return device::printable(describeValue(value));
 }
 
 void showHomes(bool asJson) {
@@ -154,7 +156,7 @@ void showHomes(bool asJson) {
         for (const RoomDescription& room : described.rooms) {
             bool selected = home.roomSelected[room.identifier];
             bool known = !home.selectionUnknown.count(room.identifier);
-            text += "  Room \"" + room.name + "\"  " + room.identifier + "  " +
+            text += "  Room " + quotedPrintable(room.name) + "  " + room.identifier + "  " +
                     (!known ? "selection unknown" : selected ? "selected" : "not selected") + "\n";
             json lights = json::array();
             for (; next < home.lights.size() && home.lights[next].roomIdentifier == room.identifier; ++next) {
@@ -166,7 +168,7 @@ void showHomes(bool asJson) {
                     {"hue", {light.hasHue, light.hue.get()}},
                 };
                 json entry = {{"accessory", light.accessory}, {"name", light.name}, {"uuid", light.identifier}};
-                std::string line = "    \"" + light.name + "\" of \"" + light.accessory + "\":";
+                std::string line = "    " + quotedPrintable(light.name) + " of " + quotedPrintable(light.accessory) + ":";
                 const char* separator = " ";
                 for (auto& [key, value] : values) {
                     entry[key] = jsonValue(value.second);
@@ -183,7 +185,7 @@ void showHomes(bool asJson) {
                              {"lights", std::move(lights)}});
         }
         primary = anyPrimary ? described.primary : h == 0;
-        if (!asJson) std::cout << "Home \"" << described.name << "\"" << (primary ? " (primary)" : "") << "  " << described.identifier << "\n" << text;
+        if (!asJson) std::cout << "Home " << quotedPrintable(described.name) << (primary ? " (primary)" : "") << "  " << described.identifier << "\n" << text;
         homes.push_back({{"name", described.name}, {"uuid", described.identifier}, {"primary", primary}, {"rooms", std::move(rooms)}});
     }
     if (asJson)
@@ -205,14 +207,14 @@ std::string resolveRoom(const HomesDescription& description, const std::string& 
     for (const HomeDescription& home : description.homes) {
         for (const RoomDescription& room : home.rooms) {
             if (room.identifier == wanted) return room.identifier;
-            if (room.name == given) matches.push_back(room.identifier + " in \"" + home.name + "\"");
+            if (room.name == given) matches.push_back(room.identifier + " in " + quotedPrintable(home.name));
         }
     }
-    if (matches.empty()) fail("no room is named or identified \"" + given + "\"; `glimmora home show` lists the rooms");
+    if (matches.empty()) fail("no room is named or identified " + quotedPrintable(given) + "; `glimmora home show` lists the rooms");
     if (matches.size() > 1) {
         std::string list;
         for (const std::string& match : matches) list += "\n  " + match;
-        fail("more than one room is named \"" + given + "\"; give its identifier instead:" + list);
+        fail("more than one room is named " + quotedPrintable(given) + "; give its identifier instead:" + list);
     }
     return matches.front().substr(0, 36);
 }
@@ -226,8 +228,8 @@ void selectRooms(const std::vector<std::string>& rooms, bool selected) {
     for (size_t i = 0; i < identifiers.size(); ++i) {
         settings->setObject_forKey(NSNumber::numberWithBool(selected), NSString::stringWithString(identifiers[i]).get());
         if (std::string problem = settings->lastError(); !problem.empty())
-            fail("cannot " + std::string(selected ? "select" : "deselect") + " \"" + rooms[i] + "\": " + problem);
-        std::cout << (selected ? "Selected " : "Deselected ") << "\"" << rooms[i] << "\" (" << identifiers[i] << ")\n";
+            fail("cannot " + std::string(selected ? "select" : "deselect") + " " + quotedPrintable(rooms[i]) + ": " + problem);
+        std::cout << (selected ? "Selected " : "Deselected ") << quotedPrintable(rooms[i]) << " (" << identifiers[i] << ")\n";
     }
 }
 

@@ -9,10 +9,13 @@
 #include <unistd.h>
 
 #include <Foundation/DeviceDirectory.h>
+#include <Foundation/PrintableText.h>
 #include <activity/ProcessActivity.h>
 #include <apps/HomeLights.h>
 
 namespace {
+
+using device::printable;
 
 constexpr const char* kReset = "\x1b[0m";
 constexpr const char* kDim = "\x1b[2m";
@@ -120,7 +123,7 @@ bool lastColour(std::string* text, Rgb* colour, double* secondsAgo, std::vector<
     for (const device::ActivitySnapshot& record : device::readDeviceActivity(device::deviceDirectory(), unrecorded))
         if (record.lastCallNanos > latest.lastCallNanos) latest = record;
     if (latest.lastCallNanos == 0) return false;
-    *text = latest.lastCall;
+    *text = printable(latest.lastCall);  // any process may send any text
     *secondsAgo = static_cast<double>(device::monotonicNanos() - latest.lastCallNanos) / 1e9;
     double r = 0, g = 0, b = 0;
     if (std::sscanf(latest.lastCall.c_str(), "%lf,%lf,%lf", &r, &g, &b) != 3) return true;
@@ -171,7 +174,7 @@ void LightView::refresh(const std::string& status) {
         if (!home.selectionProblem.empty()) line << " | the room selection cannot be read: " << home.selectionProblem;
         for (const device::LightState& light : home.lights) {
             if (!light.roomSelected) continue;
-            line << " | " << light.room << "/" << light.name << " " << power(light) << " b"
+            line << " | " << printable(light.room) << "/" << printable(light.name) << " " << power(light) << " b"
                  << number(light.hasBrightness, light.brightness.get()) << " s"
                  << number(light.hasSaturation, light.saturation.get()) << " h" << number(light.hasHue, light.hue.get());
         }
@@ -200,7 +203,8 @@ void LightView::refresh(const std::string& status) {
         lines.push_back(std::string(kBold) + "        " + padded("ROOM", 14) + padded("LIGHT", 18) + padded("POWER", 7) +
                         padded("BRIGHT", 8) + padded("SAT", 6) + "HUE" + kReset);
         for (const device::LightState& light : home.lights) {
-            std::string row = swatch(shownColour(light), 6) + "  " + padded(light.room, 14) + padded(light.name, 18) +
+            std::string row = swatch(shownColour(light), 6) + "  " + padded(printable(light.room), 14) +
+                              padded(printable(light.name), 18) +
                               padded(power(light), 7) + padded(number(light.hasBrightness, light.brightness.get()), 8) +
                               padded(number(light.hasSaturation, light.saturation.get()), 6) +
                               padded(number(light.hasHue, light.hue.get()), 5);

@@ -4,10 +4,10 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <iostream>
 #include <memory>
 
+#include <Foundation/PrintableText.h>
 #include <HBPreferences/HBPreferences.h>
 
 #include "Commands.h"
@@ -92,28 +92,6 @@ Strong<NSObject> parseValue(const PrefsArguments& args) {
 
 // --- Values for printing ----------------------------------------------------------------------------
 
-std::string quoted(const std::string& text) {
-    std::string out = "\"";
-    for (char c : text) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\t': out += "\\t"; break;
-        case '\r': out += "\\r"; break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20) {
-                char escape[8];
-                std::snprintf(escape, sizeof escape, "\\u%04x", c);
-                out += escape;
-            } else {
-                out += c;
-            }
-        }
-    }
-    return out + "\"";
-}
-
 // The shortest text that reads back as the same double, with a point so it never looks whole.
 std::string formatReal(double value) {
     char buffer[64];
@@ -123,9 +101,9 @@ std::string formatReal(double value) {
     return text;
 }
 
-// Booleans as YES/NO, numbers as numbers, arrays as JSON lists; strings raw or, in listings where
-// their ends must show, quoted.
-std::string formatValue(NSObject* value, bool quoteStrings) {
+// Booleans as YES/NO, numbers as numbers, strings quoted (so the text "YES" shows apart from the
+// Boolean), arrays as lists of quoted strings. Control characters show escaped.
+std::string formatValue(NSObject* value) {
     if (auto* number = objc_cast<NSNumber>(value)) {
         switch (number->kind()) {
         case NSNumber::Kind::boolean:
@@ -136,13 +114,14 @@ std::string formatValue(NSObject* value, bool quoteStrings) {
             return formatReal(number->doubleValue());
         }
     }
-    if (auto* string = objc_cast<NSString>(value)) return quoteStrings ? quoted(string->string()) : string->string();
+    if (auto* string = objc_cast<NSString>(value)) return device::quotedPrintable(string->string());
     if (auto* array = objc_cast<NSArray>(value)) {
         std::string out = "[";
-        for (const auto& element : *array) out += (out.size() > 1 ? ", " : "") + quoted(element->description());
+        for (const auto& element : *array)
+            out += (out.size() > 1 ? ", " : "") + device::quotedPrintable(element->description());
         return out + "]";
     }
-    return value->description();
+    return device::printable(value->description());
 }
 
 // --- The subcommands ---------------------------------------------------------------------------------
@@ -154,13 +133,13 @@ void readSettings(const PrefsArguments& args, bool oneKey) {
         std::string error = prefs->lastError();
         if (!error.empty()) fail("cannot read " + args.identifier + " " + args.key + ": " + error);
         if (!value) fail(args.identifier + " has no value for " + args.key);
-        std::cout << formatValue(value.get(), false) << "\n";
+        std::cout << formatValue(value.get()) << "\n";
         return;
     }
     Strong<NSDictionary> all = prefs->dictionaryRepresentation();
     std::string error = prefs->lastError();
     for (const auto& [key, value] : *all)
-        std::cout << key->description() << " = " << formatValue(value.get(), true) << "\n";
+        std::cout << device::printable(key->description()) << " = " << formatValue(value.get()) << "\n";
     if (!error.empty()) fail("cannot read " + args.identifier + (all->count() ? " in full: " : ": ") + error);
     if (all->count() == 0) fail(args.identifier + " has no stored values");
 }
@@ -198,14 +177,19 @@ void addPrefsCommand(CLI::App& app) {
     const char* identifierHelp = "The settings store, e.g. com.tovek.glimmora";
 
     CLI::App* read = prefs->add_subcommand(
-        "read", "Print the value of KEY; without KEY, print every stored key as `KEY = VALUE` lines, strings "
-                "quoted. Booleans print as YES/NO, arrays as JSON lists. Fails when nothing is stored");
+        "read", "Print the value of KEY; without KEY, print every stored key as `KEY = VALUE` lines. Booleans "
+                "print as YES/NO, numbers as numbers, text in double quotes (so the text \"YES\" shows apart from "
+                "the Boolean YES), arrays as [\"a\", \"b\"]; control characters show escaped (\\n, \\x1b). Fails when "
+                "nothing is stored");
     read->add_option("IDENTIFIER", args->identifier, identifierHelp)->required();
     CLI::Option* readKey = read->add_option("KEY", args->key, "The key to print");
     read->callback([args, readKey] { readSettings(*args, readKey->count() > 0); });
 
     CLI::App* write = prefs->add_subcommand(
-        "write", "Store VALUE under KEY, replacing what was there. Put -- before a VALUE that starts with -");
+        "write", "Store VALUE under KEY, replacing what was there. Without a type flag VALUE is stored as text, as "
+                 "`defaults write` does; a switch read from text is on when the text starts with Y, y, T, t or a "
+                 "digit 1-9 (after spaces, a sign and zeros), so YES and true switch on. Put -- before a VALUE that "
+                 "starts with -");
     write->add_option("IDENTIFIER", args->identifier, identifierHelp)->required();
     write->add_option("KEY", args->key, "The key to set")->required();
     write->add_option("VALUE", args->values, "The value; with --array, the elements (none for an empty list)");

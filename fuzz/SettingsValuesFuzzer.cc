@@ -100,7 +100,7 @@ std::string judge(const Row& row, NSObject* value, bool boolValue) {
         const double expected = integerRow ? static_cast<double>(row.integer) : row.real;
         if (!number || number->doubleValue() != expected || boolValue != (expected != 0)) return "a real";
     } else if (row.tag == "string" && row.sqlClass == sqlText) {
-        if (!text || text->string() != row.bytes || boolValue) return "a string";
+        if (!text || text->string() != row.bytes || boolValue != text->boolValue()) return "a string";
     } else if (row.tag == "array" && row.sqlClass == sqlText) {
         // JSON text that may or may not be a list of strings: either a list of strings or nothing.
         if ((value != nil && !isStringArray(value)) || boolValue) return "an array";

@@ -3,6 +3,19 @@
 
 #include "platform/Settings.h"
 
+namespace {
+
+// The fields joined by "_", each whole: a name is taken as HomeKit reports it, NULs and all.
+Strong<NSString> entry(std::initializer_list<NSString*> fields) {
+    Strong<NSString> joined;
+    for (NSString* field : fields)
+        joined = joined ? joined->stringByAppendingString(NSSTR("_"))->stringByAppendingString(field)
+                        : NSString::stringWithString(field ? field->string() : std::string());
+    return joined;
+}
+
+}  // namespace
+
 void HomeManager::saveHomesAndRooms() {
     if (!hasPrimaryHome()) return;
 
@@ -12,14 +25,11 @@ void HomeManager::saveHomesAndRooms() {
     if (homes != nil) {
         for (const Strong<NSObject>& homeObject : *homes) {
             auto* home = static_cast<HMHome*>(homeObject.get());
-            Strong<NSString> homeIdentifier = home->uniqueIdentifier()->UUIDString();
-            homeList->addObject(NSString::stringWithFormat("%s_%s", home->name()->UTF8String(),
-                                                           homeIdentifier->UTF8String()));
+            homeList->addObject(entry({home->name(), home->uniqueIdentifier()->UUIDString()}));
             for (const Strong<NSObject>& roomObject : *home->rooms()) {
                 auto* room = static_cast<HMRoom*>(roomObject.get());
-                roomList->addObject(NSString::stringWithFormat("%s_%s_%s", room->name()->UTF8String(),
-                                                               room->uniqueIdentifier()->UUIDString()->UTF8String(),
-                                                               home->uniqueIdentifier()->UUIDString()->UTF8String()));
+                roomList->addObject(entry({room->name(), room->uniqueIdentifier()->UUIDString(),
+                                           home->uniqueIdentifier()->UUIDString()}));
             }
         }
     }

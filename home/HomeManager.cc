@@ -10,20 +10,20 @@ id sharedManagerMethod(id, SEL) { return HomeManager::sharedManager(); }
 id initMethod(id self, SEL) { return static_cast<HomeManager*>(self)->init(); }
 void sendMethod(id self, SEL, id colours) { static_cast<HomeManager*>(self)->send(objc_cast<NSArray>(colours)); }
 
+// The members the run-time sees, laid down with the class as a compiler lays down a class's own.
+void addMembers(Class c) {
+    Class meta = object_getClass(c);
+    class_addMethod(meta, sel_registerName("sharedManager"), reinterpret_cast<IMP>(sharedManagerMethod), "@16@0:8");
+    objc_property_attribute_t attributes[] = {{"T", "@\"HomeManager\""}, {"R", ""}, {"N", ""}};
+    class_addProperty(meta, "sharedManager", attributes, 3);
+    class_addMethod(c, sel_registerName("init"), reinterpret_cast<IMP>(initMethod), "@16@0:8");
+    class_addMethod(c, sel_registerName("send:"), reinterpret_cast<IMP>(sendMethod), "v24@0:8@16");
+}
+
 }  // namespace
 
 Class HomeManager::objcClass() {
-    static Class cls = [] {
-        Class c = objc_defineClass<HomeManager>("HomeManager", NSObject::objcClass());
-        Class meta = object_getClass(c);
-        class_addMethod(meta, sel_registerName("sharedManager"), reinterpret_cast<IMP>(sharedManagerMethod),
-                        "@16@0:8");
-        objc_property_attribute_t attributes[] = {{"T", "@\"HomeManager\""}, {"R", ""}, {"N", ""}};
-        class_addProperty(meta, "sharedManager", attributes, 3);
-        class_addMethod(c, sel_registerName("init"), reinterpret_cast<IMP>(initMethod), "@16@0:8");
-        class_addMethod(c, sel_registerName("send:"), reinterpret_cast<IMP>(sendMethod), "v24@0:8@16");
-        return c;
-    }();
+    static Class cls = objc_defineClass<HomeManager>("HomeManager", NSObject::objcClass(), addMembers);
     return cls;
 }
 

@@ -61,6 +61,10 @@ NSString* NSString::literal(const char* text) {
     return makeObject<NSString>(std::string(text)).detach();
 }
 
+Strong<NSString> NSString::stringByAppendingString(const NSString* other) const {
+    return stringWithString(other ? text_ + other->text_ : text_);
+}
+
 Strong<NSArray> NSString::componentsSeparatedByString(const NSString* separator) const {
     auto result = makeObject<NSMutableArray>();
     const std::string& sep = separator ? separator->text_ : std::string();
@@ -104,6 +108,16 @@ float NSString::floatValue() const {
 
 NSInteger NSString::integerValue() const {
     return static_cast<NSInteger>(std::strtoll(text_.c_str(), nullptr, 10));
+}
+
+BOOL NSString::boolValue() const {
+    size_t i = 0;
+    while (i < text_.size() && std::isspace(static_cast<unsigned char>(text_[i]))) ++i;
+    if (i < text_.size() && (text_[i] == '+' || text_[i] == '-')) ++i;
+    while (i < text_.size() && text_[i] == '0') ++i;
+    if (i == text_.size()) return NO;
+    char first = text_[i];
+    return first == 'Y' || first == 'y' || first == 'T' || first == 't' || (first >= '1' && first <= '9');
 }
 
 bool NSString::isEqual(const NSObject* other) const {

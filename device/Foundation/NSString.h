@@ -26,6 +26,8 @@ public:
     NSUInteger length() const { return text_.size(); }
     BOOL isEqualToString(const NSString* other) const { return other == this || (other && other->text_ == text_); }
 
+    // The receiver followed by `other` (nil adds nothing); every byte of both, NULs included.
+    Strong<NSString> stringByAppendingString(const NSString* other) const;
     // The pieces between every occurrence of `separator`; an empty separator gives the whole text.
     Strong<NSArray> componentsSeparatedByString(const NSString* separator) const;
 
@@ -34,6 +36,10 @@ public:
     double doubleValue() const;
     float floatValue() const;
     NSInteger integerValue() const;
+    // YES when the text begins, after leading white space, an optional sign and any zeros, with
+    // "Y", "y", "T", "t" or a digit 1-9; the rest is ignored. So "YES", "true" and "-01" are YES;
+    // "NO", "0", "0.5" and "" are NO.
+    BOOL boolValue() const;
 
     bool isEqual(const NSObject* other) const override;
     size_t hash() const override;

@@ -5,6 +5,19 @@
 #include "HBPreferencesStore.h"
 #include "HBPreferencesValue.h"
 
+namespace {
+
+// The object's `boolValue`, as the platform's store answers a Boolean read: a number is YES when
+// non-zero, text by NSString's rule ("YES" and "true" are YES). An array has no `boolValue`; where
+// the platform would raise, the device reads NO.
+BOOL boolValueOf(NSObject* value) {
+    if (auto* number = objc_cast<NSNumber>(value)) return number->boolValue();
+    if (auto* text = objc_cast<NSString>(value)) return text->boolValue();
+    return NO;
+}
+
+}  // namespace
+
 Class HBPreferences::objcClass() {
     static Class cls = objc_defineClass<HBPreferences>("HBPreferences", NSObject::objcClass());
     return cls;
@@ -39,8 +52,7 @@ void HBPreferences::registerBool_default_forKey(BOOL* variable, BOOL defaultValu
     std::lock_guard<std::mutex> guard(lock_);
     defaults_->setObject_forKey(NSNumber::numberWithBool(defaultValue), key);
     if (variable == nullptr) return;
-    auto* number = objc_cast<NSNumber>(lookUp(key));
-    *variable = number != nullptr && number->boolValue();
+    *variable = boolValueOf(lookUp(key));
 }
 
 NSObject* HBPreferences::lookUp(NSString* key) {
@@ -51,8 +63,7 @@ NSObject* HBPreferences::lookUp(NSString* key) {
 BOOL HBPreferences::boolForKey(NSString* key) {
     if (key == nil) return NO;
     std::lock_guard<std::mutex> guard(lock_);
-    auto* number = objc_cast<NSNumber>(lookUp(key));
-    return number != nullptr && number->boolValue();
+    return boolValueOf(lookUp(key));
 }
 
 Strong<NSObject> HBPreferences::objectForKey(NSString* key) {

@@ -33,12 +33,13 @@ public:
 
     // Values for keys that have no stored value. Later registrations of a key replace earlier ones.
     void registerDefaults(NSDictionary* defaults);
-    // Sets `*variable` before returning: the stored Boolean of `key`, else `defaultValue`. Also
+    // Sets `*variable` before returning: the Boolean of `key` as boolForKey reads it, else `defaultValue`. Also
     // registers `defaultValue` as the key's default.
     void registerBool_default_forKey(BOOL* variable, BOOL defaultValue, NSString* key);
 
-    // The current Boolean of `key`: stored, else the registered default, else NO. A number is
-    // true when non-zero; a string or array reads as NO.
+    // The current Boolean of `key`: the `boolValue` of the stored value, else of the registered
+    // default, else NO. A number is true when non-zero, a string by NSString's rule (so the text
+    // "YES" is true, as `defaults write` without a type stores it); an array reads as NO.
     BOOL boolForKey(NSString* key);
     // The current value of `key` (stored, else registered default), or nil. The caller shares it.
     Strong<NSObject> objectForKey(NSString* key);

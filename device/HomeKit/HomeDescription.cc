@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include <Foundation/DeviceDirectory.h>
+#include <Foundation/PrintableText.h>
 
 #include "HMTypes.h"
 #include "JsonLocations.h"
@@ -46,7 +47,8 @@ std::string upper(std::string text) {
     return text;
 }
 
-std::string quote(const std::string& text) { return "\"" + text + "\""; }
+// Names and members come from the file: they are quoted escaped, so a message cannot act on a terminal.
+std::string quote(const std::string& text) { return device::quotedPrintable(text); }
 
 struct Refusal {
     std::string pointer;

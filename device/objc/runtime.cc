@@ -40,6 +40,7 @@ objc_method* findMethod(Class cls, SEL name) {
 }
 
 void record(RuntimeChange::Kind kind, Class cls, std::string member, std::string detail, bool accepted) {
+    if (!cls->registered) return;  // a class still being built
     runtime().journal.push_back(
         {kind, cls->name, cls->isMeta, std::move(member), std::move(detail), accepted});
 }
@@ -122,6 +123,7 @@ void objc_registerClassPair(Class cls) {
     Runtime& rt = runtime();
     std::unique_lock guard(rt.lock);
     cls->registered = true;
+    object_getClass(cls)->registered = true;  // its class methods from now on are changes too
     rt.classes.emplace(cls->name, cls);
 }
 

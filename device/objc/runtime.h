@@ -57,9 +57,11 @@ id class_createInstance(Class cls, size_t extraBytes);
 
 // Binds the C++ type T (derived from NSObject) to a new registered class named `name`:
 // instances created through the run-time (`alloc`, class_createInstance) are T objects.
-// This is the work a compiler does for a class declaration.
+// This is the work a compiler does for a class declaration. `addMembers`, when given, adds the
+// class's own methods and properties (to the class, or to its metaclass for class methods) before
+// the class is registered, as a compiled class comes with its members: they are not changes.
 template <class T>
-Class objc_defineClass(const char* name, Class superclass);
+Class objc_defineClass(const char* name, Class superclass, void (*addMembers)(Class cls) = nullptr);
 
 // --- Methods -----------------------------------------------------------------------------------
 
@@ -106,7 +108,8 @@ std::vector<objc_property_attribute_t> property_copyAttributeList(objc_property_
 // --- The change journal --------------------------------------------------------------------------
 
 // Every change made to a registered class's members, in order: the tools and tests use it to see
-// what a loaded library did to a process.
+// what a loaded library did to a process. Members given to a class before it is registered are
+// part of the class, not changes.
 struct RuntimeChange {
     enum class Kind { addMethod, replaceImplementation, addProperty };
     Kind kind;

@@ -7,10 +7,11 @@ typedef NSObject* (*objc_cxxConstructor)();
 void class_setCxxConstructor(Class cls, objc_cxxConstructor constructor);
 
 template <class T>
-Class objc_defineClass(const char* name, Class superclass) {
+Class objc_defineClass(const char* name, Class superclass, void (*addMembers)(Class cls)) {
     Class cls = objc_allocateClassPair(superclass, name, 0);
     if (cls == Nil) return Nil;
     class_setCxxConstructor(cls, []() -> NSObject* { return new T(); });
+    if (addMembers) addMembers(cls);
     objc_registerClassPair(cls);
     return cls;
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <Foundation/Foundation.h>
+#include <Foundation/PrintableText.h>
 
 namespace {
 
@@ -26,6 +27,26 @@ TEST(NSStringNumbers, ReadTheLeadingDecimalNumberOrZero) {
     EXPECT_EQ(value(""), 0.0f);
     EXPECT_EQ(value("inf"), 0.0f);
     EXPECT_EQ(value("0x10"), 0.0f);
+}
+
+TEST(NSStringBoolValue, IsYesForYTOrANonZeroDigitAfterSpaceSignAndZeros) {
+    auto value = [](const char* text) { return NSString::stringWithUTF8String(text)->boolValue() == YES; };
+    for (const char* yes : {"YES", "y", "true", "T", "1", "9x", "  +0007", "-01", "\tYes", "+y", "0000t"})
+        EXPECT_TRUE(value(yes)) << yes;
+    for (const char* no : {"NO", "false", "0", "000", "0.5", ".9", "", "   ", "--1", "+-1", " + 1", "on", "x1", "0x1"})
+        EXPECT_FALSE(value(no)) << no;
+}
+
+TEST(PrintableText, EscapesWhatATerminalActsOnAndKeepsTheRest) {
+    using device::printable;
+    EXPECT_EQ(printable("Küche 東京 \xf0\x9f\x92\xa1"), "Küche 東京 \xf0\x9f\x92\xa1");
+    EXPECT_EQ(printable(std::string("a\x1b[2J\n\t\r\0\x7f", 10)), "a\\x1b[2J\\n\\t\\r\\x00\\x7f");
+    EXPECT_EQ(printable("\xc2\x9b" "31m \xc2\xa0"), "\\xc2\\x9b31m \xc2\xa0") << "C1 controls, not the no-break space";
+    // Not UTF-8: a stray continuation byte, an overlong slash, a surrogate, a sequence cut short.
+    EXPECT_EQ(printable("\x80 \xc0\xaf \xed\xa0\x80 \xe2\x82"),
+              "\\x80 \\xc0\\xaf \\xed\\xa0\\x80 \\xe2\\x82");
+    EXPECT_EQ(printable(R"(C:\x1b "q")"), R"(C:\\x1b "q")") << "a spelt-out escape stays told apart";
+    EXPECT_EQ(device::quotedPrintable(R"(say "hi")"), R"("say \"hi\"")");
 }
 
 TEST(NSStringSplitting, KeepsEmptyPieces) {

@@ -1,5 +1,6 @@
 // `glimmora home` as its own process: installing homes, refusing bad ones without losing the old,
 // showing the accessory state other processes wrote, and selecting rooms in the settings store.
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
@@ -192,6 +193,47 @@ TEST_F(HomeCommandTest, SelectsRoomsByNameOrIdentifierAndRefusesUnknownOnesWriti
     ProcessResult ambiguous = home({"select", "Den"});
     EXPECT_NE(ambiguous.exitCode, 0);
     EXPECT_THAT(ambiguous.err, HasSubstr("more than one room is named \"Den\""));
+}
+
+// Names with escape sequences, newlines, a NUL and a C1 control, as a hostile home description could
+// give them.
+constexpr const char* kHostileHome = R"({"homes": [{"name": "Casa\u001b]0;owned\u0007", "rooms": [
+    {"name": "Den\u001b[2J\nHome \"Forged\"", "accessories": [{"name": "Lamp\u0000Hidden", "services": [
+        {"type": "lightbulb", "name": "Bulb\r\u009b31m", "characteristics": [{"type": "power"}]}]}]}]}]})";
+
+// Whether `text` holds nothing a terminal acts on but line ends.
+bool onlyPrintable(const std::string& text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        auto byte = static_cast<unsigned char>(text[i]);
+        if ((byte < 0x20 && byte != '\n') || byte == 0x7f) return false;
+        if (byte == 0xc2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) <= 0x9f) return false;
+    }
+    return true;
+}
+
+TEST_F(HomeCommandTest, NamesFromTheDescriptionShowWithTheirControlCharactersEscaped) {
+    ASSERT_EQ(home({"load", writeFile("hostile.json", kHostileHome)}).exitCode, 0);
+    ProcessResult shown = home({"show"});
+    ASSERT_EQ(shown.exitCode, 0) << shown.err;
+    EXPECT_TRUE(onlyPrintable(shown.out)) << shown.out;
+    EXPECT_THAT(shown.out, HasSubstr(R"(Home "Casa\x1b]0;owned\x07")"));
+    EXPECT_THAT(shown.out, HasSubstr(R"(Room "Den\x1b[2J\nHome \"Forged\"")"));
+    EXPECT_THAT(shown.out, HasSubstr(R"("Bulb\r\xc2\x9b31m" of "Lamp\x00Hidden")"));
+    EXPECT_EQ(std::count(shown.out.begin(), shown.out.end(), '\n'), 3) << "a name forges no line";
+
+    ProcessResult selected = home({"select", "Den\x1b[2J\nHome \"Forged\""});
+    ASSERT_EQ(selected.exitCode, 0) << selected.err;
+    EXPECT_TRUE(onlyPrintable(selected.out)) << selected.out;
+    EXPECT_THAT(selected.out, HasSubstr(R"(Selected "Den\x1b[2J\nHome \"Forged\"")"));
+    ProcessResult unknown = home({"select", "Attic\x1b[2J"});
+    EXPECT_NE(unknown.exitCode, 0);
+    EXPECT_TRUE(onlyPrintable(unknown.err)) << unknown.err;
+
+    // Refusals quote the file's names and members escaped too.
+    ProcessResult refused = home({"load", writeFile("bad.json", R"({"homes": [{"name": "\u001b[2J", "\u001b]0;x": 1}]})")});
+    EXPECT_NE(refused.exitCode, 0);
+    EXPECT_TRUE(onlyPrintable(refused.err)) << refused.err;
+    EXPECT_THAT(refused.err, HasSubstr(R"(home "\x1b[2J": unknown member "\x1b]0;x")"));
 }
 
 }  // namespace

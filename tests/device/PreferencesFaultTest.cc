@@ -93,10 +93,10 @@ TEST_F(PreferencesFaultTest, TruncatedFileReadsAsStoredOrDefaultAndRecovers) {
         std::string expected = "after " + std::to_string(size);
         EXPECT_TRUE(eventually([&] { return mode(reader) == expected; })) << mode(reader) << "; " << reader->lastError();
         EXPECT_TRUE(eventually([&] { return mode(writer) == expected; })) << mode(writer) << "; " << writer->lastError();
-        EXPECT_EQ(runPrefs({"read", "com.tovek.glimmora", "Mode"}).out, expected + "\n");
+        EXPECT_EQ(runPrefs({"read", "com.tovek.glimmora", "Mode"}).out, "\"" + expected + "\"\n");
         writer->setObject_forKey(NSSTR("written again"), NSSTR("Other"));
         EXPECT_EQ(writer->lastError(), "");
-        EXPECT_EQ(runPrefs({"read", "com.tovek.glimmora", "Other"}).out, "written again\n");
+        EXPECT_EQ(runPrefs({"read", "com.tovek.glimmora", "Other"}).out, "\"written again\"\n");
     }
 }
 

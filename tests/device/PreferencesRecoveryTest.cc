@@ -47,7 +47,7 @@ TEST_F(PreferencesTest, DeletedFileIsNoticedAndWritesGoToItsSuccessor) {
     removeDatabase(databasePath());
     EXPECT_TRUE(eventually([&] { return prefs->boolForKey(NSSTR("Active")); })) << "the value went with the file";
     prefs->setObject_forKey(NSSTR("after"), NSSTR("Note"));
-    EXPECT_EQ(runPrefs({"read", "com.tovek.glimmora", "Note"}).out, "after\n");
+    EXPECT_EQ(runPrefs({"read", "com.tovek.glimmora", "Note"}).out, "\"after\"\n");
 }
 
 TEST_F(PreferencesTest, FileReplacedByGarbageWhileOpenReadsAsDefaultsUntilRepaired) {

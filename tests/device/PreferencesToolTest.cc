@@ -18,10 +18,14 @@ TEST_F(PreferencesTest, ToolAndLibrarySeeEachOthersWritesAtOnce) {
     ASSERT_EQ(runPrefs({"write", "com.tovek.glimmora", "Level", "--int", "-7"}).exitCode, 0);
     ASSERT_EQ(runPrefs({"write", "com.tovek.glimmora", "Ratio", "--real", "2"}).exitCode, 0);
 
+    // Text shows quoted, so the text YES is told from the Boolean; control characters show escaped.
     prefs->setObject_forKey(NSSTR("two\nlines"), NSSTR("Name"));
-    EXPECT_EQ(runPrefs({"read", "com.tovek.glimmora", "Name"}).out, "two\nlines\n");
+    prefs->setObject_forKey(NSSTR("YES"), NSSTR("Title\x1b]0;"));
+    EXPECT_EQ(runPrefs({"read", "com.tovek.glimmora", "Name"}).out, "\"two\\nlines\"\n");
+    EXPECT_EQ(runPrefs({"read", "com.tovek.glimmora", "Active"}).out, "YES\n");
     EXPECT_EQ(runPrefs({"read", "com.tovek.glimmora"}).out,
-              "Active = YES\nLevel = -7\nName = \"two\\nlines\"\nRatio = 2.0\nRooms = [\"Küche\", \"Bad 2\"]\n");
+              "Active = YES\nLevel = -7\nName = \"two\\nlines\"\nRatio = 2.0\nRooms = [\"Küche\", \"Bad 2\"]\n"
+              "Title\\x1b]0; = \"YES\"\n");
 
     ASSERT_EQ(runPrefs({"delete", "com.tovek.glimmora", "Active"}).exitCode, 0);
     EXPECT_EQ(prefs->objectForKey(NSSTR("Active")).get(), nullptr);
@@ -101,7 +105,7 @@ TEST_F(PreferencesTest, ToolReportsALockedDatabaseAndTheOldValueStays) {
         ProcessResult result = runPrefs({"write", "com.tovek.glimmora", "Key", "new"});
         EXPECT_NE(result.exitCode, 0);
         EXPECT_THAT(result.err, HasSubstr("is locked by another process"));
-        EXPECT_EQ(runPrefs({"read", "com.tovek.glimmora", "Key"}).out, "old\n") << "readers pass a writer's lock";
+        EXPECT_EQ(runPrefs({"read", "com.tovek.glimmora", "Key"}).out, "\"old\"\n") << "readers pass a writer's lock";
     }
     EXPECT_TRUE(equals(open()->objectForKey(NSSTR("Key")), NSSTR("old")));
 }

@@ -76,6 +76,17 @@ TEST_F(Catalogue, ListsEveryHomeAndEveryRoomWithTheirIdentifierTexts) {
                                         std::string("Guest_Room_") + guestRoomIdentifier + "_" + cabinIdentifier}));
 }
 
+TEST_F(Catalogue, TakesEachNameWholeANulInsideIncluded) {
+    writeHome(R"({"homes": [{"name": "Ca\u0000sa", "uuid": "A0000000-0000-4000-8000-000000000001", "primary": true,
+                   "rooms": [{"name": "K\u0000_\u0000", "uuid": "B0000000-0000-4000-8000-000000000012"}]}]})");
+    auto controller = makeController();
+    controller->saveHomesAndRooms();
+    using namespace std::string_literals;
+    EXPECT_EQ(strings(settings()->objectForKey(homesKey())), std::vector<std::string>{"Ca\0sa_"s + casaIdentifier});
+    EXPECT_EQ(strings(settings()->objectForKey(roomsKey())),
+              std::vector<std::string>{"K\0_\0_"s + kitchenIdentifier + "_" + casaIdentifier});
+}
+
 // Counts the catalogue runs of a new controller.
 class CountingHomeManager : public HomeManager {
 public:

@@ -65,7 +65,8 @@ std::vector<std::string> demoDevices(const std::string& root) {
 
 TEST(Demo, PlaysAVideoThroughTheWholeChainAndSumsItUp) {
     TempDirectory directory;
-    const std::string clip = directory.path() + "/clip.mp4";
+    // A file name that would clear the screen if it were printed as it is.
+    const std::string clip = directory.path() + "/clip\x1b[2J.mp4";
     std::string error;
     auto pattern = parseTestPattern("red*20,blue*20,green*20", &error);
     ASSERT_TRUE(pattern) << error;
@@ -76,8 +77,9 @@ TEST(Demo, PlaysAVideoThroughTheWholeChainAndSumsItUp) {
     ProcessResult demo = runProcess({glimmoraCommand(), "demo", clip, "--device", device}, {}, std::chrono::seconds(90));
     ASSERT_EQ(demo.exitCode, 0) << demo.out << demo.err;
 
-    // Not a terminal: plain progress lines, then the summary.
+    // Not a terminal: plain progress lines, then the summary; the file name shows escaped.
     EXPECT_EQ(demo.out.find("\x1b["), std::string::npos);
+    EXPECT_NE(demo.out.find("clip\\x1b[2J.mp4"), std::string::npos) << demo.out;
     long frameClock = summaryCount(demo.out, "frames sent by the frame clock");
     long decoderPath = summaryCount(demo.out, "frames sent by the decoder path");
     long dropped = summaryCount(demo.out, "frames that could not be sent");

@@ -152,6 +152,26 @@ TEST_F(EndToEnd, TheYouTubeAppFollowsItsSwitch) {
     EXPECT_TRUE(healthy(*homeScreen));
 }
 
+// Switches written as text, as `defaults write` stores them without a type, read as the platform
+// reads text: "YES" and "true" are on, and the tool shows that text is what is stored.
+TEST_F(EndToEnd, SwitchesStoredAsTextAreOnWhenTheTextSaysYes) {
+    const std::string lounge = show()["homes"][0]["rooms"][0]["uuid"];
+    const std::pair<std::string, std::string> texts[] = {{"Enabled", "YES"}, {"Active", "YES"}, {lounge, "true"}};
+    for (const auto& [key, text] : texts) {
+        ProcessResult written = glimmora({"prefs", "write", "com.tovek.glimmora", key, text});
+        ASSERT_EQ(written.exitCode, 0) << written.err;
+    }
+    EXPECT_EQ(readSetting("Active"), "\"YES\"");
+
+    auto homeScreen = startHomeScreen();
+    ASSERT_TRUE(BackgroundProcess::waitFor([&] { return serving(); }, kEventually)) << homeScreen->err();
+    ProcessResult played = glimmora({"play", "--inline", writeClip("clip.mp4", kPlayed)});
+    EXPECT_EQ(played.exitCode, 0) << played.err;
+    EXPECT_TRUE(eventuallyShows("Lamp", last));
+    EXPECT_EQ(light("Desk"), kDeskAtFirst);
+    EXPECT_TRUE(healthy(*homeScreen));
+}
+
 // "Active" is read on every frame: off, the writes stop while the video goes on changing colour;
 // on again, they resume in the same processes.
 TEST_F(EndToEnd, ActivePausesAndResumesTheLightsDuringPlayback) {

@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <poll.h>
 #include <pty.h>
 #include <spawn.h>
@@ -121,6 +122,25 @@ TEST(LightsCommand, OnATerminalEveryLineFitsItsWidthAndTheCursorComesBack) {
     TerminalRun wide = runLightsOnTerminal(device, 200);
     EXPECT_EQ(wide.exitCode, 0);
     EXPECT_THAT(wide.output, HasSubstr("(room not selected)"));
+}
+
+// A room and a light named with sequences that would clear the screen and retitle the window.
+TEST(LightsCommand, NamesShowEscapedAndCannotActOnTheTerminal) {
+    TempDirectory directory;
+    const std::string device = directory.path() + "/device";
+    const std::string file = directory.path() + "/hostile.json";
+    std::ofstream(file) << R"({"homes": [{"name": "Casa", "rooms": [{"name": "Den\u001b[2J", "accessories": [
+        {"name": "Lamp", "services": [{"type": "lightbulb", "name": "Bulb\u001b]0;owned\u0007\u009b", "characteristics": [
+            {"type": "power"}]}]}]}]}]})";
+    ProcessResult installed = runProcess({glimmoraCommand(), "home", "load", file}, {{"GLIMMORA_DEVICE", device}});
+    ASSERT_EQ(installed.exitCode, 0) << installed.err;
+
+    TerminalRun run = runLightsOnTerminal(device, 200);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_THAT(run.output, HasSubstr(R"(Den\x1b[2J)"));
+    EXPECT_THAT(run.output, HasSubstr(R"(Bulb\x1b]0;owned)"));
+    for (const char* raw : {"\x1b[2J", "\x1b]", "\x07", "\xc2\x9b"})
+        EXPECT_EQ(run.output.find(raw), std::string::npos) << "a control sequence from a name got through";
 }
 
 }  // namespace

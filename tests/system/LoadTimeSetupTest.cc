@@ -40,6 +40,45 @@ TEST_F(LoadTimeSetup, RegistersTheDefaultsAndStartsWithTheGlobalsInPlace) {
               "");
 }
 
+// What the run-time knows of HomeManager, or why it falls short.
+std::string homeManagerRegistration() {
+    Class cls = objc_getClass("HomeManager");
+    CHECK(cls != Nil);
+    CHECK(class_getSuperclass(cls) == NSObject::objcClass());
+    Method shared = class_getClassMethod(cls, SEL_(sharedManager));
+    CHECK(shared != nullptr && std::string(method_getTypeEncoding(shared)) == "@16@0:8");
+    Method send = class_getInstanceMethod(cls, SEL_(send:));
+    CHECK(send != nullptr && std::string(method_getTypeEncoding(send)) == "v24@0:8@16");
+    IMP baseInit = class_getMethodImplementation(NSObject::objcClass(), SEL_(init));
+    CHECK(class_getMethodImplementation(cls, SEL_(init)) != baseInit);
+    return std::string();
+}
+
+TEST_F(LoadTimeSetup, RegistersHomeManagerWhenLoadedWhateverTheProcessAndSettings) {
+    for (const char* bundle : {"com.google.ios.youtube", "com.example.notes", ""}) {
+        EXPECT_EQ(runInChild([bundle] {
+                      CHECK(objc_getClass("HomeManager") == Nil);
+                      LoadedLibrary library = loadLibraryAs(bundle);
+                      CHECK(library.error.empty());
+                      return homeManagerRegistration();
+                  }),
+                  "")
+            << bundle;
+    }
+    // Switched off, the library installs nothing, but its class is there all the same.
+    auto settings =
+        Strong<HBPreferences>::adopt(HBPreferences::alloc()->initWithIdentifier(NSSTR("com.tovek.glimmora")));
+    settings->setObject_forKey(NSNumber::numberWithBool(NO), NSSTR("Enabled"));
+    EXPECT_EQ(runInChild([] {
+                  LoadedLibrary library = loadLibraryAs("com.apple.mobilesafari");
+                  CHECK(library.error.empty());
+                  CHECK(objc_getClass("AVFullScreenViewController") != Nil);
+                  CHECK(class_getInstanceMethod(objc_getClass("AVFullScreenViewController"), SEL_(update)) == nullptr);
+                  return homeManagerRegistration();
+              }),
+              "");
+}
+
 TEST_F(LoadTimeSetup, AddedPropertiesKeepTheirOwnRetainedValues) {
     EXPECT_EQ(runInChild([] {
                   LoadedLibrary library = loadLibraryAs("com.apple.springboard");
