@@ -127,7 +127,8 @@ bool BackgroundProcess::running() {
 ProcessResult BackgroundProcess::stop(int signal) {
     if (running()) {
         kill(pid_, signal);
-        if (!waitFor([&] { return !running(); }, std::chrono::seconds(2))) {
+        // Generous: a process under ThreadSanitizer on a loaded machine takes seconds to wind down.
+        if (!waitFor([&] { return !running(); }, std::chrono::seconds(15))) {
             kill(pid_, SIGKILL);
             int status = 0;
             rusage usage{};
