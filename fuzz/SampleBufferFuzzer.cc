@@ -21,8 +21,8 @@
 #include <media/VideoFileReader.h>
 
 #include "FuzzSupport.h"
-#include "capture/Globals.h"
-#include "capture/HookTable.h"
+#include "globals/Globals.h"
+#include "library/HookTable.h"
 #include "capture/SampleBufferCapture.h"
 #include "platform/Channel.h"
 #include "platform/Settings.h"
