@@ -54,7 +54,8 @@ void BM_ChannelFrameRoundTrip(benchmark::State& state) {
     std::string bytes, error;
     device::ipc::Frame frame;
     for (auto _ : state) {
-        device::ipc::encodeCall(device::ipc::FrameKind::voidCall, 0, 0, device::kColourMethodName, message, bytes, &error);
+        device::ipc::encodeCall(device::ipc::FrameKind::voidCall, 0, 0, device::kColourMethodName, message, bytes,
+                                &error);
         device::ipc::decodeFrame(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), frame, &error);
         benchmark::DoNotOptimize(frame.value.get());
     }

@@ -248,7 +248,8 @@ const CpuFigures& cpuRun() {
         // `mode`: "" full screen (both paths), "--inline" (the decoder path alone) or
         // "--player-layer" (the frame clock alone; with the library off the same as full screen).
         auto cpu = [&](bool enabled, const std::string& mode) {
-            device.run({"prefs", "write", device::kGlimmoraSettingsIdentifier, device::kEnabledKey, enabled ? "YES" : "NO", "--bool"});
+            device.run({"prefs", "write", device::kGlimmoraSettingsIdentifier, device::kEnabledKey, enabled ? "YES" : "NO",
+                        "--bool"});
             std::vector<std::string> arguments = {"play", clip};
             if (!mode.empty()) arguments.push_back(mode);
             return cpuSecondsOf(arguments, device.environment());

@@ -8,6 +8,7 @@
 
 #include <HBPreferences/HBPreferences.h>
 #include <apps/GlimmoraContract.h>
+#include <apps/GlimmoraSettings.h>
 
 #include "support/TempDirectory.h"
 
@@ -18,7 +19,7 @@ Strong<HBPreferences> openInFreshDevice(const TempDirectory& device) {
     const char* previous = std::getenv("GLIMMORA_DEVICE");
     std::optional<std::string> saved = previous ? std::optional<std::string>(previous) : std::nullopt;
     setenv("GLIMMORA_DEVICE", device.path().c_str(), 1);
-    auto prefs = Strong<HBPreferences>::adopt(HBPreferences::alloc()->initWithIdentifier(NSSTR(device::kGlimmoraSettingsIdentifier)));
+    auto prefs = device::openGlimmoraSettings();
     if (saved) setenv("GLIMMORA_DEVICE", saved->c_str(), 1);
     else unsetenv("GLIMMORA_DEVICE");
     return prefs;

@@ -158,7 +158,8 @@ TEST_F(EndToEnd, TheYouTubeAppFollowsItsSwitch) {
 // reads text: "YES" and "true" are on, and the tool shows that text is what is stored.
 TEST_F(EndToEnd, SwitchesStoredAsTextAreOnWhenTheTextSaysYes) {
     const std::string lounge = show()["homes"][0]["rooms"][0]["uuid"];
-    const std::pair<std::string, std::string> texts[] = {{device::kEnabledKey, "YES"}, {device::kActiveKey, "YES"}, {lounge, "true"}};
+    const std::pair<std::string, std::string> texts[] = {
+        {device::kEnabledKey, "YES"}, {device::kActiveKey, "YES"}, {lounge, "true"}};
     for (const auto& [key, text] : texts) {
         ProcessResult written = glimmora({"prefs", "write", device::kGlimmoraSettingsIdentifier, key, text});
         ASSERT_EQ(written.exitCode, 0) << written.err;

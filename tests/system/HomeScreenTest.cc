@@ -8,6 +8,7 @@
 #include <HBPreferences/HBPreferences.h>
 #include <MRYIPC/MRYIPCCenter.h>
 #include <apps/GlimmoraContract.h>
+#include <apps/GlimmoraSettings.h>
 
 #include "support/Subprocess.h"
 #include "support/TempDirectory.h"
@@ -79,7 +80,7 @@ TEST_F(HomeScreen, ColourMessagesFromAnotherProcessReachTheLightsOfSelectedRooms
 
     // The catalogue is published two seconds after launch.
     Strong<HBPreferences> settings =
-        Strong<HBPreferences>::adopt(HBPreferences::alloc()->initWithIdentifier(NSSTR(device::kGlimmoraSettingsIdentifier)));
+        device::openGlimmoraSettings();
     EXPECT_TRUE(BackgroundProcess::waitFor([&] { return bool(settings->objectForKey(NSSTR(device::kRoomsKey))); }));
     EXPECT_TRUE(springboard.running());
 }

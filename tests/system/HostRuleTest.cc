@@ -6,6 +6,7 @@
 
 #include <HBPreferences/HBPreferences.h>
 #include <apps/GlimmoraContract.h>
+#include <apps/GlimmoraSettings.h>
 
 #include "support/Subprocess.h"
 #include "support/TempDirectory.h"
@@ -21,7 +22,7 @@ protected:
 
     void store(const char* key, BOOL value) {
         Strong<HBPreferences> settings =
-            Strong<HBPreferences>::adopt(HBPreferences::alloc()->initWithIdentifier(NSSTR(device::kGlimmoraSettingsIdentifier)));
+            device::openGlimmoraSettings();
         settings->setObject_forKey(NSNumber::numberWithBool(value), NSString::stringWithUTF8String(key));
     }
 

@@ -8,6 +8,7 @@
 #include <QuartzCore/CADisplayLink.h>
 #include <UIKit/UIResponder.h>
 #include <apps/GlimmoraContract.h>
+#include <apps/GlimmoraSettings.h>
 
 #include "LoadedLibrary.h"
 #include "support/ChildProcess.h"
@@ -68,7 +69,7 @@ TEST_F(LoadTimeSetup, RegistersHomeManagerWhenLoadedWhateverTheProcessAndSetting
     }
     // Switched off, the library installs nothing, but its class is there all the same.
     auto settings =
-        Strong<HBPreferences>::adopt(HBPreferences::alloc()->initWithIdentifier(NSSTR(device::kGlimmoraSettingsIdentifier)));
+        device::openGlimmoraSettings();
     settings->setObject_forKey(NSNumber::numberWithBool(NO), NSSTR(device::kEnabledKey));
     EXPECT_EQ(runInChild([] {
                   LoadedLibrary library = loadLibraryAs("com.apple.mobilesafari");

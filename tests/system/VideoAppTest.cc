@@ -12,6 +12,7 @@
 #include <HBPreferences/HBPreferences.h>
 #include <MRYIPC/MRYIPCCenter.h>
 #include <apps/GlimmoraContract.h>
+#include <apps/GlimmoraSettings.h>
 
 #include "media/TestPattern.h"
 #include "support/Subprocess.h"
@@ -58,7 +59,7 @@ protected:
         log = serverLog;
     }
     void SetUp() override {
-        auto settings = Strong<HBPreferences>::adopt(HBPreferences::alloc()->initWithIdentifier(NSSTR(device::kGlimmoraSettingsIdentifier)));
+        auto settings = device::openGlimmoraSettings();
         settings->setObject_forKey(NSNumber::numberWithBool(YES).get(), NSSTR(device::kActiveKey));
         std::lock_guard hold(log->lock);
         log->received.clear();
@@ -161,7 +162,7 @@ TEST_F(VideoApp, PicturesOfOtherProportionsSendTheirOwnColourNotTheBars) {
 
 TEST_F(VideoApp, WithActiveOffNothingIsSent) {
     std::string clip = writeClip("green*10");
-    auto settings = Strong<HBPreferences>::adopt(HBPreferences::alloc()->initWithIdentifier(NSSTR(device::kGlimmoraSettingsIdentifier)));
+    auto settings = device::openGlimmoraSettings();
     settings->setObject_forKey(NSNumber::numberWithBool(NO).get(), NSSTR(device::kActiveKey));
 
     ProcessResult played = runProcess({glimmoraCommand(), "play", clip});
