@@ -9,7 +9,7 @@
 
 #include "capture/FrameClock.h"
 #include "capture/FrameColour.h"
-#include "capture/Globals.h"
+#include "globals/Globals.h"
 #include "support/TempDirectory.h"
 
 namespace {

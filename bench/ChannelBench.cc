@@ -15,6 +15,7 @@
 #include <Foundation/Foundation.h>
 #include <MRYIPC/ChannelFrame.h>
 #include <MRYIPC/MRYIPCCenter.h>
+#include <apps/GlimmoraContract.h>
 
 #include "support/Subprocess.h"
 #include "support/TempDirectory.h"
@@ -43,7 +44,7 @@ ServingPeer& peer() {
 }
 
 void BM_ChannelCenterNamed(benchmark::State& state) {
-    Strong<NSString> name = NSString::stringWithUTF8String("com.tovek.glimmoraserver");
+    Strong<NSString> name = NSString::stringWithUTF8String(device::kColourChannelName);
     for (auto _ : state) benchmark::DoNotOptimize(MRYIPCCenter::centerNamed(name));
 }
 BENCHMARK(BM_ChannelCenterNamed);
@@ -53,7 +54,8 @@ void BM_ChannelFrameRoundTrip(benchmark::State& state) {
     std::string bytes, error;
     device::ipc::Frame frame;
     for (auto _ : state) {
-        device::ipc::encodeCall(device::ipc::FrameKind::voidCall, 0, 0, "_updateColors:", message, bytes, &error);
+        device::ipc::encodeCall(device::ipc::FrameKind::voidCall, 0, 0, device::kColourMethodName, message, bytes,
+                                &error);
         device::ipc::decodeFrame(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), frame, &error);
         benchmark::DoNotOptimize(frame.value.get());
     }

@@ -22,7 +22,7 @@
 #include <media/PacketDecoder.h>
 #include <media/VideoFileReader.h>
 
-#include "capture/Globals.h"
+#include "globals/Globals.h"
 #include "platform/Channel.h"
 #include "capture/SampleBufferCapture.h"
 #include "SceneClip.h"

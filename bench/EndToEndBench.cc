@@ -28,6 +28,7 @@
 #include <MRYIPC/ChannelClient.h>
 #include <MRYIPC/ChannelSocket.h>
 #include <activity/ProcessActivity.h>
+#include <apps/GlimmoraContract.h>
 #include <media/TestPattern.h>
 #include <nlohmann/json.hpp>
 
@@ -38,7 +39,7 @@
 namespace {
 
 constexpr int kLights = 10;
-constexpr const char* kChannel = "com.tovek.glimmoraserver";
+constexpr const char* kChannel = device::kColourChannelName;
 
 std::string benchHome() {
     using json = nlohmann::ordered_json;
@@ -192,7 +193,7 @@ uint64_t sendFromTenClients(double seconds, int perSecond) {
                 char text[64];
                 double level = static_cast<double>((i * 7 + c * 13) % 256) / 255;
                 std::snprintf(text, sizeof text, "%f,%f,%f,%f", level, 1 - level, 0.5, 1.0);
-                client.callVoid("_updateColors:", NSString::stringWithUTF8String(text));
+                client.callVoid(device::kColourMethodName, NSString::stringWithUTF8String(text));
                 ++sent;
             }
         });
@@ -247,7 +248,8 @@ const CpuFigures& cpuRun() {
         // `mode`: "" full screen (both paths), "--inline" (the decoder path alone) or
         // "--player-layer" (the frame clock alone; with the library off the same as full screen).
         auto cpu = [&](bool enabled, const std::string& mode) {
-            device.run({"prefs", "write", "com.tovek.glimmora", "Enabled", enabled ? "YES" : "NO", "--bool"});
+            device.run({"prefs", "write", device::kGlimmoraSettingsIdentifier, device::kEnabledKey, enabled ? "YES" : "NO",
+                        "--bool"});
             std::vector<std::string> arguments = {"play", clip};
             if (!mode.empty()) arguments.push_back(mode);
             return cpuSecondsOf(arguments, device.environment());

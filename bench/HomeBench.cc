@@ -9,7 +9,7 @@
 #include <dispatch/dispatch.h>
 #include <MRYIPC/MRYIPCCenter.h>
 
-#include "capture/Globals.h"
+#include "globals/Globals.h"
 #include "home/HomeManager.h"
 #include "platform/Channel.h"
 #include "platform/Settings.h"

@@ -7,6 +7,8 @@
 #include <string>
 
 #include <HBPreferences/HBPreferences.h>
+#include <apps/GlimmoraContract.h>
+#include <apps/GlimmoraSettings.h>
 
 #include "support/TempDirectory.h"
 
@@ -17,7 +19,7 @@ Strong<HBPreferences> openInFreshDevice(const TempDirectory& device) {
     const char* previous = std::getenv("GLIMMORA_DEVICE");
     std::optional<std::string> saved = previous ? std::optional<std::string>(previous) : std::nullopt;
     setenv("GLIMMORA_DEVICE", device.path().c_str(), 1);
-    auto prefs = Strong<HBPreferences>::adopt(HBPreferences::alloc()->initWithIdentifier(NSSTR("com.tovek.glimmora")));
+    auto prefs = device::openGlimmoraSettings();
     if (saved) setenv("GLIMMORA_DEVICE", saved->c_str(), 1);
     else unsetenv("GLIMMORA_DEVICE");
     return prefs;
@@ -26,8 +28,8 @@ Strong<HBPreferences> openInFreshDevice(const TempDirectory& device) {
 void BM_PreferencesBoolForKeyUnchanged(benchmark::State& state) {
     TempDirectory device;
     auto prefs = openInFreshDevice(device);
-    prefs->setObject_forKey(NSNumber::numberWithBool(YES), NSSTR("Active"));
-    for (auto _ : state) benchmark::DoNotOptimize(prefs->boolForKey(NSSTR("Active")));
+    prefs->setObject_forKey(NSNumber::numberWithBool(YES), NSSTR(device::kActiveKey));
+    for (auto _ : state) benchmark::DoNotOptimize(prefs->boolForKey(NSSTR(device::kActiveKey)));
 }
 BENCHMARK(BM_PreferencesBoolForKeyUnchanged)->Repetitions(5)->ReportAggregatesOnly(true);
 
@@ -39,9 +41,9 @@ void BM_PreferencesBoolForKeyAfterOtherWrite(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         value = !value;
-        writer->setObject_forKey(NSNumber::numberWithBool(value), NSSTR("Active"));
+        writer->setObject_forKey(NSNumber::numberWithBool(value), NSSTR(device::kActiveKey));
         state.ResumeTiming();
-        if (reader->boolForKey(NSSTR("Active")) != value) state.SkipWithError("the write was not seen");
+        if (reader->boolForKey(NSSTR(device::kActiveKey)) != value) state.SkipWithError("the write was not seen");
     }
 }
 BENCHMARK(BM_PreferencesBoolForKeyAfterOtherWrite)->Unit(benchmark::kMicrosecond);
@@ -54,7 +56,7 @@ void BM_PreferencesWrite(benchmark::State& state) {
     BOOL value = NO;
     for (auto _ : state) {
         value = !value;
-        prefs->setObject_forKey(NSNumber::numberWithBool(value), NSSTR("Active"));
+        prefs->setObject_forKey(NSNumber::numberWithBool(value), NSSTR(device::kActiveKey));
     }
     if (!prefs->lastError().empty()) state.SkipWithError(prefs->lastError().c_str());
 }

@@ -7,7 +7,7 @@
 #include <UIKit/UIKit.h>
 
 #include "FrameColour.h"
-#include "Globals.h"
+#include "globals/Globals.h"
 
 namespace frameClock {
 

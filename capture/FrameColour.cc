@@ -2,7 +2,7 @@
 
 #include <CoreGraphics/CoreGraphics.h>
 
-#include "Globals.h"
+#include "globals/Globals.h"
 #include "platform/Channel.h"
 
 Strong<UIColor> sampleImageColor(UIImage* image) {

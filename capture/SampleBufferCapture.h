@@ -15,7 +15,7 @@
 #include <VideoToolbox/VTDecompressionSession.h>
 #include <objc/runtime.h>
 
-#include "Globals.h"
+#include "globals/Globals.h"
 
 namespace sampleBufferCapture {
 

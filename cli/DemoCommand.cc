@@ -18,7 +18,6 @@
 #include <activity/ProcessActivity.h>
 #include <apps/GlimmoraSettings.h>
 #include <apps/DemoVideo.h>
-#include <apps/SpringBoard.h>
 
 #include "Commands.h"
 #include "DemoChild.h"
@@ -45,7 +44,7 @@ void say(const std::string& line) { std::cout << "demo: " << line << std::endl; 
 
 // The process serving the device's colour channel; 0 when none does.
 int colourServer() {
-    std::string path = device::ipc::channelSocketPath(kColourChannelName, nullptr);
+    std::string path = device::ipc::channelSocketPath(device::kColourChannelName, nullptr);
     return path.empty() ? 0 : device::ipc::servingProcess(path);
 }
 
@@ -73,13 +72,14 @@ std::string lastLines(const std::string& path, size_t count) {
 void checkSwitches(const DemoOptions& options, bool freshDevice) {
     Strong<HBPreferences> settings = device::openGlimmoraSettings();
     settings->registerDefaults(NSDictionary::dictionaryWithEntries(
-        {{NSSTR("Enabled"), NSNumber::numberWithBool(YES)}, {NSSTR("Youtube"), NSNumber::numberWithBool(NO)}}));
-    if (!settings->boolForKey(NSSTR("Enabled")))
+        {{NSSTR(device::kEnabledKey), NSNumber::numberWithBool(YES)},
+         {NSSTR(device::kYoutubeKey), NSNumber::numberWithBool(NO)}}));
+    if (!settings->boolForKey(NSSTR(device::kEnabledKey)))
         say("warning: \"Enabled\" is off on this device, so the library does nothing; "
             "`glimmora prefs write com.tovek.glimmora Enabled YES --bool` turns it on");
-    if (options.app != "youtube" || settings->boolForKey(NSSTR("Youtube"))) return;
+    if (options.app != "youtube" || settings->boolForKey(NSSTR(device::kYoutubeKey))) return;
     if (freshDevice) {
-        settings->setObject_forKey(NSNumber::numberWithBool(YES), NSSTR("Youtube"));
+        settings->setObject_forKey(NSNumber::numberWithBool(YES), NSSTR(device::kYoutubeKey));
         say("turned on the \"Youtube\" setting, which admits the YouTube app");
     } else {
         say("warning: the \"Youtube\" setting is off on this device, so the library ignores the YouTube app; "

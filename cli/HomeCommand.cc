@@ -28,8 +28,6 @@ namespace {
 using json = nlohmann::ordered_json;
 using device::quotedPrintable;
 
-constexpr const char* kColourChannel = "com.tovek.glimmoraserver";
-
 
 [[noreturn]] void fail(const std::string& message) {
     std::cerr << "glimmora home: " << message << "\n";
@@ -63,7 +61,7 @@ std::vector<std::pair<std::string, Strong<NSObject>>> describedValues(const Home
 
 // Whether a home screen serves this device now (its colour channel takes connections).
 bool homeScreenServes() {
-    std::string path = device::ipc::channelSocketPath(kColourChannel, nullptr);
+    std::string path = device::ipc::channelSocketPath(device::kColourChannelName, nullptr);
     int socket = path.empty() ? -1 : device::ipc::connectChannel(path);
     if (socket < 0) return false;
     close(socket);

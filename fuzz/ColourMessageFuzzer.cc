@@ -12,7 +12,7 @@
 
 #include "FuzzSupport.h"
 #include "capture/FrameColour.h"
-#include "capture/Globals.h"
+#include "globals/Globals.h"
 #include "home/HomeManager.h"
 #include "platform/Settings.h"
 #include "server/ColourServer.h"

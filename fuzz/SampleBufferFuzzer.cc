@@ -21,9 +21,9 @@
 #include <media/VideoFileReader.h>
 
 #include "FuzzSupport.h"
-#include "capture/Globals.h"
-#include "capture/HookTable.h"
 #include "capture/SampleBufferCapture.h"
+#include "globals/Globals.h"
+#include "library/HookTable.h"
 #include "platform/Channel.h"
 #include "platform/Settings.h"
 

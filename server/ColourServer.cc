@@ -3,7 +3,7 @@
 #include <Foundation/Foundation.h>
 #include <UIKit/UIKit.h>
 
-#include "capture/Globals.h"
+#include "globals/Globals.h"
 #include "home/HomeManager.h"
 #include "platform/Channel.h"
 

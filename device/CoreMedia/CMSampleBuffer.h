@@ -10,7 +10,7 @@
 #include <cstdint>
 
 #include <CoreFoundation/CFBase.h>
-#include <CoreFoundation/CFHolder.h>
+#include "../CoreFoundation/CFHolder.h"
 
 #include "CMFormatDescription.h"
 #include "CMTime.h"

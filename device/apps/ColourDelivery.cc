@@ -7,7 +7,7 @@
 #include <MRYIPC/ChannelSocket.h>
 #include <MRYIPC/MRYIPCCenter.h>
 
-#include "SpringBoard.h"
+#include "GlimmoraContract.h"
 
 namespace device {
 

@@ -5,9 +5,9 @@
 
 #include <HBPreferences/HBPreferences.h>
 
-namespace device {
+#include "GlimmoraContract.h"
 
-inline constexpr const char* kGlimmoraSettingsIdentifier = "com.tovek.glimmora";
+namespace device {
 
 inline Strong<HBPreferences> openGlimmoraSettings() {
     return Strong<HBPreferences>::adopt(HBPreferences::alloc()->initWithIdentifier(NSSTR(kGlimmoraSettingsIdentifier)));

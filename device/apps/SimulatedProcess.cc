@@ -16,6 +16,7 @@
 #include <substrate/Loader.h>
 
 #include "ChangeReport.h"
+#include "GlimmoraContract.h"
 #include "SpringBoard.h"
 
 namespace device {

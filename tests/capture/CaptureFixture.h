@@ -17,8 +17,8 @@
 #include <QuartzCore/CADisplayLink.h>
 #include <apps/SimulatedProcess.h>
 
-#include "capture/Globals.h"
-#include "capture/HookTable.h"
+#include "globals/Globals.h"
+#include "library/HookTable.h"
 #include "platform/Channel.h"
 #include "support/TempDirectory.h"
 

@@ -13,6 +13,7 @@
 #include <HomeKit/AccessoryStore.h>
 #include <HomeKit/ExampleHome.h>
 #include <HomeKit/HomeDescription.h>
+#include <apps/GlimmoraSettings.h>
 
 #include "support/Subprocess.h"
 #include "support/TempDirectory.h"
@@ -76,7 +77,7 @@ protected:
         return text.str();
     }
     static Strong<HBPreferences> settings() {
-        return Strong<HBPreferences>::adopt(HBPreferences::alloc()->initWithIdentifier(NSSTR("com.tovek.glimmora")));
+        return device::openGlimmoraSettings();
     }
 
     TempDirectory device_;

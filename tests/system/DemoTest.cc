@@ -15,6 +15,7 @@
 #include <media/VideoFileReader.h>
 
 #include <MRYIPC/ChannelSocket.h>
+#include <apps/GlimmoraContract.h>
 
 #include "support/Subprocess.h"
 #include "support/TempDirectory.h"
@@ -141,7 +142,7 @@ TEST(Demo, RefusesAMissingVideoBeforeStartingAnything) {
 TEST(Demo, RefusesADeviceThatAnotherHomeScreenServes) {
     TempDirectory directory;
     BackgroundProcess homeScreen({glimmoraCommand(), "--device", directory.path(), "springboard"});
-    const std::string socket = directory.path() + "/ipc/com.tovek.glimmoraserver";
+    const std::string socket = directory.path() + "/ipc/" + device::kColourChannelName;
     ASSERT_TRUE(BackgroundProcess::waitFor([&] { return device::ipc::servingProcess(socket) == homeScreen.pid(); },
                                            std::chrono::seconds(30)))
         << homeScreen.err();

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <apps/GlimmoraContract.h>
+
 #include "DeviceProcesses.h"
 
 namespace system_test {
@@ -61,8 +63,9 @@ TEST_F(DevicePrivacy, EverythingTheDeviceWroteIsPrivateAfterAHomeScreenAndAVideo
 
     // Looked at while the home screen still has its databases and its channel open.
     std::map<std::string, Entry> found = entries();
-    for (const char* expected : {"", "ipc", "ipc/com.tovek.glimmoraserver", "preferences.sqlite3", "accessories.sqlite3",
-                                 "home.json"})
+    const std::string channel = std::string("ipc/") + device::kColourChannelName;
+    for (const std::string& expected :
+         std::vector<std::string>{"", "ipc", channel, "preferences.sqlite3", "accessories.sqlite3", "home.json"})
         EXPECT_TRUE(found.count(expected)) << expected << " is missing";
     // The device directory was the user's before, so it keeps the mode the user gave it.
     EXPECT_EQ(found[""].mode, 0755u);

@@ -8,13 +8,14 @@
 #include <sys/stat.h>
 #include <thread>
 
+#include <apps/GlimmoraContract.h>
 #include <media/TestPattern.h>
 
 namespace system_test {
 
 namespace {
 
-constexpr const char* kSettings = "com.tovek.glimmora";
+constexpr const char* kSettings = device::kGlimmoraSettingsIdentifier;
 
 // Power as stored: a Boolean, or the number 1 the home screen writes.
 bool isOn(const Json& value) { return value.is_boolean() ? value.get<bool>() : value.is_number() && value != 0; }
@@ -111,7 +112,7 @@ std::unique_ptr<BackgroundProcess> DeviceTest::startHomeScreen() const {
 
 bool DeviceTest::serving() const {
     struct stat info {};
-    return stat((device_.path() + "/ipc/com.tovek.glimmoraserver").c_str(), &info) == 0;
+    return stat((device_.path() + "/ipc/" + device::kColourChannelName).c_str(), &info) == 0;
 }
 
 void DeviceTest::installHome(const Json& description, const std::vector<std::string>& rooms) {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <activity/ProcessActivity.h>
+#include <apps/GlimmoraContract.h>
 
 #include "DeviceProcesses.h"
 
@@ -93,9 +94,10 @@ TEST_F(EndToEnd, TheHomeScreenPublishesTheHomesAndRoomsForTheSettingsInterface) 
     // Read over and over while the home screen starts: a reading process that ends must not take the
     // settings database for unused and remove its log from under the home screen's later writes.
     auto homeScreen = startHomeScreen();
-    EXPECT_TRUE(eventually([&] { return readSetting("Rooms").has_value(); }));
-    EXPECT_EQ(readSetting("Homes"), "[\"Flat_" + home + "\"]");
-    EXPECT_EQ(readSetting("Rooms"), "[\"Lounge_" + lounge + "_" + home + "\", \"Study_" + study + "_" + home + "\"]");
+    EXPECT_TRUE(eventually([&] { return readSetting(device::kRoomsKey).has_value(); }));
+    EXPECT_EQ(readSetting(device::kHomesKey), "[\"Flat_" + home + "\"]");
+    EXPECT_EQ(readSetting(device::kRoomsKey),
+              "[\"Lounge_" + lounge + "_" + home + "\", \"Study_" + study + "_" + home + "\"]");
     EXPECT_TRUE(healthy(*homeScreen));
 }
 
@@ -103,7 +105,7 @@ TEST_F(EndToEnd, TheHomeScreenPublishesTheHomesAndRoomsForTheSettingsInterface) 
 
 // "Enabled" is read when a process starts: switched off, neither side acts.
 TEST_F(EndToEnd, WithEnabledOffNothingChanges) {
-    setSwitch("Enabled", false);
+    setSwitch(device::kEnabledKey, false);
     auto homeScreen = startHomeScreen();
     ProcessResult played = glimmora({"play", "--inline", writeClip("clip.mp4", kPlayed)});
     EXPECT_EQ(played.exitCode, 0) << played.err;
@@ -115,7 +117,7 @@ TEST_F(EndToEnd, WithEnabledOffNothingChanges) {
     EXPECT_TRUE(staysAsItIs({{"Lamp", kLampAtFirst}, {"Strip", kStripAtFirst}, {"Desk", kDeskAtFirst}},
                             std::chrono::seconds(1)));
     EXPECT_FALSE(serving());
-    EXPECT_EQ(readSetting("Rooms"), std::nullopt);
+    EXPECT_EQ(readSetting(device::kRoomsKey), std::nullopt);
     EXPECT_TRUE(healthy(*homeScreen));
 }
 
@@ -143,7 +145,7 @@ TEST_F(EndToEnd, TheYouTubeAppFollowsItsSwitch) {
     EXPECT_THAT(ignored.err, ::testing::HasSubstr("glimmora play: the library sent no colours"));
     EXPECT_TRUE(staysAsItIs({{"Lamp", kLampAtFirst}, {"Strip", kStripAtFirst}}, std::chrono::seconds(1)));
 
-    setSwitch("Youtube", true);
+    setSwitch(device::kYoutubeKey, true);
     ProcessResult served = glimmora({"play", "--inline", clip, "--app", "youtube"});
     EXPECT_EQ(served.exitCode, 0) << served.err;
     EXPECT_TRUE(onlyPlayerReports(served.err));
@@ -156,12 +158,13 @@ TEST_F(EndToEnd, TheYouTubeAppFollowsItsSwitch) {
 // reads text: "YES" and "true" are on, and the tool shows that text is what is stored.
 TEST_F(EndToEnd, SwitchesStoredAsTextAreOnWhenTheTextSaysYes) {
     const std::string lounge = show()["homes"][0]["rooms"][0]["uuid"];
-    const std::pair<std::string, std::string> texts[] = {{"Enabled", "YES"}, {"Active", "YES"}, {lounge, "true"}};
+    const std::pair<std::string, std::string> texts[] = {
+        {device::kEnabledKey, "YES"}, {device::kActiveKey, "YES"}, {lounge, "true"}};
     for (const auto& [key, text] : texts) {
-        ProcessResult written = glimmora({"prefs", "write", "com.tovek.glimmora", key, text});
+        ProcessResult written = glimmora({"prefs", "write", device::kGlimmoraSettingsIdentifier, key, text});
         ASSERT_EQ(written.exitCode, 0) << written.err;
     }
-    EXPECT_EQ(readSetting("Active"), "\"YES\"");
+    EXPECT_EQ(readSetting(device::kActiveKey), "\"YES\"");
 
     auto homeScreen = startHomeScreen();
     ASSERT_TRUE(BackgroundProcess::waitFor([&] { return serving(); }, kEventually)) << homeScreen->err();
@@ -183,7 +186,7 @@ TEST_F(EndToEnd, ActivePausesAndResumesTheLightsDuringPlayback) {
 
     ASSERT_TRUE(eventually([&] { return light("Lamp") != kLampAtFirst; }))
         << app->err() << homeScreen->err();
-    setSwitch("Active", false);
+    setSwitch(device::kActiveKey, false);
 
     // Colours already on their way still land; then the lights hold still.
     LightState paused;
@@ -198,7 +201,7 @@ TEST_F(EndToEnd, ActivePausesAndResumesTheLightsDuringPlayback) {
     EXPECT_TRUE(staysAsItIs({{"Lamp", paused}, {"Strip", light("Strip")}}, std::chrono::seconds(2)));
     ASSERT_TRUE(app->running()) << "the clip ended before the pause could be seen: " << app->err();
 
-    setSwitch("Active", true);
+    setSwitch(device::kActiveKey, true);
     EXPECT_TRUE(eventually([&] { return light("Lamp") != paused; }));
     EXPECT_TRUE(app->running()) << app->err();
     EXPECT_EQ(light("Desk"), kDeskAtFirst);

@@ -7,6 +7,7 @@
 #include <regex>
 
 #include <MRYIPC/ChannelSocket.h>
+#include <apps/GlimmoraContract.h>
 
 #include "DeviceProcesses.h"
 
@@ -23,7 +24,7 @@ protected:
         return runProcess(args, {}, std::chrono::seconds(60));
     }
     static int servingProcess(const std::string& device) {
-        return device::ipc::servingProcess(device + "/ipc/com.tovek.glimmoraserver");
+        return device::ipc::servingProcess(device + "/ipc/" + device::kColourChannelName);
     }
 };
 

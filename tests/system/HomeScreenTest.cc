@@ -7,6 +7,8 @@
 #include <Foundation/Foundation.h>
 #include <HBPreferences/HBPreferences.h>
 #include <MRYIPC/MRYIPCCenter.h>
+#include <apps/GlimmoraContract.h>
+#include <apps/GlimmoraSettings.h>
 
 #include "support/Subprocess.h"
 #include "support/TempDirectory.h"
@@ -22,7 +24,7 @@ protected:
 
     bool serving() const {
         struct stat info;
-        return stat((device_.path() + "/ipc/com.tovek.glimmoraserver").c_str(), &info) == 0;
+        return stat((device_.path() + "/ipc/" + device::kColourChannelName).c_str(), &info) == 0;
     }
 
     static nlohmann::json show() {
@@ -57,7 +59,7 @@ TEST_F(HomeScreen, ColourMessagesFromAnotherProcessReachTheLightsOfSelectedRooms
     ASSERT_TRUE(BackgroundProcess::waitFor([&] { return serving(); })) << springboard.err();
 
     // Pure blue: hue 240 degrees, full saturation and brightness.
-    MRYIPCCenter* center = MRYIPCCenter::centerNamed(NSSTR("com.tovek.glimmoraserver"));
+    MRYIPCCenter* center = MRYIPCCenter::centerNamed(NSSTR(device::kColourChannelName));
     bool changed = BackgroundProcess::waitFor(
         [&] {
             center->callExternalVoidMethod_withArguments(SEL_(_updateColors:), NSSTR("0.000000,0.000000,1.000000,1.000000"));
@@ -78,8 +80,8 @@ TEST_F(HomeScreen, ColourMessagesFromAnotherProcessReachTheLightsOfSelectedRooms
 
     // The catalogue is published two seconds after launch.
     Strong<HBPreferences> settings =
-        Strong<HBPreferences>::adopt(HBPreferences::alloc()->initWithIdentifier(NSSTR("com.tovek.glimmora")));
-    EXPECT_TRUE(BackgroundProcess::waitFor([&] { return bool(settings->objectForKey(NSSTR("Rooms"))); }));
+        device::openGlimmoraSettings();
+    EXPECT_TRUE(BackgroundProcess::waitFor([&] { return bool(settings->objectForKey(NSSTR(device::kRoomsKey))); }));
     EXPECT_TRUE(springboard.running());
 }
 

@@ -5,6 +5,8 @@
 #include <sstream>
 
 #include <HBPreferences/HBPreferences.h>
+#include <apps/GlimmoraContract.h>
+#include <apps/GlimmoraSettings.h>
 
 #include "support/Subprocess.h"
 #include "support/TempDirectory.h"
@@ -20,7 +22,7 @@ protected:
 
     void store(const char* key, BOOL value) {
         Strong<HBPreferences> settings =
-            Strong<HBPreferences>::adopt(HBPreferences::alloc()->initWithIdentifier(NSSTR("com.tovek.glimmora")));
+            device::openGlimmoraSettings();
         settings->setObject_forKey(NSNumber::numberWithBool(value), NSString::stringWithUTF8String(key));
     }
 
@@ -74,13 +76,13 @@ TEST_F(HostRule, WithNothingStoredTheHomeScreenAndSafariAreHookedInTableOrder) {
 }
 
 TEST_F(HostRule, TheYoutubeSwitchAdmitsTheYoutubeAppAtItsNextStart) {
-    store("Youtube", YES);
+    store(device::kYoutubeKey, YES);
     EXPECT_EQ(changes("com.google.ios.youtube"), videoAppChanges);
 }
 
 TEST_F(HostRule, EnabledOffLeavesEveryProcessUntouched) {
-    store("Enabled", NO);
-    store("Youtube", YES);
+    store(device::kEnabledKey, NO);
+    store(device::kYoutubeKey, YES);
     EXPECT_THAT(changes("com.apple.springboard"), IsEmpty());
     EXPECT_THAT(changes("com.apple.mobilesafari"), IsEmpty());
     EXPECT_THAT(changes("com.google.ios.youtube"), IsEmpty());

@@ -7,6 +7,8 @@
 #include <AVKit/AVSampleBufferDisplayLayer.h>
 #include <QuartzCore/CADisplayLink.h>
 #include <UIKit/UIResponder.h>
+#include <apps/GlimmoraContract.h>
+#include <apps/GlimmoraSettings.h>
 
 #include "LoadedLibrary.h"
 #include "support/ChildProcess.h"
@@ -29,10 +31,10 @@ TEST_F(LoadTimeSetup, RegistersTheDefaultsAndStartsWithTheGlobalsInPlace) {
                   CHECK(library.error.empty());
                   HBPreferences* settings = *library.preferences;
                   CHECK(settings != nullptr);
-                  CHECK(settings->identifier()->isEqualToString(NSSTR("com.tovek.glimmora")));
-                  CHECK(settings->boolForKey(NSSTR("Enabled")) == YES);
-                  CHECK(settings->boolForKey(NSSTR("Active")) == YES);
-                  CHECK(settings->boolForKey(NSSTR("Youtube")) == NO);
+                  CHECK(settings->identifier()->isEqualToString(NSSTR(device::kGlimmoraSettingsIdentifier)));
+                  CHECK(settings->boolForKey(NSSTR(device::kEnabledKey)) == YES);
+                  CHECK(settings->boolForKey(NSSTR(device::kActiveKey)) == YES);
+                  CHECK(settings->boolForKey(NSSTR(device::kYoutubeKey)) == NO);
                   CHECK(*library.readyForUpdates == YES);
                   CHECK(*library.homeManager == nullptr);
                   return std::string();
@@ -67,8 +69,8 @@ TEST_F(LoadTimeSetup, RegistersHomeManagerWhenLoadedWhateverTheProcessAndSetting
     }
     // Switched off, the library installs nothing, but its class is there all the same.
     auto settings =
-        Strong<HBPreferences>::adopt(HBPreferences::alloc()->initWithIdentifier(NSSTR("com.tovek.glimmora")));
-    settings->setObject_forKey(NSNumber::numberWithBool(NO), NSSTR("Enabled"));
+        device::openGlimmoraSettings();
+    settings->setObject_forKey(NSNumber::numberWithBool(NO), NSSTR(device::kEnabledKey));
     EXPECT_EQ(runInChild([] {
                   LoadedLibrary library = loadLibraryAs("com.apple.mobilesafari");
                   CHECK(library.error.empty());

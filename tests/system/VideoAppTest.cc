@@ -11,6 +11,8 @@
 #include <Foundation/Foundation.h>
 #include <HBPreferences/HBPreferences.h>
 #include <MRYIPC/MRYIPCCenter.h>
+#include <apps/GlimmoraContract.h>
+#include <apps/GlimmoraSettings.h>
 
 #include "media/TestPattern.h"
 #include "support/Subprocess.h"
@@ -53,12 +55,12 @@ protected:
         setenv("GLIMMORA_DEVICE", device.path().c_str(), 1);
         devicePath_ = device.path();
         static MessageLog* serverLog = makeObject<MessageLog>().detach();
-        MRYIPCCenter::centerNamed(NSSTR("com.tovek.glimmoraserver"))->addTarget_action(serverLog, SEL_(_updateColors:));
+        MRYIPCCenter::centerNamed(NSSTR(device::kColourChannelName))->addTarget_action(serverLog, SEL_(_updateColors:));
         log = serverLog;
     }
     void SetUp() override {
-        auto settings = Strong<HBPreferences>::adopt(HBPreferences::alloc()->initWithIdentifier(NSSTR("com.tovek.glimmora")));
-        settings->setObject_forKey(NSNumber::numberWithBool(YES).get(), NSSTR("Active"));
+        auto settings = device::openGlimmoraSettings();
+        settings->setObject_forKey(NSNumber::numberWithBool(YES).get(), NSSTR(device::kActiveKey));
         std::lock_guard hold(log->lock);
         log->received.clear();
     }
@@ -160,8 +162,8 @@ TEST_F(VideoApp, PicturesOfOtherProportionsSendTheirOwnColourNotTheBars) {
 
 TEST_F(VideoApp, WithActiveOffNothingIsSent) {
     std::string clip = writeClip("green*10");
-    auto settings = Strong<HBPreferences>::adopt(HBPreferences::alloc()->initWithIdentifier(NSSTR("com.tovek.glimmora")));
-    settings->setObject_forKey(NSNumber::numberWithBool(NO).get(), NSSTR("Active"));
+    auto settings = device::openGlimmoraSettings();
+    settings->setObject_forKey(NSNumber::numberWithBool(NO).get(), NSSTR(device::kActiveKey));
 
     ProcessResult played = runProcess({glimmoraCommand(), "play", clip});
     EXPECT_EQ(played.exitCode, 0) << played.err;

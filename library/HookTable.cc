@@ -2,9 +2,9 @@
 
 #include <substrate/substrate.h>
 
-#include "AddedProperties.h"
-#include "FrameClock.h"
-#include "SampleBufferCapture.h"
+#include "capture/AddedProperties.h"
+#include "capture/FrameClock.h"
+#include "capture/SampleBufferCapture.h"
 #include "platform/Channel.h"
 #include "server/ColourServer.h"
 

@@ -4,8 +4,8 @@
 
 #include <Foundation/Foundation.h>
 
-#include "Globals.h"
 #include "HookTable.h"
+#include "globals/Globals.h"
 #include "home/HomeManager.h"
 
 namespace {

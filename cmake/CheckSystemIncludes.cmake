@@ -1,0 +1,60 @@
+# Lists every #include of the system and fails, naming the file and the include, when one reaches
+# past what the system may see: an angle-bracket header that is not in IosHeaders.txt, or a quoted
+# header that is not in the system's own folders, a floor down from the includer or its own.
+#   cmake -DSOURCE_DIR=<root of the tree> -P CheckSystemIncludes.cmake
+
+cmake_minimum_required(VERSION 3.25)
+
+# The system's folders by floor: a folder may include its own headers and those of lower floors.
+set(floor_library 4)
+set(floor_server 3)
+set(floor_capture 2)
+set(floor_home 2)
+set(floor_globals 1)
+set(floor_platform 0)
+set(folders library server capture home globals platform)
+
+include(${CMAKE_CURRENT_LIST_DIR}/IosHeaders.cmake)
+glimmora_read_ios_headers(${SOURCE_DIR}/cmake/IosHeaders.txt allowed)
+
+set(failures 0)
+set(count 0)
+foreach(folder IN LISTS folders)
+  file(GLOB files ${SOURCE_DIR}/${folder}/*.h ${SOURCE_DIR}/${folder}/*.cc)
+  foreach(file IN LISTS files)
+    file(STRINGS ${file} includes REGEX "^[ \t]*#[ \t]*include")
+    foreach(include IN LISTS includes)
+      math(EXPR count "${count} + 1")
+      file(RELATIVE_PATH shown ${SOURCE_DIR} ${file})
+      if(include MATCHES "#[ \t]*include[ \t]*<([^>]+)>")
+        if(NOT CMAKE_MATCH_1 IN_LIST allowed)
+          message(SEND_ERROR "${shown}: <${CMAKE_MATCH_1}> is not a header the system may see")
+          math(EXPR failures "${failures} + 1")
+        endif()
+      elseif(include MATCHES "#[ \t]*include[ \t]*\"([^\"]+)\"")
+        set(written ${CMAKE_MATCH_1})
+        set(name ${written})
+        # A name without a folder is the includer's own folder's.
+        if(NOT name MATCHES "/")
+          set(name ${folder}/${name})
+        endif()
+        string(REGEX MATCH "^[^/]+" target "${name}")
+        if(NOT target IN_LIST folders OR NOT EXISTS ${SOURCE_DIR}/${name})
+          message(SEND_ERROR "${shown}: \"${written}\" is not a header of the system's own folders")
+          math(EXPR failures "${failures} + 1")
+        elseif(NOT target STREQUAL folder AND NOT floor_${target} LESS floor_${folder})
+          message(SEND_ERROR "${shown}: \"${written}\" is not on a floor below ${folder}/")
+          math(EXPR failures "${failures} + 1")
+        endif()
+      else()
+        message(SEND_ERROR "${shown}: cannot read the include `${include}`")
+        math(EXPR failures "${failures} + 1")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+
+if(failures GREATER 0)
+  message(FATAL_ERROR "${failures} of the system's ${count} includes reach past what it may see")
+endif()
+message(STATUS "all ${count} of the system's includes are iOS headers or its own, downward")

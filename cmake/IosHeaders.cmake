@@ -1,0 +1,11 @@
+# Reads IosHeaders.txt, the headers the system may include with angle brackets, into `out`.
+function(glimmora_read_ios_headers list_file out)
+  file(STRINGS ${list_file} lines)
+  set(names "")
+  foreach(line IN LISTS lines)
+    string(REGEX REPLACE "#.*" "" line "${line}")
+    separate_arguments(words UNIX_COMMAND "${line}")
+    list(APPEND names ${words})
+  endforeach()
+  set(${out} ${names} PARENT_SCOPE)
+endfunction()
