@@ -76,7 +76,6 @@ void checkSwitches(const DemoOptions& options, bool freshDevice) {
 
 int DemoSession::run() {
     catchStopSignals();
-    std::optional<Failure> failure;
     try {
         prepareDevice();
         prepareVideo();
@@ -87,7 +86,7 @@ int DemoSession::run() {
         report(early, "its log");
         return 1;
     }
-    failure = watch();
+    std::optional<Failure> failure = watch();
     if (std::optional<Failure> late = stopProcesses(); !failure) failure = late;
     printDemoSummary(*homeScreen_, *app_);
     if (failure) report(*failure, "the end of its log");
