@@ -21,12 +21,12 @@ CGColorRef CGColorCreateSRGB(CGFloat red, CGFloat green, CGFloat blue, CGFloat a
 }
 
 CGColorRef CGColorRetain(CGColorRef color) {
-    if (color) color->retain();
+    CFRetain(color);
     return color;
 }
 
 void CGColorRelease(CGColorRef color) {
-    if (color && color->release()) delete color;
+    CFRelease(color);
 }
 
 const CGFloat* CGColorGetComponents(CGColorRef color) { return color ? color->components : nullptr; }

@@ -5,12 +5,12 @@
 CGColorSpaceRef CGColorSpaceCreateDeviceRGB() { return new CGColorSpace; }
 
 CGColorSpaceRef CGColorSpaceRetain(CGColorSpaceRef space) {
-    if (space) space->retain();
+    CFRetain(space);
     return space;
 }
 
 void CGColorSpaceRelease(CGColorSpaceRef space) {
-    if (space && space->release()) delete space;
+    CFRelease(space);
 }
 
 unsigned long CGColorSpaceGetNumberOfComponents(CGColorSpaceRef space) { return space ? 3 : 0; }

@@ -66,12 +66,12 @@ int averagingBlock(CGInterpolationQuality quality, double scale) {
 }  // namespace
 
 CGContextRef CGContextRetain(CGContextRef context) {
-    if (context) context->retain();
+    CFRetain(context);
     return context;
 }
 
 void CGContextRelease(CGContextRef context) {
-    if (context && context->release()) delete context;
+    CFRelease(context);
 }
 
 void CGContextSaveGState(CGContextRef context) {

@@ -43,12 +43,12 @@ CGImageRef CGImageCreateWithPixelWriter(size_t width, size_t height, bool opaque
 }
 
 CGImageRef CGImageRetain(CGImageRef image) {
-    if (image) image->retain();
+    CFRetain(image);
     return image;
 }
 
 void CGImageRelease(CGImageRef image) {
-    if (image && image->release()) delete image;
+    CFRelease(image);
 }
 
 size_t CGImageGetWidth(CGImageRef image) { return image ? image->width : 0; }

@@ -1,7 +1,6 @@
 // The layout of the CoreGraphics objects; private to the files of this folder.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -9,21 +8,16 @@
 
 #include <pixman.h>
 
+#include <CoreFoundation/CFRuntime.h>
+
 #include "CGAffineTransform.h"
 #include "CGContext.h"
 
-// Every CoreGraphics object starts with one reference, owned by whoever created it.
-struct CGObject {
-    std::atomic<intptr_t> references{1};
+// Every CoreGraphics object is a Core Foundation object, as on iOS: CFRetain and CFRelease work on
+// it, and it starts with one reference, owned by whoever created it.
+struct CGColorSpace : CFRuntimeBase {};
 
-    void retain() { references.fetch_add(1, std::memory_order_relaxed); }
-    // YES when this was the last reference.
-    bool release() { return references.fetch_sub(1, std::memory_order_acq_rel) == 1; }
-};
-
-struct CGColorSpace : CGObject {};
-
-struct CGColor : CGObject {
+struct CGColor : CFRuntimeBase {
     CGFloat components[4] = {0, 0, 0, 0};
     CGColorSpaceRef space = nullptr;  // owned
     ~CGColor();
@@ -35,7 +29,7 @@ using PixelStorage = std::shared_ptr<uint8_t>;
 // `bytes` of uninitialised pixel memory; empty when memory runs out.
 PixelStorage cgAllocatePixels(size_t bytes);
 
-struct CGImage : CGObject {
+struct CGImage : CFRuntimeBase {
     size_t width = 0;
     size_t height = 0;
     size_t bytesPerRow = 0;
@@ -51,7 +45,7 @@ struct CGGState {
     CGFloat fill[4] = {0, 0, 0, 1};
 };
 
-struct CGContext : CGObject {
+struct CGContext : CFRuntimeBase {
     size_t width = 0;
     size_t height = 0;
     size_t bytesPerRow = 0;

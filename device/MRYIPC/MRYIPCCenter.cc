@@ -39,7 +39,8 @@ public:
 
 MRYIPCCenter::MRYIPCCenter() = default;
 
-MRYIPCCenter::~MRYIPCCenter() { delete impl_; }
+// Here, where the implementation is complete, so that the owning pointer can free it.
+MRYIPCCenter::~MRYIPCCenter() = default;
 
 Class MRYIPCCenter::objcClass() {
     static Class cls = objc_defineClass<MRYIPCCenter>("MRYIPCCenter", NSObject::objcClass());
@@ -57,7 +58,7 @@ MRYIPCCenter* MRYIPCCenter::centerNamed(NSString* name) {
     if (center == nullptr) {
         center = makeObject<MRYIPCCenter>().detach();
         center->name_ = NSString::stringWithString(name->string());
-        center->impl_ = new MRYIPCCenterImpl(name->string());
+        center->impl_ = std::make_unique<MRYIPCCenterImpl>(name->string());
     }
     return center;
 }
@@ -86,7 +87,7 @@ class CenterAccess {
 public:
     static MRYIPCCenterImpl* implNamed(const std::string& name) {
         MRYIPCCenter* center = MRYIPCCenter::centerNamed(NSString::stringWithString(name));
-        return center ? center->impl_ : nullptr;
+        return center ? center->impl_.get() : nullptr;
     }
 };
 

@@ -11,6 +11,7 @@
 // connection, and what a client sends never grows the server's memory without bound.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include <Foundation/Foundation.h>
@@ -51,7 +52,7 @@ private:
     friend class MRYIPCCenterImpl;
     friend class device::ipc::CenterAccess;
     Strong<NSString> name_;
-    MRYIPCCenterImpl* impl_ = nullptr;
+    std::unique_ptr<MRYIPCCenterImpl> impl_;  // set by centerNamed
 };
 
 // Device extensions, outside the messaging library's interface: what became of this process's

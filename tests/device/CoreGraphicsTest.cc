@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include <CoreFoundation/CFBase.h>
 #include <CoreGraphics/CoreGraphics.h>
 
 namespace {
@@ -295,6 +296,26 @@ TEST(CGColors, KeepTheirComponentsInOrderAndUnclamped) {
     CGContextSetFillColorWithColor(context, color);
     CGContextFillRect(context, CGRectMake(0, 0, 1, 1));
     EXPECT_EQ(pixelAt(context, 0, 0), (Pixel{96, 0, 191, 191}));
+}
+
+// As on iOS, CoreGraphics objects are Core Foundation objects: CFRetain and CFRelease count the same
+// references as their own retain and release, and the last release of either kind frees the object
+// and what it holds (leak detection reports a colour or colour space left behind).
+TEST(CGColors, AreCoreFoundationObjects) {
+    CGColorSpaceRef space = CGColorSpaceCreateDeviceRGB();
+    const CGFloat components[4] = {0, 0.5, 1, 1};
+    CGColorRef color = CGColorCreate(space, components);
+    ASSERT_NE(color, nullptr);
+    EXPECT_EQ(CFGetRetainCount(space), 2);  // the colour holds its space
+    EXPECT_EQ(CFRetain(color), color);
+    CGColorRetain(color);
+    EXPECT_EQ(CFGetRetainCount(color), 3);
+    CGColorRelease(color);
+    CFRelease(color);
+    EXPECT_EQ(CFGetRetainCount(color), 1);
+    CFRelease(color);
+    EXPECT_EQ(CFGetRetainCount(space), 1);
+    CGColorSpaceRelease(space);
 }
 
 }  // namespace

@@ -182,6 +182,35 @@ TEST(Demo, KilledItsProcessesEndWithItAndTheNextDemoRemovesItsDevice) {
     EXPECT_TRUE(demoDevices(temporary.path()).empty());
 }
 
+// Whichever step fails, the demo stops what it started and removes its temporary device.
+TEST(Demo, AFailedStepStopsItsProcessesAndLeavesNoTemporaryDevice) {
+    TempDirectory temporary;
+    unsetenv("GLIMMORA_DEVICE");  // a temporary device, in a folder of the test's own
+    const std::string notAVideo = temporary.path() + "/notes.mp4";
+    std::ofstream(notAVideo) << "not a video\n";
+    struct Case {
+        std::string failing, itsLog;
+        std::map<std::string, std::string> environment;
+    };
+    const std::vector<Case> cases = {
+        {"the video app", "glimmora play: cannot open", {{"TMPDIR", temporary.path()}}},
+        // Without the library the home screen ends before its colour server comes up.
+        {"the home screen", "glimmora app: cannot load",
+         {{"TMPDIR", temporary.path()}, {"GLIMMORA_LIBRARY", temporary.path() + "/none.so"}}},
+    };
+    for (const Case& each : cases) {
+        ProcessResult demo =
+            runProcess({glimmoraCommand(), "demo", notAVideo}, each.environment, std::chrono::seconds(90));
+        EXPECT_EQ(demo.exitCode, 1) << demo.out << demo.err;
+        // The failed process is named, and the end of its own log follows.
+        size_t named = demo.err.find("glimmora demo: " + each.failing + " exited with status 1");
+        EXPECT_NE(named, std::string::npos) << demo.err;
+        EXPECT_NE(demo.err.find(each.itsLog, named), std::string::npos) << demo.err;
+        for (pid_t pid : startedPids(demo.out)) EXPECT_TRUE(gone(pid)) << each.failing << " " << pid;
+        EXPECT_TRUE(demoDevices(temporary.path()).empty()) << each.failing;
+    }
+}
+
 TEST(BuiltInVideo, IsTheSameEveryTimeAndShowsItsScenes) {
     TempDirectory directory;
     const std::string first = directory.path() + "/a.mp4", second = directory.path() + "/b.mp4";

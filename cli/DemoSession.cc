@@ -1,0 +1,199 @@
+#include "DemoSession.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include <Foundation/DeviceDirectory.h>
+#include <Foundation/PrintableText.h>
+#include <HomeKit/HomeDescription.h>
+#include <MRYIPC/ChannelSocket.h>
+#include <apps/DemoVideo.h>
+#include <apps/GlimmoraSettings.h>
+
+#include "Commands.h"
+#include "DemoSignals.h"
+#include "DemoSummary.h"
+#include "LightView.h"
+
+namespace {
+
+// The rooms of the built-in home the demo selects; the others stay as they are, for contrast.
+const std::vector<std::string> kDemoRooms = {"Living Room", "Kitchen"};
+
+void say(const std::string& line) { std::cout << "demo: " << line << std::endl; }
+
+// The process serving the device's colour channel; 0 when none does.
+int colourServer() {
+    std::string path = device::ipc::channelSocketPath(device::kColourChannelName, nullptr);
+    return path.empty() ? 0 : device::ipc::servingProcess(path);
+}
+
+std::string lastLines(const std::string& path, size_t count) {
+    FILE* file = std::fopen(path.c_str(), "r");
+    if (!file) return {};
+    std::vector<std::string> lines;
+    char buffer[1024];
+    while (std::fgets(buffer, sizeof buffer, file)) {
+        lines.emplace_back(buffer);
+        if (lines.size() > count) lines.erase(lines.begin());
+    }
+    std::fclose(file);
+    // A log holds what the processes were given (names, file names): escaped, it cannot act on a terminal.
+    std::string text;
+    for (std::string& line : lines) {
+        if (!line.empty() && line.back() == '\n') line.pop_back();
+        text += "    " + device::printable(line) + "\n";
+    }
+    return text;
+}
+
+// Warns about, or on a device the demo made itself sets, the switches that would keep the video
+// app from being served.
+void checkSwitches(const DemoOptions& options, bool freshDevice) {
+    Strong<HBPreferences> settings = device::openGlimmoraSettings();
+    settings->registerDefaults(NSDictionary::dictionaryWithEntries(
+        {{NSSTR(device::kEnabledKey), NSNumber::numberWithBool(YES)},
+         {NSSTR(device::kYoutubeKey), NSNumber::numberWithBool(NO)}}));
+    if (!settings->boolForKey(NSSTR(device::kEnabledKey)))
+        say("warning: \"Enabled\" is off on this device, so the library does nothing; "
+            "`glimmora prefs write com.tovek.glimmora Enabled YES --bool` turns it on");
+    if (options.app != "youtube" || settings->boolForKey(NSSTR(device::kYoutubeKey))) return;
+    if (freshDevice) {
+        settings->setObject_forKey(NSNumber::numberWithBool(YES), NSSTR(device::kYoutubeKey));
+        say("turned on the \"Youtube\" setting, which admits the YouTube app");
+    } else {
+        say("warning: the \"Youtube\" setting is off on this device, so the library ignores the YouTube app; "
+            "`glimmora prefs write com.tovek.glimmora Youtube YES --bool` turns it on");
+    }
+}
+
+}  // namespace
+
+int DemoSession::run() {
+    catchStopSignals();
+    try {
+        prepareDevice();
+        prepareVideo();
+        startHomeScreen();
+        startApp();
+    } catch (const Failure& early) {
+        stopProcesses();
+        report(early, "its log");
+        return 1;
+    }
+    std::optional<Failure> failure = watch();
+    if (std::optional<Failure> late = stopProcesses(); !failure) failure = late;
+    printDemoSummary(*homeScreen_, *app_);
+    if (failure) report(*failure, "the end of its log");
+    temporary_.reset();
+    if (stopRequested()) {
+        say("stopped");
+        return 130;
+    }
+    return failure ? 1 : 0;
+}
+
+void DemoSession::prepareDevice() {
+    // A fresh device in a temporary folder unless one was chosen.
+    const char* chosen = std::getenv("GLIMMORA_DEVICE");
+    if (chosen == nullptr || *chosen == '\0') {
+        std::vector<std::string> stale;
+        std::string error;
+        temporary_ = TemporaryDevice::make(&stale, &error);
+        for (const std::string& path : stale) say("removed " + path + ", left behind by a demo that was killed");
+        if (!temporary_) throw Failure{error};
+        setenv("GLIMMORA_DEVICE", temporary_->path().c_str(), 1);
+    }
+    directory_ = device::deviceDirectory();
+    if (std::string problem = device::ensurePrivateDirectory(directory_); !problem.empty()) throw Failure{problem};
+    // Its own home screen could not serve beside another: the demo would show nothing.
+    if (int other = colourServer(); other != 0)
+        throw Failure{"the device " + directory_ + " is already served by " + device::ipc::describeProcess(other) +
+                      "; stop that home screen or give the demo another device (--device)"};
+    say("device directory " + directory_ + (temporary_ ? " (temporary, removed at the end)" : ""));
+
+    struct stat info {};
+    bool freshDevice = stat(homeDescriptionPath().c_str(), &info) != 0;
+    if (freshDevice) {
+        installExampleHome(false);
+        setRoomsSelected(kDemoRooms, true);
+    }
+    checkSwitches(options_, freshDevice);
+}
+
+void DemoSession::prepareVideo() {
+    video_ = options_.video;
+    if (!video_.empty()) return;
+    video_ = directory_ + "/demo-video.mp4";
+    std::string error;
+    say("making the built-in video (12 s of hue sweeps, cuts, black, white, a fade)...");
+    if (!device::writeDemoVideo(video_, &error)) throw Failure{"cannot make the built-in video: " + error};
+}
+
+void DemoSession::startHomeScreen() {
+    std::string error;
+    homeScreen_ = DemoChild::start("the home screen", {"springboard"}, directory_ + "/demo-springboard.log", &error);
+    if (!homeScreen_) throw Failure{error};
+    say("started the home screen (pid " + std::to_string(homeScreen_->pid()) + "); waiting for its colour server");
+    for (int waited = 0; colourServer() != homeScreen_->pid(); waited += 50) {
+        if (stopRequested()) throw Failure{"stopped", homeScreen_.get()};
+        if (!homeScreen_->running()) throw Failure{"the home screen " + homeScreen_->howItEnded(), homeScreen_.get()};
+        if (waited > 15000) throw Failure{"the colour server did not come up within 15 s", homeScreen_.get()};
+        sleepUnlessStopped(50);
+    }
+}
+
+void DemoSession::startApp() {
+    std::string error;
+    app_ = DemoChild::start("the video app", {"play", video_, "--app", options_.app}, directory_ + "/demo-app.log",
+                            &error);
+    if (!app_) throw Failure{error};
+    say("the colour server is up; playing " + device::printable(video_) + " in the " + options_.app + " app (pid " +
+        std::to_string(app_->pid()) + "); Ctrl-C stops the demo");
+}
+
+std::optional<DemoSession::Failure> DemoSession::watch() {
+    LightView view(std::cout, isatty(STDOUT_FILENO) != 0, "Glimmora: the lights follow the video");
+    auto started = std::chrono::steady_clock::now();
+    auto seconds = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(); };
+    char status[96];
+    while (app_->running() && homeScreen_->running() && !stopRequested()) {
+        std::snprintf(status, sizeof status, "playing, %.1f s", seconds());
+        view.refresh(status);
+        sleepUnlessStopped(100);
+    }
+    std::optional<Failure> failure;
+    if (!homeScreen_->running())
+        failure = Failure{"the home screen " + homeScreen_->howItEnded(), homeScreen_.get()};
+    else if (!app_->running() && !app_->endedWell())
+        failure = Failure{"the video app " + app_->howItEnded(), app_.get()};
+    // The last writes land after their accessories' latency: let the view show them.
+    for (int settle = 0; settle < 10 && !failure && !stopRequested(); ++settle) {
+        std::snprintf(status, sizeof status, "video ended, %.1f s; settling", seconds());
+        view.refresh(status);
+        sleepUnlessStopped(100);
+    }
+    view.refresh(stopRequested() ? "stopped" : failure ? failure->message : "video ended");
+    return failure;
+}
+
+std::optional<DemoSession::Failure> DemoSession::stopProcesses() {
+    if (app_) app_->stop(std::chrono::seconds(3));
+    if (homeScreen_) homeScreen_->stop(std::chrono::seconds(3));
+    if (app_ && !app_->endedWell()) return Failure{"the video app " + app_->howItEnded(), app_.get()};
+    if (homeScreen_ && !homeScreen_->endedWell())
+        return Failure{"the home screen " + homeScreen_->howItEnded(), homeScreen_.get()};
+    return std::nullopt;
+}
+
+void DemoSession::report(const Failure& failure, const char* logHeading) const {
+    std::cerr << "glimmora demo: " << failure.message;
+    if (failure.process)
+        std::cerr << "; " << logHeading << ":\n" << lastLines(failure.process->logPath(), 10);
+    else std::cerr << std::endl;
+}
