@@ -3,7 +3,7 @@
 // Foundation objects, so this is the Core Foundation holder.
 #pragma once
 
-#include <CoreFoundation/CFHolder.h>
+#include "../CoreFoundation/CFHolder.h"
 
 #include "CGBitmapContext.h"
 #include "CGColor.h"
