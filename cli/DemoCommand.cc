@@ -152,7 +152,7 @@ int runDemo(const DemoOptions& options) {
         setenv("GLIMMORA_DEVICE", temporary->path().c_str(), 1);
     }
     std::string directory = device::deviceDirectory();
-    if (std::string problem = device::ensurePrivateDirectory(directory); !problem.empty()) fail(problem);
+    if (device::Status problem = device::ensurePrivateDirectory(directory); !problem.ok()) fail(problem.message());
     // Its own home screen could not serve beside another: the demo would show nothing.
     if (int other = colourServer(); other != 0)
         fail("the device " + directory + " is already served by " + device::ipc::describeProcess(other) +

@@ -54,19 +54,19 @@ AccessoryStore::~AccessoryStore() { close(); }
 
 std::string AccessoryStore::connect() {
     if (db_) return {};
-    if (std::string problem = device::ensurePrivateDirectory(directory_); !problem.empty())
-        return "the device directory cannot be used: " + problem;
+    if (device::Status problem = device::ensurePrivateDirectory(directory_); !problem.ok())
+        return "the device directory cannot be used: " + problem.message();
     // SQLite gives the database's "-wal" and "-shm" files the mode of the database, so a file made
     // 0600 here keeps the whole state private; ones left by a database made before are narrowed
     // too. (None is opened for reading or writing: closing such a descriptor would drop the locks
     // this process's other connections hold on the file.)
     // A directory that cannot be written (a read-only mount) still lets the state be read.
-    readOnly_ = device::whyNotWritable(directory_);
+    readOnly_ = device::checkWritable(directory_).message();
     if (!readOnly_.empty() && access(path_.c_str(), F_OK) != 0)
         return "there is no accessory state " + path_ + " and none can be made: " + readOnly_;
     for (const char* suffix : {"", "-wal", "-shm"}) {
         bool create = *suffix == '\0' && readOnly_.empty();
-        if (std::string problem = device::ensurePrivateFile(path_ + suffix, create); !problem.empty()) return problem;
+        if (device::Status problem = device::ensurePrivateFile(path_ + suffix, create); !problem.ok()) return problem.message();
     }
     const bool writable = readOnly_.empty();
     int rc = writable ? sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr)

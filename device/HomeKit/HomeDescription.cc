@@ -472,8 +472,8 @@ std::string readHomeDescription(const std::string& path, const std::string& sour
 std::string homeDescriptionPath() { return device::deviceDirectory() + "/home.json"; }
 
 std::string installHomeDescription(const std::string& directory, std::string_view text) {
-    if (std::string problem = device::ensurePrivateDirectory(directory); !problem.empty())
-        return "the device directory cannot be used: " + problem;
+    if (device::Status problem = device::ensurePrivateDirectory(directory); !problem.ok())
+        return "the device directory cannot be used: " + problem.message();
     std::string path = directory + "/home.json";
     std::string temporary = directory + "/.home.json.XXXXXX";
     int fd = mkostemp(temporary.data(), O_CLOEXEC);

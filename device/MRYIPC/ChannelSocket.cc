@@ -104,7 +104,7 @@ bool listenChannel(const std::string& path, Listener& listener, std::string* err
     };
     listener = {};
     std::string directory = path.substr(0, path.rfind('/'));
-    if (std::string problem = device::ensurePrivateDirectory(directory); !problem.empty()) return failed(problem);
+    if (device::Status problem = device::ensurePrivateDirectory(directory); !problem.ok()) return failed(problem.message());
 
     std::string lockPath = path + ".lock";
     listener.lock = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);

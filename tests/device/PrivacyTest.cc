@@ -113,17 +113,17 @@ TEST_F(PrivacyTest, SystemLogIsPrivateWhateverTheUmask) {
 
 TEST_F(PrivacyTest, PrivateFileRefusesWhatIsNotAFileOfThisUser) {
     OpenUmask open0;
-    EXPECT_EQ(device::ensurePrivateFile(at("missing"), /*create=*/false), "");
+    EXPECT_TRUE(device::ensurePrivateFile(at("missing"), /*create=*/false).ok());
     EXPECT_EQ(modeOf(at("missing")), -1) << "created without being asked to";
-    EXPECT_EQ(device::ensurePrivateFile(at("made"), /*create=*/true), "");
+    EXPECT_TRUE(device::ensurePrivateFile(at("made"), /*create=*/true).ok());
     EXPECT_EQ(modeOf(at("made")), 0600);
     ASSERT_EQ(mkdir(at("directory").c_str(), 0755), 0);
-    EXPECT_NE(device::ensurePrivateFile(at("directory"), true).find("not a regular file"), std::string::npos);
+    EXPECT_NE(device::ensurePrivateFile(at("directory"), true).message().find("not a regular file"), std::string::npos);
     if (geteuid() == 0) {
         int fd = ::open(at("theirs").c_str(), O_CREAT | O_WRONLY, 0644);
         ASSERT_EQ(fchown(fd, 65534, 65534), 0);
         close(fd);
-        EXPECT_NE(device::ensurePrivateFile(at("theirs"), true).find("another user"), std::string::npos);
+        EXPECT_NE(device::ensurePrivateFile(at("theirs"), true).message().find("another user"), std::string::npos);
         EXPECT_EQ(modeOf(at("theirs")), 0644) << "another user's file was changed";
     }
 }
