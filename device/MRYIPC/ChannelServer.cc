@@ -66,21 +66,20 @@ void ChannelServer::setTarget(id target, SEL action) {
     actions_[sel_getName(action)] = Action{Strong<NSObject>(target), action};
 }
 
-bool ChannelServer::serve(const std::string& path, std::string* error) {
+Status ChannelServer::serve(const std::string& path) {
     std::lock_guard lock(serveLock_);
-    if (listener_.socket >= 0) return true;
-    if (!listenChannel(path, listener_, error)) return false;
+    if (listener_.socket >= 0) return Status::OK();
+    if (Status listening = listenChannel(path, listener_); !listening.ok()) return listening;
     wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wake_ < 0) {
-        if (error) *error = "cannot make an eventfd";
         unlink(path.c_str());
         closeListener(listener_);
-        return false;
+        return Status::error("cannot make an eventfd");
     }
     path_ = path;
     buffer_ = std::make_unique<unsigned char[]>(kMaxFrameSize);
     for (std::thread& worker : workers_) worker = std::thread([this] { workerLoop(); });
-    return true;
+    return Status::OK();
 }
 
 void ChannelServer::wakePoller() {
