@@ -231,9 +231,8 @@ bool ChannelServer::readFrames(Connection& connection, const std::shared_ptr<Con
             return false;
         }
         Call call{shared, {}};
-        std::string error;
-        if (!decodeFrame(buffer_.get(), static_cast<size_t>(length), call.frame, &error)) {
-            reportLimited("closed a client of " + path_ + " that sent a bad frame: " + error);
+        if (Status decoded = decodeFrame(buffer_.get(), static_cast<size_t>(length), call.frame); !decoded.ok()) {
+            reportLimited("closed a client of " + path_ + " that sent a bad frame: " + decoded.message());
             return false;
         }
         if (call.frame.kind == FrameKind::reply) {
@@ -270,10 +269,10 @@ void ChannelServer::deliver(Call& call) {
 }
 
 void ChannelServer::sendReply(Connection& connection, uint32_t callId, id reply) {
-    std::string frame, error;
-    if (!encodeReply(callId, reply, frame, &error)) {
-        reportLimited("the reply to a call on " + path_ + " cannot travel (" + error + "); replying nil");
-        encodeReply(callId, nil, frame, nullptr);
+    std::string frame;
+    if (Status encoded = encodeReply(callId, reply, frame); !encoded.ok()) {
+        reportLimited("the reply to a call on " + path_ + " cannot travel (" + encoded.message() + "); replying nil");
+        (void)encodeReply(callId, nil, frame);  // a nil reply always travels
     }
     // Never waits for room: a client that does not read its replies must not hold up the delivery
     // of every other client's calls, so it is closed at once.
