@@ -51,12 +51,12 @@ BENCHMARK(BM_ChannelCenterNamed);
 
 void BM_ChannelFrameRoundTrip(benchmark::State& state) {
     Strong<NSString> message = NSString::stringWithUTF8String(kColourMessage);
-    std::string bytes, error;
+    std::string bytes;
     device::ipc::Frame frame;
     for (auto _ : state) {
-        device::ipc::encodeCall(device::ipc::FrameKind::voidCall, 0, 0, device::kColourMethodName, message, bytes,
-                                &error);
-        device::ipc::decodeFrame(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), frame, &error);
+        (void)device::ipc::encodeCall(device::ipc::FrameKind::voidCall, 0, 0, device::kColourMethodName, message,
+                                      bytes);
+        (void)device::ipc::decodeFrame(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), frame);
         benchmark::DoNotOptimize(frame.value.get());
     }
 }

@@ -110,7 +110,8 @@ void DemoSession::prepareDevice() {
         setenv("GLIMMORA_DEVICE", temporary_->path().c_str(), 1);
     }
     directory_ = device::deviceDirectory();
-    if (std::string problem = device::ensurePrivateDirectory(directory_); !problem.empty()) throw Failure{problem};
+    if (device::Status problem = device::ensurePrivateDirectory(directory_); !problem.ok())
+        throw Failure{problem.message()};
     // Its own home screen could not serve beside another: the demo would show nothing.
     if (int other = colourServer(); other != 0)
         throw Failure{"the device " + directory_ + " is already served by " + device::ipc::describeProcess(other) +

@@ -38,11 +38,11 @@ HomesDescription installedDescription() {
     HomesDescription description;
     bool missing = false;
     std::string path = homeDescriptionPath();
-    std::string problem = readHomeDescription(path, path, &description, &missing);
+    device::Status problem = readHomeDescription(path, path, &description, &missing);
     if (missing)
         fail("the device has no homes (no " + path + "); `glimmora home init` installs an example home, "
              "`glimmora home load FILE` your own");
-    if (!problem.empty()) fail(problem);
+    if (!problem.ok()) fail(problem.message());
     return description;
 }
 
@@ -70,10 +70,10 @@ bool homeScreenServes() {
 
 void installDescription(std::string_view text, const HomesDescription& description, AccessoryStore::Sync sync) {
     std::string directory = device::deviceDirectory();
-    if (std::string problem = installHomeDescription(directory, text); !problem.empty()) fail(problem);
+    if (device::Status problem = installHomeDescription(directory, text); !problem.ok()) fail(problem.message());
     AccessoryStore store(directory);
-    if (std::string problem = store.synchronise(describedValues(description), sync); !problem.empty())
-        fail("the description is installed, but the accessory state was not updated: " + problem);
+    if (device::Status problem = store.synchronise(describedValues(description), sync); !problem.ok())
+        fail("the description is installed, but the accessory state was not updated: " + problem.message());
     // The home screen reads the home once, when it starts.
     if (homeScreenServes())
         std::cerr << "glimmora home: a home screen is running on this device and keeps the home it started with; "
@@ -87,18 +87,18 @@ void initHome(bool force) {
         fail(path + " already exists; `glimmora home init --force` replaces it and resets every accessory");
     std::string text = exampleHomeDescription();
     HomesDescription description;
-    if (std::string problem = parseHomeDescription(text, "the example home", &description); !problem.empty())
-        fail(problem);  // a broken build, not bad input
+    if (device::Status problem = parseHomeDescription(text, "the example home", &description); !problem.ok())
+        fail(problem.message());  // a broken build, not bad input
     installDescription(text, description, AccessoryStore::Sync::resetAll);
     std::cout << "Installed the example home at " << path << "\n";
 }
 
 void loadHome(const std::string& file) {
     std::string text;
-    if (std::string problem = readDescriptionFile(file, &text); !problem.empty()) fail(problem);
+    if (device::Status problem = readDescriptionFile(file, &text); !problem.ok()) fail(problem.message());
     HomesDescription description;
-    if (std::string problem = parseHomeDescription(text, file, &description); !problem.empty())
-        fail(problem + "\nnothing was changed");
+    if (device::Status problem = parseHomeDescription(text, file, &description); !problem.ok())
+        fail(problem.message() + "\nnothing was changed");
     installDescription(text, description, AccessoryStore::Sync::keepDescribed);
     std::cout << "Installed " << device::printable(file) << " as " << homeDescriptionPath() << "\n";
 }

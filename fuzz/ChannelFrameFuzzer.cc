@@ -13,9 +13,9 @@ using namespace device::ipc;
 
 namespace {
 
-bool encode(const Frame& frame, std::string& out, std::string* error) {
-    if (frame.kind == FrameKind::reply) return encodeReply(frame.callId, frame.value.get(), out, error);
-    return encodeCall(frame.kind, frame.callId, frame.origin, frame.selector, frame.value.get(), out, error);
+device::Status encode(const Frame& frame, std::string& out) {
+    if (frame.kind == FrameKind::reply) return encodeReply(frame.callId, frame.value.get(), out);
+    return encodeCall(frame.kind, frame.callId, frame.origin, frame.selector, frame.value.get(), out);
 }
 
 std::string hex(std::string_view bytes) {
@@ -52,16 +52,15 @@ std::vector<fuzz::Seed> makeSeeds() {
         {"many", NSArray::arrayWithVector(std::move(many))},
     };
     std::vector<fuzz::Seed> seeds;
-    std::string error;
     uint32_t callId = 1;
     for (const auto& [name, value] : values) {
         for (FrameKind kind : {FrameKind::voidCall, FrameKind::acknowledgedCall, FrameKind::reply}) {
             std::string bytes;
-            const bool made = kind == FrameKind::reply
-                                  ? encodeReply(callId, value.get(), bytes, &error)
-                                  : encodeCall(kind, callId, 1'000'000'007ull * callId, "_updateColors:", value.get(),
-                                               bytes, &error);
-            if (!made) fuzz::fail(std::string("seed ") + name + ": " + error);
+            const device::Status made =
+                kind == FrameKind::reply
+                    ? encodeReply(callId, value.get(), bytes)
+                    : encodeCall(kind, callId, 1'000'000'007ull * callId, "_updateColors:", value.get(), bytes);
+            if (!made.ok()) fuzz::fail(std::string("seed ") + name + ": " + made.message());
             seeds.push_back({std::string(name) + "-" + std::to_string(static_cast<int>(kind)), bytes});
             ++callId;
         }
@@ -78,27 +77,29 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Frame frame;
-    std::string error;
-    if (!decodeFrame(data, size, frame, &error)) {
-        if (error.empty()) fuzz::fail("a refused frame without a reason");
+    if (device::Status decoded = decodeFrame(data, size, frame); !decoded.ok()) {
+        if (decoded.message().empty()) fuzz::fail("a refused frame without a reason");
         return 0;
     }
     const std::string_view input(reinterpret_cast<const char*>(data), size);
 
     std::string encoded;
-    if (!encode(frame, encoded, &error)) fuzz::fail("a decoded frame does not encode: " + error + " (" + hex(input) + ")");
+    if (device::Status made = encode(frame, encoded); !made.ok())
+        fuzz::fail("a decoded frame does not encode: " + made.message() + " (" + hex(input) + ")");
     if (encoded != input)
         fuzz::fail("a decoded frame encodes differently: " + hex(input) + " became " + hex(encoded));
 
     Frame again;
-    if (!decodeFrame(reinterpret_cast<const uint8_t*>(encoded.data()), encoded.size(), again, &error))
-        fuzz::fail("a re-encoded frame does not decode: " + error);
+    if (device::Status decodedAgain =
+            decodeFrame(reinterpret_cast<const uint8_t*>(encoded.data()), encoded.size(), again);
+        !decodedAgain.ok())
+        fuzz::fail("a re-encoded frame does not decode: " + decodedAgain.message());
     if (again.kind != frame.kind || again.callId != frame.callId || again.origin != frame.origin ||
         again.selector != frame.selector)
         fuzz::fail("a re-encoded frame decodes to another header");
     // NSNumber equality is by value, and NaN equals nothing, so the values are compared by bytes.
     std::string reencoded;
-    if (!encode(again, reencoded, &error) || reencoded != encoded) fuzz::fail("the value changed on the way round");
+    if (!encode(again, reencoded).ok() || reencoded != encoded) fuzz::fail("the value changed on the way round");
     if ((again.value == nil) != (frame.value == nil)) fuzz::fail("nil changed on the way round");
     return 0;
 }

@@ -90,9 +90,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     HomesDescription description;
     description.homes.push_back({.name = "untouched"});
-    const std::string why = parseHomeDescription(text, kSourceName, &description);
-    if (!why.empty()) {
-        checkRefusal(text, why, description);
+    const device::Status refused = parseHomeDescription(text, kSourceName, &description);
+    if (!refused.ok()) {
+        checkRefusal(text, refused.message(), description);
         return 0;
     }
 
@@ -102,10 +102,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Installed and read back, the same description: the file holds exactly the text.
     const std::string& directory = fuzz::deviceDirectory();
-    if (std::string failure = installHomeDescription(directory, text); !failure.empty()) fuzz::fail("install: " + failure);
+    if (device::Status failure = installHomeDescription(directory, text); !failure.ok())
+        fuzz::fail("install: " + failure.message());
     HomesDescription read;
-    if (std::string failure = readHomeDescription(directory + "/home.json", kSourceName, &read); !failure.empty())
-        fuzz::fail("an installed description is refused on reading: " + failure);
+    if (device::Status failure = readHomeDescription(directory + "/home.json", kSourceName, &read); !failure.ok())
+        fuzz::fail("an installed description is refused on reading: " + failure.message());
     if (identifiers(read) != first) fuzz::fail("an installed description reads back with other identifiers");
     return 0;
 }

@@ -18,66 +18,67 @@ std::string modeText(mode_t mode) {
     return text;
 }
 
-std::string failed(const std::string& what, const std::string& path) {
-    return what + " " + path + ": " + std::strerror(errno);
+Status failed(const std::string& what, const std::string& path) {
+    return Status::error(what + " " + path + ": " + std::strerror(errno));
 }
 
 // Creates `path` and its missing parents 0700 (as the umask allows); `*made` tells whether `path`
 // itself was made now.
-std::string makeMissing(const std::string& path, bool* made) {
+Status makeMissing(const std::string& path, bool* made) {
     *made = false;
     for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
         std::string prefix = path.substr(0, slash);
         bool last = slash == std::string::npos;
         if (mkdir(prefix.c_str(), 0700) == 0) *made = last;
         else if (errno != EEXIST) return failed("cannot create", prefix);
-        if (last) return {};
+        if (last) return Status::OK();
     }
 }
 
 // Checks the device directory itself: it is changed only when it was made just now.
-std::string checkDeviceDirectory(const std::string& path) {
+Status checkDeviceDirectory(const std::string& path) {
     bool made = false;
-    if (std::string problem = makeMissing(path, &made); !problem.empty()) return problem;
+    if (Status problem = makeMissing(path, &made); !problem.ok()) return problem;
     struct stat info {};
     if (stat(path.c_str(), &info) != 0) return failed("cannot read", path);
-    if (!S_ISDIR(info.st_mode)) return path + " is not a directory";
-    if (info.st_uid != geteuid()) return path + " belongs to another user";
+    if (!S_ISDIR(info.st_mode)) return Status::error(path + " is not a directory");
+    if (info.st_uid != geteuid()) return Status::error(path + " belongs to another user");
     if (made) {
         if ((info.st_mode & 07777) != 0700 && chmod(path.c_str(), 0700) != 0)
             return failed("cannot make private", path);
-        return {};
+        return Status::OK();
     }
     if (info.st_mode & (S_IWGRP | S_IWOTH))
-        return path + " (mode " + modeText(info.st_mode) +
-               ") can be written by other users, so it cannot hold the device's sockets and settings; it is left "
-               "as it is: choose a directory of your own (a missing one is made private)";
-    return {};
+        return Status::error(path + " (mode " + modeText(info.st_mode) +
+                             ") can be written by other users, so it cannot hold the device's sockets and settings; "
+                             "it is left as it is: choose a directory of your own (a missing one is made private)");
+    return Status::OK();
 }
 
 // Narrows the file or directory open at `fd` (an O_PATH descriptor of `path`, not a symbolic link)
 // to `mode` when it is this user's. A read-only file system keeps the mode it has.
-std::string narrow(int fd, const std::string& path, mode_t mode, bool directory) {
+Status narrow(int fd, const std::string& path, mode_t mode, bool directory) {
     struct stat info {};
     if (fstat(fd, &info) != 0) return failed("cannot read", path);
     if (S_ISLNK(info.st_mode))
-        return path + " is a symbolic link, which is not followed; it and its target are left as they are";
+        return Status::error(path +
+                             " is a symbolic link, which is not followed; it and its target are left as they are");
     if (directory ? !S_ISDIR(info.st_mode) : !S_ISREG(info.st_mode))
-        return path + (directory ? " is not a directory" : " is not a regular file");
-    if (info.st_uid != geteuid()) return path + " belongs to another user";
-    if ((info.st_mode & 07777) == mode) return {};
+        return Status::error(path + (directory ? " is not a directory" : " is not a regular file"));
+    if (info.st_uid != geteuid()) return Status::error(path + " belongs to another user");
+    if ((info.st_mode & 07777) == mode) return Status::OK();
     // fchmod refuses O_PATH descriptors; the descriptor's own link in /proc names the same file.
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
     if (chmod(self.c_str(), mode) != 0 && errno != EROFS) return failed("cannot make private", path);
-    return {};
+    return Status::OK();
 }
 
 // Makes or narrows one of the device's own directories below the device directory.
-std::string ensureOwnDirectory(const std::string& path) {
+Status ensureOwnDirectory(const std::string& path) {
     if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return failed("cannot create", path);
     int fd = open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return failed("cannot open", path);
-    std::string problem = narrow(fd, path, 0700, /*directory=*/true);
+    Status problem = narrow(fd, path, 0700, /*directory=*/true);
     close(fd);
     return problem;
 }
@@ -91,23 +92,23 @@ std::string deviceDirectory() {
     return std::string(home && *home ? home : "/tmp") + "/.local/share/glimmora/device";
 }
 
-std::string ensurePrivateDirectory(const std::string& path) {
-    if (path.empty()) return "no directory given";
+Status ensurePrivateDirectory(const std::string& path) {
+    if (path.empty()) return Status::error("no directory given");
     const std::string device = deviceDirectory();
     bool below =
         path.size() > device.size() && path.compare(0, device.size(), device) == 0 && path[device.size()] == '/';
     const std::string root = below ? device : path;
-    if (std::string problem = checkDeviceDirectory(root); !problem.empty()) return problem;
+    if (Status problem = checkDeviceDirectory(root); !problem.ok()) return problem;
     for (size_t end = root.size(); end < path.size();) {
         end = path.find('/', end + 1);
         if (end == std::string::npos) end = path.size();
         if (path[end - 1] == '/') continue;  // an empty part ("a//b")
-        if (std::string problem = ensureOwnDirectory(path.substr(0, end)); !problem.empty()) return problem;
+        if (Status problem = ensureOwnDirectory(path.substr(0, end)); !problem.ok()) return problem;
     }
-    return {};
+    return Status::OK();
 }
 
-std::string ensurePrivateFile(const std::string& path, bool create) {
+Status ensurePrivateFile(const std::string& path, bool create) {
     // Looked at through an O_PATH descriptor, so the mode is changed on the very file that was
     // checked. Closing any other descriptor of a file drops every POSIX lock this process holds on
     // it: SQLite holds such locks on the databases checked here, and without them another process
@@ -121,21 +122,21 @@ std::string ensurePrivateFile(const std::string& path, bool create) {
         fd = open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
     }
     if (fd < 0) {
-        if (!create && errno == ENOENT) return {};
+        if (!create && errno == ENOENT) return Status::OK();
         return failed("cannot open", path);
     }
-    std::string problem = narrow(fd, path, 0600, /*directory=*/false);
+    Status problem = narrow(fd, path, 0600, /*directory=*/false);
     close(fd);
     return problem;
 }
 
-std::string whyNotWritable(const std::string& path) {
-    if (access(path.c_str(), W_OK) == 0 || errno == ENOENT) return {};
-    if (errno == EROFS) return "the file system holding " + path + " is read-only";
+Status checkWritable(const std::string& path) {
+    if (access(path.c_str(), W_OK) == 0 || errno == ENOENT) return Status::OK();
+    if (errno == EROFS) return Status::error("the file system holding " + path + " is read-only");
     if (errno == EACCES) {
         struct stat info {};
         if (stat(path.c_str(), &info) == 0)
-            return "this user may not write to " + path + " (mode " + modeText(info.st_mode) + ")";
+            return Status::error("this user may not write to " + path + " (mode " + modeText(info.st_mode) + ")");
     }
     return failed("cannot write to", path);
 }

@@ -128,7 +128,7 @@ std::string makeDatabaseFile(const std::string& directory, const std::string& pa
             if (unlink(companion.c_str()) != 0 && errno != ENOENT)
                 problem = "cannot remove " + companion + ", left by a deleted database: " + std::strerror(errno);
         }
-        if (problem.empty()) problem = device::ensurePrivateFile(path, /*create=*/true);
+        if (problem.empty()) problem = device::ensurePrivateFile(path, /*create=*/true).message();
     }
     ::close(lock);  // lets the lock go
     return problem;
@@ -327,12 +327,12 @@ bool HBPreferencesStore::connect(int busyTimeoutMs, bool checkFile) {
 }
 
 bool HBPreferencesStore::open(int busyTimeoutMs) {
-    if (std::string problem = device::ensurePrivateDirectory(directory_); !problem.empty()) {
-        error_ = "the device directory cannot be used: " + problem;
+    if (device::Status problem = device::ensurePrivateDirectory(directory_); !problem.ok()) {
+        error_ = "the device directory cannot be used: " + problem.message();
         return false;
     }
     // A directory that cannot be written (a read-only mount) still lets the settings be read.
-    readOnly_ = device::whyNotWritable(directory_);
+    readOnly_ = device::checkWritable(directory_).message();
     if (!readOnly_.empty() && access(path_.c_str(), F_OK) != 0) {
         error_ = "there is no settings database " + path_ + " and none can be made: " + readOnly_;
         return false;
@@ -345,8 +345,8 @@ bool HBPreferencesStore::open(int busyTimeoutMs) {
     // "-wal" and "-shm" files take the database's mode when SQLite makes them, and ones left by a
     // database made before are narrowed too.
     for (const char* suffix : {"", "-wal", "-shm"}) {
-        if (std::string problem = device::ensurePrivateFile(path_ + suffix, /*create=*/false); !problem.empty()) {
-            error_ = "the settings database cannot be made private: " + problem;
+        if (device::Status problem = device::ensurePrivateFile(path_ + suffix, /*create=*/false); !problem.ok()) {
+            error_ = "the settings database cannot be made private: " + problem.message();
             return false;
         }
     }

@@ -15,6 +15,8 @@
 #include "sqlite/ReadOnlyOpen.h"
 #include "sqlite/WriteAheadLogLimit.h"
 
+using device::Status;
+
 namespace {
 
 constexpr int kBusyTimeoutMs = 1000;
@@ -52,21 +54,21 @@ AccessoryStore::AccessoryStore(std::string directory)
 
 AccessoryStore::~AccessoryStore() { close(); }
 
-std::string AccessoryStore::connect() {
-    if (db_) return {};
-    if (std::string problem = device::ensurePrivateDirectory(directory_); !problem.empty())
-        return "the device directory cannot be used: " + problem;
+Status AccessoryStore::connect() {
+    if (db_) return Status::OK();
+    if (Status problem = device::ensurePrivateDirectory(directory_); !problem.ok())
+        return Status::error("the device directory cannot be used: " + problem.message());
     // SQLite gives the database's "-wal" and "-shm" files the mode of the database, so a file made
     // 0600 here keeps the whole state private; ones left by a database made before are narrowed
     // too. (None is opened for reading or writing: closing such a descriptor would drop the locks
     // this process's other connections hold on the file.)
     // A directory that cannot be written (a read-only mount) still lets the state be read.
-    readOnly_ = device::whyNotWritable(directory_);
+    readOnly_ = device::checkWritable(directory_).message();
     if (!readOnly_.empty() && access(path_.c_str(), F_OK) != 0)
-        return "there is no accessory state " + path_ + " and none can be made: " + readOnly_;
+        return Status::error("there is no accessory state " + path_ + " and none can be made: " + readOnly_);
     for (const char* suffix : {"", "-wal", "-shm"}) {
         bool create = *suffix == '\0' && readOnly_.empty();
-        if (std::string problem = device::ensurePrivateFile(path_ + suffix, create); !problem.empty()) return problem;
+        if (Status problem = device::ensurePrivateFile(path_ + suffix, create); !problem.ok()) return problem;
     }
     const bool writable = readOnly_.empty();
     int rc = writable ? sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr)
@@ -92,8 +94,9 @@ std::string AccessoryStore::connect() {
     if (rc != SQLITE_OK || !problem.empty()) {
         if (problem.empty()) problem = describe(rc);
         close();
+        return Status::error(problem);
     }
-    return problem;
+    return Status::OK();
 }
 
 void AccessoryStore::close() {
@@ -108,15 +111,15 @@ void AccessoryStore::close() {
 int AccessoryStore::step(Statement statement) { return stepAndReset(statements_[statement]); }
 
 template <class F>
-std::string AccessoryStore::transaction(F apply) {
+Status AccessoryStore::transaction(F apply) {
     if (db_ && !readOnly_.empty()) close();  // the directory may have become writable since
-    if (std::string problem = connect(); !problem.empty()) return problem;
-    if (!readOnly_.empty()) return path_ + " cannot be written: " + readOnly_;
+    if (Status problem = connect(); !problem.ok()) return problem;
+    if (!readOnly_.empty()) return Status::error(path_ + " cannot be written: " + readOnly_);
     int rc = step(kBegin);
     if (rc == SQLITE_DONE) rc = apply();
     if (rc == SQLITE_DONE) rc = step(kCommit);
-    if (rc == SQLITE_DONE) return {};
-    std::string problem = describe(rc);
+    if (rc == SQLITE_DONE) return Status::OK();
+    Status problem = Status::error(describe(rc));
     if (!sqlite3_get_autocommit(db_)) step(kRollback);
     // A busy or full database leaves the connection sound; anything else is opened afresh.
     int primary = rc & 0xff;
@@ -124,7 +127,7 @@ std::string AccessoryStore::transaction(F apply) {
     return problem;
 }
 
-std::string AccessoryStore::synchronise(const std::vector<std::pair<std::string, Strong<NSObject>>>& values, Sync mode) {
+Status AccessoryStore::synchronise(const std::vector<std::pair<std::string, Strong<NSObject>>>& values, Sync mode) {
     return transaction([&]() -> int {
         if (mode == Sync::resetAll) {
             if (int rc = step(kDeleteAll); rc != SQLITE_DONE) return rc;
@@ -157,25 +160,25 @@ std::string AccessoryStore::synchronise(const std::vector<std::pair<std::string,
     });
 }
 
-std::string AccessoryStore::readAll(std::unordered_map<std::string, Strong<NSObject>>* values) {
+Status AccessoryStore::readAll(std::unordered_map<std::string, Strong<NSObject>>* values) {
     values->clear();
-    if (std::string problem = connect(); !problem.empty()) return problem;
+    if (Status problem = connect(); !problem.ok()) return problem;
     sqlite3_stmt* rows = statements_[kSelectAll];
     int rc;
     while ((rc = sqlite3_step(rows)) == SQLITE_ROW) {
         if (Strong<NSObject> value = decodeAccessoryValue(columnText(rows, 1))) values->emplace(columnText(rows, 0), value);
     }
     sqlite3_reset(rows);
-    if (rc == SQLITE_DONE) return {};
+    if (rc == SQLITE_DONE) return Status::OK();
     values->clear();
-    std::string problem = describe(rc);
+    Status problem = Status::error(describe(rc));
     if ((rc & 0xff) != SQLITE_BUSY && (rc & 0xff) != SQLITE_LOCKED) close();
     return problem;
 }
 
-std::string AccessoryStore::write(const std::string& identifier, NSObject* value) {
+Status AccessoryStore::write(const std::string& identifier, NSObject* value) {
     std::string text = encodeAccessoryValue(value);
-    if (text.empty()) return "only numbers and strings can be stored";
+    if (text.empty()) return Status::error("only numbers and strings can be stored");
     return transaction([&] {
         bindText(statements_[kUpsert], 1, identifier);
         bindText(statements_[kUpsert], 2, text);

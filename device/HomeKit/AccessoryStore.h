@@ -22,6 +22,8 @@
 
 #include <Foundation/Foundation.h>
 
+#include "base/Status.h"
+
 struct sqlite3;
 struct sqlite3_stmt;
 
@@ -40,29 +42,29 @@ public:
         resetAll,       // every row is removed first, so each value is the one given
     };
     // Brings the rows in line with `values` (identifier, initial value; a nil value gives no row) in
-    // one transaction. Returns an empty string on success, else why not (nothing changed).
-    std::string synchronise(const std::vector<std::pair<std::string, Strong<NSObject>>>& values, Sync mode);
+    // one transaction. An error says why not (nothing changed then).
+    device::Status synchronise(const std::vector<std::pair<std::string, Strong<NSObject>>>& values, Sync mode);
 
-    // Every stored value by identifier. Returns an empty string on success, else why not (then
-    // `*values` is empty). A row whose text is not a value is left out.
-    std::string readAll(std::unordered_map<std::string, Strong<NSObject>>* values);
+    // Every stored value by identifier. An error says why not (then `*values` is empty). A row whose
+    // text is not a value is left out.
+    device::Status readAll(std::unordered_map<std::string, Strong<NSObject>>* values);
 
-    // Stores `value` (an NSNumber or NSString) as the current value of `identifier`. Returns an
-    // empty string on success, else why not (nothing changed).
-    std::string write(const std::string& identifier, NSObject* value);
+    // Stores `value` (an NSNumber or NSString) as the current value of `identifier`. An error says
+    // why not (nothing changed then).
+    device::Status write(const std::string& identifier, NSObject* value);
 
     const std::string& path() const { return path_; }
 
 private:
     enum Statement { kBegin, kCommit, kRollback, kUpsert, kInsertMissing, kDelete, kDeleteAll, kSelectAll, kStatementCount };
 
-    std::string connect();
+    device::Status connect();
     void close();
     int step(Statement statement);
     std::string describe(int code) const;
     // Runs `apply` (SQLITE_DONE on success) inside BEGIN IMMEDIATE ... COMMIT.
     template <class F>
-    std::string transaction(F apply);
+    device::Status transaction(F apply);
 
     std::string directory_;
     std::string path_;

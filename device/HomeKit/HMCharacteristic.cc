@@ -105,8 +105,9 @@ void HMCharacteristic::finishWrite(const Strong<NSObject>& value, const Strong<B
         } else if (ValueCheck check = checkCharacteristicValue(backend.limits ? &*backend.limits : nullptr, value.get());
                    !check.accepted()) {
             error = device::homeKitError(check.code, what + ": " + check.reason);
-        } else if (std::string problem = accessory.store->write(backend.identifier, value.get()); !problem.empty()) {
-            error = device::homeKitError(HMErrorCodeCommunicationFailure, what + ": the value was not kept: " + problem);
+        } else if (device::Status problem = accessory.store->write(backend.identifier, value.get()); !problem.ok()) {
+            error = device::homeKitError(HMErrorCodeCommunicationFailure,
+                                         what + ": the value was not kept: " + problem.message());
         } else {
             std::lock_guard<std::mutex> guard(valueLock_);
             value_ = value;

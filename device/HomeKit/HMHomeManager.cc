@@ -39,7 +39,7 @@ HMHomeManager* HMHomeManager::init() {
     std::string directory = device::deviceDirectory();
     dispatch_async(homeKitQueue(), makeBlock([self, directory] {
         LoadedHomes loaded = loadHomes(directory);
-        if (!loaded.problem.empty()) NSLog("HomeKit: %s", loaded.problem.c_str());
+        if (!loaded.problem.ok()) NSLog("HomeKit: %s", loaded.problem.message().c_str());
         Strong<NSArray> homes = loaded.homes;
         dispatch_async(dispatch_get_main_queue(), makeBlock([self, homes] { self->deliver(homes); }));
     }));

@@ -18,6 +18,8 @@
 #include "JsonLocations.h"
 #include "NameBasedUUID.h"
 
+using device::Status;
+
 namespace {
 
 using json = nlohmann::json;
@@ -392,13 +394,14 @@ std::string syntaxReason(const json::parse_error& error) {
 
 }  // namespace
 
-std::string parseHomeDescription(std::string_view text, const std::string& sourceName, HomesDescription* description) {
+Status parseHomeDescription(std::string_view text, const std::string& sourceName, HomesDescription* description) {
     if (text.size() > kMaxHomeDescriptionBytes)
-        return sourceName + ": the description is larger than " + std::to_string(kMaxHomeDescriptionBytes) + " bytes";
+        return Status::error(sourceName + ": the description is larger than " +
+                             std::to_string(kMaxHomeDescriptionBytes) + " bytes");
     if (std::optional<size_t> deep = findDeepNesting(text, kMaxHomeDescriptionDepth)) {
         auto [line, column] = lineAndColumn(text, *deep);
-        return sourceName + ":" + std::to_string(line) + ":" + std::to_string(column) + ": nested deeper than " +
-               std::to_string(kMaxHomeDescriptionDepth) + " levels";
+        return Status::error(sourceName + ":" + std::to_string(line) + ":" + std::to_string(column) +
+                             ": nested deeper than " + std::to_string(kMaxHomeDescriptionDepth) + " levels");
     }
     json root;
     try {
@@ -407,39 +410,42 @@ std::string parseHomeDescription(std::string_view text, const std::string& sourc
         // `byte` counts from 1 and points just past the character that broke the parse.
         size_t offset = error.byte > 0 ? error.byte - 1 : 0;
         auto [line, column] = lineAndColumn(text, offset);
-        return sourceName + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + syntaxReason(error);
+        return Status::error(sourceName + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " +
+                             syntaxReason(error));
     } catch (const json::out_of_range&) {
         // The only one parsing throws: a number beyond the range of a double ("1e999").
         OverflowPlace place;
         json::sax_parse(text, &place);
         auto [line, column] = lineAndColumn(text, place.offset);
-        return sourceName + ":" + std::to_string(line) + ":" + std::to_string(column) + ": a number too large";
+        return Status::error(sourceName + ":" + std::to_string(line) + ":" + std::to_string(column) +
+                             ": a number too large");
     }
     JsonLocations where(text);
     if (!where.firstRepeatedKey().empty()) {
         const std::string& pointer = where.firstRepeatedKey();
-        return sourceName + ":" + std::to_string(where.lineOf(pointer)) + ": the member " +
-               quote(pointer.substr(pointer.rfind('/') + 1)) + " appears twice in the same object";
+        return Status::error(sourceName + ":" + std::to_string(where.lineOf(pointer)) + ": the member " +
+                             quote(pointer.substr(pointer.rfind('/') + 1)) + " appears twice in the same object");
     }
     Checker checker(where);
     try {
         *description = checker.homes(root);
     } catch (const Refusal& refusal) {
-        return sourceName + ":" + checker.describe(refusal);
+        return Status::error(sourceName + ":" + checker.describe(refusal));
     } catch (const json::exception& error) {
         // The checker tests every type before reading, so this means a gap in it; still no crash.
-        return sourceName + ": " + error.what();
+        return Status::error(sourceName + ": " + error.what());
     }
-    return {};
+    return Status::OK();
 }
 
-std::string readDescriptionFile(const std::string& path, std::string* text, bool* missing) {
+Status readDescriptionFile(const std::string& path, std::string* text, bool* missing) {
     if (missing) *missing = false;
     // Not blocking: opening a FIFO would wait for a writer for ever before it could be refused.
     int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT && missing) *missing = true;
-        return errno == ENOENT ? "no home description at " + path : "cannot open " + path + ": " + std::strerror(errno);
+        return Status::error(errno == ENOENT ? "no home description at " + path
+                                             : "cannot open " + path + ": " + std::strerror(errno));
     }
     struct stat info {};
     std::string problem;
@@ -459,25 +465,25 @@ std::string readDescriptionFile(const std::string& path, std::string* text, bool
             problem = path + " is larger than " + std::to_string(kMaxHomeDescriptionBytes) + " bytes";
     }
     close(fd);
-    return problem;
+    return problem.empty() ? Status::OK() : Status::error(problem);
 }
 
-std::string readHomeDescription(const std::string& path, const std::string& sourceName, HomesDescription* description,
-                                bool* missing) {
+Status readHomeDescription(const std::string& path, const std::string& sourceName, HomesDescription* description,
+                           bool* missing) {
     std::string text;
-    if (std::string problem = readDescriptionFile(path, &text, missing); !problem.empty()) return problem;
+    if (Status problem = readDescriptionFile(path, &text, missing); !problem.ok()) return problem;
     return parseHomeDescription(text, sourceName, description);
 }
 
 std::string homeDescriptionPath() { return device::deviceDirectory() + "/home.json"; }
 
-std::string installHomeDescription(const std::string& directory, std::string_view text) {
-    if (std::string problem = device::ensurePrivateDirectory(directory); !problem.empty())
-        return "the device directory cannot be used: " + problem;
+Status installHomeDescription(const std::string& directory, std::string_view text) {
+    if (device::Status problem = device::ensurePrivateDirectory(directory); !problem.ok())
+        return Status::error("the device directory cannot be used: " + problem.message());
     std::string path = directory + "/home.json";
     std::string temporary = directory + "/.home.json.XXXXXX";
     int fd = mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) return "cannot create a file in " + directory + ": " + std::strerror(errno);
+    if (fd < 0) return Status::error("cannot create a file in " + directory + ": " + std::strerror(errno));
     std::string problem;
     size_t written = 0;
     while (written < text.size()) {
@@ -495,5 +501,5 @@ std::string installHomeDescription(const std::string& directory, std::string_vie
     if (problem.empty() && rename(temporary.c_str(), path.c_str()) != 0)
         problem = "cannot replace " + path + ": " + std::strerror(errno);
     if (!problem.empty()) unlink(temporary.c_str());
-    return problem;
+    return problem.empty() ? Status::OK() : Status::error(problem);
 }

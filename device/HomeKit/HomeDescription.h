@@ -19,6 +19,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/Status.h"
+
 #include <Foundation/Foundation.h>
 
 #include "CharacteristicValue.h"
@@ -70,21 +72,21 @@ struct HomesDescription {
 constexpr size_t kMaxHomeDescriptionBytes = 4 << 20;
 constexpr int kMaxHomeDescriptionDepth = 32;
 
-// Parses and checks `text`. Returns an empty string and fills `*description` on success; else
-// returns "<sourceName>:<line>[:<column>]: <where>: <why>" and leaves `*description` untouched.
-std::string parseHomeDescription(std::string_view text, const std::string& sourceName, HomesDescription* description);
+// Parses and checks `text`, filling `*description`. An error says
+// "<sourceName>:<line>[:<column>]: <where>: <why>" and leaves `*description` untouched.
+device::Status parseHomeDescription(std::string_view text, const std::string& sourceName, HomesDescription* description);
 
 // Reads the file at `path` and parses it as above, naming it `sourceName` in messages. A missing
 // file gives "no home description at <path>" and sets `*missing` (when given).
-std::string readHomeDescription(const std::string& path, const std::string& sourceName, HomesDescription* description,
-                                bool* missing = nullptr);
-// Reads `path` whole, refusing files larger than kMaxHomeDescriptionBytes. Returns an empty string
-// on success, else why not (then `*text` is unspecified); sets `*missing` when there is no file.
-std::string readDescriptionFile(const std::string& path, std::string* text, bool* missing = nullptr);
+device::Status readHomeDescription(const std::string& path, const std::string& sourceName,
+                                   HomesDescription* description, bool* missing = nullptr);
+// Reads `path` whole, refusing files larger than kMaxHomeDescriptionBytes. An error says why not
+// (then `*text` is unspecified); sets `*missing` when there is no file.
+device::Status readDescriptionFile(const std::string& path, std::string* text, bool* missing = nullptr);
 
 // "home.json" in the device directory.
 std::string homeDescriptionPath();
 // Replaces "home.json" in `directory` with `text` at once (a private temporary file renamed over
-// it), so a reader sees the old description or the new one, never a part. Returns an empty string
-// on success; else why not, and the old description is untouched. Does not check `text`.
-std::string installHomeDescription(const std::string& directory, std::string_view text);
+// it), so a reader sees the old description or the new one, never a part. An error says why not,
+// and the old description is untouched then. Does not check `text`.
+device::Status installHomeDescription(const std::string& directory, std::string_view text);

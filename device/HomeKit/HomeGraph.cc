@@ -72,7 +72,7 @@ LoadedHomes loadHomes(const std::string& directory) {
     loaded.homes = NSArray::array();
     HomesDescription description;
     loaded.problem = readHomeDescription(directory + "/home.json", directory + "/home.json", &description);
-    if (!loaded.problem.empty()) return loaded;
+    if (!loaded.problem.ok()) return loaded;
 
     std::vector<std::pair<std::string, Strong<NSObject>>> described;
     for (const HomeDescription& home : description.homes)
@@ -83,9 +83,11 @@ LoadedHomes loadHomes(const std::string& directory) {
                         described.emplace_back(characteristic.identifier, characteristic.value);
     auto store = std::make_shared<AccessoryStore>(directory);
     StoredValues stored;
-    std::string problem = store->synchronise(described, AccessoryStore::Sync::addMissing);
-    if (problem.empty()) problem = store->readAll(&stored);
-    if (!problem.empty()) loaded.problem = "the accessory state cannot be read, so described values are used: " + problem;
+    device::Status problem = store->synchronise(described, AccessoryStore::Sync::addMissing);
+    if (problem.ok()) problem = store->readAll(&stored);
+    if (!problem.ok())
+        loaded.problem = device::Status::error("the accessory state cannot be read, so described values are used: " +
+                                               problem.message());
 
     bool anyPrimary = false;
     for (const HomeDescription& home : description.homes) anyPrimary = anyPrimary || home.primary;

@@ -7,9 +7,11 @@
 
 #include <Foundation/Foundation.h>
 
+#include "base/Status.h"
+
 struct LoadedHomes {
-    Strong<NSArray> homes;  // HMHome objects in description order; empty on failure, never nil
-    std::string problem;    // why the description or the state could not be used, or empty
+    Strong<NSArray> homes;   // HMHome objects in description order; empty on failure, never nil
+    device::Status problem;  // why the description or the state could not be used
 };
 
 // Reads "home.json" from `directory`, gives every described characteristic without a row in the

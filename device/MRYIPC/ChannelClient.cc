@@ -53,9 +53,10 @@ void ChannelClient::reportOnce(std::atomic<bool>& flag, const std::string& messa
 
 bool ChannelClient::encodeOrReport(FrameKind kind, uint32_t callId, std::string_view selector, id argument,
                                    std::string& frame) {
-    std::string error;
-    if (encodeCall(kind, callId, currentFrameOrigin().nanos, selector, argument, frame, &error)) return true;
-    reportOnce(reportedFrame_, "a call of " + std::string(selector) + " on " + name_ + " was dropped: " + error);
+    Status encoded = encodeCall(kind, callId, currentFrameOrigin().nanos, selector, argument, frame);
+    if (encoded.ok()) return true;
+    reportOnce(reportedFrame_,
+               "a call of " + std::string(selector) + " on " + name_ + " was dropped: " + encoded.message());
     return false;
 }
 
@@ -203,11 +204,12 @@ void ChannelClient::readReplies(const std::shared_ptr<Connection>& connection, u
         }
         if (length <= 0) return;  // the server went away, or the connection was retired
         Frame frame;
-        std::string error;
-        if (static_cast<size_t>(length) > kMaxFrameSize ||
-            !decodeFrame(buffer, static_cast<size_t>(length), frame, &error) || frame.kind != FrameKind::reply) {
+        Status decoded = static_cast<size_t>(length) > kMaxFrameSize
+                             ? Status::OK()  // too long to decode: refused below without a reason
+                             : decodeFrame(buffer, static_cast<size_t>(length), frame);
+        if (static_cast<size_t>(length) > kMaxFrameSize || !decoded.ok() || frame.kind != FrameKind::reply) {
             reportProblem("dropped the connection to " + name_ + ": the server sent a bad reply" +
-                          (error.empty() ? std::string() : ": " + error));
+                          (decoded.ok() ? std::string() : ": " + decoded.message()));
             return;
         }
         Strong<Completion> completion;

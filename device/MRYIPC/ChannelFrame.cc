@@ -123,8 +123,8 @@ private:
     std::string error_;
 };
 
-bool encodeFrame(FrameKind kind, uint32_t callId, uint64_t origin, std::string_view selector, id value,
-                 std::string& out, std::string* error) {
+Status encodeFrame(FrameKind kind, uint32_t callId, uint64_t origin, std::string_view selector, id value,
+                   std::string& out) {
     out.clear();
     out.push_back(static_cast<char>(kVersion));
     out.push_back(static_cast<char>(kind));
@@ -133,18 +133,16 @@ bool encodeFrame(FrameKind kind, uint32_t callId, uint64_t origin, std::string_v
         putU64(out, origin);
         if (selector.empty() || selector.size() > kMaxSelectorLength ||
             selector.find('\0') != std::string_view::npos) {
-            if (error) *error = "the selector is empty, longer than 255 bytes or holds NUL";
-            return false;
+            return Status::error("the selector is empty, longer than 255 bytes or holds NUL");
         }
         out.push_back(static_cast<char>(selector.size()));
         out.append(selector);
     }
     Encoder encoder(out);
     if (!encoder.value(Encoder::travels(value) ? value : nil, 0) || out.size() > kMaxFrameSize) {
-        if (error) *error = encoder.error().empty() ? "the frame is larger than 64 KiB" : encoder.error();
-        return false;
+        return Status::error(encoder.error().empty() ? "the frame is larger than 64 KiB" : encoder.error());
     }
-    return true;
+    return Status::OK();
 }
 
 class Decoder {
@@ -287,24 +285,18 @@ private:
 
 }  // namespace
 
-bool encodeCall(FrameKind kind, uint32_t callId, uint64_t origin, std::string_view selector, id argument,
-                std::string& out, std::string* error) {
-    if (kind == FrameKind::reply) {
-        if (error) *error = "a call cannot be of the reply kind";
-        return false;
-    }
-    return encodeFrame(kind, callId, origin, selector, argument, out, error);
+Status encodeCall(FrameKind kind, uint32_t callId, uint64_t origin, std::string_view selector, id argument,
+                  std::string& out) {
+    if (kind == FrameKind::reply) return Status::error("a call cannot be of the reply kind");
+    return encodeFrame(kind, callId, origin, selector, argument, out);
 }
 
-bool encodeReply(uint32_t callId, id value, std::string& out, std::string* error) {
-    return encodeFrame(FrameKind::reply, callId, 0, {}, value, out, error);
+Status encodeReply(uint32_t callId, id value, std::string& out) {
+    return encodeFrame(FrameKind::reply, callId, 0, {}, value, out);
 }
 
-bool decodeFrame(const uint8_t* data, size_t size, Frame& frame, std::string* error) {
-    auto failed = [&](const std::string& why) {
-        if (error) *error = why;
-        return false;
-    };
+Status decodeFrame(const uint8_t* data, size_t size, Frame& frame) {
+    auto failed = [](const std::string& why) { return Status::error(why); };
     if (size > kMaxFrameSize) return failed("the frame is larger than 64 KiB");
     Decoder in(data, size);
     uint8_t version, kind;
@@ -323,7 +315,7 @@ bool decodeFrame(const uint8_t* data, size_t size, Frame& frame, std::string* er
     }
     if (!in.value(frame.value, 0, true)) return failed(in.error());
     if (in.remaining() != 0) return failed("bytes after the value");
-    return true;
+    return Status::OK();
 }
 
 }  // namespace device::ipc

@@ -28,6 +28,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/Status.h"
+
 #include <Foundation/Foundation.h>
 
 namespace device::ipc {
@@ -49,17 +51,16 @@ struct Frame {
 
 // Encodes a call of `selector` with `argument` into `out` (replacing its contents). Values that
 // cannot travel become nil at the top and are left out inside arrays and dictionaries (as are
-// entries with a key that is not a string). Returns true on success; on failure (a selector that is
-// empty, too long or holds NUL; a value too deep, with too many elements or too large) `out` is
-// unspecified and `*error` says why.
-bool encodeCall(FrameKind kind, uint32_t callId, uint64_t origin, std::string_view selector, id argument,
-                std::string& out, std::string* error);
+// entries with a key that is not a string). On failure (a selector that is empty, too long or holds
+// NUL; a value too deep, with too many elements or too large) the error says why and `out` is
+// unspecified.
+Status encodeCall(FrameKind kind, uint32_t callId, uint64_t origin, std::string_view selector, id argument,
+                  std::string& out);
 // Encodes the reply to call `callId`; as encodeCall.
-bool encodeReply(uint32_t callId, id value, std::string& out, std::string* error);
+Status encodeReply(uint32_t callId, id value, std::string& out);
 
-// Decodes one whole frame. Returns true and fills `frame` on success; returns false for a frame
-// that is malformed, truncated, oversized, too deep or too big, with `*error` naming the fault and
-// `frame` unspecified.
-bool decodeFrame(const uint8_t* data, size_t size, Frame& frame, std::string* error);
+// Decodes one whole frame into `frame`. A frame that is malformed, truncated, oversized, too deep
+// or too big gives an error naming the fault, with `frame` unspecified.
+Status decodeFrame(const uint8_t* data, size_t size, Frame& frame);
 
 }  // namespace device::ipc

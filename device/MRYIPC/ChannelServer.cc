@@ -66,21 +66,20 @@ void ChannelServer::setTarget(id target, SEL action) {
     actions_[sel_getName(action)] = Action{Strong<NSObject>(target), action};
 }
 
-bool ChannelServer::serve(const std::string& path, std::string* error) {
+Status ChannelServer::serve(const std::string& path) {
     std::lock_guard lock(serveLock_);
-    if (listener_.socket >= 0) return true;
-    if (!listenChannel(path, listener_, error)) return false;
+    if (listener_.socket >= 0) return Status::OK();
+    if (Status listening = listenChannel(path, listener_); !listening.ok()) return listening;
     wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wake_ < 0) {
-        if (error) *error = "cannot make an eventfd";
         unlink(path.c_str());
         closeListener(listener_);
-        return false;
+        return Status::error("cannot make an eventfd");
     }
     path_ = path;
     buffer_ = std::make_unique<unsigned char[]>(kMaxFrameSize);
     for (std::thread& worker : workers_) worker = std::thread([this] { workerLoop(); });
-    return true;
+    return Status::OK();
 }
 
 void ChannelServer::wakePoller() {
@@ -232,9 +231,8 @@ bool ChannelServer::readFrames(Connection& connection, const std::shared_ptr<Con
             return false;
         }
         Call call{shared, {}};
-        std::string error;
-        if (!decodeFrame(buffer_.get(), static_cast<size_t>(length), call.frame, &error)) {
-            reportLimited("closed a client of " + path_ + " that sent a bad frame: " + error);
+        if (Status decoded = decodeFrame(buffer_.get(), static_cast<size_t>(length), call.frame); !decoded.ok()) {
+            reportLimited("closed a client of " + path_ + " that sent a bad frame: " + decoded.message());
             return false;
         }
         if (call.frame.kind == FrameKind::reply) {
@@ -271,10 +269,10 @@ void ChannelServer::deliver(Call& call) {
 }
 
 void ChannelServer::sendReply(Connection& connection, uint32_t callId, id reply) {
-    std::string frame, error;
-    if (!encodeReply(callId, reply, frame, &error)) {
-        reportLimited("the reply to a call on " + path_ + " cannot travel (" + error + "); replying nil");
-        encodeReply(callId, nil, frame, nullptr);
+    std::string frame;
+    if (Status encoded = encodeReply(callId, reply, frame); !encoded.ok()) {
+        reportLimited("the reply to a call on " + path_ + " cannot travel (" + encoded.message() + "); replying nil");
+        (void)encodeReply(callId, nil, frame);  // a nil reply always travels
     }
     // Never waits for room: a client that does not read its replies must not hold up the delivery
     // of every other client's calls, so it is closed at once.

@@ -52,10 +52,9 @@ public:
     // Routes calls of `action` to `target` (retained; replaces an earlier target of that action).
     void setTarget(id target, SEL action);
 
-    // Serves the channel at `path` unless it already does. Returns true when serving; false with
-    // `*error` set when the channel cannot be served (another live server holds it, or the socket
-    // cannot be made), in which case a later call tries again.
-    bool serve(const std::string& path, std::string* error);
+    // Serves the channel at `path` unless it already does. An error when the channel cannot be
+    // served (another live server holds it, or the socket cannot be made); a later call tries again.
+    Status serve(const std::string& path);
 
 private:
     struct Connection;

@@ -96,15 +96,14 @@ std::string channelSocketPath(const std::string& name, std::string* error) {
     return device::deviceDirectory() + "/ipc/" + name;
 }
 
-bool listenChannel(const std::string& path, Listener& listener, std::string* error) {
+Status listenChannel(const std::string& path, Listener& listener) {
     auto failed = [&](const std::string& why) {
-        if (error) *error = why;
         closeListener(listener);
-        return false;
+        return Status::error(why);
     };
     listener = {};
     std::string directory = path.substr(0, path.rfind('/'));
-    if (std::string problem = device::ensurePrivateDirectory(directory); !problem.empty()) return failed(problem);
+    if (Status problem = ensurePrivateDirectory(directory); !problem.ok()) return failed(problem.message());
 
     std::string lockPath = path + ".lock";
     listener.lock = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
@@ -131,7 +130,7 @@ bool listenChannel(const std::string& path, Listener& listener, std::string* err
     if (bind(listener.socket, address.get(), address.size()) != 0) return failed(describeErrno("cannot bind " + path));
     if (chmod(path.c_str(), 0600) != 0) return failed(describeErrno("cannot make " + path + " private"));
     if (listen(listener.socket, kListenBacklog) != 0) return failed(describeErrno("cannot listen on " + path));
-    return true;
+    return Status::OK();
 }
 
 void closeListener(Listener& listener) {

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <string>
 
+#include "base/Status.h"
+
 namespace device::ipc {
 
 // The longest channel name: a socket is reached through its directory (see connectChannel), so only
@@ -28,9 +30,9 @@ struct Listener {
 // Serves the channel at `path`: makes the "ipc" directory private (0700), takes the channel's lock
 // ("<path>.lock", held for as long as the listener lives, so the kernel frees it when the server
 // dies) and writes this process's id into it, replaces a socket left by a dead server, binds
-// (socket file 0600) and listens. Returns true on success; false with `*error` set and nothing left
-// open when a live server holds the channel (the error names it) or a step fails.
-bool listenChannel(const std::string& path, Listener& listener, std::string* error);
+// (socket file 0600) and listens. An error, with nothing left open, when a live server holds the
+// channel (the error names it) or a step fails.
+Status listenChannel(const std::string& path, Listener& listener);
 void closeListener(Listener& listener);
 
 // Connects to the channel at `path` without waiting. Returns the socket, or -1 with errno set

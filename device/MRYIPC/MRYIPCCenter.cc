@@ -21,12 +21,13 @@ public:
         server->setTarget(target, action);
         std::string error;
         std::string path = device::ipc::channelSocketPath(name, &error);
+        device::Status serving = path.empty() ? device::Status::error(error) : server->serve(path);
         serveState.asked = true;
         serveState.failure.clear();
-        if (path.empty() || !server->serve(path, &error)) {
+        if (!serving.ok()) {
             // Reported once per attempt: serving is rare, and each failure may have a new cause.
-            serveState.failure = error;
-            device::ipc::reportProblem("cannot serve channel \"" + name + "\": " + error);
+            serveState.failure = serving.message();
+            device::ipc::reportProblem("cannot serve channel \"" + name + "\": " + serving.message());
         }
     }
 

@@ -66,7 +66,7 @@ bool gaveUp = false;
 
 Record* makeRecord() {
     std::string directory = activityDirectory(deviceDirectory());
-    std::string problem = ensurePrivateDirectory(directory);
+    std::string problem = ensurePrivateDirectory(directory).message();
     std::string path = directory + "/" + std::to_string(getpid());
     // Made under another name, so that readers never take a record being made for a missing one.
     std::string making = path + ".new";

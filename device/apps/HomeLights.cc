@@ -22,14 +22,14 @@ bool readHomeLights(HomeLights* out, std::string* error, bool* missing) {
     *out = HomeLights{};
     std::string path = homeDescriptionPath();
     bool absent = false;
-    std::string problem = readHomeDescription(path, path, &out->description, &absent);
+    Status problem = readHomeDescription(path, path, &out->description, &absent);
     if (missing) *missing = absent;
-    if (absent || !problem.empty()) {
-        if (error) *error = absent ? "the device has no homes (no " + path + ")" : problem;
+    if (absent || !problem.ok()) {
+        if (error) *error = absent ? "the device has no homes (no " + path + ")" : problem.message();
         return false;
     }
     std::unordered_map<std::string, Strong<NSObject>> state;
-    out->stateProblem = AccessoryStore(deviceDirectory()).readAll(&state);
+    out->stateProblem = AccessoryStore(deviceDirectory()).readAll(&state).message();
     Strong<HBPreferences> settings = openGlimmoraSettings();
 
     for (const HomeDescription& home : out->description.homes) {

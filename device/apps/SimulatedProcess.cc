@@ -92,8 +92,8 @@ void nameAndRegister(const std::string& bundleIdentifier) {
 
 bool loadLibrary(std::string* error) {
     std::string library = tweakLibraryPath();
-    if (std::string failure = loadTweakLibrary(library); !failure.empty()) {
-        *error = "cannot load " + library + ": " + failure;
+    if (Status failure = loadTweakLibrary(library); !failure.ok()) {
+        *error = "cannot load " + library + ": " + failure.message();
         return false;
     }
     return true;

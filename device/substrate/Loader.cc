@@ -13,10 +13,10 @@ std::string tweakLibraryPath() {
     return (error ? std::filesystem::path(".") : program.parent_path()).string() + "/libglimmora.so";
 }
 
-std::string loadTweakLibrary(const std::string& path) {
-    if (dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL) != nullptr) return {};
+Status loadTweakLibrary(const std::string& path) {
+    if (dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL) != nullptr) return Status::OK();
     const char* reason = dlerror();
-    return reason ? reason : "cannot load " + path;
+    return Status::error(reason ? reason : "cannot load " + path);
 }
 
 }  // namespace device

@@ -82,20 +82,21 @@ TEST(FrameOrigin, TravelsWithDispatchedBlocksAndEndsWithItsScope) {
 }
 
 TEST(FrameOrigin, CrossesTheChannelInTheCallFrame) {
-    std::string bytes, error;
-    ASSERT_TRUE(device::ipc::encodeCall(device::ipc::FrameKind::voidCall, 0, 0x0102030405060708ull, "_updateColors:",
-                                        NSSTR("0.5,0.5,0.5,1"), bytes, &error))
-        << error;
+    std::string bytes;
+    ASSERT_EQ(device::ipc::encodeCall(device::ipc::FrameKind::voidCall, 0, 0x0102030405060708ull, "_updateColors:",
+                                      NSSTR("0.5,0.5,0.5,1"), bytes)
+                  .message(),
+              "");
     device::ipc::Frame frame;
-    ASSERT_TRUE(device::ipc::decodeFrame(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), frame, &error))
-        << error;
+    ASSERT_EQ(device::ipc::decodeFrame(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), frame).message(),
+              "");
     EXPECT_EQ(frame.origin, 0x0102030405060708ull);
     // A reply carries none, and a frame cut inside the origin is refused.
-    ASSERT_TRUE(device::ipc::encodeReply(1, nil, bytes, &error));
-    ASSERT_TRUE(device::ipc::decodeFrame(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), frame, &error));
+    ASSERT_TRUE(device::ipc::encodeReply(1, nil, bytes).ok());
+    ASSERT_TRUE(device::ipc::decodeFrame(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), frame).ok());
     EXPECT_EQ(frame.origin, 0u);
-    ASSERT_TRUE(device::ipc::encodeCall(device::ipc::FrameKind::voidCall, 0, 5, "s:", nil, bytes, &error));
-    EXPECT_FALSE(device::ipc::decodeFrame(reinterpret_cast<const uint8_t*>(bytes.data()), 9, frame, &error));
+    ASSERT_TRUE(device::ipc::encodeCall(device::ipc::FrameKind::voidCall, 0, 5, "s:", nil, bytes).ok());
+    EXPECT_FALSE(device::ipc::decodeFrame(reinterpret_cast<const uint8_t*>(bytes.data()), 9, frame).ok());
 }
 
 // Counting happens in a child, as in the device's own processes; the record outlives it.

@@ -44,14 +44,14 @@ long statusKiB(pid_t pid, const std::string& field) {
 }
 
 std::string frameOf(FrameKind kind, const char* selector, id argument) {
-    std::string frame, error;
-    EXPECT_TRUE(device::ipc::encodeCall(kind, 9, 0, selector, argument, frame, &error)) << error;
+    std::string frame;
+    EXPECT_EQ(device::ipc::encodeCall(kind, 9, 0, selector, argument, frame).message(), "");
     return frame;
 }
 
 bool decodes(const std::string& bytes) {
     device::ipc::Frame frame;
-    return device::ipc::decodeFrame(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), frame, nullptr);
+    return device::ipc::decodeFrame(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), frame).ok();
 }
 
 // The byte strings of a client that talks nonsense, each meant for a connection of its own.
@@ -64,8 +64,8 @@ std::vector<std::string> garbage() {
         other[0] = static_cast<char>(version);
         bad.push_back(other);
     }
-    std::string reply, error;
-    device::ipc::encodeReply(4, NSSTR("not asked"), reply, &error);
+    std::string reply;
+    EXPECT_TRUE(device::ipc::encodeReply(4, NSSTR("not asked"), reply).ok());
     bad.push_back(reply);
     bad.push_back(good + '\0');
     bad.push_back(std::string(device::ipc::kMaxFrameSize + 1, '\x02'));

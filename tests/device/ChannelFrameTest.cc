@@ -13,16 +13,15 @@ namespace {
 
 Frame decoded(const std::string& bytes, std::string* error = nullptr) {
     Frame frame;
-    std::string why;
-    bool ok = decodeFrame(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), frame, &why);
-    if (error) *error = ok ? std::string() : why;
-    if (!ok) frame.selector = "<failed>";
+    device::Status decoded = decodeFrame(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), frame);
+    if (error) *error = decoded.message();
+    if (!decoded.ok()) frame.selector = "<failed>";
     return frame;
 }
 
 std::string callFrame(id value, FrameKind kind = FrameKind::acknowledgedCall) {
-    std::string out, error;
-    EXPECT_TRUE(encodeCall(kind, 7, 0, "_updateColors:", value, out, &error)) << error;
+    std::string out;
+    EXPECT_EQ(encodeCall(kind, 7, 0, "_updateColors:", value, out).message(), "");
     return out;
 }
 
@@ -53,8 +52,8 @@ TEST(ChannelFrameTest, EveryKindRoundTripsInCallsAndReplies) {
         EXPECT_EQ(frame.selector, "_updateColors:");
         EXPECT_TRUE(sameValue(frame.value, value));
     }
-    std::string reply, error;
-    ASSERT_TRUE(encodeReply(0xfffffffe, value, reply, &error)) << error;
+    std::string reply;
+    ASSERT_EQ(encodeReply(0xfffffffe, value, reply).message(), "");
     Frame frame = decoded(reply);
     EXPECT_EQ(frame.kind, FrameKind::reply);
     EXPECT_EQ(frame.callId, 0xfffffffeu);
@@ -80,21 +79,22 @@ TEST(ChannelFrameTest, ValuesThatCannotTravelBecomeNilOrAreLeftOut) {
 }
 
 TEST(ChannelFrameTest, EncoderRefusesWhatTheDecoderWouldRefuse) {
-    std::string out, error;
-    EXPECT_TRUE(encodeCall(FrameKind::voidCall, 0, 0, "s:", nested(kMaxDepth), out, &error)) << error;
+    std::string out;
+    EXPECT_EQ(encodeCall(FrameKind::voidCall, 0, 0, "s:", nested(kMaxDepth), out).message(), "");
     EXPECT_TRUE(decoded(out).selector == "s:");
-    EXPECT_FALSE(encodeCall(FrameKind::voidCall, 0, 0, "s:", nested(kMaxDepth + 1), out, &error));
+    EXPECT_FALSE(encodeCall(FrameKind::voidCall, 0, 0, "s:", nested(kMaxDepth + 1), out).ok());
 
     std::vector<Strong<NSObject>> many(kMaxElements, NSSTR("x"));
-    EXPECT_FALSE(encodeCall(FrameKind::voidCall, 0, 0, "s:", NSArray::arrayWithVector(many), out, &error));
+    EXPECT_FALSE(encodeCall(FrameKind::voidCall, 0, 0, "s:", NSArray::arrayWithVector(many), out).ok());
     many.pop_back();  // the array itself counts as one element
-    EXPECT_TRUE(encodeCall(FrameKind::voidCall, 0, 0, "s:", NSArray::arrayWithVector(many), out, &error)) << error;
+    EXPECT_EQ(encodeCall(FrameKind::voidCall, 0, 0, "s:", NSArray::arrayWithVector(many), out).message(), "");
 
-    EXPECT_FALSE(encodeCall(FrameKind::voidCall, 0, 0, "s:", NSString::stringWithString(std::string(kMaxFrameSize, 'x')),
-                            out, &error));
-    EXPECT_FALSE(encodeCall(FrameKind::voidCall, 0, 0, "", nil, out, &error));
-    EXPECT_FALSE(encodeCall(FrameKind::voidCall, 0, 0, std::string(kMaxSelectorLength + 1, 's'), nil, out, &error));
-    EXPECT_FALSE(encodeCall(FrameKind::reply, 0, 0, "s:", nil, out, &error));
+    EXPECT_FALSE(
+        encodeCall(FrameKind::voidCall, 0, 0, "s:", NSString::stringWithString(std::string(kMaxFrameSize, 'x')), out)
+            .ok());
+    EXPECT_FALSE(encodeCall(FrameKind::voidCall, 0, 0, "", nil, out).ok());
+    EXPECT_FALSE(encodeCall(FrameKind::voidCall, 0, 0, std::string(kMaxSelectorLength + 1, 's'), nil, out).ok());
+    EXPECT_FALSE(encodeCall(FrameKind::reply, 0, 0, "s:", nil, out).ok());
 }
 
 TEST(ChannelFrameTest, MalformedFramesAreRefusedWithAReason) {
@@ -142,9 +142,9 @@ TEST(ChannelFrameTest, MutatedFramesDecodeToValuesThatReencodeAlike) {
         ++accepted;
         std::string again;
         if (frame.kind == FrameKind::reply) {
-            ASSERT_TRUE(encodeReply(frame.callId, frame.value, again, &error)) << error;
+            ASSERT_EQ(encodeReply(frame.callId, frame.value, again).message(), "");
         } else {
-            ASSERT_TRUE(encodeCall(frame.kind, frame.callId, frame.origin, frame.selector, frame.value, again, &error)) << error;
+            ASSERT_EQ(encodeCall(frame.kind, frame.callId, frame.origin, frame.selector, frame.value, again).message(), "");
         }
         Frame second = decoded(again, &error);
         ASSERT_TRUE(error.empty()) << error;

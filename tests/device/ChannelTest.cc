@@ -305,8 +305,8 @@ TEST_F(ChannelTest, MisbehavingClientsAreClosedWhileOthersAreServed) {
         return recorder().atGate == 1;
     }));
 
-    std::string good, error;
-    device::ipc::encodeCall(device::ipc::FrameKind::voidCall, 0, 0, "record:", NSSTR("x"), good, &error);
+    std::string good;
+    ASSERT_TRUE(device::ipc::encodeCall(device::ipc::FrameKind::voidCall, 0, 0, "record:", NSSTR("x"), good).ok());
     std::vector<std::pair<const char*, std::string>> bad = {
         {"garbage", "\xde\xad\xbe\xef"},
         {"truncated", good.substr(0, good.size() - 1)},
@@ -373,8 +373,9 @@ TEST_F(ChannelTest, ClientsOfAnotherUserAreRefused) {
     ASSERT_EQ(chmod(directory.path().c_str(), 0711), 0);
     ASSERT_EQ(chmod((directory.path() + "/ipc").c_str(), 0711), 0);
     ASSERT_EQ(chmod(socketPath().c_str(), 0666), 0);
-    std::string frame, error;
-    device::ipc::encodeCall(device::ipc::FrameKind::voidCall, 0, 0, "record:", NSSTR("intruder"), frame, &error);
+    std::string frame;
+    ASSERT_TRUE(
+        device::ipc::encodeCall(device::ipc::FrameKind::voidCall, 0, 0, "record:", NSSTR("intruder"), frame).ok());
     std::string path = socketPath();
     pid_t child = fork();
     if (child == 0) {

@@ -125,7 +125,7 @@ TEST_F(DeviceDirectory, ShowSaysTheRoomSelectionCannotBeReadFromADamagedStore) {
 TEST_F(DeviceDirectory, AccessoryStateLogStaysSmallUnderManyWrites) {
     AccessoryStore store(scratch_.path());
     for (int i = 0; i < 1500; ++i)
-        ASSERT_EQ(store.write("lamp.hue." + std::to_string(i % 50), NSNumber::numberWithInteger(i)), "") << i;
+        ASSERT_EQ(store.write("lamp.hue." + std::to_string(i % 50), NSNumber::numberWithInteger(i)).message(), "") << i;
     struct stat info {};
     ASSERT_EQ(stat((store.path() + "-wal").c_str(), &info), 0);
     EXPECT_LE(info.st_size, 1 << 20);

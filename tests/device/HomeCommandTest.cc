@@ -46,7 +46,7 @@ protected:
     // The identifier text of the room called `name` in the installed description.
     std::string roomIdentifier(const std::string& name) const {
         HomesDescription description;
-        EXPECT_EQ(readHomeDescription(device_.path() + "/home.json", "home.json", &description), "");
+        EXPECT_EQ(readHomeDescription(device_.path() + "/home.json", "home.json", &description).message(), "");
         for (auto& home : description.homes)
             for (auto& room : home.rooms)
                 if (room.name == name) return room.identifier;
@@ -56,7 +56,7 @@ protected:
     // The stored value of the `index`th characteristic of the light called `name` (in the example home).
     std::string characteristicIdentifier(const std::string& lightName, size_t index) const {
         HomesDescription description;
-        EXPECT_EQ(readHomeDescription(device_.path() + "/home.json", "home.json", &description), "");
+        EXPECT_EQ(readHomeDescription(device_.path() + "/home.json", "home.json", &description).message(), "");
         for (auto& home : description.homes)
             for (auto& room : home.rooms)
                 for (auto& accessory : room.accessories)
@@ -98,7 +98,7 @@ TEST_F(HomeCommandTest, InitInstallsTheExampleOnceAndForceResetsTheAccessories) 
 
     // Another process of the device changes a light; show reads it from the shared state.
     AccessoryStore store(device_.path());
-    ASSERT_EQ(store.write(characteristicIdentifier("Desk Lamp", 1), NSNumber::numberWithInteger(7)), "");
+    ASSERT_EQ(store.write(characteristicIdentifier("Desk Lamp", 1), NSNumber::numberWithInteger(7)).message(), "");
     EXPECT_EQ(light(show(), "Desk Lamp")["brightness"], 7);
 
     ProcessResult again = home({"init"});
@@ -138,7 +138,7 @@ TEST_F(HomeCommandTest, LoadRefusesAMalformedFileWithItsLineAndKeepsTheOldHome) 
 TEST_F(HomeCommandTest, LoadKeepsTheStateOfAccessoriesThatStayAndDropsTheRest) {
     ASSERT_EQ(home({"init"}).exitCode, 0);
     AccessoryStore store(device_.path());
-    ASSERT_EQ(store.write(characteristicIdentifier("Desk Lamp", 3), NSNumber::numberWithDouble(123.0)), "");
+    ASSERT_EQ(store.write(characteristicIdentifier("Desk Lamp", 3), NSNumber::numberWithDouble(123.0)).message(), "");
     std::string floorLampPower = characteristicIdentifier("Floor Lamp", 0);
 
     // Only the studio with its desk lamp: same names, so the same derived identifiers.
@@ -156,7 +156,7 @@ TEST_F(HomeCommandTest, LoadKeepsTheStateOfAccessoriesThatStayAndDropsTheRest) {
     EXPECT_EQ(lamp["power"], true);
 
     std::unordered_map<std::string, Strong<NSObject>> values;
-    ASSERT_EQ(store.readAll(&values), "");
+    ASSERT_EQ(store.readAll(&values).message(), "");
     EXPECT_EQ(values.count(floorLampPower), 0u) << "accessories that went have no state left";
     EXPECT_EQ(values.size(), 4u);
 }

@@ -15,13 +15,13 @@ using ::testing::HasSubstr;
 
 std::string refusalOf(const std::string& text) {
     HomesDescription description;
-    return parseHomeDescription(text, "home.json", &description);
+    return parseHomeDescription(text, "home.json", &description).message();
 }
 
 HomesDescription parsed(const std::string& text) {
     HomesDescription description;
-    std::string problem = parseHomeDescription(text, "home.json", &description);
-    EXPECT_EQ(problem, "");
+    device::Status problem = parseHomeDescription(text, "home.json", &description);
+    EXPECT_EQ(problem.message(), "");
     return description;
 }
 
@@ -86,7 +86,7 @@ TEST(HomeDescriptionRefusals, NameTheLineAndTheReason) {
 
 TEST(HomeDescriptionRefusals, LeaveTheDescriptionUntouched) {
     HomesDescription description = parsed("{\"homes\": [{\"name\": \"Kept\"}]}");
-    EXPECT_NE(parseHomeDescription("{\"homes\": [{\"name\": 3}]}", "x", &description), "");
+    EXPECT_FALSE(parseHomeDescription("{\"homes\": [{\"name\": 3}]}", "x", &description).ok());
     ASSERT_EQ(description.homes.size(), 1u);
     EXPECT_EQ(description.homes[0].name, "Kept");
 }

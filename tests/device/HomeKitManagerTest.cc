@@ -78,7 +78,7 @@ protected:
         setenv("GLIMMORA_DEVICE", device_.path().c_str(), 1);
     }
 
-    void install(const char* text = kDescription) { ASSERT_EQ(installHomeDescription(device_.path(), text), ""); }
+    void install(const char* text = kDescription) { ASSERT_EQ(installHomeDescription(device_.path(), text).message(), ""); }
 
     // Runs the main run loop until `condition` holds; false after ten seconds without it.
     template <class F>

@@ -80,7 +80,7 @@ TEST_F(PrivacyTest, SettingsFilesLeftOpenByAnEarlierVersionAreNarrowed) {
 
 TEST_F(PrivacyTest, AccessoryStateAndLogLeftOpenByAnEarlierVersionAreNarrowed) {
     AccessoryStore first(device_.path());
-    ASSERT_EQ(first.write("lamp.power", NSNumber::numberWithBool(YES)), "");
+    ASSERT_EQ(first.write("lamp.power", NSNumber::numberWithBool(YES)).message(), "");
     for (const char* suffix : {"", "-wal", "-shm"})
         ASSERT_EQ(chmod((at("accessories.sqlite3") + suffix).c_str(), 0644), 0) << suffix;
     std::ofstream(at("system.log")) << "an earlier line\n";
@@ -88,13 +88,13 @@ TEST_F(PrivacyTest, AccessoryStateAndLogLeftOpenByAnEarlierVersionAreNarrowed) {
 
     AccessoryStore second(device_.path());
     std::unordered_map<std::string, Strong<NSObject>> state;
-    ASSERT_EQ(second.readAll(&state), "");
+    ASSERT_EQ(second.readAll(&state).message(), "");
     EXPECT_TRUE(state["lamp.power"] && state["lamp.power"]->isEqual(NSNumber::numberWithBool(YES)));
     for (const char* suffix : {"", "-wal", "-shm"})
         EXPECT_EQ(modeOf(at("accessories.sqlite3") + suffix), 0600) << suffix;
     // The first connection keeps its locks: it still writes, and the second sees the write.
-    EXPECT_EQ(first.write("lamp.power", NSNumber::numberWithBool(NO)), "");
-    ASSERT_EQ(second.readAll(&state), "");
+    EXPECT_EQ(first.write("lamp.power", NSNumber::numberWithBool(NO)).message(), "");
+    ASSERT_EQ(second.readAll(&state).message(), "");
     EXPECT_TRUE(state["lamp.power"] && state["lamp.power"]->isEqual(NSNumber::numberWithBool(NO)));
 
     NSLog("a later line");
@@ -113,17 +113,17 @@ TEST_F(PrivacyTest, SystemLogIsPrivateWhateverTheUmask) {
 
 TEST_F(PrivacyTest, PrivateFileRefusesWhatIsNotAFileOfThisUser) {
     OpenUmask open0;
-    EXPECT_EQ(device::ensurePrivateFile(at("missing"), /*create=*/false), "");
+    EXPECT_EQ(device::ensurePrivateFile(at("missing"), /*create=*/false).message(), "");
     EXPECT_EQ(modeOf(at("missing")), -1) << "created without being asked to";
-    EXPECT_EQ(device::ensurePrivateFile(at("made"), /*create=*/true), "");
+    EXPECT_EQ(device::ensurePrivateFile(at("made"), /*create=*/true).message(), "");
     EXPECT_EQ(modeOf(at("made")), 0600);
     ASSERT_EQ(mkdir(at("directory").c_str(), 0755), 0);
-    EXPECT_NE(device::ensurePrivateFile(at("directory"), true).find("not a regular file"), std::string::npos);
+    EXPECT_NE(device::ensurePrivateFile(at("directory"), true).message().find("not a regular file"), std::string::npos);
     if (geteuid() == 0) {
         int fd = ::open(at("theirs").c_str(), O_CREAT | O_WRONLY, 0644);
         ASSERT_EQ(fchown(fd, 65534, 65534), 0);
         close(fd);
-        EXPECT_NE(device::ensurePrivateFile(at("theirs"), true).find("another user"), std::string::npos);
+        EXPECT_NE(device::ensurePrivateFile(at("theirs"), true).message().find("another user"), std::string::npos);
         EXPECT_EQ(modeOf(at("theirs")), 0644) << "another user's file was changed";
     }
 }

@@ -24,7 +24,7 @@ inline LoadedLibrary loadLibraryAs(const std::string& bundleIdentifier) {
     LoadedLibrary loaded;
     NSBundle::setMainBundleIdentifier(bundleIdentifier.empty() ? nullptr : bundleIdentifier.c_str());
     device::registerProcessClasses(bundleIdentifier);
-    loaded.error = device::loadTweakLibrary(device::tweakLibraryPath());
+    loaded.error = device::loadTweakLibrary(device::tweakLibraryPath()).message();
     if (!loaded.error.empty()) return loaded;
     void* library = dlopen(device::tweakLibraryPath().c_str(), RTLD_NOW | RTLD_NOLOAD);
     loaded.preferences = static_cast<HBPreferences**>(dlsym(library, "preferences"));

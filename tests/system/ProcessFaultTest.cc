@@ -118,7 +118,7 @@ private:
         while (watching_) {
             std::unordered_map<std::string, Strong<NSObject>> values;
             auto found = values.end();
-            if (store.readAll(&values).empty() && (found = values.find(kSluggishHue)) != values.end())
+            if (store.readAll(&values).ok() && (found = values.find(kSluggishHue)) != values.end())
                 hues_.insert(encodeAccessoryValue(found->second));
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }

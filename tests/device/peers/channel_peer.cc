@@ -121,11 +121,12 @@ void drip(int socket) {
 
 int flood(const std::string& name, bool acknowledged, const char* selector, long count, bool block, bool dripping,
           size_t bytes) {
-    std::string frame, error;
+    std::string frame;
     auto kind = acknowledged ? device::ipc::FrameKind::acknowledgedCall : device::ipc::FrameKind::voidCall;
-    if (!device::ipc::encodeCall(kind, 1, 0, selector,
-                                 NSString::stringWithString(std::string(bytes, 'f')), frame, &error)) {
-        std::fprintf(stderr, "cannot make the frame: %s\n", error.c_str());
+    device::Status made =
+        device::ipc::encodeCall(kind, 1, 0, selector, NSString::stringWithString(std::string(bytes, 'f')), frame);
+    if (!made.ok()) {
+        std::fprintf(stderr, "cannot make the frame: %s\n", made.message().c_str());
         return 1;
     }
     int socket = device::ipc::connectChannel(device::ipc::channelSocketPath(name, nullptr));
