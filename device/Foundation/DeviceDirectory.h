@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "base/Status.h"
+#include "../base/Status.h"
 
 namespace device {
 

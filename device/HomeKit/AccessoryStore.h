@@ -22,7 +22,7 @@
 
 #include <Foundation/Foundation.h>
 
-#include "base/Status.h"
+#include "../base/Status.h"
 
 struct sqlite3;
 struct sqlite3_stmt;

@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "base/Status.h"
+#include "../base/Status.h"
 
 #include <Foundation/Foundation.h>
 

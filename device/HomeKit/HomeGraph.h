@@ -7,7 +7,7 @@
 
 #include <Foundation/Foundation.h>
 
-#include "base/Status.h"
+#include "../base/Status.h"
 
 struct LoadedHomes {
     Strong<NSArray> homes;   // HMHome objects in description order; empty on failure, never nil

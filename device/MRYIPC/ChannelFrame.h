@@ -28,7 +28,7 @@
 #include <string>
 #include <string_view>
 
-#include "base/Status.h"
+#include "../base/Status.h"
 
 #include <Foundation/Foundation.h>
 

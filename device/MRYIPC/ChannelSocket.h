@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <string>
 
-#include "base/Status.h"
+#include "../base/Status.h"
 
 namespace device::ipc {
 

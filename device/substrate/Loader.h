@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "base/Status.h"
+#include "../base/Status.h"
 
 namespace device {
 
