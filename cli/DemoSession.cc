@@ -13,6 +13,7 @@
 #include <HomeKit/HomeDescription.h>
 #include <MRYIPC/ChannelSocket.h>
 #include <apps/DemoVideo.h>
+#include <apps/ColourDelivery.h>
 #include <apps/GlimmoraSettings.h>
 
 #include "Commands.h"
@@ -26,12 +27,6 @@ namespace {
 const std::vector<std::string> kDemoRooms = {"Living Room", "Kitchen"};
 
 void say(const std::string& line) { std::cout << "demo: " << line << std::endl; }
-
-// The process serving the device's colour channel; 0 when none does.
-int colourServer() {
-    std::string path = device::ipc::channelSocketPath(device::kColourChannelName, nullptr);
-    return path.empty() ? 0 : device::ipc::servingProcess(path);
-}
 
 std::string lastLines(const std::string& path, size_t count) {
     FILE* file = std::fopen(path.c_str(), "r");
@@ -113,7 +108,7 @@ void DemoSession::prepareDevice() {
     if (device::Status problem = device::ensurePrivateDirectory(directory_); !problem.ok())
         throw Failure{problem.message()};
     // Its own home screen could not serve beside another: the demo would show nothing.
-    if (int other = colourServer(); other != 0)
+    if (int other = device::colourServerProcess(); other != 0)
         throw Failure{"the device " + directory_ + " is already served by " + device::ipc::describeProcess(other) +
                       "; stop that home screen or give the demo another device (--device)"};
     say("device directory " + directory_ + (temporary_ ? " (temporary, removed at the end)" : ""));
@@ -141,7 +136,7 @@ void DemoSession::startHomeScreen() {
     homeScreen_ = DemoChild::start("the home screen", {"springboard"}, directory_ + "/demo-springboard.log", &error);
     if (!homeScreen_) throw Failure{error};
     say("started the home screen (pid " + std::to_string(homeScreen_->pid()) + "); waiting for its colour server");
-    for (int waited = 0; colourServer() != homeScreen_->pid(); waited += 50) {
+    for (int waited = 0; device::colourServerProcess() != homeScreen_->pid(); waited += 50) {
         if (stopRequested()) throw Failure{"stopped", homeScreen_.get()};
         if (!homeScreen_->running()) throw Failure{"the home screen " + homeScreen_->howItEnded(), homeScreen_.get()};
         if (waited > 15000) throw Failure{"the colour server did not come up within 15 s", homeScreen_.get()};

@@ -16,7 +16,7 @@
 #include <HomeKit/ExampleHome.h>
 #include <HomeKit/HMTypes.h>
 #include <HomeKit/HomeDescription.h>
-#include <MRYIPC/ChannelSocket.h>
+#include <apps/ColourDelivery.h>
 
 #include <apps/GlimmoraSettings.h>
 #include <apps/HomeLights.h>
@@ -59,15 +59,6 @@ std::vector<std::pair<std::string, Strong<NSObject>>> describedValues(const Home
 
 // --- init and load -----------------------------------------------------------------------------------
 
-// Whether a home screen serves this device now (its colour channel takes connections).
-bool homeScreenServes() {
-    std::string path = device::ipc::channelSocketPath(device::kColourChannelName, nullptr);
-    int socket = path.empty() ? -1 : device::ipc::connectChannel(path);
-    if (socket < 0) return false;
-    close(socket);
-    return true;
-}
-
 void installDescription(std::string_view text, const HomesDescription& description, AccessoryStore::Sync sync) {
     std::string directory = device::deviceDirectory();
     if (device::Status problem = installHomeDescription(directory, text); !problem.ok()) fail(problem.message());
@@ -75,7 +66,7 @@ void installDescription(std::string_view text, const HomesDescription& descripti
     if (device::Status problem = store.synchronise(describedValues(description), sync); !problem.ok())
         fail("the description is installed, but the accessory state was not updated: " + problem.message());
     // The home screen reads the home once, when it starts.
-    if (homeScreenServes())
+    if (device::colourServerProcess() != 0)
         std::cerr << "glimmora home: a home screen is running on this device and keeps the home it started with; "
                      "stop it and start `glimmora springboard` again to use the new one\n";
 }

@@ -18,9 +18,13 @@ constexpr auto kReplyWait = std::chrono::milliseconds(500);
 constexpr auto kReplyQuiet = std::chrono::milliseconds(100);
 }  // namespace
 
-void warnWhenNoHomeScreen(std::ostream& err) {
+int colourServerProcess() {
     std::string path = ipc::channelSocketPath(kColourChannelName, nullptr);
-    if (path.empty() || ipc::servingProcess(path) != 0) return;
+    return path.empty() ? 0 : ipc::servingProcess(path);
+}
+
+void warnWhenNoHomeScreen(std::ostream& err) {
+    if (colourServerProcess() != 0) return;
     err << "glimmora play: warning: no home screen serves the device " << deviceDirectory()
         << ", so the colours will not reach the lights (`glimmora springboard` starts one)" << std::endl;
 }

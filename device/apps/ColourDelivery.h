@@ -7,6 +7,9 @@
 
 namespace device {
 
+// The process that serves the device's colour channel now (a home screen); 0 when none does.
+int colourServerProcess();
+
 // Warns on `err` when no home screen serves the device's colour channel now.
 void warnWhenNoHomeScreen(std::ostream& err);
 
