@@ -104,15 +104,18 @@ void reportTotal(Counter* self, Block<void(NSInteger)>* report) {
     if (report) (*report)(self->total());
 }
 
+void addCounterMembers(Class c) {
+    objc_addInstanceMethod<&Counter::add>(c, "add:");
+    objc_addInstanceMethod<&Counter::total>(c, "total");
+    objc_addInstanceMethod<&Counter::sameTotalAs>(c, "sameTotalAs:");
+    objc_addInstanceMethod<&Counter::square>(c, "squareWithSide:centred:");
+    objc_addInstanceMethod<&reportTotal>(c, "reportTotal:");
+    objc_addClassMethod<&Counter::make>(c, "counter");
+}
+
 Class Counter::objcClass() {
-    static Class cls = objc_defineClass<Counter>(uniqueName("RegisteredCounter").c_str(), NSObject::objcClass(), [](Class c) {
-        objc_addInstanceMethod<&Counter::add>(c, "add:");
-        objc_addInstanceMethod<&Counter::total>(c, "total");
-        objc_addInstanceMethod<&Counter::sameTotalAs>(c, "sameTotalAs:");
-        objc_addInstanceMethod<&Counter::square>(c, "squareWithSide:centred:");
-        objc_addInstanceMethod<&reportTotal>(c, "reportTotal:");
-        objc_addClassMethod<&Counter::make>(c, "counter");
-    });
+    static Class cls =
+        objc_defineClass<Counter>(uniqueName("RegisteredCounter").c_str(), NSObject::objcClass(), addCounterMembers);
     return cls;
 }
 
@@ -161,7 +164,8 @@ TEST(MethodRegistration, TypeStringsAreTheOnesTheCompilerWrites) {
 }
 
 TEST(MethodRegistration, PointersToOpaqueStructsAndScalarsAreSpelledOut) {
-    EXPECT_EQ((objc_detail::methodTypes<CGImageRef, id, CGRect>()), "^{CGImage=}56@0:8@16{CGRect={CGPoint=dd}{CGSize=dd}}24");
+    EXPECT_EQ((objc_detail::methodTypes<CGImageRef, id, CGRect>()),
+              "^{CGImage=}56@0:8@16{CGRect={CGPoint=dd}{CGSize=dd}}24");
     EXPECT_EQ((objc_detail::methodTypes<BOOL, CGFloat*, CGFloat*>()), "B32@0:8^d16^d24");
     EXPECT_EQ((objc_detail::methodTypes<void, CGRect, CGBlendMode, CGFloat>()),
               "v60@0:8{CGRect={CGPoint=dd}{CGSize=dd}}16i48d52");
