@@ -2,14 +2,21 @@
 
 #include <UIKit/UIScreen.h>
 
+#include "../objc/MethodRegistration.h"
+
 namespace {
 Class playerClass();
 
 // The player's own appearance methods hand on to UIViewController, as the real one does.
-void viewDidAppear(id self, SEL cmd, BOOL animated) { objc_msgSendSuper<void>(playerClass(), self, cmd, animated); }
-void viewWillDisappear(id self, SEL cmd, BOOL animated) { objc_msgSendSuper<void>(playerClass(), self, cmd, animated); }
-void viewDidDisappear(id self, SEL cmd, BOOL animated) { objc_msgSendSuper<void>(playerClass(), self, cmd, animated); }
-id contentViewMethod(id self, SEL) { return static_cast<AVFullScreenViewController*>(self)->contentView(); }
+void viewDidAppear(id self, BOOL animated) {
+    objc_msgSendSuper<void>(playerClass(), self, SEL_(viewDidAppear:), animated);
+}
+void viewWillDisappear(id self, BOOL animated) {
+    objc_msgSendSuper<void>(playerClass(), self, SEL_(viewWillDisappear:), animated);
+}
+void viewDidDisappear(id self, BOOL animated) {
+    objc_msgSendSuper<void>(playerClass(), self, SEL_(viewDidDisappear:), animated);
+}
 
 Class playerClass() { return AVFullScreenViewController::objcClass(); }
 
@@ -33,12 +40,10 @@ Class AVFullScreenViewController::objcClass() {
     static Class cls = [] {
         Class c = objc_defineClass<AVFullScreenViewController>("AVFullScreenViewController",
                                                                UIViewController::objcClass());
-        class_addMethod(c, sel_registerName("viewDidAppear:"), reinterpret_cast<IMP>(viewDidAppear), "v20@0:8B16");
-        class_addMethod(c, sel_registerName("viewWillDisappear:"), reinterpret_cast<IMP>(viewWillDisappear),
-                        "v20@0:8B16");
-        class_addMethod(c, sel_registerName("viewDidDisappear:"), reinterpret_cast<IMP>(viewDidDisappear),
-                        "v20@0:8B16");
-        class_addMethod(c, sel_registerName("contentView"), reinterpret_cast<IMP>(contentViewMethod), "@16@0:8");
+        objc_addInstanceMethod<&viewDidAppear>(c, "viewDidAppear:");
+        objc_addInstanceMethod<&viewWillDisappear>(c, "viewWillDisappear:");
+        objc_addInstanceMethod<&viewDidDisappear>(c, "viewDidDisappear:");
+        objc_addInstanceMethod<&AVFullScreenViewController::contentView>(c, "contentView");
         return c;
     }();
     return cls;

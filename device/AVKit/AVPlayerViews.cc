@@ -5,14 +5,11 @@
 
 #include <UIKit/UIScreen.h>
 
+#include "../objc/MethodRegistration.h"
+
 namespace {
 
 CGRect boundsOf(CGRect frame) { return CGRectMake(0, 0, frame.size.width, frame.size.height); }
-
-id playerLayerViewMethod(id self, SEL) { return static_cast<AVPlaybackContentContainerView*>(self)->playerLayerView(); }
-id containerMethod(id self, SEL) {
-    return static_cast<AVPlayerViewControllerContentView*>(self)->playbackContentContainerView();
-}
 
 }  // namespace
 
@@ -70,7 +67,7 @@ void AVPlayerLayerView::drawLayer(CGContextRef context) const {
 Class AVPlaybackContentContainerView::objcClass() {
     static Class cls = [] {
         Class c = objc_defineClass<AVPlaybackContentContainerView>("AVPlaybackContentContainerView", UIView::objcClass());
-        class_addMethod(c, sel_registerName("playerLayerView"), reinterpret_cast<IMP>(playerLayerViewMethod), "@16@0:8");
+        objc_addInstanceMethod<&AVPlaybackContentContainerView::playerLayerView>(c, "playerLayerView");
         return c;
     }();
     return cls;
@@ -89,8 +86,8 @@ Class AVPlayerViewControllerContentView::objcClass() {
     static Class cls = [] {
         Class c = objc_defineClass<AVPlayerViewControllerContentView>("AVPlayerViewControllerContentView",
                                                                       UIView::objcClass());
-        class_addMethod(c, sel_registerName("playbackContentContainerView"), reinterpret_cast<IMP>(containerMethod),
-                        "@16@0:8");
+        objc_addInstanceMethod<&AVPlayerViewControllerContentView::playbackContentContainerView>(
+            c, "playbackContentContainerView");
         return c;
     }();
     return cls;

@@ -6,6 +6,7 @@
 #include <CoreGraphics/CoreGraphics.h>
 #include <UIKit/UIView.h>
 
+#include "../objc/MethodRegistration.h"
 #include "media/BgraImage.h"
 #include "media/FrameConverter.h"
 #include "media/MediaStatus.h"
@@ -19,11 +20,11 @@ public:
     BgraImage picture;
 };
 
-namespace {
-void enqueueMethod(id self, SEL, CMSampleBufferRef sample) {
-    static_cast<AVSampleBufferDisplayLayer*>(self)->enqueueSampleBuffer(sample);
-}
-}  // namespace
+// A sample buffer is spelt by the name of the opaque struct it points at.
+template <>
+struct objc_typeEncoding<opaqueCMSampleBuffer> {
+    static constexpr const char* value = "{opaqueCMSampleBuffer=}";
+};
 
 AVSampleBufferDisplayLayer::AVSampleBufferDisplayLayer() : decoder_(std::make_unique<DisplayLayerDecoder>()) {}
 
@@ -40,8 +41,7 @@ AVSampleBufferDisplayLayer::~AVSampleBufferDisplayLayer() {
 Class AVSampleBufferDisplayLayer::objcClass() {
     static Class cls = [] {
         Class c = objc_defineClass<AVSampleBufferDisplayLayer>("AVSampleBufferDisplayLayer", CALayer::objcClass());
-        class_addMethod(c, sel_registerName("enqueueSampleBuffer:"), reinterpret_cast<IMP>(enqueueMethod),
-                        "v24@0:8^{opaqueCMSampleBuffer=}16");
+        objc_addInstanceMethod<&AVSampleBufferDisplayLayer::enqueueSampleBuffer>(c, "enqueueSampleBuffer:");
         return c;
     }();
     return cls;

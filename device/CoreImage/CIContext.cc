@@ -10,18 +10,14 @@ extern "C" {
 
 #include <CoreVideo/CVPixelBufferFrame.h>
 
+#include "../CoreGraphics/CGTypeEncoding.h"
 #include "media/BgraImage.h"
 #include "media/FrameConverter.h"
 #include "media/MediaStatus.h"
 
 namespace {
 
-id CIContext_contextWithOptions(id, SEL, id options) {
-    return CIContext::contextWithOptions(static_cast<NSDictionary*>(options)).detach();
-}
-CGImageRef CIContext_createCGImage_fromRect(id self, SEL, id image, CGRect rect) {
-    return static_cast<CIContext*>(self)->createCGImage_fromRect(static_cast<CIImage*>(image), rect);
-}
+id CIContext_contextWithOptions(NSDictionary* options) { return CIContext::contextWithOptions(options).detach(); }
 
 // Each thread keeps its converter: libswscale's set-up for a size costs more than a small frame.
 FrameConverter& threadConverter() {
@@ -39,11 +35,8 @@ bool hasAlpha(const AVFrame& frame) {
 Class CIContext::objcClass() {
     static Class cls = [] {
         Class c = objc_defineClass<CIContext>("CIContext", NSObject::objcClass());
-        class_addMethod(object_getClass(c), sel_registerName("contextWithOptions:"),
-                        reinterpret_cast<IMP>(CIContext_contextWithOptions), "@24@0:8@16");
-        class_addMethod(c, sel_registerName("createCGImage:fromRect:"),
-                        reinterpret_cast<IMP>(CIContext_createCGImage_fromRect),
-                        "^{CGImage=}56@0:8@16{CGRect={CGPoint=dd}{CGSize=dd}}24");
+        objc_addClassMethod<&CIContext_contextWithOptions>(c, "contextWithOptions:");
+        objc_addInstanceMethod<&CIContext::createCGImage_fromRect>(c, "createCGImage:fromRect:");
         return c;
     }();
     return cls;

@@ -1,21 +1,26 @@
 #include "CIImage.h"
 
+#include "../CoreGraphics/CGTypeEncoding.h"
+
+// A pixel buffer is spelt by the name of the opaque struct it points at.
+template <>
+struct objc_typeEncoding<__CVBuffer> {
+    static constexpr const char* value = "{__CVBuffer=}";
+};
+
 namespace {
 
-id CIImage_imageWithCVPixelBuffer(id, SEL, CVPixelBufferRef pixelBuffer) {
+id CIImage_imageWithCVPixelBuffer(CVPixelBufferRef pixelBuffer) {
     return CIImage::imageWithCVPixelBuffer(pixelBuffer).detach();
 }
-CGRect CIImage_extent(id self, SEL) { return static_cast<CIImage*>(self)->extent(); }
 
 }  // namespace
 
 Class CIImage::objcClass() {
     static Class cls = [] {
         Class c = objc_defineClass<CIImage>("CIImage", NSObject::objcClass());
-        class_addMethod(object_getClass(c), sel_registerName("imageWithCVPixelBuffer:"),
-                        reinterpret_cast<IMP>(CIImage_imageWithCVPixelBuffer), "@24@0:8^{__CVBuffer=}16");
-        class_addMethod(c, sel_registerName("extent"), reinterpret_cast<IMP>(CIImage_extent),
-                        "{CGRect={CGPoint=dd}{CGSize=dd}}16@0:8");
+        objc_addClassMethod<&CIImage_imageWithCVPixelBuffer>(c, "imageWithCVPixelBuffer:");
+        objc_addInstanceMethod<&CIImage::extent>(c, "extent");
         return c;
     }();
     return cls;

@@ -4,6 +4,8 @@
 #include <random>
 #include <sys/random.h>
 
+#include "../objc/MethodRegistration.h"
+
 namespace {
 
 int hexValue(char c) {
@@ -29,26 +31,19 @@ void randomBytes(uint8_t bytes[16]) {
 // --- Run-time methods ---------------------------------------------------------------------------
 
 // `[NSUUID UUID]`: the caller owns the result, since there is no autorelease pool to hand it to.
-id NSUUID_UUID(id, SEL) { return NSUUID::UUID().detach(); }
-id NSUUID_initWithUUIDString(id self, SEL, id text) {
-    return static_cast<NSUUID*>(self)->initWithUUIDString(objc_cast<NSString>(text));
-}
-// Lent: the identifier keeps its text for as long as it lives.
-id NSUUID_UUIDString(id self, SEL) { return static_cast<NSUUID*>(self)->uuidText(); }
-BOOL NSUUID_isEqual(id self, SEL, id other) { return self->isEqual(other); }
-NSUInteger NSUUID_hash(id self, SEL) { return self->hash(); }
+id NSUUID_UUID() { return NSUUID::UUID().detach(); }
 
 }  // namespace
 
 Class NSUUID::objcClass() {
     static Class cls = [] {
         Class c = objc_defineClass<NSUUID>("NSUUID", NSObject::objcClass());
-        class_addMethod(object_getClass(c), sel_registerName("UUID"), reinterpret_cast<IMP>(NSUUID_UUID), "@16@0:8");
-        class_addMethod(c, sel_registerName("initWithUUIDString:"), reinterpret_cast<IMP>(NSUUID_initWithUUIDString),
-                        "@24@0:8@16");
-        class_addMethod(c, sel_registerName("UUIDString"), reinterpret_cast<IMP>(NSUUID_UUIDString), "@16@0:8");
-        class_addMethod(c, sel_registerName("isEqual:"), reinterpret_cast<IMP>(NSUUID_isEqual), "B24@0:8@16");
-        class_addMethod(c, sel_registerName("hash"), reinterpret_cast<IMP>(NSUUID_hash), "Q16@0:8");
+        objc_addClassMethod<&NSUUID_UUID>(c, "UUID");
+        objc_addInstanceMethod<&NSUUID::initWithUUIDString>(c, "initWithUUIDString:");
+        // Lent: the identifier keeps its text for as long as it lives.
+        objc_addInstanceMethod<&NSUUID::uuidText>(c, "UUIDString");
+        objc_addInstanceMethod<&NSUUID::isEqual>(c, "isEqual:");
+        objc_addInstanceMethod<&NSUUID::hash>(c, "hash");
         return c;
     }();
     return cls;

@@ -1,26 +1,17 @@
 #include "HMAccessory.h"
 
+#include "../objc/MethodRegistration.h"
 #include "HMRoom.h"
 #include "HMService.h"
-
-namespace {
-
-id Accessory_name(id self, SEL) { return static_cast<HMAccessory*>(self)->name(); }
-id Accessory_uniqueIdentifier(id self, SEL) { return static_cast<HMAccessory*>(self)->uniqueIdentifier(); }
-id Accessory_services(id self, SEL) { return static_cast<HMAccessory*>(self)->services(); }
-id Accessory_room(id self, SEL) { return static_cast<HMAccessory*>(self)->room(); }
-BOOL Accessory_isReachable(id self, SEL) { return static_cast<HMAccessory*>(self)->isReachable(); }
-
-}  // namespace
 
 Class HMAccessory::objcClass() {
     static Class cls = [] {
         Class c = objc_defineClass<HMAccessory>("HMAccessory", NSObject::objcClass());
-        class_addMethod(c, sel_registerName("name"), reinterpret_cast<IMP>(Accessory_name), "@16@0:8");
-        class_addMethod(c, sel_registerName("uniqueIdentifier"), reinterpret_cast<IMP>(Accessory_uniqueIdentifier), "@16@0:8");
-        class_addMethod(c, sel_registerName("services"), reinterpret_cast<IMP>(Accessory_services), "@16@0:8");
-        class_addMethod(c, sel_registerName("room"), reinterpret_cast<IMP>(Accessory_room), "@16@0:8");
-        class_addMethod(c, sel_registerName("isReachable"), reinterpret_cast<IMP>(Accessory_isReachable), "B16@0:8");
+        objc_addInstanceMethod<&HMAccessory::name>(c, "name");
+        objc_addInstanceMethod<&HMAccessory::uniqueIdentifier>(c, "uniqueIdentifier");
+        objc_addInstanceMethod<&HMAccessory::services>(c, "services");
+        objc_addInstanceMethod<&HMAccessory::room>(c, "room");
+        objc_addInstanceMethod<&HMAccessory::isReachable>(c, "isReachable");
         return c;
     }();
     return cls;

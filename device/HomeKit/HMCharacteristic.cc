@@ -1,5 +1,6 @@
 #include "HMCharacteristic.h"
 
+#include "../objc/MethodRegistration.h"
 #include "AccessoryLink.h"
 #include "HMService.h"
 #include "HMError.h"
@@ -8,17 +9,13 @@
 
 namespace {
 
-id Characteristic_characteristicType(id self, SEL) { return static_cast<HMCharacteristic*>(self)->characteristicType(); }
-id Characteristic_uniqueIdentifier(id self, SEL) { return static_cast<HMCharacteristic*>(self)->uniqueIdentifier(); }
-id Characteristic_metadata(id self, SEL) { return static_cast<HMCharacteristic*>(self)->metadata(); }
-id Characteristic_service(id self, SEL) { return static_cast<HMCharacteristic*>(self)->service(); }
 // The caller owns the result: a completion on another thread may replace the value at any time,
 // so a lent one could go while the caller still looks at it.
-id Characteristic_value(id self, SEL) { return static_cast<HMCharacteristic*>(self)->value().detach(); }
+id Characteristic_value(HMCharacteristic* self) { return self->value().detach(); }
 // A block's signature does not show in its type string, so one taking `id` is accepted too, and
 // anything else is refused at once rather than called wrongly later.
-void Characteristic_writeValue(id self, SEL, id value, id completion) {
-    auto* characteristic = static_cast<HMCharacteristic*>(self);
+void Characteristic_writeValue(HMCharacteristic* characteristic, id value, AnyBlock block) {
+    id completion = block.object;
     if (completion == nil || dynamic_cast<Block<void(NSError*)>*>(completion)) {
         characteristic->writeValue_completionHandler(value, static_cast<Block<void(NSError*)>*>(completion));
     } else if (auto* general = dynamic_cast<Block<void(id)>*>(completion)) {
@@ -36,15 +33,12 @@ void Characteristic_writeValue(id self, SEL, id value, id completion) {
 Class HMCharacteristic::objcClass() {
     static Class cls = [] {
         Class c = objc_defineClass<HMCharacteristic>("HMCharacteristic", NSObject::objcClass());
-        class_addMethod(c, sel_registerName("characteristicType"), reinterpret_cast<IMP>(Characteristic_characteristicType),
-                        "@16@0:8");
-        class_addMethod(c, sel_registerName("uniqueIdentifier"), reinterpret_cast<IMP>(Characteristic_uniqueIdentifier),
-                        "@16@0:8");
-        class_addMethod(c, sel_registerName("metadata"), reinterpret_cast<IMP>(Characteristic_metadata), "@16@0:8");
-        class_addMethod(c, sel_registerName("service"), reinterpret_cast<IMP>(Characteristic_service), "@16@0:8");
-        class_addMethod(c, sel_registerName("value"), reinterpret_cast<IMP>(Characteristic_value), "@16@0:8");
-        class_addMethod(c, sel_registerName("writeValue:completionHandler:"),
-                        reinterpret_cast<IMP>(Characteristic_writeValue), "v32@0:8@16@?24");
+        objc_addInstanceMethod<&HMCharacteristic::characteristicType>(c, "characteristicType");
+        objc_addInstanceMethod<&HMCharacteristic::uniqueIdentifier>(c, "uniqueIdentifier");
+        objc_addInstanceMethod<&HMCharacteristic::metadata>(c, "metadata");
+        objc_addInstanceMethod<&HMCharacteristic::service>(c, "service");
+        objc_addInstanceMethod<&Characteristic_value>(c, "value");
+        objc_addInstanceMethod<&Characteristic_writeValue>(c, "writeValue:completionHandler:");
         return c;
     }();
     return cls;

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "../objc/MethodRegistration.h"
 #include "CharacteristicValue.h"
 
 NSString* const HMCharacteristicMetadataFormatBool = NSString::literal("bool");
@@ -26,22 +27,16 @@ Strong<NSNumber> numberFor(const std::optional<double>& value) {
     return NSNumber::numberWithDouble(*value);
 }
 
-id Metadata_minimumValue(id self, SEL) { return static_cast<HMCharacteristicMetadata*>(self)->minimumValue(); }
-id Metadata_maximumValue(id self, SEL) { return static_cast<HMCharacteristicMetadata*>(self)->maximumValue(); }
-id Metadata_stepValue(id self, SEL) { return static_cast<HMCharacteristicMetadata*>(self)->stepValue(); }
-id Metadata_format(id self, SEL) { return static_cast<HMCharacteristicMetadata*>(self)->format(); }
-id Metadata_units(id self, SEL) { return static_cast<HMCharacteristicMetadata*>(self)->units(); }
-
 }  // namespace
 
 Class HMCharacteristicMetadata::objcClass() {
     static Class cls = [] {
         Class c = objc_defineClass<HMCharacteristicMetadata>("HMCharacteristicMetadata", NSObject::objcClass());
-        class_addMethod(c, sel_registerName("minimumValue"), reinterpret_cast<IMP>(Metadata_minimumValue), "@16@0:8");
-        class_addMethod(c, sel_registerName("maximumValue"), reinterpret_cast<IMP>(Metadata_maximumValue), "@16@0:8");
-        class_addMethod(c, sel_registerName("stepValue"), reinterpret_cast<IMP>(Metadata_stepValue), "@16@0:8");
-        class_addMethod(c, sel_registerName("format"), reinterpret_cast<IMP>(Metadata_format), "@16@0:8");
-        class_addMethod(c, sel_registerName("units"), reinterpret_cast<IMP>(Metadata_units), "@16@0:8");
+        objc_addInstanceMethod<&HMCharacteristicMetadata::minimumValue>(c, "minimumValue");
+        objc_addInstanceMethod<&HMCharacteristicMetadata::maximumValue>(c, "maximumValue");
+        objc_addInstanceMethod<&HMCharacteristicMetadata::stepValue>(c, "stepValue");
+        objc_addInstanceMethod<&HMCharacteristicMetadata::format>(c, "format");
+        objc_addInstanceMethod<&HMCharacteristicMetadata::units>(c, "units");
         return c;
     }();
     return cls;

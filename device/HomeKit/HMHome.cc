@@ -1,25 +1,16 @@
 #include "HMHome.h"
 
+#include "../objc/MethodRegistration.h"
 #include "HMRoom.h"
-
-namespace {
-
-id Home_name(id self, SEL) { return static_cast<HMHome*>(self)->name(); }
-id Home_uniqueIdentifier(id self, SEL) { return static_cast<HMHome*>(self)->uniqueIdentifier(); }
-id Home_rooms(id self, SEL) { return static_cast<HMHome*>(self)->rooms(); }
-id Home_accessories(id self, SEL) { return static_cast<HMHome*>(self)->accessories(); }
-BOOL Home_isPrimary(id self, SEL) { return static_cast<HMHome*>(self)->isPrimary(); }
-
-}  // namespace
 
 Class HMHome::objcClass() {
     static Class cls = [] {
         Class c = objc_defineClass<HMHome>("HMHome", NSObject::objcClass());
-        class_addMethod(c, sel_registerName("name"), reinterpret_cast<IMP>(Home_name), "@16@0:8");
-        class_addMethod(c, sel_registerName("uniqueIdentifier"), reinterpret_cast<IMP>(Home_uniqueIdentifier), "@16@0:8");
-        class_addMethod(c, sel_registerName("rooms"), reinterpret_cast<IMP>(Home_rooms), "@16@0:8");
-        class_addMethod(c, sel_registerName("accessories"), reinterpret_cast<IMP>(Home_accessories), "@16@0:8");
-        class_addMethod(c, sel_registerName("isPrimary"), reinterpret_cast<IMP>(Home_isPrimary), "B16@0:8");
+        objc_addInstanceMethod<&HMHome::name>(c, "name");
+        objc_addInstanceMethod<&HMHome::uniqueIdentifier>(c, "uniqueIdentifier");
+        objc_addInstanceMethod<&HMHome::rooms>(c, "rooms");
+        objc_addInstanceMethod<&HMHome::accessories>(c, "accessories");
+        objc_addInstanceMethod<&HMHome::isPrimary>(c, "isPrimary");
         return c;
     }();
     return cls;

@@ -2,27 +2,18 @@
 
 #include <Foundation/DeviceDirectory.h>
 
+#include "../objc/MethodRegistration.h"
 #include "HomeGraph.h"
 #include "HomeKitQueue.h"
-
-namespace {
-
-id Manager_init(id self, SEL) { return static_cast<HMHomeManager*>(self)->init(); }
-id Manager_homes(id self, SEL) { return static_cast<HMHomeManager*>(self)->homes(); }
-id Manager_primaryHome(id self, SEL) { return static_cast<HMHomeManager*>(self)->primaryHome(); }
-id Manager_delegate(id self, SEL) { return static_cast<HMHomeManager*>(self)->delegate(); }
-void Manager_setDelegate(id self, SEL, id delegate) { static_cast<HMHomeManager*>(self)->setDelegate(delegate); }
-
-}  // namespace
 
 Class HMHomeManager::objcClass() {
     static Class cls = [] {
         Class c = objc_defineClass<HMHomeManager>("HMHomeManager", NSObject::objcClass());
-        class_addMethod(c, sel_registerName("init"), reinterpret_cast<IMP>(Manager_init), "@16@0:8");
-        class_addMethod(c, sel_registerName("homes"), reinterpret_cast<IMP>(Manager_homes), "@16@0:8");
-        class_addMethod(c, sel_registerName("primaryHome"), reinterpret_cast<IMP>(Manager_primaryHome), "@16@0:8");
-        class_addMethod(c, sel_registerName("delegate"), reinterpret_cast<IMP>(Manager_delegate), "@16@0:8");
-        class_addMethod(c, sel_registerName("setDelegate:"), reinterpret_cast<IMP>(Manager_setDelegate), "v24@0:8@16");
+        objc_addInstanceMethod<&HMHomeManager::init>(c, "init");
+        objc_addInstanceMethod<&HMHomeManager::homes>(c, "homes");
+        objc_addInstanceMethod<&HMHomeManager::primaryHome>(c, "primaryHome");
+        objc_addInstanceMethod<&HMHomeManager::delegate>(c, "delegate");
+        objc_addInstanceMethod<&HMHomeManager::setDelegate>(c, "setDelegate:");
         return c;
     }();
     return cls;

@@ -1,21 +1,14 @@
 #include "HMRoom.h"
 
+#include "../objc/MethodRegistration.h"
 #include "HMAccessory.h"
-
-namespace {
-
-id Room_name(id self, SEL) { return static_cast<HMRoom*>(self)->name(); }
-id Room_uniqueIdentifier(id self, SEL) { return static_cast<HMRoom*>(self)->uniqueIdentifier(); }
-id Room_accessories(id self, SEL) { return static_cast<HMRoom*>(self)->accessories(); }
-
-}  // namespace
 
 Class HMRoom::objcClass() {
     static Class cls = [] {
         Class c = objc_defineClass<HMRoom>("HMRoom", NSObject::objcClass());
-        class_addMethod(c, sel_registerName("name"), reinterpret_cast<IMP>(Room_name), "@16@0:8");
-        class_addMethod(c, sel_registerName("uniqueIdentifier"), reinterpret_cast<IMP>(Room_uniqueIdentifier), "@16@0:8");
-        class_addMethod(c, sel_registerName("accessories"), reinterpret_cast<IMP>(Room_accessories), "@16@0:8");
+        objc_addInstanceMethod<&HMRoom::name>(c, "name");
+        objc_addInstanceMethod<&HMRoom::uniqueIdentifier>(c, "uniqueIdentifier");
+        objc_addInstanceMethod<&HMRoom::accessories>(c, "accessories");
         return c;
     }();
     return cls;

@@ -1,28 +1,19 @@
 #include "HMService.h"
 
+#include "../objc/MethodRegistration.h"
 #include "HMAccessory.h"
 #include "HMCharacteristic.h"
 #include "HMTypes.h"
 #include "activity/ProcessActivity.h"
 
-namespace {
-
-id Service_serviceType(id self, SEL) { return static_cast<HMService*>(self)->serviceType(); }
-id Service_name(id self, SEL) { return static_cast<HMService*>(self)->name(); }
-id Service_uniqueIdentifier(id self, SEL) { return static_cast<HMService*>(self)->uniqueIdentifier(); }
-id Service_characteristics(id self, SEL) { return static_cast<HMService*>(self)->characteristics(); }
-id Service_accessory(id self, SEL) { return static_cast<HMService*>(self)->accessory(); }
-
-}  // namespace
-
 Class HMService::objcClass() {
     static Class cls = [] {
         Class c = objc_defineClass<HMService>("HMService", NSObject::objcClass());
-        class_addMethod(c, sel_registerName("serviceType"), reinterpret_cast<IMP>(Service_serviceType), "@16@0:8");
-        class_addMethod(c, sel_registerName("name"), reinterpret_cast<IMP>(Service_name), "@16@0:8");
-        class_addMethod(c, sel_registerName("uniqueIdentifier"), reinterpret_cast<IMP>(Service_uniqueIdentifier), "@16@0:8");
-        class_addMethod(c, sel_registerName("characteristics"), reinterpret_cast<IMP>(Service_characteristics), "@16@0:8");
-        class_addMethod(c, sel_registerName("accessory"), reinterpret_cast<IMP>(Service_accessory), "@16@0:8");
+        objc_addInstanceMethod<&HMService::serviceType>(c, "serviceType");
+        objc_addInstanceMethod<&HMService::name>(c, "name");
+        objc_addInstanceMethod<&HMService::uniqueIdentifier>(c, "uniqueIdentifier");
+        objc_addInstanceMethod<&HMService::characteristics>(c, "characteristics");
+        objc_addInstanceMethod<&HMService::accessory>(c, "accessory");
         return c;
     }();
     return cls;

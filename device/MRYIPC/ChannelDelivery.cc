@@ -1,6 +1,6 @@
 #include "ChannelDelivery.h"
 
-#include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 
@@ -8,28 +8,23 @@ namespace device::ipc {
 
 namespace {
 
-// The kinds of one method's type string, with sizes, offsets, qualifiers and class names dropped:
-// "v24@0:8@16" and "v@:@\"NSString\"" both give "v@:@".
-std::string typeKinds(const char* types) {
-    std::string kinds;
-    for (const char* p = types ? types : ""; *p;) {
-        if (std::isdigit(static_cast<unsigned char>(*p)) || *p == '-' || std::strchr("rnNoORV", *p)) {
-            ++p;
-            continue;
-        }
-        if (*p == '"') {  // a class name after '@'
-            const char* end = std::strchr(p + 1, '"');
-            p = end ? end + 1 : p + std::strlen(p);
-            continue;
-        }
-        if (*p == '@' && p[1] == '?') {  // a block: an object, but not one a call can carry
-            kinds += '?';
-            p += 2;
-            continue;
-        }
-        kinds += *p++;
-    }
-    return kinds;
+// The kind of one type the run-time reports, qualifiers and class name dropped: 'v', '@', ':', ...;
+// a block is '?': an object, but not one a call can carry. 0 for no type.
+char kindOf(char* type) {
+    const char* p = type ? type : "";
+    while (*p && std::strchr("rnNoORV", *p)) ++p;
+    char kind = *p == '@' && p[1] == '?' ? '?' : *p;
+    std::free(type);
+    return kind;
+}
+
+// The shape of a method a channel can call: "v@:@", "@@:@", "v@:" or "@@:" (return, self, _cmd and
+// at most one argument).
+std::string callShape(Method method) {
+    std::string shape(1, kindOf(method_copyReturnType(method)));
+    unsigned count = method_getNumberOfArguments(method);
+    for (unsigned index = 0; index < count; ++index) shape += kindOf(method_copyArgumentType(method, index));
+    return shape;
 }
 
 }  // namespace
@@ -40,7 +35,7 @@ Strong<NSObject> deliverCall(id target, SEL action, id argument, std::string* pr
         if (problem) *problem = std::string(object_getClassName(target)) + " does not answer " + sel_getName(action);
         return nil;
     }
-    std::string kinds = typeKinds(method_getTypeEncoding(method));
+    std::string kinds = callShape(method);
     try {
         if (kinds == "v@:@") {
             objc_msgSend<void, id>(target, action, argument);

@@ -4,55 +4,34 @@
 #include <cassert>
 #include <cstring>
 
+#include "../objc/MethodRegistration.h"
 #include "activity/FrameOrigin.h"
 
 namespace {
 
 constexpr long maximumFramesPerSecond = 60;
 
-CADisplayLink* asLink(id self) { return static_cast<CADisplayLink*>(self); }
-
-id CADisplayLink_displayLinkWithTarget_selector(id, SEL, id target, SEL selector) {
+id CADisplayLink_displayLinkWithTarget_selector(id target, SEL selector) {
     return CADisplayLink::displayLinkWithTarget_selector(target, selector).detach();
 }
-void CADisplayLink_addToRunLoop_forMode(id self, SEL, id runLoop, id mode) {
-    asLink(self)->addToRunLoop_forMode(objc_cast<NSRunLoop>(runLoop), objc_cast<NSString>(mode));
-}
-void CADisplayLink_removeFromRunLoop_forMode(id self, SEL, id runLoop, id mode) {
-    asLink(self)->removeFromRunLoop_forMode(objc_cast<NSRunLoop>(runLoop), objc_cast<NSString>(mode));
-}
-void CADisplayLink_invalidate(id self, SEL) { asLink(self)->invalidate(); }
-BOOL CADisplayLink_isPaused(id self, SEL) { return asLink(self)->isPaused(); }
-void CADisplayLink_setPaused(id self, SEL, BOOL paused) { asLink(self)->setPaused(paused); }
-NSInteger CADisplayLink_preferredFramesPerSecond(id self, SEL) { return asLink(self)->preferredFramesPerSecond(); }
-void CADisplayLink_setPreferredFramesPerSecond(id self, SEL, NSInteger rate) {
-    asLink(self)->setPreferredFramesPerSecond(rate);
-}
-CFTimeInterval CADisplayLink_timestamp(id self, SEL) { return asLink(self)->timestamp(); }
-CFTimeInterval CADisplayLink_targetTimestamp(id self, SEL) { return asLink(self)->targetTimestamp(); }
-CFTimeInterval CADisplayLink_duration(id self, SEL) { return asLink(self)->duration(); }
 
 }  // namespace
 
 Class CADisplayLink::objcClass() {
     static Class cls = [] {
         Class c = objc_defineClass<CADisplayLink>("CADisplayLink", NSObject::objcClass());
-        auto add = [](Class target, const char* name, auto implementation, const char* types) {
-            class_addMethod(target, sel_registerName(name), reinterpret_cast<IMP>(implementation), types);
-        };
-        add(object_getClass(c), "displayLinkWithTarget:selector:", CADisplayLink_displayLinkWithTarget_selector,
-            "@32@0:8@16:24");
-        add(c, "addToRunLoop:forMode:", CADisplayLink_addToRunLoop_forMode, "v32@0:8@16@24");
-        add(c, "removeFromRunLoop:forMode:", CADisplayLink_removeFromRunLoop_forMode, "v32@0:8@16@24");
-        add(c, "invalidate", CADisplayLink_invalidate, "v16@0:8");
-        add(c, "isPaused", CADisplayLink_isPaused, "B16@0:8");
-        add(c, "paused", CADisplayLink_isPaused, "B16@0:8");
-        add(c, "setPaused:", CADisplayLink_setPaused, "v20@0:8B16");
-        add(c, "preferredFramesPerSecond", CADisplayLink_preferredFramesPerSecond, "q16@0:8");
-        add(c, "setPreferredFramesPerSecond:", CADisplayLink_setPreferredFramesPerSecond, "v24@0:8q16");
-        add(c, "timestamp", CADisplayLink_timestamp, "d16@0:8");
-        add(c, "targetTimestamp", CADisplayLink_targetTimestamp, "d16@0:8");
-        add(c, "duration", CADisplayLink_duration, "d16@0:8");
+        objc_addClassMethod<&CADisplayLink_displayLinkWithTarget_selector>(c, "displayLinkWithTarget:selector:");
+        objc_addInstanceMethod<&CADisplayLink::addToRunLoop_forMode>(c, "addToRunLoop:forMode:");
+        objc_addInstanceMethod<&CADisplayLink::removeFromRunLoop_forMode>(c, "removeFromRunLoop:forMode:");
+        objc_addInstanceMethod<&CADisplayLink::invalidate>(c, "invalidate");
+        objc_addInstanceMethod<&CADisplayLink::isPaused>(c, "isPaused");
+        objc_addInstanceMethod<&CADisplayLink::isPaused>(c, "paused");
+        objc_addInstanceMethod<&CADisplayLink::setPaused>(c, "setPaused:");
+        objc_addInstanceMethod<&CADisplayLink::preferredFramesPerSecond>(c, "preferredFramesPerSecond");
+        objc_addInstanceMethod<&CADisplayLink::setPreferredFramesPerSecond>(c, "setPreferredFramesPerSecond:");
+        objc_addInstanceMethod<&CADisplayLink::timestamp>(c, "timestamp");
+        objc_addInstanceMethod<&CADisplayLink::targetTimestamp>(c, "targetTimestamp");
+        objc_addInstanceMethod<&CADisplayLink::duration>(c, "duration");
         return c;
     }();
     return cls;

@@ -5,18 +5,12 @@
 #include <functional>
 #include <limits>
 
+#include "../CoreGraphics/CGTypeEncoding.h"
+
 namespace {
 
-id UIColor_colorWithRed_green_blue_alpha(id, SEL, CGFloat red, CGFloat green, CGFloat blue, CGFloat alpha) {
+id UIColor_colorWithRed_green_blue_alpha(CGFloat red, CGFloat green, CGFloat blue, CGFloat alpha) {
     return UIColor::colorWithRed_green_blue_alpha(red, green, blue, alpha).detach();
-}
-CGColorRef UIColor_CGColor(id self, SEL) { return static_cast<UIColor*>(self)->CGColor(); }
-BOOL UIColor_getRed_green_blue_alpha(id self, SEL, CGFloat* red, CGFloat* green, CGFloat* blue, CGFloat* alpha) {
-    return static_cast<UIColor*>(self)->getRed_green_blue_alpha(red, green, blue, alpha);
-}
-BOOL UIColor_getHue_saturation_brightness_alpha(id self, SEL, CGFloat* hue, CGFloat* saturation,
-                                                CGFloat* brightness, CGFloat* alpha) {
-    return static_cast<UIColor*>(self)->getHue_saturation_brightness_alpha(hue, saturation, brightness, alpha);
 }
 
 void store(CGFloat* to, CGFloat value) {
@@ -28,13 +22,10 @@ void store(CGFloat* to, CGFloat value) {
 Class UIColor::objcClass() {
     static Class cls = [] {
         Class c = objc_defineClass<UIColor>("UIColor", NSObject::objcClass());
-        class_addMethod(object_getClass(c), sel_registerName("colorWithRed:green:blue:alpha:"),
-                        reinterpret_cast<IMP>(UIColor_colorWithRed_green_blue_alpha), "@48@0:8d16d24d32d40");
-        class_addMethod(c, sel_registerName("CGColor"), reinterpret_cast<IMP>(UIColor_CGColor), "^{CGColor=}16@0:8");
-        class_addMethod(c, sel_registerName("getRed:green:blue:alpha:"),
-                        reinterpret_cast<IMP>(UIColor_getRed_green_blue_alpha), "B48@0:8^d16^d24^d32^d40");
-        class_addMethod(c, sel_registerName("getHue:saturation:brightness:alpha:"),
-                        reinterpret_cast<IMP>(UIColor_getHue_saturation_brightness_alpha), "B48@0:8^d16^d24^d32^d40");
+        objc_addClassMethod<&UIColor_colorWithRed_green_blue_alpha>(c, "colorWithRed:green:blue:alpha:");
+        objc_addInstanceMethod<&UIColor::CGColor>(c, "CGColor");
+        objc_addInstanceMethod<&UIColor::getRed_green_blue_alpha>(c, "getRed:green:blue:alpha:");
+        objc_addInstanceMethod<&UIColor::getHue_saturation_brightness_alpha>(c, "getHue:saturation:brightness:alpha:");
         return c;
     }();
     return cls;

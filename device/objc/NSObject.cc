@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "ClassData.h"
+#include "MethodRegistration.h"
 #include "runtime.h"
 
 namespace {
@@ -14,14 +15,15 @@ constexpr intptr_t deallocatingCount = intptr_t{1} << 40;
 
 bool retains(uintptr_t policy) { return policy != OBJC_ASSOCIATION_ASSIGN; }
 
-id NSObject_alloc(id self, SEL) { return class_createInstance(static_cast<Class>(self), 0); }
-id NSObject_new(id self, SEL) { return objc_msgSend<id>(NSObject_alloc(self, nullptr), SEL_(init)); }
-id NSObject_init(id self, SEL) { return self; }
-void NSObject_dealloc(id self, SEL) { object_dispose(self); }
-id NSObject_retain(id self, SEL) { return objc_retain(self); }
-void NSObject_release(id self, SEL) { objc_release(self); }
-BOOL NSObject_respondsToSelector(id self, SEL, SEL sel) { return class_respondsToSelector(object_getClass(self), sel); }
-BOOL NSObject_isKindOfClass(id self, SEL, Class cls) { return object_isKindOfClass(self, cls); }
+// `alloc` and `new` are instance methods of the metaclass: their receiver is the class.
+id NSObject_alloc(id self) { return class_createInstance(static_cast<Class>(self), 0); }
+id NSObject_new(id self) { return objc_msgSend<id>(NSObject_alloc(self), SEL_(init)); }
+id NSObject_init(id self) { return self; }
+void NSObject_dealloc(id self) { object_dispose(self); }
+id NSObject_retain(id self) { return objc_retain(self); }
+void NSObject_release(id self) { objc_release(self); }
+BOOL NSObject_respondsToSelector(id self, SEL sel) { return class_respondsToSelector(object_getClass(self), sel); }
+BOOL NSObject_isKindOfClass(id self, Class cls) { return object_isKindOfClass(self, cls); }
 
 }  // namespace
 
@@ -30,16 +32,14 @@ Class NSObject::objcClass() {
         Class c = objc_allocateClassPair(Nil, "NSObject", 0);
         class_setCxxConstructor(c, []() -> NSObject* { return new NSObject(); });
         Class meta = object_getClass(c);
-        class_addMethod(meta, sel_registerName("alloc"), reinterpret_cast<IMP>(NSObject_alloc), "@16@0:8");
-        class_addMethod(meta, sel_registerName("new"), reinterpret_cast<IMP>(NSObject_new), "@16@0:8");
-        class_addMethod(c, sel_registerName("init"), reinterpret_cast<IMP>(NSObject_init), "@16@0:8");
-        class_addMethod(c, sel_registerName("dealloc"), reinterpret_cast<IMP>(NSObject_dealloc), "v16@0:8");
-        class_addMethod(c, sel_registerName("retain"), reinterpret_cast<IMP>(NSObject_retain), "@16@0:8");
-        class_addMethod(c, sel_registerName("release"), reinterpret_cast<IMP>(NSObject_release), "v16@0:8");
-        class_addMethod(c, sel_registerName("respondsToSelector:"),
-                        reinterpret_cast<IMP>(NSObject_respondsToSelector), "B24@0:8:16");
-        class_addMethod(c, sel_registerName("isKindOfClass:"), reinterpret_cast<IMP>(NSObject_isKindOfClass),
-                        "B24@0:8#16");
+        objc_addInstanceMethod<&NSObject_alloc>(meta, "alloc");
+        objc_addInstanceMethod<&NSObject_new>(meta, "new");
+        objc_addInstanceMethod<&NSObject_init>(c, "init");
+        objc_addInstanceMethod<&NSObject_dealloc>(c, "dealloc");
+        objc_addInstanceMethod<&NSObject_retain>(c, "retain");
+        objc_addInstanceMethod<&NSObject_release>(c, "release");
+        objc_addInstanceMethod<&NSObject_respondsToSelector>(c, "respondsToSelector:");
+        objc_addInstanceMethod<&NSObject_isKindOfClass>(c, "isKindOfClass:");
         objc_registerClassPair(c);
         return c;
     }();

@@ -1,4 +1,5 @@
-// Comparing a method's type string with the types of a call made from C++.
+// Reading a method's type string: the types of its return value and arguments, and comparing them
+// with the types of a call made from C++.
 #include <cctype>
 #include <cstring>
 #include <cstdio>
@@ -13,6 +14,7 @@ namespace {
 struct TypeToken {
     char kind;
     std::string structName;  // for '{' and '('
+    std::string text;        // the type as written, qualifiers and class name included, offset dropped
 };
 
 // Skips one type starting at `p`; returns the position after it.
@@ -68,7 +70,9 @@ std::vector<TypeToken> tokenize(const char* types) {
         while (std::isdigit(static_cast<unsigned char>(*p)) || *p == '-') ++p;
         if (!*p) break;
         TypeToken token;
+        const char* start = p;
         p = skipType(p, &token);
+        token.text.assign(start, p);
         tokens.push_back(token);
     }
     return tokens;
@@ -81,7 +85,36 @@ bool sameType(const TypeToken& method, const TypeToken& call) {
     return true;
 }
 
+// The tokens of a method's type string: its return type, then self, _cmd and its arguments.
+std::vector<TypeToken> methodTokens(Method m) { return tokenize(method_getTypeEncoding(m)); }
+
+char* copyText(const std::vector<TypeToken>& tokens, size_t position) {
+    if (position >= tokens.size()) return nullptr;
+    return strdup(tokens[position].text.c_str());
+}
+
+void copyInto(const std::vector<TypeToken>& tokens, size_t position, char* dst, size_t dst_len) {
+    if (dst == nullptr || dst_len == 0) return;
+    const char* text = position < tokens.size() ? tokens[position].text.c_str() : "";
+    std::strncpy(dst, text, dst_len);
+}
+
 }  // namespace
+
+unsigned int method_getNumberOfArguments(Method m) {
+    std::vector<TypeToken> tokens = methodTokens(m);
+    return tokens.empty() ? 0 : static_cast<unsigned int>(tokens.size() - 1);
+}
+
+char* method_copyReturnType(Method m) { return copyText(methodTokens(m), 0); }
+
+char* method_copyArgumentType(Method m, unsigned int index) { return copyText(methodTokens(m), size_t{index} + 1); }
+
+void method_getReturnType(Method m, char* dst, size_t dst_len) { copyInto(methodTokens(m), 0, dst, dst_len); }
+
+void method_getArgumentType(Method m, unsigned int index, char* dst, size_t dst_len) {
+    copyInto(methodTokens(m), size_t{index} + 1, dst, dst_len);
+}
 
 void objc_checkCallTypes(id receiver, SEL op, const char* methodTypes, const std::string& callTypes) {
     std::vector<TypeToken> method = tokenize(methodTypes);

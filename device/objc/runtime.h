@@ -83,6 +83,17 @@ IMP class_getMethodImplementation(Class cls, SEL name);
 SEL method_getName(Method m);
 IMP method_getImplementation(Method m);
 const char* method_getTypeEncoding(Method m);
+// The number of arguments the method takes, self and _cmd included; 0 for a nil method.
+unsigned int method_getNumberOfArguments(Method m);
+// The return type, or the type of argument `index` (0 is self, 1 is _cmd), as the type string writes
+// it with qualifiers and class name but without its offset: "@\"NSString\"", "r*", "{CGSize=dd}".
+// The string is malloc'd and the caller frees it; nullptr for a nil method or an index past the last.
+char* method_copyReturnType(Method m);
+char* method_copyArgumentType(Method m, unsigned int index);
+// The same types copied into `dst` as strncpy does (no terminator when `dst_len` is too short);
+// the empty string for a nil method or an index past the last.
+void method_getReturnType(Method m, char* dst, size_t dst_len);
+void method_getArgumentType(Method m, unsigned int index, char* dst, size_t dst_len);
 // Swaps the implementation and returns the old one.
 IMP method_setImplementation(Method m, IMP imp);
 
