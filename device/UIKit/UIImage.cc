@@ -6,9 +6,6 @@
 namespace {
 
 id UIImage_imageWithCGImage(CGImageRef image) { return UIImage::imageWithCGImage(image).detach(); }
-void UIImage_drawInRect_blendMode_alpha(id self, SEL, CGRect rect, CGBlendMode mode, CGFloat alpha) {
-    static_cast<UIImage*>(self)->drawInRect_blendMode_alpha(rect, mode, alpha);
-}
 
 }  // namespace
 
@@ -19,11 +16,7 @@ Class UIImage::objcClass() {
         objc_addInstanceMethod<&UIImage::CGImage>(c, "CGImage");
         objc_addInstanceMethod<&UIImage::size>(c, "size");
         objc_addInstanceMethod<&UIImage::scale>(c, "scale");
-        // Still spelt by hand: its total says 56 where the arguments end at 60, as the signature
-        // gives it ("v60@0:8{CGRect=...}16i48d52"); the tests that read this string change with it.
-        class_addMethod(c, sel_registerName("drawInRect:blendMode:alpha:"),
-                        reinterpret_cast<IMP>(UIImage_drawInRect_blendMode_alpha),
-                        "v56@0:8{CGRect={CGPoint=dd}{CGSize=dd}}16i48d52");
+        objc_addInstanceMethod<&UIImage::drawInRect_blendMode_alpha>(c, "drawInRect:blendMode:alpha:");
         objc_addInstanceMethod<&UIImage::drawInRect>(c, "drawInRect:");
         return c;
     }();

@@ -6,14 +6,6 @@
 #include "../CoreGraphics/CGTypeEncoding.h"
 #include "UIGraphics.h"
 
-namespace {
-
-BOOL UIView_drawViewHierarchyInRect_afterScreenUpdates(id self, SEL, CGRect rect, BOOL afterUpdates) {
-    return static_cast<UIView*>(self)->drawViewHierarchyInRect_afterScreenUpdates(rect, afterUpdates);
-}
-
-}  // namespace
-
 Class UIView::objcClass() {
     static Class cls = [] {
         Class c = objc_defineClass<UIView>("UIView", UIResponder::objcClass());
@@ -30,11 +22,8 @@ Class UIView::objcClass() {
         objc_addInstanceMethod<&UIView::removeFromSuperview>(c, "removeFromSuperview");
         objc_addInstanceMethod<&UIView::subviews>(c, "subviews");
         objc_addInstanceMethod<&UIView::superview>(c, "superview");
-        // Still spelt by hand: its total says 56 where the arguments end at 52, as the signature gives
-        // it ("B52@0:8{CGRect=...}16B48"); the tests that read this string change with it.
-        class_addMethod(c, sel_registerName("drawViewHierarchyInRect:afterScreenUpdates:"),
-                        reinterpret_cast<IMP>(UIView_drawViewHierarchyInRect_afterScreenUpdates),
-                        "B56@0:8{CGRect={CGPoint=dd}{CGSize=dd}}16B48");
+        objc_addInstanceMethod<&UIView::drawViewHierarchyInRect_afterScreenUpdates>(
+            c, "drawViewHierarchyInRect:afterScreenUpdates:");
         return c;
     }();
     return cls;

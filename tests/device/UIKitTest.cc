@@ -201,7 +201,7 @@ TEST_F(ImageContextTest, AFrameImageIsSampledThroughTheRunTime) {
 
     UIGraphicsBeginImageContext(CGSizeMake(1, 1));
     CGContextSetInterpolationQuality(UIGraphicsGetCurrentContext(), kCGInterpolationNone);
-    callRegistered<void>(image.get(), SEL_(drawInRect:blendMode:alpha:), "v56@0:8{CGRect={CGPoint=dd}{CGSize=dd}}16i48d52",
+    callRegistered<void>(image.get(), SEL_(drawInRect:blendMode:alpha:), "v60@0:8{CGRect={CGPoint=dd}{CGSize=dd}}16i48d52",
                          CGRectMake(0, 0, 1, 1), kCGBlendModeCopy, CGFloat{1.0});
     EXPECT_EQ(pixelAt(UIGraphicsGetCurrentContext(), 0, 0), (Pixel{64, 128, 255, 255}));
     UIGraphicsEndImageContext();
@@ -331,7 +331,7 @@ TEST_F(SnapshotTest, DrawsBackgroundThenContentsThenSubviewsAtTheirFrames) {
     CGContextRef context = UIGraphicsGetCurrentContext();
     CGContextSetBlendMode(context, kCGBlendModeCopy);  // the caller's settings do not leak into the snapshot
     BOOL drawn = callRegistered<BOOL>(view.get(), SEL_(drawViewHierarchyInRect:afterScreenUpdates:),
-                                      "B56@0:8{CGRect={CGPoint=dd}{CGSize=dd}}16B48", view->bounds(), NO);
+                                      "B52@0:8{CGRect={CGPoint=dd}{CGSize=dd}}16B48", view->bounds(), NO);
     EXPECT_TRUE(drawn);
     EXPECT_EQ(CGContextGetInterpolationQuality(context), kCGInterpolationDefault);
     EXPECT_EQ(pixelAt(context, 0, 0), green);
