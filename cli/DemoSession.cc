@@ -126,9 +126,9 @@ void DemoSession::prepareVideo() {
     video_ = options_.video;
     if (!video_.empty()) return;
     video_ = directory_ + "/demo-video.mp4";
-    std::string error;
     say("making the built-in video (12 s of hue sweeps, cuts, black, white, a fade)...");
-    if (!device::writeDemoVideo(video_, &error)) throw Failure{"cannot make the built-in video: " + error};
+    if (device::Status written = device::writeDemoVideo(video_); !written.ok())
+        throw Failure{"cannot make the built-in video: " + written.message()};
 }
 
 void DemoSession::startHomeScreen() {
