@@ -98,9 +98,8 @@ int runVideoApp(const VideoAppOptions& options, std::ostream& err) {
         err << "glimmora play: " << opened.message() << "\n";
         return 1;
     }
-    std::string error;
-    if (!prepareProcess(options.bundleIdentifier, &error)) {
-        err << "glimmora play: " << error << "\n";
+    if (Status prepared = prepareProcess(options.bundleIdentifier); !prepared.ok()) {
+        err << "glimmora play: " << prepared.message() << "\n";
         return 1;
     }
 
