@@ -280,14 +280,14 @@ bool HBPreferencesStore::removeAllValues() {
 // Runs `apply` (which returns SQLITE_DONE on success) in a write transaction that also reloads the
 // cache, so the next read needs no reload of its own.
 bool HBPreferencesStore::change(const std::function<int()>& apply) {
-    if (db_ && !readOnly_.empty()) close();  // the directory may have become writable since
+    if (db_ && !writable_.ok()) close();  // the directory may have become writable since
     // A write to a file that was deleted or replaced would be lost, so the file is checked every time.
     if (!connect(kWriteBusyTimeoutMs, /*checkFile=*/true)) {
         loaded_ = false;
         return false;
     }
-    if (!readOnly_.empty()) {
-        error_ = path_ + " cannot be written: " + readOnly_;
+    if (!writable_.ok()) {
+        error_ = path_ + " cannot be written: " + writable_.message();
         return false;
     }
     int rc = step(kBegin);
@@ -329,12 +329,12 @@ bool HBPreferencesStore::open(int busyTimeoutMs) {
         return false;
     }
     // A directory that cannot be written (a read-only mount) still lets the settings be read.
-    readOnly_ = device::checkWritable(directory_).message();
-    if (!readOnly_.empty() && access(path_.c_str(), F_OK) != 0) {
-        error_ = "there is no settings database " + path_ + " and none can be made: " + readOnly_;
+    writable_ = device::checkWritable(directory_);
+    if (!writable_.ok() && access(path_.c_str(), F_OK) != 0) {
+        error_ = "there is no settings database " + path_ + " and none can be made: " + writable_.message();
         return false;
     }
-    if (device::Status problem = readOnly_.empty() ? makeDatabaseFile(directory_, path_) : device::Status::OK();
+    if (device::Status problem = writable_.ok() ? makeDatabaseFile(directory_, path_) : device::Status::OK();
         !problem.ok()) {
         error_ = "the settings database cannot be made: " + problem.message();
         return false;
@@ -349,7 +349,7 @@ bool HBPreferencesStore::open(int busyTimeoutMs) {
         }
     }
     int rc;
-    if (readOnly_.empty()) {
+    if (writable_.ok()) {
         rc = sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                              nullptr);
     } else {
@@ -357,7 +357,7 @@ bool HBPreferencesStore::open(int busyTimeoutMs) {
         if (rc == SQLITE_OK) setBusyTimeout(busyTimeoutMs);
     }
     std::string problem;
-    bool writable = readOnly_.empty();
+    bool writable = writable_.ok();
     if (rc == SQLITE_OK && writable) {
         setBusyTimeout(busyTimeoutMs);
         sqlite3_stmt* mode = nullptr;
