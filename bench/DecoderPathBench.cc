@@ -40,11 +40,10 @@ const std::vector<SampleBufferHolder>& fullHDSamples(ClipCodec codec) {
     if (found != clips.end()) return found->second;
 
     const std::string path = directory.path() + "/scene-" + clipCodecName(codec) + ".mp4";
-    std::string error;
-    if (!writeSceneClip(path, codec, 1920, 1080, kFrames, &error))
-        std::fprintf(stderr, "cannot write %s: %s\n", path.c_str(), error.c_str());
+    if (device::Status written = writeSceneClip(path, codec, 1920, 1080, kFrames); !written.ok())
+        std::fprintf(stderr, "cannot write %s: %s\n", path.c_str(), written.message().c_str());
     std::vector<SampleBufferHolder>& samples = clips[codec];
-    auto reader = VideoFileReader::open(path, &error);
+    auto reader = VideoFileReader::open(path, nullptr);
     while (reader)
         if (SampleBufferHolder sample = reader->nextSample()) samples.push_back(std::move(sample));
         else break;

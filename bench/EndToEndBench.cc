@@ -120,12 +120,13 @@ double cpuSecondsOf(const std::vector<std::string>& arguments, const std::map<st
 // Writes a clip whose colour changes every frame, `seconds` long.
 void writeColourClip(const std::string& path, int seconds) {
     const char* colours[] = {"red", "green", "blue", "yellow", "cyan", "magenta", "orange", "white"};
-    std::string pattern, error;
+    std::string pattern;
     for (int i = 0; i < 30 * seconds; ++i) pattern += std::string(i ? "," : "") + colours[i % 8];
-    auto segments = parseTestPattern(pattern, &error);
+    device::Status status;
+    auto segments = parseTestPattern(pattern, &status);
     ClipSettings settings{.codec = ClipCodec::mpeg4, .width = 640, .height = 360, .fps = 30, .gop = 30};
-    if (!segments || !writeTestPatternClip(path, *segments, settings, &error))
-        std::fprintf(stderr, "cannot write the clip: %s\n", error.c_str());
+    if (segments) status = writeTestPatternClip(path, *segments, settings);
+    if (!status.ok()) std::fprintf(stderr, "cannot write the clip: %s\n", status.message().c_str());
 }
 
 struct LatencyRun {
@@ -242,9 +243,9 @@ const CpuFigures& cpuRun() {
     static const CpuFigures figures = [] {
         constexpr int kSeconds = 4;
         BenchDevice device;
-        std::string clip = device.path() + "/scene-1080p.mp4", error;
-        if (!writeSceneClip(clip, ClipCodec::h264, 1920, 1080, 30 * kSeconds, &error))
-            std::fprintf(stderr, "cannot write the clip: %s\n", error.c_str());
+        std::string clip = device.path() + "/scene-1080p.mp4";
+        if (device::Status written = writeSceneClip(clip, ClipCodec::h264, 1920, 1080, 30 * kSeconds); !written.ok())
+            std::fprintf(stderr, "cannot write the clip: %s\n", written.message().c_str());
         // `mode`: "" full screen (both paths), "--inline" (the decoder path alone) or
         // "--player-layer" (the frame clock alone; with the library off the same as full screen).
         auto cpu = [&](bool enabled, const std::string& mode) {

@@ -19,9 +19,9 @@ BgraImage sceneFrame(int width, int height, int index, unsigned& seed) {
     return frame;
 }
 
-bool writeSceneClip(const std::string& path, ClipCodec codec, int width, int height, int frames, std::string* error) {
+device::Status writeSceneClip(const std::string& path, ClipCodec codec, int width, int height, int frames) {
     ClipSettings settings{.codec = codec, .width = width, .height = height, .fps = 30, .gop = 30};
     unsigned seed = 1;
     return writeClip(path, settings, frames,
-                     [&](int index, BgraImage& frame) { frame = sceneFrame(width, height, index, seed); }, error);
+                     [&](int index, BgraImage& frame) { frame = sceneFrame(width, height, index, seed); });
 }

@@ -10,6 +10,6 @@
 // Frame `index` of the scene; `seed` carries the grain from frame to frame.
 BgraImage sceneFrame(int width, int height, int index, unsigned& seed);
 
-// Writes `frames` frames of the scene to `path` at 30 fps with a keyframe every second. False,
-// with `*error`, on failure.
-bool writeSceneClip(const std::string& path, ClipCodec codec, int width, int height, int frames, std::string* error);
+// Writes `frames` frames of the scene to `path` at 30 fps with a keyframe every second, or says
+// why not.
+device::Status writeSceneClip(const std::string& path, ClipCodec codec, int width, int height, int frames);

@@ -35,7 +35,7 @@ std::string glimmoraExecutable() {
 }
 
 std::unique_ptr<DemoChild> DemoChild::start(std::string name, const std::vector<std::string>& arguments,
-                                            const std::string& logPath, std::string* error) {
+                                            const std::string& logPath, device::Status* status) {
     std::string program = glimmoraExecutable();
     std::vector<std::string> argv = {program};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
@@ -70,7 +70,8 @@ std::unique_ptr<DemoChild> DemoChild::start(std::string name, const std::vector<
     posix_spawn_file_actions_destroy(&files);
     posix_spawnattr_destroy(&attributes);
     if (failure != 0) {
-        if (error) *error = "cannot start " + name + " (" + program + "): " + std::strerror(failure);
+        if (status)
+            *status = device::Status::error("cannot start " + name + " (" + program + "): " + std::strerror(failure));
         return nullptr;
     }
     return std::unique_ptr<DemoChild>(new DemoChild(std::move(name), logPath, pid));

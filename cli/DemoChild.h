@@ -11,11 +11,14 @@
 #include <sys/types.h>
 #include <vector>
 
+#include <base/Status.h>
+
 class DemoChild {
 public:
-    // Starts `glimmora ARGUMENTS...`. Returns null, with `*error` saying why, when it cannot.
+    // Starts `glimmora ARGUMENTS...`. Returns null, with `*status` (when given) saying why, when it
+    // cannot.
     static std::unique_ptr<DemoChild> start(std::string name, const std::vector<std::string>& arguments,
-                                            const std::string& logPath, std::string* error);
+                                            const std::string& logPath, device::Status* status);
     // Stops the child if it still runs.
     ~DemoChild();
     DemoChild(const DemoChild&) = delete;

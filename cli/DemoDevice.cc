@@ -49,18 +49,19 @@ void removeStale(const std::string& root, std::vector<std::string>* removed) {
 
 }  // namespace
 
-std::unique_ptr<TemporaryDevice> TemporaryDevice::make(std::vector<std::string>* removed, std::string* error) {
+std::unique_ptr<TemporaryDevice> TemporaryDevice::make(std::vector<std::string>* removed, device::Status* status) {
     std::string root = temporaryRoot();
     removeStale(root, removed);
     std::string pattern = root + "/" + kPrefix + "XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) {
-        *error = "cannot make a temporary device directory in " + root + ": " + std::strerror(errno);
+        *status = device::Status::error("cannot make a temporary device directory in " + root + ": " +
+                                        std::strerror(errno));
         return nullptr;
     }
     // Not close-on-exec: the processes the demo starts inherit the lock and keep it while they live.
     int lock = open((pattern + "/" + kLockName).c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
     if (lock < 0 || flock(lock, LOCK_EX) != 0) {
-        *error = "cannot lock the temporary device " + pattern + ": " + std::strerror(errno);
+        *status = device::Status::error("cannot lock the temporary device " + pattern + ": " + std::strerror(errno));
         if (lock >= 0) close(lock);
         std::error_code ignored;
         std::filesystem::remove_all(pattern, ignored);

@@ -10,11 +10,13 @@
 #include <string>
 #include <vector>
 
+#include <base/Status.h>
+
 class TemporaryDevice {
 public:
-    // Removes stale devices (their paths go to `*removed`) and makes a new one. Null, with `*error`
+    // Removes stale devices (their paths go to `*removed`) and makes a new one. Null, with `*status`
     // saying why, when it cannot.
-    static std::unique_ptr<TemporaryDevice> make(std::vector<std::string>* removed, std::string* error);
+    static std::unique_ptr<TemporaryDevice> make(std::vector<std::string>* removed, device::Status* status);
     ~TemporaryDevice();
     TemporaryDevice(const TemporaryDevice&) = delete;
     TemporaryDevice& operator=(const TemporaryDevice&) = delete;

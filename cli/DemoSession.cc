@@ -98,10 +98,10 @@ void DemoSession::prepareDevice() {
     const char* chosen = std::getenv("GLIMMORA_DEVICE");
     if (chosen == nullptr || *chosen == '\0') {
         std::vector<std::string> stale;
-        std::string error;
-        temporary_ = TemporaryDevice::make(&stale, &error);
+        device::Status made;
+        temporary_ = TemporaryDevice::make(&stale, &made);
         for (const std::string& path : stale) say("removed " + path + ", left behind by a demo that was killed");
-        if (!temporary_) throw Failure{error};
+        if (!temporary_) throw Failure{made.message()};
         setenv("GLIMMORA_DEVICE", temporary_->path().c_str(), 1);
     }
     directory_ = device::deviceDirectory();
@@ -126,15 +126,15 @@ void DemoSession::prepareVideo() {
     video_ = options_.video;
     if (!video_.empty()) return;
     video_ = directory_ + "/demo-video.mp4";
-    std::string error;
     say("making the built-in video (12 s of hue sweeps, cuts, black, white, a fade)...");
-    if (!device::writeDemoVideo(video_, &error)) throw Failure{"cannot make the built-in video: " + error};
+    if (device::Status written = device::writeDemoVideo(video_); !written.ok())
+        throw Failure{"cannot make the built-in video: " + written.message()};
 }
 
 void DemoSession::startHomeScreen() {
-    std::string error;
-    homeScreen_ = DemoChild::start("the home screen", {"springboard"}, directory_ + "/demo-springboard.log", &error);
-    if (!homeScreen_) throw Failure{error};
+    device::Status started;
+    homeScreen_ = DemoChild::start("the home screen", {"springboard"}, directory_ + "/demo-springboard.log", &started);
+    if (!homeScreen_) throw Failure{started.message()};
     say("started the home screen (pid " + std::to_string(homeScreen_->pid()) + "); waiting for its colour server");
     for (int waited = 0; device::colourServerProcess() != homeScreen_->pid(); waited += 50) {
         if (stopRequested()) throw Failure{"stopped", homeScreen_.get()};
@@ -145,10 +145,10 @@ void DemoSession::startHomeScreen() {
 }
 
 void DemoSession::startApp() {
-    std::string error;
+    device::Status started;
     app_ = DemoChild::start("the video app", {"play", video_, "--app", options_.app}, directory_ + "/demo-app.log",
-                            &error);
-    if (!app_) throw Failure{error};
+                            &started);
+    if (!app_) throw Failure{started.message()};
     say("the colour server is up; playing " + device::printable(video_) + " in the " + options_.app + " app (pid " +
         std::to_string(app_->pid()) + "); Ctrl-C stops the demo");
 }

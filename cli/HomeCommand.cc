@@ -118,12 +118,12 @@ std::string textValue(NSObject* value, bool isPower) {
 
 void showHomes(bool asJson) {
     device::HomeLights home;
-    std::string problem;
     bool missing = false;
-    if (!device::readHomeLights(&home, &problem, &missing)) {
+    if (device::Status problem = device::readHomeLights(&home, &missing); !problem.ok()) {
         if (missing)
-            fail(problem + "; `glimmora home init` installs an example home, `glimmora home load FILE` your own");
-        fail(problem);
+            fail(problem.message() +
+                 "; `glimmora home init` installs an example home, `glimmora home load FILE` your own");
+        fail(problem.message());
     }
     if (!home.stateProblem.empty())
         std::cerr << "glimmora home: the accessory state cannot be read, so described values are shown: "

@@ -153,8 +153,8 @@ LightView::~LightView() {
 
 void LightView::refresh(const std::string& status) {
     device::HomeLights home;
-    std::string problem;
-    bool haveHome = device::readHomeLights(&home, &problem);
+    device::Status problem = device::readHomeLights(&home);
+    bool haveHome = problem.ok();
     std::string messageText;
     Rgb messageColour;
     double secondsAgo = 0;
@@ -170,7 +170,7 @@ void LightView::refresh(const std::string& status) {
         line << status;
         if (haveMessage) line << " | last colour " << messageText;
         if (!missing.empty()) line << " | " << missing;
-        if (!haveHome) line << " | " << problem;
+        if (!haveHome) line << " | " << problem.message();
         if (!home.selectionProblem.empty()) line << " | the room selection cannot be read: " << home.selectionProblem;
         for (const device::LightState& light : home.lights) {
             if (!light.roomSelected) continue;
@@ -196,7 +196,7 @@ void LightView::refresh(const std::string& status) {
     if (!missing.empty()) lines.push_back(missing);
     lines.push_back("");
     if (!haveHome) {
-        lines.push_back(problem);
+        lines.push_back(problem.message());
     } else {
         if (!home.selectionProblem.empty())
             lines.push_back("the room selection cannot be read: " + home.selectionProblem);

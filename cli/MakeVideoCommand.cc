@@ -13,9 +13,8 @@ void addMakeVideoCommand(CLI::App& app) {
                       "same every time");
     command->add_option("OUT", *path, "Where to write it (an .mp4 file; replaced if it exists)")->required();
     command->callback([path] {
-        std::string error;
-        if (!device::writeDemoVideo(*path, &error)) {
-            std::cerr << "glimmora make-video: " << error << std::endl;
+        if (device::Status written = device::writeDemoVideo(*path); !written.ok()) {
+            std::cerr << "glimmora make-video: " << written.message() << std::endl;
             throw CLI::RuntimeError(1);
         }
         std::cout << "Wrote the built-in video to " << *path << std::endl;

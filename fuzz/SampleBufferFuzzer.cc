@@ -59,11 +59,10 @@ Clip writeClip(ClipCodec codec) {
     settings.gop = 3;
     settings.bframes = codec != ClipCodec::vp9;
     const std::string path = fuzz::deviceDirectory() + "/clip-" + clipCodecName(codec) + (codec == ClipCodec::vp9 ? ".webm" : ".mp4");
-    std::string error;
-    if (!writeTestPatternClip(path, *parseTestPattern("red*2,green*2,blue*2", &error), settings, &error))
-        fuzz::fail("writing a " + std::string(clipCodecName(codec)) + " clip: " + error);
-    auto reader = VideoFileReader::open(path, &error);
-    if (!reader) fuzz::fail("reading a " + std::string(clipCodecName(codec)) + " clip: " + error);
+    device::Status status = writeTestPatternClip(path, *parseTestPattern("red*2,green*2,blue*2", nullptr), settings);
+    if (!status.ok()) fuzz::fail("writing a " + std::string(clipCodecName(codec)) + " clip: " + status.message());
+    auto reader = VideoFileReader::open(path, &status);
+    if (!reader) fuzz::fail("reading a " + std::string(clipCodecName(codec)) + " clip: " + status.message());
     Clip clip;
     clip.format = FormatDescriptionHolder::retain(reader->formatDescription());
     while (SampleBufferHolder sample = reader->nextSample()) clip.samples.push_back(std::move(sample));

@@ -78,11 +78,12 @@ void HBPreferences::setObject_forKey(id value, NSString* key) {
         return;
     }
     StoredValue stored;
-    std::string refusal = key == nil ? "no key given" : encodeStoredValue(value, &stored);
+    device::Status refusal = key == nil ? device::Status::error("no key given") : encodeStoredValue(value, &stored);
     std::lock_guard<std::mutex> guard(lock_);
     if (!store_) return;
-    if (!refusal.empty()) {
-        store_->setError(key ? "the value for " + key->string() + " was not stored: " + refusal : refusal);
+    if (!refusal.ok()) {
+        store_->setError(key ? "the value for " + key->string() + " was not stored: " + refusal.message()
+                             : refusal.message());
         return;
     }
     store_->setValue(key->string(), stored);

@@ -79,33 +79,29 @@ const char* sqlTypeName(int type) {
     }
 }
 
-// Reads the value column of a row as the type its tag names; says why not in `*problem`.
-StoredValue readValueColumn(sqlite3_stmt* row, const std::string& tag, std::string* problem) {
-    StoredValue stored;
-    if (!storedTypeFromTag(tag, &stored.type)) {
-        *problem = "its type '" + tag + "' is unknown";
-        return stored;
-    }
+// Reads the value column of a row into `*stored` as the type its tag names, or says why not.
+device::Status readValueColumn(sqlite3_stmt* row, const std::string& tag, StoredValue* stored) {
+    if (!storedTypeFromTag(tag, &stored->type)) return device::Status::error("its type '" + tag + "' is unknown");
     int sqlType = sqlite3_column_type(row, 2);
     bool fits = false;
-    switch (stored.type) {
+    switch (stored->type) {
     case StoredValue::Type::boolean:
     case StoredValue::Type::integer:
         fits = sqlType == SQLITE_INTEGER;
-        stored.integer = sqlite3_column_int64(row, 2);
+        stored->integer = sqlite3_column_int64(row, 2);
         break;
     case StoredValue::Type::real:
         fits = sqlType == SQLITE_FLOAT || sqlType == SQLITE_INTEGER;
-        stored.real = sqlite3_column_double(row, 2);
+        stored->real = sqlite3_column_double(row, 2);
         break;
     case StoredValue::Type::string:
     case StoredValue::Type::array:
         fits = sqlType == SQLITE_TEXT;
-        if (fits) stored.text = columnText(row, 2);
+        if (fits) stored->text = columnText(row, 2);
         break;
     }
-    if (!fits) *problem = "a value of type " + tag + " is kept as " + sqlTypeName(sqlType);
-    return stored;
+    if (!fits) return device::Status::error("a value of type " + tag + " is kept as " + sqlTypeName(sqlType));
+    return device::Status::OK();
 }
 
 // Makes the database file at `path` in `directory` when it is missing. A missing file whose "-wal"
@@ -114,21 +110,22 @@ StoredValue readValueColumn(sqlite3_stmt* row, const std::string& tag, std::stri
 // against it, failing every read and write until the last of those processes lets go. So they are
 // removed first (whoever still uses them keeps them open), under the device directory's lock, so
 // that no process removes the companions of a file another one has just made.
-std::string makeDatabaseFile(const std::string& directory, const std::string& path) {
-    if (access(path.c_str(), F_OK) == 0) return {};
+device::Status makeDatabaseFile(const std::string& directory, const std::string& path) {
+    if (access(path.c_str(), F_OK) == 0) return device::Status::OK();
     int lock = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (lock < 0) return "cannot open " + directory + ": " + std::strerror(errno);
+    if (lock < 0) return device::Status::error("cannot open " + directory + ": " + std::strerror(errno));
     while (flock(lock, LOCK_EX) != 0 && errno == EINTR) {
     }
-    std::string problem;
+    device::Status problem;
     struct stat info {};
     if (lstat(path.c_str(), &info) != 0 && errno == ENOENT) {
         for (const char* suffix : {"-wal", "-shm"}) {
             std::string companion = path + suffix;
             if (unlink(companion.c_str()) != 0 && errno != ENOENT)
-                problem = "cannot remove " + companion + ", left by a deleted database: " + std::strerror(errno);
+                problem = device::Status::error("cannot remove " + companion + ", left by a deleted database: " +
+                                                std::strerror(errno));
         }
-        if (problem.empty()) problem = device::ensurePrivateFile(path, /*create=*/true).message();
+        if (problem.ok()) problem = device::ensurePrivateFile(path, /*create=*/true);
     }
     ::close(lock);  // lets the lock go
     return problem;
@@ -223,11 +220,11 @@ int HBPreferencesStore::loadValues(bool force) {
     sqlite3_bind_text64(rows, 1, identifier_.data(), identifier_.size(), SQLITE_STATIC, SQLITE_UTF8);
     while ((rc = sqlite3_step(rows)) == SQLITE_ROW) {
         std::string key = columnText(rows, 0);
-        std::string problem;
-        StoredValue stored = readValueColumn(rows, columnText(rows, 1), &problem);
-        Strong<NSObject> object = problem.empty() ? decodeStoredValue(stored, &problem) : nullptr;
+        StoredValue stored;
+        device::Status problem = readValueColumn(rows, columnText(rows, 1), &stored);
+        Strong<NSObject> object = problem.ok() ? decodeStoredValue(stored, &problem) : nullptr;
         if (object) values.emplace(std::move(key), std::move(object));
-        else damaged.emplace(key, "the stored value of " + key + " cannot be read: " + problem);
+        else damaged.emplace(key, "the stored value of " + key + " cannot be read: " + problem.message());
     }
     sqlite3_reset(rows);
     if (rc != SQLITE_DONE) return rc;
@@ -283,14 +280,14 @@ bool HBPreferencesStore::removeAllValues() {
 // Runs `apply` (which returns SQLITE_DONE on success) in a write transaction that also reloads the
 // cache, so the next read needs no reload of its own.
 bool HBPreferencesStore::change(const std::function<int()>& apply) {
-    if (db_ && !readOnly_.empty()) close();  // the directory may have become writable since
+    if (db_ && !writable_.ok()) close();  // the directory may have become writable since
     // A write to a file that was deleted or replaced would be lost, so the file is checked every time.
     if (!connect(kWriteBusyTimeoutMs, /*checkFile=*/true)) {
         loaded_ = false;
         return false;
     }
-    if (!readOnly_.empty()) {
-        error_ = path_ + " cannot be written: " + readOnly_;
+    if (!writable_.ok()) {
+        error_ = path_ + " cannot be written: " + writable_.message();
         return false;
     }
     int rc = step(kBegin);
@@ -332,13 +329,14 @@ bool HBPreferencesStore::open(int busyTimeoutMs) {
         return false;
     }
     // A directory that cannot be written (a read-only mount) still lets the settings be read.
-    readOnly_ = device::checkWritable(directory_).message();
-    if (!readOnly_.empty() && access(path_.c_str(), F_OK) != 0) {
-        error_ = "there is no settings database " + path_ + " and none can be made: " + readOnly_;
+    writable_ = device::checkWritable(directory_);
+    if (!writable_.ok() && access(path_.c_str(), F_OK) != 0) {
+        error_ = "there is no settings database " + path_ + " and none can be made: " + writable_.message();
         return false;
     }
-    if (std::string problem = readOnly_.empty() ? makeDatabaseFile(directory_, path_) : ""; !problem.empty()) {
-        error_ = "the settings database cannot be made: " + problem;
+    if (device::Status problem = writable_.ok() ? makeDatabaseFile(directory_, path_) : device::Status::OK();
+        !problem.ok()) {
+        error_ = "the settings database cannot be made: " + problem.message();
         return false;
     }
     // SQLite would create the file 0644 whatever the umask; settings are this user's alone. The
@@ -351,7 +349,7 @@ bool HBPreferencesStore::open(int busyTimeoutMs) {
         }
     }
     int rc;
-    if (readOnly_.empty()) {
+    if (writable_.ok()) {
         rc = sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                              nullptr);
     } else {
@@ -359,7 +357,7 @@ bool HBPreferencesStore::open(int busyTimeoutMs) {
         if (rc == SQLITE_OK) setBusyTimeout(busyTimeoutMs);
     }
     std::string problem;
-    bool writable = readOnly_.empty();
+    bool writable = writable_.ok();
     if (rc == SQLITE_OK && writable) {
         setBusyTimeout(busyTimeoutMs);
         sqlite3_stmt* mode = nullptr;

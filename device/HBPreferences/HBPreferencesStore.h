@@ -88,7 +88,7 @@ private:
     sqlite3* db_ = nullptr;
     sqlite3_stmt* statements_[kStatementCount] = {};
     int busyTimeoutMs_ = -1;
-    std::string readOnly_;  // why the open database cannot be written; empty when it can
+    device::Status writable_;  // ok when the open database can be written, else why not
     WalIndexWatch watch_;
 
     std::unordered_map<std::string, Strong<NSObject>> values_;

@@ -8,14 +8,14 @@ namespace {
 
 constexpr const char* kTags[] = {"boolean", "integer", "real", "string", "array"};
 
-std::string encodeArray(const NSArray* array, std::string* json) {
+device::Status encodeArray(const NSArray* array, std::string* json) {
     nlohmann::json list = nlohmann::json::array();
     NSUInteger index = 0;
     for (const Strong<NSObject>& element : *array) {
         auto* string = objc_cast<NSString>(element.get());
         if (string == nullptr)
-            return "element " + std::to_string(index) + " of the array is a " + object_getClassName(element.get()) +
-                   "; an array may hold only strings";
+            return device::Status::error("element " + std::to_string(index) + " of the array is a " +
+                                         object_getClassName(element.get()) + "; an array may hold only strings");
         list.push_back(string->string());
         ++index;
     }
@@ -23,9 +23,9 @@ std::string encodeArray(const NSArray* array, std::string* json) {
         *json = list.dump();
     } catch (const nlohmann::json::exception&) {
         // JSON text must be UTF-8; storing a lossy replacement would silently change the value.
-        return "an element of the array is not valid UTF-8 text";
+        return device::Status::error("an element of the array is not valid UTF-8 text");
     }
-    return {};
+    return device::Status::OK();
 }
 
 }  // namespace
@@ -42,40 +42,40 @@ bool storedTypeFromTag(std::string_view tag, StoredValue::Type* type) {
     return false;
 }
 
-std::string encodeStoredValue(id value, StoredValue* stored) {
-    if (value == nil) return "no value given";
+device::Status encodeStoredValue(id value, StoredValue* stored) {
+    if (value == nil) return device::Status::error("no value given");
     if (auto* number = objc_cast<NSNumber>(value)) {
         switch (number->kind()) {
         case NSNumber::Kind::boolean:
             stored->type = StoredValue::Type::boolean;
             stored->integer = number->boolValue() ? 1 : 0;
-            return {};
+            return device::Status::OK();
         case NSNumber::Kind::integer:
             stored->type = StoredValue::Type::integer;
             stored->integer = number->longLongValue();
-            return {};
+            return device::Status::OK();
         case NSNumber::Kind::real:
             // SQLite keeps a NaN as NULL, so it could never be read back.
-            if (std::isnan(number->doubleValue())) return "NaN cannot be stored";
+            if (std::isnan(number->doubleValue())) return device::Status::error("NaN cannot be stored");
             stored->type = StoredValue::Type::real;
             stored->real = number->doubleValue();
-            return {};
+            return device::Status::OK();
         }
     }
     if (auto* string = objc_cast<NSString>(value)) {
         stored->type = StoredValue::Type::string;
         stored->text = string->string();
-        return {};
+        return device::Status::OK();
     }
     if (auto* array = objc_cast<NSArray>(value)) {
         stored->type = StoredValue::Type::array;
         return encodeArray(array, &stored->text);
     }
-    return std::string("a ") + object_getClassName(value) +
-           " cannot be stored; values are NSNumber, NSString or NSArray of NSString";
+    return device::Status::error(std::string("a ") + object_getClassName(value) +
+                                 " cannot be stored; values are NSNumber, NSString or NSArray of NSString");
 }
 
-Strong<NSObject> decodeStoredValue(const StoredValue& stored, std::string* problem) {
+Strong<NSObject> decodeStoredValue(const StoredValue& stored, device::Status* status) {
     switch (stored.type) {
     case StoredValue::Type::boolean:
         return NSNumber::numberWithBool(stored.integer != 0);
@@ -90,14 +90,14 @@ Strong<NSObject> decodeStoredValue(const StoredValue& stored, std::string* probl
     }
     nlohmann::json list = nlohmann::json::parse(stored.text, nullptr, /*allow_exceptions=*/false);
     if (!list.is_array()) {
-        *problem = "the stored array is not a JSON list";
+        *status = device::Status::error("the stored array is not a JSON list");
         return nil;
     }
     std::vector<Strong<NSObject>> strings;
     strings.reserve(list.size());
     for (const auto& element : list) {
         if (!element.is_string()) {
-            *problem = "the stored array holds something other than strings";
+            *status = device::Status::error("the stored array holds something other than strings");
             return nil;
         }
         strings.emplace_back(NSString::stringWithString(element.get<std::string>()));

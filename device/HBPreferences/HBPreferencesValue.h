@@ -9,6 +9,8 @@
 
 #include <Foundation/Foundation.h>
 
+#include "../base/Status.h"
+
 struct StoredValue {
     enum class Type { boolean, integer, real, string, array };
 
@@ -23,11 +25,11 @@ const char* storedTypeTag(StoredValue::Type type);
 // The type named by `tag`; false, with `*type` untouched, for an unknown tag.
 bool storedTypeFromTag(std::string_view tag, StoredValue::Type* type);
 
-// Converts `value` (NSNumber, NSString, NSArray of NSString) for storage. Returns an empty string
-// on success, else why the value cannot be stored (then `*stored` is unspecified).
-std::string encodeStoredValue(id value, StoredValue* stored);
+// Converts `value` (NSNumber, NSString, NSArray of NSString) for storage. An error says why the
+// value cannot be stored (then `*stored` is unspecified).
+device::Status encodeStoredValue(id value, StoredValue* stored);
 
 // The object a stored value stands for: an NSNumber of the right kind, an NSString, or an NSArray
-// of NSString. Returns nil and says why in `*problem` when the stored text of an array is not a
+// of NSString. Returns nil and says why in `*status` when the stored text of an array is not a
 // JSON list of strings.
-Strong<NSObject> decodeStoredValue(const StoredValue& stored, std::string* problem);
+Strong<NSObject> decodeStoredValue(const StoredValue& stored, device::Status* status);

@@ -63,14 +63,14 @@ Status AccessoryStore::connect() {
     // too. (None is opened for reading or writing: closing such a descriptor would drop the locks
     // this process's other connections hold on the file.)
     // A directory that cannot be written (a read-only mount) still lets the state be read.
-    readOnly_ = device::checkWritable(directory_).message();
-    if (!readOnly_.empty() && access(path_.c_str(), F_OK) != 0)
-        return Status::error("there is no accessory state " + path_ + " and none can be made: " + readOnly_);
+    writable_ = device::checkWritable(directory_);
+    if (!writable_.ok() && access(path_.c_str(), F_OK) != 0)
+        return Status::error("there is no accessory state " + path_ + " and none can be made: " + writable_.message());
     for (const char* suffix : {"", "-wal", "-shm"}) {
-        bool create = *suffix == '\0' && readOnly_.empty();
+        bool create = *suffix == '\0' && writable_.ok();
         if (Status problem = device::ensurePrivateFile(path_ + suffix, create); !problem.ok()) return problem;
     }
-    const bool writable = readOnly_.empty();
+    const bool writable = writable_.ok();
     int rc = writable ? sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr)
                       : openReadOnly(path_, &db_);
     if (rc == SQLITE_OK) rc = sqlite3_busy_timeout(db_, kBusyTimeoutMs);
@@ -112,9 +112,9 @@ int AccessoryStore::step(Statement statement) { return stepAndReset(statements_[
 
 template <class F>
 Status AccessoryStore::transaction(F apply) {
-    if (db_ && !readOnly_.empty()) close();  // the directory may have become writable since
+    if (db_ && !writable_.ok()) close();  // the directory may have become writable since
     if (Status problem = connect(); !problem.ok()) return problem;
-    if (!readOnly_.empty()) return Status::error(path_ + " cannot be written: " + readOnly_);
+    if (!writable_.ok()) return Status::error(path_ + " cannot be written: " + writable_.message());
     int rc = step(kBegin);
     if (rc == SQLITE_DONE) rc = apply();
     if (rc == SQLITE_DONE) rc = step(kCommit);

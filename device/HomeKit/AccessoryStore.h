@@ -70,7 +70,7 @@ private:
     std::string path_;
     sqlite3* db_ = nullptr;
     sqlite3_stmt* statements_[kStatementCount] = {};
-    std::string readOnly_;  // why the open database cannot be written; empty when it can
+    device::Status writable_;  // ok when the open database can be written, else why not
 };
 
 // The JSON text a value is stored as; empty for anything but an NSNumber or NSString.

@@ -56,7 +56,7 @@ void demoVideoColour(int index, const DemoVideoShape& shape, unsigned char rgb[3
     rgb[2] = static_cast<unsigned char>(std::lround(colour.blue * 255));
 }
 
-bool writeDemoVideo(const std::string& path, std::string* error, const DemoVideoShape& shape) {
+Status writeDemoVideo(const std::string& path, const DemoVideoShape& shape) {
     ClipSettings settings;
     settings.codec = ClipCodec::mpeg4;
     settings.width = shape.width;
@@ -78,7 +78,7 @@ bool writeDemoVideo(const std::string& path, std::string* error, const DemoVideo
                 row[4 * x] = row[4 * x + 1] = row[4 * x + 2] = level;
             }
         }
-    }, error);
+    });
 }
 
 }  // namespace device

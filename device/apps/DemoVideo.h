@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "../base/Status.h"
+
 namespace device {
 
 struct DemoVideoShape {
@@ -18,7 +20,7 @@ struct DemoVideoShape {
 // The colour of frame `index` of the built-in video (before encoding), as 8-bit red, green, blue.
 void demoVideoColour(int index, const DemoVideoShape& shape, unsigned char rgb[3]);
 
-// Writes the built-in video to `path` (replacing it). Returns false with `*error` on failure.
-bool writeDemoVideo(const std::string& path, std::string* error, const DemoVideoShape& shape = {});
+// Writes the built-in video to `path` (replacing it), or says why not.
+Status writeDemoVideo(const std::string& path, const DemoVideoShape& shape = {});
 
 }  // namespace device

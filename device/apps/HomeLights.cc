@@ -18,16 +18,14 @@ bool numericValue(NSObject* value, double* number) {
     return true;
 }
 
-bool readHomeLights(HomeLights* out, std::string* error, bool* missing) {
+Status readHomeLights(HomeLights* out, bool* missing) {
     *out = HomeLights{};
     std::string path = homeDescriptionPath();
     bool absent = false;
     Status problem = readHomeDescription(path, path, &out->description, &absent);
     if (missing) *missing = absent;
-    if (absent || !problem.ok()) {
-        if (error) *error = absent ? "the device has no homes (no " + path + ")" : problem.message();
-        return false;
-    }
+    if (absent) return Status::error("the device has no homes (no " + path + ")");
+    if (!problem.ok()) return problem;
     std::unordered_map<std::string, Strong<NSObject>> state;
     out->stateProblem = AccessoryStore(deviceDirectory()).readAll(&state).message();
     Strong<HBPreferences> settings = openGlimmoraSettings();
@@ -81,7 +79,7 @@ bool readHomeLights(HomeLights* out, std::string* error, bool* missing) {
             }
         }
     }
-    return true;
+    return Status::OK();
 }
 
 }  // namespace device

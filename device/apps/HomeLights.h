@@ -14,6 +14,8 @@
 #include <Foundation/Foundation.h>
 #include <HomeKit/HomeDescription.h>
 
+#include "../base/Status.h"
+
 namespace device {
 
 struct LightState {
@@ -43,9 +45,9 @@ struct HomeLights {
     std::string stateProblem;
 };
 
-// Reads the installed home and the lights' state. False, with `*error` saying why (no home.json,
-// a malformed one), when there is no home to show; `*missing` tells the first case apart.
-bool readHomeLights(HomeLights* out, std::string* error, bool* missing = nullptr);
+// Reads the installed home and the lights' state. An error says why (no home.json, a malformed
+// one) when there is no home to show; `*missing` tells the first case apart.
+Status readHomeLights(HomeLights* out, bool* missing = nullptr);
 
 // The characteristic value as a number (a boolean is 0 or 1); false when it is not a number.
 bool numericValue(NSObject* value, double* number);

@@ -90,39 +90,36 @@ void nameAndRegister(const std::string& bundleIdentifier) {
     registerProcessClasses(bundleIdentifier);
 }
 
-bool loadLibrary(std::string* error) {
+Status loadLibrary() {
     std::string library = tweakLibraryPath();
-    if (Status failure = loadTweakLibrary(library); !failure.ok()) {
-        *error = "cannot load " + library + ": " + failure.message();
-        return false;
-    }
-    return true;
+    if (Status failure = loadTweakLibrary(library); !failure.ok())
+        return Status::error("cannot load " + library + ": " + failure.message());
+    return Status::OK();
 }
 
 }  // namespace
 
-bool prepareProcess(const std::string& bundleIdentifier, std::string* error) {
+Status prepareProcess(const std::string& bundleIdentifier) {
     // Before any thread starts, so that every thread inherits the blocked signals.
     stopRunLoopOnSignals();
     nameAndRegister(bundleIdentifier);
-    return loadLibrary(error);
+    return loadLibrary();
 }
 
 int runSimulatedProcess(const ProcessOptions& options, std::ostream& out) {
-    std::string error;
     if (options.describe) {
         nameAndRegister(options.bundleIdentifier);
         // Only what the library changes is described.
         size_t firstChange = objc_copyChangeJournal().size();
-        if (!loadLibrary(&error)) {
-            std::cerr << "glimmora app: " << error << "\n";
+        if (Status loaded = loadLibrary(); !loaded.ok()) {
+            std::cerr << "glimmora app: " << loaded.message() << "\n";
             return 1;
         }
         describeChanges(out, firstChange);
         return 0;
     }
-    if (!prepareProcess(options.bundleIdentifier, &error)) {
-        std::cerr << "glimmora app: " << error << "\n";
+    if (Status prepared = prepareProcess(options.bundleIdentifier); !prepared.ok()) {
+        std::cerr << "glimmora app: " << prepared.message() << "\n";
         return 1;
     }
 

@@ -5,6 +5,8 @@
 #include <ostream>
 #include <string>
 
+#include "../base/Status.h"
+
 namespace device {
 
 struct ProcessOptions {
@@ -19,9 +21,8 @@ int runSimulatedProcess(const ProcessOptions& options, std::ostream& out);
 
 // What every simulated process does before its main run loop: SIGINT and SIGTERM set to stop the
 // main run loop, the bundle identifier, the platform classes and the library loaded. Call from the
-// main thread before any other thread starts. False, with `*error` saying why, when the library
-// cannot be loaded.
-bool prepareProcess(const std::string& bundleIdentifier, std::string* error);
+// main thread before any other thread starts. An error says why when the library cannot be loaded.
+Status prepareProcess(const std::string& bundleIdentifier);
 
 // Registers the platform classes that exist in a process with this bundle identifier: SpringBoard
 // in the home screen, the player classes in the video apps, neither elsewhere.

@@ -92,14 +92,14 @@ void sendAppearance(id controller, SEL selector) { objc_msgSend<void>(controller
 }  // namespace
 
 int runVideoApp(const VideoAppOptions& options, std::ostream& err) {
-    std::string error;
-    std::unique_ptr<VideoFileReader> reader = VideoFileReader::open(options.videoPath, &error);
+    Status opened;
+    std::unique_ptr<VideoFileReader> reader = VideoFileReader::open(options.videoPath, &opened);
     if (!reader) {
-        err << "glimmora play: " << error << "\n";
+        err << "glimmora play: " << opened.message() << "\n";
         return 1;
     }
-    if (!prepareProcess(options.bundleIdentifier, &error)) {
-        err << "glimmora play: " << error << "\n";
+    if (Status prepared = prepareProcess(options.bundleIdentifier); !prepared.ok()) {
+        err << "glimmora play: " << prepared.message() << "\n";
         return 1;
     }
 

@@ -39,14 +39,15 @@ bool endsWith(const std::string& text, std::string_view suffix) {
     return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-std::string checkSettings(const ClipSettings& s) {
+device::Status checkSettings(const ClipSettings& s) {
     auto side = [](int n) { return n >= 16 && n <= 8192 && n % 2 == 0; };
     if (!side(s.width) || !side(s.height))
-        return "clip size " + std::to_string(s.width) + "x" + std::to_string(s.height) +
-               " is not usable: each side must be even and 16 ... 8192";
-    if (s.fps < 1 || s.fps > 240) return "frame rate " + std::to_string(s.fps) + " is not in 1 ... 240";
-    if (s.gop < 1) return "keyframe interval " + std::to_string(s.gop) + " is less than 1";
-    return {};
+        return device::Status::error("clip size " + std::to_string(s.width) + "x" + std::to_string(s.height) +
+                                     " is not usable: each side must be even and 16 ... 8192");
+    if (s.fps < 1 || s.fps > 240)
+        return device::Status::error("frame rate " + std::to_string(s.fps) + " is not in 1 ... 240");
+    if (s.gop < 1) return device::Status::error("keyframe interval " + std::to_string(s.gop) + " is less than 1");
+    return device::Status::OK();
 }
 
 // The encoder's private options: fixed values only, so that output never varies between runs.
@@ -93,26 +94,26 @@ std::optional<ClipCodec> clipCodecNamed(std::string_view name) {
     return std::nullopt;
 }
 
-bool ClipWriter::failed(const std::string& what, int averror) {
-    lastError_ = what + " " + path_ + ": " + describeAVError(averror);
-    broken_ = true;
-    return false;
+device::Status ClipWriter::failed(const std::string& what, int averror) {
+    failure_ = device::Status::error(what + " " + path_ + ": " + describeAVError(averror));
+    return failure_;
 }
 
-std::unique_ptr<ClipWriter> ClipWriter::open(const std::string& path, const ClipSettings& settings, std::string* error) {
+std::unique_ptr<ClipWriter> ClipWriter::open(const std::string& path, const ClipSettings& settings,
+                                             device::Status* status) {
     setUpFFmpegLogging();
-    std::string ignored;
-    if (!error) error = &ignored;
-    error->clear();
-    if (std::string problem = checkSettings(settings); !problem.empty()) {
-        *error = problem;
+    device::Status ignored;
+    if (!status) status = &ignored;
+    auto fail = [status](std::string message) {
+        *status = device::Status::error(std::move(message));
         return nullptr;
-    }
+    };
+    *status = checkSettings(settings);
+    if (!status->ok()) return nullptr;
     const CodecChoice& choice = choiceFor(settings.codec);
     const AVCodec* codec = avcodec_find_encoder_by_name(choice.encoder);
     if (!codec) {
-        *error = std::string("no ") + choice.name + " encoder (" + choice.encoder + ") in this FFmpeg build";
-        return nullptr;
+        return fail(std::string("no ") + choice.name + " encoder (" + choice.encoder + ") in this FFmpeg build");
     }
 
     std::unique_ptr<ClipWriter> writer(new ClipWriter);
@@ -125,13 +126,11 @@ std::unique_ptr<ClipWriter> ClipWriter::open(const std::string& path, const Clip
                                                       : "mp4";
     int ret = avformat_alloc_output_context2(&writer->output_, nullptr, container, path.c_str());
     if (ret < 0 || !writer->output_) {
-        *error = std::string("cannot start a ") + container + " file: " + describeAVError(ret);
-        return nullptr;
+        return fail(std::string("cannot start a ") + container + " file: " + describeAVError(ret));
     }
     AVFormatContext* output = writer->output_;
     if (avformat_query_codec(output->oformat, codec->id, FF_COMPLIANCE_NORMAL) == 0) {
-        *error = std::string("a ") + container + " file cannot hold " + choice.name + " video (" + path + ")";
-        return nullptr;
+        return fail(std::string("a ") + container + " file cannot hold " + choice.name + " video (" + path + ")");
     }
     output->flags |= AVFMT_FLAG_BITEXACT;  // no creation time or library version in the file
 
@@ -140,8 +139,7 @@ std::unique_ptr<ClipWriter> ClipWriter::open(const std::string& path, const Clip
     writer->picture_ = av_frame_alloc();
     writer->packet_ = av_packet_alloc();
     if (!writer->stream_ || !writer->encoder_ || !writer->picture_ || !writer->packet_) {
-        *error = "cannot start " + path + ": out of memory";
-        return nullptr;
+        return fail("cannot start " + path + ": out of memory");
     }
     AVCodecContext* encoder = writer->encoder_;
     encoder->width = settings.width;
@@ -166,13 +164,11 @@ std::unique_ptr<ClipWriter> ClipWriter::open(const std::string& path, const Clip
     ret = avcodec_open2(encoder, codec, &options);
     av_dict_free(&options);
     if (ret < 0) {
-        *error = std::string("cannot start the ") + choice.encoder + " encoder: " + describeAVError(ret);
-        return nullptr;
+        return fail(std::string("cannot start the ") + choice.encoder + " encoder: " + describeAVError(ret));
     }
     ret = avcodec_parameters_from_context(writer->stream_->codecpar, encoder);
     if (ret < 0) {
-        *error = "cannot describe the video of " + path + ": " + describeAVError(ret);
-        return nullptr;
+        return fail("cannot describe the video of " + path + ": " + describeAVError(ret));
     }
     writer->stream_->time_base = encoder->time_base;
     writer->stream_->avg_frame_rate = encoder->framerate;
@@ -180,14 +176,12 @@ std::unique_ptr<ClipWriter> ClipWriter::open(const std::string& path, const Clip
     if (!(output->oformat->flags & AVFMT_NOFILE)) {
         ret = avio_open(&output->pb, path.c_str(), AVIO_FLAG_WRITE);
         if (ret < 0) {
-            *error = "cannot create " + path + ": " + describeAVError(ret);
-            return nullptr;
+            return fail("cannot create " + path + ": " + describeAVError(ret));
         }
     }
     ret = avformat_write_header(output, nullptr);
     if (ret < 0) {
-        *error = "cannot write " + path + ": " + describeAVError(ret);
-        return nullptr;
+        return fail("cannot write " + path + ": " + describeAVError(ret));
     }
 
     AVFrame* picture = writer->picture_;
@@ -199,8 +193,7 @@ std::unique_ptr<ClipWriter> ClipWriter::open(const std::string& path, const Clip
                                      AV_PIX_FMT_YUV420P, SWS_BILINEAR | SWS_ACCURATE_RND | SWS_BITEXACT, nullptr,
                                      nullptr, nullptr);
     if (ret < 0 || !writer->scaler_) {
-        *error = "cannot start " + path + ": out of memory";
-        return nullptr;
+        return fail("cannot start " + path + ": out of memory");
     }
     // BGRA in is full range; YUV out is limited range in the matrix the clip is tagged with.
     const int matrix = swsColourMatrix(encoder->colorspace, settings.width, settings.height);
@@ -220,15 +213,13 @@ ClipWriter::~ClipWriter() {
     }
 }
 
-bool ClipWriter::addFrame(const BgraImage& frame) {
-    if (broken_ || finished_) {
-        if (lastError_.empty()) lastError_ = "clip " + path_ + " is already finished";
-        return false;
-    }
+device::Status ClipWriter::addFrame(const BgraImage& frame) {
+    if (!failure_.ok()) return failure_;
+    if (finished_) return device::Status::error("clip " + path_ + " is already finished");
     if (frame.width != settings_.width || frame.height != settings_.height || frame.pixels.empty()) {
-        lastError_ = "frame of " + std::to_string(frame.width) + "x" + std::to_string(frame.height) + " for a " +
-                     std::to_string(settings_.width) + "x" + std::to_string(settings_.height) + " clip";
-        return false;
+        return device::Status::error("frame of " + std::to_string(frame.width) + "x" + std::to_string(frame.height) +
+                                     " for a " + std::to_string(settings_.width) + "x" +
+                                     std::to_string(settings_.height) + " clip");
     }
     int ret = av_frame_make_writable(picture_);
     if (ret < 0) return failed("cannot encode a frame of", ret);
@@ -243,10 +234,10 @@ bool ClipWriter::addFrame(const BgraImage& frame) {
     return writePackets();
 }
 
-bool ClipWriter::writePackets() {
+device::Status ClipWriter::writePackets() {
     for (;;) {
         int ret = avcodec_receive_packet(encoder_, packet_);
-        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return true;
+        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return device::Status::OK();
         if (ret < 0) return failed("cannot encode", ret);
         av_packet_rescale_ts(packet_, encoder_->time_base, stream_->time_base);
         packet_->stream_index = stream_->index;
@@ -255,34 +246,34 @@ bool ClipWriter::writePackets() {
     }
 }
 
-bool ClipWriter::finish() {
-    if (finished_) return finishResult_;
+device::Status ClipWriter::finish() {
+    // A failure is kept in failure_, so a second call gives the first call's result.
+    if (finished_ || !failure_.ok()) {
+        finished_ = true;
+        return failure_;
+    }
     finished_ = true;
-    if (broken_) return finishResult_ = false;
     int ret = avcodec_send_frame(encoder_, nullptr);
-    if (ret < 0) return finishResult_ = failed("cannot finish encoding", ret);
-    if (!writePackets()) return finishResult_ = false;
+    if (ret < 0) return failed("cannot finish encoding", ret);
+    if (device::Status written = writePackets(); !written.ok()) return written;
     ret = av_write_trailer(output_);
-    if (ret < 0) return finishResult_ = failed("cannot complete", ret);
+    if (ret < 0) return failed("cannot complete", ret);
     if (!(output_->oformat->flags & AVFMT_NOFILE)) {
         ret = avio_closep(&output_->pb);
-        if (ret < 0) return finishResult_ = failed("cannot close", ret);
+        if (ret < 0) return failed("cannot close", ret);
     }
-    return finishResult_ = true;
+    return device::Status::OK();
 }
 
-bool writeClip(const std::string& path, const ClipSettings& settings, int frameCount,
-               const std::function<void(int index, BgraImage& frame)>& paint, std::string* error) {
-    std::string ignored;
-    if (!error) error = &ignored;
-    std::unique_ptr<ClipWriter> writer = ClipWriter::open(path, settings, error);
-    if (!writer) return false;
+device::Status writeClip(const std::string& path, const ClipSettings& settings, int frameCount,
+                         const std::function<void(int index, BgraImage& frame)>& paint) {
+    device::Status status;
+    std::unique_ptr<ClipWriter> writer = ClipWriter::open(path, settings, &status);
+    if (!writer) return status;
     BgraImage frame = BgraImage::make(settings.width, settings.height);
     for (int i = 0; i < frameCount; ++i) {
         paint(i, frame);
-        if (!writer->addFrame(frame)) break;
+        if (status = writer->addFrame(frame); !status.ok()) return status;
     }
-    if (writer->framesAdded() == frameCount && writer->finish()) return true;
-    *error = writer->lastError();
-    return false;
+    return writer->finish();
 }

@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 
+#include "../base/Status.h"
 #include "BgraImage.h"
 
 struct AVCodecContext;
@@ -44,29 +45,31 @@ std::optional<ClipCodec> clipCodecNamed(std::string_view name);
 
 class ClipWriter {
 public:
-    // Creates `path` (replacing it) and starts a clip. Returns null on failure, with `*error`
-    // naming the cause: invalid settings, "no h264 encoder (libx264) in this FFmpeg build", a
-    // container that cannot hold the codec, or the file that cannot be written.
-    static std::unique_ptr<ClipWriter> open(const std::string& path, const ClipSettings& settings, std::string* error);
+    // Creates `path` (replacing it) and starts a clip. Returns null on failure, with `*status`
+    // (when given) naming the cause: invalid settings, "no h264 encoder (libx264) in this FFmpeg
+    // build", a container that cannot hold the codec, or the file that cannot be written.
+    static std::unique_ptr<ClipWriter> open(const std::string& path, const ClipSettings& settings,
+                                            device::Status* status);
     // A writer dropped before finish() closes the file as it is (an MP4 is then unplayable).
     ~ClipWriter();
     ClipWriter(const ClipWriter&) = delete;
     ClipWriter& operator=(const ClipWriter&) = delete;
 
-    // Encodes one frame, which must have the clip's size. Returns false, with lastError() saying
-    // why, when it does not or encoding or writing fails; the writer is then unusable.
-    bool addFrame(const BgraImage& frame);
-    // Flushes the encoder and completes the file. Returns false (lastError()) on failure; a
-    // second call does nothing and returns the first call's result.
-    bool finish();
+    // Encodes one frame, which must have the clip's size. An error says why when it does not (the
+    // writer is still usable then) or encoding or writing fails (the writer is then unusable, and
+    // every later call gives that failure again).
+    device::Status addFrame(const BgraImage& frame);
+    // Flushes the encoder and completes the file, or says why not; a second call does nothing and
+    // gives the first call's result.
+    device::Status finish();
 
     int framesAdded() const { return framesAdded_; }
-    const std::string& lastError() const { return lastError_; }
 
 private:
     ClipWriter() = default;
-    bool writePackets();
-    bool failed(const std::string& what, int averror);
+    device::Status writePackets();
+    // Marks the writer unusable by a failure to `what` the file; the failure it returns is kept.
+    device::Status failed(const std::string& what, int averror);
 
     std::string path_;
     ClipSettings settings_;
@@ -77,15 +80,12 @@ private:
     AVPacket* packet_ = nullptr;
     SwsContext* scaler_ = nullptr;
     int framesAdded_ = 0;
-    bool broken_ = false;
     bool finished_ = false;
-    bool finishResult_ = false;
-    std::string lastError_;
+    device::Status failure_;  // what made the writer unusable; ok while it is usable
 };
 
 // Writes a whole clip of `frameCount` frames to `path`: `paint(index, frame)` draws frame `index`
-// into `frame` (of the clip's size; it holds the previous frame's pixels). Returns false with
-// `*error` naming the cause when the clip cannot be opened, a frame cannot be added or the file
-// cannot be completed.
-bool writeClip(const std::string& path, const ClipSettings& settings, int frameCount,
-               const std::function<void(int index, BgraImage& frame)>& paint, std::string* error);
+// into `frame` (of the clip's size; it holds the previous frame's pixels). An error names the cause
+// when the clip cannot be opened, a frame cannot be added or the file cannot be completed.
+device::Status writeClip(const std::string& path, const ClipSettings& settings, int frameCount,
+                         const std::function<void(int index, BgraImage& frame)>& paint);

@@ -10,11 +10,12 @@ extern "C" {
 #include "CodecTypes.h"
 
 FormatDescriptionHolder formatDescriptionForStream(const AVCodecParameters& parameters, const std::string& name,
-                                                   std::string* error) {
+                                                   device::Status* problem) {
     const CMVideoCodecType codecType = codecTypeForCodecId(parameters.codec_id);
     if (codecType == 0) {
         const AVCodecDescriptor* descriptor = avcodec_descriptor_get(parameters.codec_id);
-        *error = name + ": unsupported video codec " + (descriptor ? descriptor->name : "(unknown)");
+        *problem = device::Status::error(name + ": unsupported video codec " +
+                                         (descriptor ? descriptor->name : "(unknown)"));
         return nullptr;
     }
     FormatDescriptionHolder format;
@@ -22,9 +23,9 @@ FormatDescriptionHolder formatDescriptionForStream(const AVCodecParameters& para
         kCFAllocatorDefault, codecType, parameters.width, parameters.height, parameters.extradata,
         parameters.extradata_size > 0 ? static_cast<size_t>(parameters.extradata_size) : 0, format.receive());
     if (status != noErr) {
-        *error = name + ": unusable video stream (" + std::to_string(parameters.width) + "x" +
-                 std::to_string(parameters.height) + ", " + std::to_string(parameters.extradata_size) +
-                 " bytes of codec parameters)";
+        *problem = device::Status::error(name + ": unusable video stream (" + std::to_string(parameters.width) + "x" +
+                                         std::to_string(parameters.height) + ", " +
+                                         std::to_string(parameters.extradata_size) + " bytes of codec parameters)");
         return nullptr;
     }
     return format;

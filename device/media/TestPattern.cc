@@ -45,7 +45,12 @@ bool parseColour(std::string_view text, PatternSegment* segment) {
 
 }  // namespace
 
-std::optional<std::vector<PatternSegment>> parseTestPattern(std::string_view text, std::string* error) {
+std::optional<std::vector<PatternSegment>> parseTestPattern(std::string_view text, device::Status* status) {
+    auto refuse = [status](std::string message) {
+        if (status) *status = device::Status::error(std::move(message));
+        return std::nullopt;
+    };
+    if (status) *status = device::Status::OK();
     std::vector<PatternSegment> pattern;
     while (!text.empty()) {
         const size_t comma = text.find(',');
@@ -60,20 +65,15 @@ std::optional<std::vector<PatternSegment>> parseTestPattern(std::string_view tex
             auto [end, ec] = std::from_chars(count.data(), count.data() + count.size(), segment.frames);
             if (ec != std::errc() || end != count.data() + count.size() || segment.frames < 1 ||
                 segment.frames > kMaxSegmentFrames) {
-                if (error) *error = "bad frame count in pattern segment \"" + std::string(item) + "\"";
-                return std::nullopt;
+                return refuse("bad frame count in pattern segment \"" + std::string(item) + "\"");
             }
         }
         if (!parseColour(colour, &segment)) {
-            if (error) *error = "unknown colour in pattern segment \"" + std::string(item) + "\"";
-            return std::nullopt;
+            return refuse("unknown colour in pattern segment \"" + std::string(item) + "\"");
         }
         pattern.push_back(segment);
     }
-    if (pattern.empty()) {
-        if (error) *error = "empty pattern";
-        return std::nullopt;
-    }
+    if (pattern.empty()) return refuse("empty pattern");
     return pattern;
 }
 
@@ -92,10 +92,10 @@ int patternFrameCount(const std::vector<PatternSegment>& pattern) {
     return count;
 }
 
-bool writeTestPatternClip(const std::string& path, const std::vector<PatternSegment>& pattern,
-                          const ClipSettings& settings, std::string* error) {
+device::Status writeTestPatternClip(const std::string& path, const std::vector<PatternSegment>& pattern,
+                                    const ClipSettings& settings) {
     return writeClip(path, settings, patternFrameCount(pattern), [&](int index, BgraImage& frame) {
         std::optional<PatternSegment> colour = patternColourAt(pattern, index);
         frame.fill(colour->red, colour->green, colour->blue);
-    }, error);
+    });
 }

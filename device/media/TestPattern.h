@@ -22,13 +22,13 @@ struct PatternSegment {
     int frames = 1;
 };
 
-// The segments of `text`; nullopt with `*error` naming the bad segment when the text is not a
-// pattern (unknown colour, a count outside 1 ... 100000, or no segment at all).
-std::optional<std::vector<PatternSegment>> parseTestPattern(std::string_view text, std::string* error);
+// The segments of `text`; nullopt with `*status` (when given) naming the bad segment when the text
+// is not a pattern (unknown colour, a count outside 1 ... 100000, or no segment at all).
+std::optional<std::vector<PatternSegment>> parseTestPattern(std::string_view text, device::Status* status);
 // The colour of frame `index` (in presentation order) of `pattern`; nullopt past its end.
 std::optional<PatternSegment> patternColourAt(const std::vector<PatternSegment>& pattern, int index);
 // The number of frames in `pattern`.
 int patternFrameCount(const std::vector<PatternSegment>& pattern);
-// Writes `pattern` to `path` as a clip with `settings`. Returns false with `*error` on failure.
-bool writeTestPatternClip(const std::string& path, const std::vector<PatternSegment>& pattern,
-                          const ClipSettings& settings, std::string* error);
+// Writes `pattern` to `path` as a clip with `settings`, or says why not.
+device::Status writeTestPatternClip(const std::string& path, const std::vector<PatternSegment>& pattern,
+                                    const ClipSettings& settings);

@@ -15,15 +15,17 @@
 
 #include <CoreMedia/CMSampleBuffer.h>
 
+#include "../base/Status.h"
+
 struct AVFormatContext;
 struct AVPacket;
 
 class VideoFileReader {
 public:
     // Opens `path` and reads enough to describe its video stream. Returns null on failure, with
-    // `*error` set to "cannot open PATH: <reason>", "PATH has no video stream",
+    // `*status` (when given) saying "cannot open PATH: <reason>", "PATH has no video stream",
     // "PATH: unsupported video codec NAME", and the like.
-    static std::unique_ptr<VideoFileReader> open(const std::string& path, std::string* error);
+    static std::unique_ptr<VideoFileReader> open(const std::string& path, device::Status* status);
     ~VideoFileReader();
     VideoFileReader(const VideoFileReader&) = delete;
     VideoFileReader& operator=(const VideoFileReader&) = delete;

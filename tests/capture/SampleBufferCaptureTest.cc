@@ -15,6 +15,7 @@
 #include <media/VideoFileReader.h>
 
 #include "CaptureFixture.h"
+#include "support/StatusAssertions.h"
 #include "capture/FrameColour.h"
 #include "capture/SampleBufferCapture.h"
 
@@ -26,12 +27,12 @@ using Samples = std::vector<SampleBufferHolder>;
 Samples clipSamples(const std::string& directory, const std::string& pattern, const ClipSettings& settings) {
     static int count = 0;
     const std::string path = directory + "/clip" + std::to_string(++count) + ".mp4";
-    std::string error;
-    auto segments = parseTestPattern(pattern, &error);
-    EXPECT_TRUE(segments) << error;
-    EXPECT_TRUE(writeTestPatternClip(path, *segments, settings, &error)) << error;
-    auto reader = VideoFileReader::open(path, &error);
-    EXPECT_TRUE(reader) << error;
+    device::Status status;
+    auto segments = parseTestPattern(pattern, &status);
+    EXPECT_TRUE(segments) << status.message();
+    EXPECT_TRUE(succeeded(writeTestPatternClip(path, *segments, settings)));
+    auto reader = VideoFileReader::open(path, &status);
+    EXPECT_TRUE(reader) << status.message();
     Samples samples;
     while (reader && (samples.emplace_back(reader->nextSample()), samples.back())) {}
     if (!samples.empty()) samples.pop_back();

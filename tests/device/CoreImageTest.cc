@@ -13,6 +13,7 @@
 #include <media/PacketDecoder.h>
 
 #include "VideoToolboxSupport.h"
+#include "support/StatusAssertions.h"
 
 namespace {
 
@@ -24,14 +25,14 @@ constexpr Colour kRed{255, 0, 0}, kGreen{0, 255, 0}, kBlue{0, 0, 255}, kYellow{2
 std::string writePainted(const TempDirectory& dir, const ClipSettings& settings,
                          const std::function<void(BgraImage&)>& paint) {
     const std::string path = dir.path() + "/painted.mp4";
-    std::string error;
-    auto writer = ClipWriter::open(path, settings, &error);
-    EXPECT_TRUE(writer) << error;
+    device::Status status;
+    auto writer = ClipWriter::open(path, settings, &status);
+    EXPECT_TRUE(writer) << status.message();
     if (!writer) return path;
     BgraImage frame = BgraImage::make(settings.width, settings.height);
     paint(frame);
-    for (int i = 0; i < 2; ++i) EXPECT_TRUE(writer->addFrame(frame)) << writer->lastError();
-    EXPECT_TRUE(writer->finish()) << writer->lastError();
+    for (int i = 0; i < 2; ++i) EXPECT_TRUE(succeeded(writer->addFrame(frame)));
+    EXPECT_TRUE(succeeded(writer->finish()));
     return path;
 }
 

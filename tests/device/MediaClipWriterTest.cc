@@ -10,6 +10,7 @@
 #include <media/ClipWriter.h>
 #include <media/TestPattern.h>
 
+#include "support/StatusAssertions.h"
 #include "support/TempDirectory.h"
 
 namespace {
@@ -31,9 +32,8 @@ TEST(MediaClipWriter, WritesTheSameBytesForTheSameFrames) {
         settings.bframes = codec != ClipCodec::vp9;
         const std::string extension = codec == ClipCodec::vp9 ? ".webm" : ".mp4";
         const std::string first = dir.path() + "/first" + extension, second = dir.path() + "/second" + extension;
-        std::string error;
-        ASSERT_TRUE(writeTestPatternClip(first, pattern, settings, &error)) << error;
-        ASSERT_TRUE(writeTestPatternClip(second, pattern, settings, &error)) << error;
+        ASSERT_TRUE(succeeded(writeTestPatternClip(first, pattern, settings)));
+        ASSERT_TRUE(succeeded(writeTestPatternClip(second, pattern, settings)));
         const std::vector<char> a = readBytes(first), b = readBytes(second);
         EXPECT_GT(a.size(), 200u);
         EXPECT_TRUE(a == b) << "sizes " << a.size() << " and " << b.size();
@@ -43,40 +43,43 @@ TEST(MediaClipWriter, WritesTheSameBytesForTheSameFrames) {
 TEST(MediaClipWriter, RefusesUnusableSettingsFramesAndFiles) {
     TempDirectory dir;
     const std::string path = dir.path() + "/clip.mp4";
-    std::string error;
+    device::Status status;
     ClipSettings odd;
     odd.width = 65;
-    EXPECT_EQ(ClipWriter::open(path, odd, &error), nullptr);
-    EXPECT_THAT(error, HasSubstr("65x48"));
+    EXPECT_EQ(ClipWriter::open(path, odd, &status), nullptr);
+    EXPECT_THAT(status.message(), HasSubstr("65x48"));
     ClipSettings hevc;
     hevc.codec = ClipCodec::hevc;
-    EXPECT_EQ(ClipWriter::open(dir.path() + "/clip.webm", hevc, &error), nullptr);
-    EXPECT_THAT(error, HasSubstr("cannot hold hevc"));
-    EXPECT_EQ(ClipWriter::open(dir.path() + "/no/such/dir/clip.mp4", ClipSettings{}, &error), nullptr);
-    EXPECT_THAT(error, HasSubstr("cannot create"));
+    EXPECT_EQ(ClipWriter::open(dir.path() + "/clip.webm", hevc, &status), nullptr);
+    EXPECT_THAT(status.message(), HasSubstr("cannot hold hevc"));
+    EXPECT_EQ(ClipWriter::open(dir.path() + "/no/such/dir/clip.mp4", ClipSettings{}, &status), nullptr);
+    EXPECT_THAT(status.message(), HasSubstr("cannot create"));
 
-    auto writer = ClipWriter::open(path, ClipSettings{}, &error);
-    ASSERT_TRUE(writer) << error;
-    EXPECT_FALSE(writer->addFrame(BgraImage::filled(32, 48, 0, 0, 0)));
-    EXPECT_THAT(writer->lastError(), HasSubstr("32x48"));
-    EXPECT_TRUE(writer->addFrame(BgraImage::filled(64, 48, 0, 0, 0)));  // a wrong frame spoils nothing
-    EXPECT_TRUE(writer->finish());
-    EXPECT_FALSE(writer->addFrame(BgraImage::filled(64, 48, 0, 0, 0)));
+    auto writer = ClipWriter::open(path, ClipSettings{}, &status);
+    ASSERT_TRUE(writer) << status.message();
+    device::Status added = writer->addFrame(BgraImage::filled(32, 48, 0, 0, 0));
+    EXPECT_FALSE(added.ok());
+    EXPECT_THAT(added.message(), HasSubstr("32x48"));
+    EXPECT_TRUE(succeeded(writer->addFrame(BgraImage::filled(64, 48, 0, 0, 0))));  // a wrong frame spoils nothing
+    EXPECT_TRUE(succeeded(writer->finish()));
+    const device::Status late = writer->addFrame(BgraImage::filled(64, 48, 0, 0, 0));
+    EXPECT_FALSE(late.ok());
+    EXPECT_THAT(late.message(), HasSubstr("is already finished"));
     EXPECT_EQ(writer->framesAdded(), 1);
 }
 
 TEST(MediaTestPattern, ParsesColoursAndCounts) {
-    std::string error;
-    const auto pattern = parseTestPattern("red*5,#0a0B0c,blue*2", &error);
-    ASSERT_TRUE(pattern) << error;
+    device::Status status;
+    const auto pattern = parseTestPattern("red*5,#0a0B0c,blue*2", &status);
+    ASSERT_TRUE(pattern) << status.message();
     EXPECT_EQ(patternFrameCount(*pattern), 8);
     EXPECT_EQ(patternColourAt(*pattern, 4)->red, 255);
     EXPECT_EQ(patternColourAt(*pattern, 5)->green, 0x0b);
     EXPECT_EQ(patternColourAt(*pattern, 7)->blue, 255);
     EXPECT_FALSE(patternColourAt(*pattern, 8));
     for (const char* bad : {"", "red*0", "red*x", "purple", "#12345g", "red,,blue", "red*100001"}) {
-        EXPECT_FALSE(parseTestPattern(bad, &error)) << bad;
-        EXPECT_FALSE(error.empty()) << bad;
+        EXPECT_FALSE(parseTestPattern(bad, &status)) << bad;
+        EXPECT_FALSE(status.ok()) << bad;
     }
 }
 

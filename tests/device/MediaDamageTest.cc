@@ -14,6 +14,7 @@
 #include <media/TestPattern.h>
 #include <media/VideoFileReader.h>
 
+#include "support/StatusAssertions.h"
 #include "support/TempDirectory.h"
 
 namespace {
@@ -63,51 +64,50 @@ protected:
         const std::string path = dir_.path() + "/" + name;
         ClipSettings settings;
         settings.gop = gop;
-        std::string error;
-        EXPECT_TRUE(writeTestPatternClip(path, *parseTestPattern(text, nullptr), settings, &error)) << error;
+        EXPECT_TRUE(succeeded(writeTestPatternClip(path, *parseTestPattern(text, nullptr), settings)));
         return path;
     }
     TempDirectory dir_;
 };
 
 TEST_F(MediaDamage, FilesThatAreNotVideoAreRefusedWithTheirReason) {
-    std::string error;
+    device::Status status;
     const std::string missing = dir_.path() + "/missing.mp4";
-    EXPECT_EQ(VideoFileReader::open(missing, &error), nullptr);
-    EXPECT_THAT(error, StartsWith("cannot open " + missing + ": "));
-    EXPECT_THAT(error, HasSubstr("No such file"));
+    EXPECT_EQ(VideoFileReader::open(missing, &status), nullptr);
+    EXPECT_THAT(status.message(), StartsWith("cannot open " + missing + ": "));
+    EXPECT_THAT(status.message(), HasSubstr("No such file"));
 
     const std::string text = dir_.path() + "/notes.txt";
     const std::string words = "These are notes, not a video.\nLine two.\n";
     writeBytes(text, words.data(), words.size());
-    EXPECT_EQ(VideoFileReader::open(text, &error), nullptr);
-    EXPECT_THAT(error, StartsWith("cannot open " + text + ": "));
+    EXPECT_EQ(VideoFileReader::open(text, &status), nullptr);
+    EXPECT_THAT(status.message(), StartsWith("cannot open " + text + ": "));
 
-    EXPECT_EQ(VideoFileReader::open(dir_.path(), &error), nullptr);
-    EXPECT_THAT(error, HasSubstr(dir_.path()));
+    EXPECT_EQ(VideoFileReader::open(dir_.path(), &status), nullptr);
+    EXPECT_THAT(status.message(), HasSubstr(dir_.path()));
 }
 
 TEST_F(MediaDamage, TruncatedFilesGiveWhatCanBeRead) {
     // Noise, so that every frame is large and a cut falls among frames rather than in the header.
     const std::string mkv = dir_.path() + "/whole.mkv";
-    std::string error;
+    device::Status status;
     ClipSettings settings;
     settings.gop = 5;
-    auto writer = ClipWriter::open(mkv, settings, &error);
-    ASSERT_TRUE(writer) << error;
+    auto writer = ClipWriter::open(mkv, settings, &status);
+    ASSERT_TRUE(writer) << status.message();
     std::mt19937 random(5);
     BgraImage noise = BgraImage::make(settings.width, settings.height);
     for (int i = 0; i < 20; ++i) {
         for (uint8_t& byte : noise.pixels) byte = static_cast<uint8_t>(random());
-        ASSERT_TRUE(writer->addFrame(noise)) << writer->lastError();
+        ASSERT_TRUE(succeeded(writer->addFrame(noise)));
     }
-    ASSERT_TRUE(writer->finish()) << writer->lastError();
+    ASSERT_TRUE(succeeded(writer->finish()));
     const std::vector<char> bytes = readBytes(mkv);
     // Matroska keeps its frames in order from the start: half a file still gives its first frames.
     const std::string halfMkv = dir_.path() + "/half.mkv";
     writeBytes(halfMkv, bytes.data(), bytes.size() / 2);
-    auto reader = VideoFileReader::open(halfMkv, &error);
-    ASSERT_TRUE(reader) << error;
+    auto reader = VideoFileReader::open(halfMkv, &status);
+    ASSERT_TRUE(reader) << status.message();
     const Outcome outcome = readAndDecode(*reader);
     EXPECT_GT(outcome.frames, 3);
     EXPECT_LT(outcome.samples, 15);
@@ -117,13 +117,13 @@ TEST_F(MediaDamage, TruncatedFilesGiveWhatCanBeRead) {
     const std::vector<char> mp4Bytes = readBytes(mp4);
     const std::string halfMp4 = dir_.path() + "/half.mp4";
     writeBytes(halfMp4, mp4Bytes.data(), mp4Bytes.size() / 2);
-    EXPECT_EQ(VideoFileReader::open(halfMp4, &error), nullptr);
-    EXPECT_THAT(error, HasSubstr(halfMp4));
+    EXPECT_EQ(VideoFileReader::open(halfMp4, &status), nullptr);
+    EXPECT_THAT(status.message(), HasSubstr(halfMp4));
 
     // Cut at many points, a file opens or not, and never takes the process down.
     for (size_t cut = 16; cut < bytes.size(); cut += bytes.size() / 23) {
         writeBytes(halfMkv, bytes.data(), cut);
-        if (auto cutReader = VideoFileReader::open(halfMkv, &error)) {
+        if (auto cutReader = VideoFileReader::open(halfMkv, &status)) {
             EXPECT_LE(readAndDecode(*cutReader).samples, 20);
         }
     }
@@ -146,9 +146,9 @@ TEST_F(MediaDamage, CorruptedPacketsArePassedOnAndTheDecoderCopes) {
     const std::string damaged = dir_.path() + "/damaged.mp4";
     writeBytes(damaged, bytes.data(), bytes.size());
 
-    std::string error;
-    auto reader = VideoFileReader::open(damaged, &error);
-    ASSERT_TRUE(reader) << error;
+    device::Status status;
+    auto reader = VideoFileReader::open(damaged, &status);
+    ASSERT_TRUE(reader) << status.message();
     const Outcome outcome = readAndDecode(*reader);
     EXPECT_EQ(outcome.samples, 15);  // the index is intact, so every packet is still there
     EXPECT_EQ(outcome.readError, "");
@@ -156,9 +156,9 @@ TEST_F(MediaDamage, CorruptedPacketsArePassedOnAndTheDecoderCopes) {
 
 TEST_F(MediaDamage, GarbagePacketIsAnErrorAndDecodingRecoversAtTheNextKeyframe) {
     const std::string path = clip("clip.mp4", "yellow*4", 2);
-    std::string error;
-    auto reader = VideoFileReader::open(path, &error);
-    ASSERT_TRUE(reader) << error;
+    device::Status status;
+    auto reader = VideoFileReader::open(path, &status);
+    ASSERT_TRUE(reader) << status.message();
     auto decoder = PacketDecoder::create(reader->formatDescription());
     ASSERT_TRUE(decoder);
 

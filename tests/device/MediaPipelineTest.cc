@@ -12,6 +12,7 @@
 #include <media/TestPattern.h>
 #include <media/VideoFileReader.h>
 
+#include "support/StatusAssertions.h"
 #include "support/TempDirectory.h"
 
 namespace {
@@ -27,12 +28,13 @@ struct DecodedClip {
 // Reads every sample of `path`, decodes it (then drains) and keeps each picture as BGRA.
 DecodedClip decodeFile(const std::string& path, const PacketDecoderOptions& options = {}) {
     DecodedClip clip;
-    std::string error;
-    auto reader = VideoFileReader::open(path, &error);
-    EXPECT_TRUE(reader) << error;
+    device::Status opened;
+    auto reader = VideoFileReader::open(path, &opened);
+    EXPECT_TRUE(reader) << opened.message();
     if (!reader) return clip;
-    auto decoder = PacketDecoder::create(reader->formatDescription(), options, nullptr, &error);
-    EXPECT_TRUE(decoder) << error;
+    std::string problem;
+    auto decoder = PacketDecoder::create(reader->formatDescription(), options, nullptr, &problem);
+    EXPECT_TRUE(decoder) << problem;
     if (!decoder) return clip;
     FrameConverter converter;
     auto keep = [&](const DecodedFrame& frame) {
@@ -68,17 +70,16 @@ DecodedClip decodeFile(const std::string& path, const PacketDecoderOptions& opti
 }
 
 std::vector<PatternSegment> pattern(const char* text) {
-    std::string error;
-    auto segments = parseTestPattern(text, &error);
-    EXPECT_TRUE(segments) << error;
+    device::Status status;
+    auto segments = parseTestPattern(text, &status);
+    EXPECT_TRUE(segments) << status.message();
     return segments.value_or(std::vector<PatternSegment>{});
 }
 
 std::string writeClip(const TempDirectory& dir, const std::string& name, const std::vector<PatternSegment>& segments,
                       const ClipSettings& settings) {
     const std::string path = dir.path() + "/" + name;
-    std::string error;
-    EXPECT_TRUE(writeTestPatternClip(path, segments, settings, &error)) << error;
+    EXPECT_TRUE(succeeded(writeTestPatternClip(path, segments, settings)));
     return path;
 }
 
@@ -141,9 +142,9 @@ TEST(MediaReader, DescribesTheStreamAndTimesSamplesInDecodeOrder) {
     settings.bframes = true;
     const std::string path = writeClip(dir, "clip.mp4", pattern("green*12"), settings);
 
-    std::string error;
-    auto reader = VideoFileReader::open(path, &error);
-    ASSERT_TRUE(reader) << error;
+    device::Status status;
+    auto reader = VideoFileReader::open(path, &status);
+    ASSERT_TRUE(reader) << status.message();
     EXPECT_EQ(CMFormatDescriptionGetMediaSubType(reader->formatDescription()), kCMVideoCodecType_H264);
     EXPECT_EQ(reader->dimensions().width, 96);
     EXPECT_EQ(reader->dimensions().height, 64);
@@ -182,12 +183,12 @@ TEST(MediaFormatDescriptions, AreEqualForTheSameStreamOnly) {
     const std::string largerPath = writeClip(dir, "larger.mp4", segments, larger);
     const std::string mpeg4Path = writeClip(dir, "mpeg4.mp4", segments, otherCodec);
 
-    std::string error;
-    auto a = VideoFileReader::open(smallPath, &error);
-    auto b = VideoFileReader::open(smallPath, &error);
-    auto wider = VideoFileReader::open(largerPath, &error);
-    auto mpeg4 = VideoFileReader::open(mpeg4Path, &error);
-    ASSERT_TRUE(a && b && wider && mpeg4) << error;
+    device::Status status;
+    auto a = VideoFileReader::open(smallPath, &status);
+    auto b = VideoFileReader::open(smallPath, &status);
+    auto wider = VideoFileReader::open(largerPath, &status);
+    auto mpeg4 = VideoFileReader::open(mpeg4Path, &status);
+    ASSERT_TRUE(a && b && wider && mpeg4) << status.message();
     EXPECT_NE(a->formatDescription(), b->formatDescription());
     EXPECT_TRUE(CMFormatDescriptionEqual(a->formatDescription(), b->formatDescription()));
     EXPECT_FALSE(CMFormatDescriptionEqual(a->formatDescription(), wider->formatDescription()));
@@ -222,10 +223,10 @@ TEST(MediaReducedDecode, GivesHalfSizePicturesOfTheSameColour) {
         }
     }
     // MPEG-4 part 2 skips the detail in the codec itself; H.264 cannot, so the converter scales.
-    std::string error;
-    auto mpeg4 = VideoFileReader::open(dir.path() + "/mpeg4.mp4", &error);
-    auto h264 = VideoFileReader::open(dir.path() + "/h264.mp4", &error);
-    ASSERT_TRUE(mpeg4 && h264) << error;
+    device::Status status;
+    auto mpeg4 = VideoFileReader::open(dir.path() + "/mpeg4.mp4", &status);
+    auto h264 = VideoFileReader::open(dir.path() + "/h264.mp4", &status);
+    ASSERT_TRUE(mpeg4 && h264) << status.message();
     EXPECT_EQ(PacketDecoder::create(mpeg4->formatDescription(), half)->codecReductionShift(), 1);
     EXPECT_EQ(PacketDecoder::create(h264->formatDescription(), half)->codecReductionShift(), 0);
 }
@@ -237,9 +238,9 @@ TEST(MediaDecoderReuse, DecodesTheClipAgainAfterDrain) {
     settings.bframes = true;
     settings.gop = 3;
     const std::string path = writeClip(dir, "clip.mp4", pattern("cyan*3,magenta*3"), settings);
-    std::string error;
-    auto reader = VideoFileReader::open(path, &error);
-    ASSERT_TRUE(reader) << error;
+    device::Status status;
+    auto reader = VideoFileReader::open(path, &status);
+    ASSERT_TRUE(reader) << status.message();
     auto decoder = PacketDecoder::create(reader->formatDescription());
     ASSERT_TRUE(decoder);
     for (int pass = 0; pass < 2; ++pass) {

@@ -18,6 +18,7 @@
 #include <media/TestPattern.h>
 #include <media/VideoFileReader.h>
 
+#include "support/StatusAssertions.h"
 #include "support/TempDirectory.h"
 
 namespace vt_test {
@@ -26,11 +27,11 @@ namespace vt_test {
 inline std::string writeClip(const TempDirectory& dir, const std::string& name, const char* text,
                              const ClipSettings& settings) {
     const std::string path = dir.path() + "/" + name;
-    std::string error;
-    auto segments = parseTestPattern(text, &error);
-    EXPECT_TRUE(segments) << error;
+    device::Status status;
+    auto segments = parseTestPattern(text, &status);
+    EXPECT_TRUE(segments) << status.message();
     if (segments) {
-        EXPECT_TRUE(writeTestPatternClip(path, *segments, settings, &error)) << error;
+        EXPECT_TRUE(succeeded(writeTestPatternClip(path, *segments, settings)));
     }
     return path;
 }
@@ -43,9 +44,9 @@ struct ClipSamples {
 
 inline ClipSamples readClip(const std::string& path) {
     ClipSamples clip;
-    std::string error;
-    auto reader = VideoFileReader::open(path, &error);
-    EXPECT_TRUE(reader) << error;
+    device::Status status;
+    auto reader = VideoFileReader::open(path, &status);
+    EXPECT_TRUE(reader) << status.message();
     if (!reader) return clip;
     clip.format = FormatDescriptionHolder::retain(reader->formatDescription());
     while (SampleBufferHolder sample = reader->nextSample()) clip.samples.push_back(std::move(sample));

@@ -17,6 +17,7 @@
 #include <MRYIPC/ChannelSocket.h>
 #include <apps/GlimmoraContract.h>
 
+#include "support/StatusAssertions.h"
 #include "support/Subprocess.h"
 #include "support/TempDirectory.h"
 
@@ -68,11 +69,11 @@ TEST(Demo, PlaysAVideoThroughTheWholeChainAndSumsItUp) {
     TempDirectory directory;
     // A file name that would clear the screen if it were printed as it is.
     const std::string clip = directory.path() + "/clip\x1b[2J.mp4";
-    std::string error;
-    auto pattern = parseTestPattern("red*20,blue*20,green*20", &error);
-    ASSERT_TRUE(pattern) << error;
-    ASSERT_TRUE(writeTestPatternClip(clip, *pattern, {.codec = ClipCodec::mpeg4, .width = 96, .height = 64, .fps = 30, .gop = 10}, &error))
-        << error;
+    device::Status status;
+    auto pattern = parseTestPattern("red*20,blue*20,green*20", &status);
+    ASSERT_TRUE(pattern) << status.message();
+    ASSERT_TRUE(succeeded(writeTestPatternClip(
+        clip, *pattern, {.codec = ClipCodec::mpeg4, .width = 96, .height = 64, .fps = 30, .gop = 10})));
 
     const std::string device = directory.path() + "/device";
     ProcessResult demo = runProcess({glimmoraCommand(), "demo", clip, "--device", device}, {}, std::chrono::seconds(90));
@@ -218,9 +219,9 @@ TEST(BuiltInVideo, IsTheSameEveryTimeAndShowsItsScenes) {
     ASSERT_EQ(runProcess({glimmoraCommand(), "make-video", second}).exitCode, 0);
     EXPECT_EQ(readFile(first), readFile(second));
 
-    std::string error;
-    auto reader = VideoFileReader::open(first, &error);
-    ASSERT_TRUE(reader) << error;
+    device::Status status;
+    auto reader = VideoFileReader::open(first, &status);
+    ASSERT_TRUE(reader) << status.message();
     EXPECT_EQ(reader->dimensions().width, 640);
     EXPECT_EQ(reader->dimensions().height, 360);
     ProcessResult refused = runProcess({glimmoraCommand(), "make-video", directory.path() + "/no/such/dir/c.mp4"});

@@ -11,6 +11,8 @@
 #include <apps/GlimmoraContract.h>
 #include <media/TestPattern.h>
 
+#include "support/StatusAssertions.h"
+
 namespace system_test {
 
 namespace {
@@ -167,11 +169,11 @@ std::optional<std::string> DeviceTest::readSetting(const std::string& key) const
 
 std::string DeviceTest::writeClip(const std::string& name, const std::string& pattern, const ClipSettings& settings) const {
     const std::string path = device_.path() + "/" + name;
-    std::string error;
-    auto segments = parseTestPattern(pattern, &error);
-    EXPECT_TRUE(segments) << error;
+    device::Status status;
+    auto segments = parseTestPattern(pattern, &status);
+    EXPECT_TRUE(segments) << status.message();
     if (segments) {
-        EXPECT_TRUE(writeTestPatternClip(path, *segments, settings, &error)) << error;
+        EXPECT_TRUE(succeeded(writeTestPatternClip(path, *segments, settings)));
     }
     return path;
 }

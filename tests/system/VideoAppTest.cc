@@ -15,6 +15,7 @@
 #include <apps/GlimmoraSettings.h>
 
 #include "media/TestPattern.h"
+#include "support/StatusAssertions.h"
 #include "support/Subprocess.h"
 #include "support/TempDirectory.h"
 
@@ -66,10 +67,11 @@ protected:
     }
 
     std::string writeClip(const char* pattern, ClipSettings settings = {}) {
-        std::string error;
-        auto segments = parseTestPattern(pattern, &error);
+        device::Status status;
+        auto segments = parseTestPattern(pattern, &status);
         std::string path = devicePath_ + "/clip.mp4";
-        EXPECT_TRUE(segments && writeTestPatternClip(path, *segments, settings, &error)) << error;
+        if (segments) status = writeTestPatternClip(path, *segments, settings);
+        EXPECT_TRUE(succeeded(status));
         return path;
     }
 
@@ -184,10 +186,10 @@ TEST_F(VideoApp, AFileThatIsNotAVideoIsRefusedClearly) {
 
 TEST_F(VideoApp, ACutOffFilePlaysWhatItCan) {
     // Matroska can be read up to the damage (an MP4 without its index cannot be read at all).
-    std::string error;
-    auto segments = parseTestPattern("red*20,blue*20", &error);
+    device::Status status;
+    auto segments = parseTestPattern("red*20,blue*20", &status);
     std::string whole = devicePath_ + "/clip.mkv";
-    ASSERT_TRUE(writeTestPatternClip(whole, *segments, {.fps = 50}, &error)) << error;
+    ASSERT_TRUE(succeeded(writeTestPatternClip(whole, *segments, {.fps = 50})));
     std::ifstream in(whole, std::ios::binary);
     std::string bytes((std::istreambuf_iterator<char>(in)), {});
     std::string cut = devicePath_ + "/cut.mkv";
