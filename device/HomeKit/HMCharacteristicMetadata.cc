@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "CharacteristicValue.h"
+#include "HomeKitDevice.h"
 
 NSString* const HMCharacteristicMetadataFormatBool = NSString::literal("bool");
 NSString* const HMCharacteristicMetadataFormatInt = NSString::literal("int");
@@ -47,7 +48,9 @@ Class HMCharacteristicMetadata::objcClass() {
     return cls;
 }
 
-Strong<HMCharacteristicMetadata> HMCharacteristicMetadata::fromLimits(const ValueLimits& limits) {
+namespace device {
+
+Strong<HMCharacteristicMetadata> HomeKitDevice::metadataFromLimits(const ValueLimits& limits) {
     auto metadata = makeObject<HMCharacteristicMetadata>();
     metadata->minimumValue_ = numberFor(limits.minimumValue);
     metadata->maximumValue_ = numberFor(limits.maximumValue);
@@ -56,3 +59,5 @@ Strong<HMCharacteristicMetadata> HMCharacteristicMetadata::fromLimits(const Valu
     if (!limits.units.empty()) metadata->units_ = NSString::stringWithString(limits.units);
     return metadata;
 }
+
+}  // namespace device

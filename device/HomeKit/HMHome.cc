@@ -1,6 +1,7 @@
 #include "HMHome.h"
 
 #include "HMRoom.h"
+#include "HomeKitDevice.h"
 
 namespace {
 
@@ -25,7 +26,9 @@ Class HMHome::objcClass() {
     return cls;
 }
 
-Strong<HMHome> HMHome::make(NSString* name, NSUUID* identifier, NSArray* rooms, bool primary) {
+namespace device {
+
+Strong<HMHome> HomeKitDevice::makeHome(NSString* name, NSUUID* identifier, NSArray* rooms, bool primary) {
     auto home = makeObject<HMHome>();
     home->name_ = name;
     home->identifier_ = identifier;
@@ -38,3 +41,5 @@ Strong<HMHome> HMHome::make(NSString* name, NSUUID* identifier, NSArray* rooms, 
     home->accessories_ = NSArray::arrayWithVector(std::move(accessories));
     return home;
 }
+
+}  // namespace device
