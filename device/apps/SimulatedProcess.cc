@@ -11,6 +11,7 @@
 #include <AVKit/AVSampleBufferDisplayLayer.h>
 #include <Foundation/Foundation.h>
 #include <MRYIPC/MRYIPCCenter.h>
+#include <MRYIPC/MRYIPCDevice.h>
 #include <dispatch/dispatch.h>
 #include <objc/runtime.h>
 #include <substrate/Loader.h>
