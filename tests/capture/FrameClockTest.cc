@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 
+#include <Foundation/FoundationDevice.h>
 #include <Foundation/NSLog.h>
 
 #include "CaptureFixture.h"
