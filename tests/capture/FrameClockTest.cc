@@ -6,6 +6,7 @@
 
 #include <Foundation/FoundationDevice.h>
 #include <Foundation/NSLog.h>
+#include <objc/ObjcDevice.h>
 
 #include "CaptureFixture.h"
 
