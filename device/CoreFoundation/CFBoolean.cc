@@ -1,5 +1,6 @@
 #include "CFBoolean.h"
 
+#include "CFDevice.h"
 #include "CFRuntime.h"
 
 struct __CFBoolean : CFRuntimeBase {

@@ -12,7 +12,3 @@ extern const CFBooleanRef kCFBooleanFalse;
 
 // The value of `boolean`; false for nullptr.
 Boolean CFBooleanGetValue(CFBooleanRef boolean);
-
-// Device addition: `value` as a CFBooleanRef when it is one of the two objects, else nullptr. Any
-// Core Foundation object of the device may be passed; nullptr gives nullptr.
-CFBooleanRef CFBooleanFromTypeRef(CFTypeRef value);

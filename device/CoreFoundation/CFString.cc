@@ -4,6 +4,7 @@
 #include <new>
 #include <string>
 
+#include "CFDevice.h"
 #include "CFRuntime.h"
 
 struct __CFString : CFRuntimeBase {

@@ -19,6 +19,3 @@ CFStringRef CFStringCreateWithCString(CFAllocatorRef allocator, const char* text
 const char* CFStringGetCStringPtr(CFStringRef string, CFStringEncoding encoding);
 // True when both hold the same text (two nullptrs are equal).
 Boolean CFStringEqual(CFStringRef a, CFStringRef b);
-
-// Device addition: a new string that is never destroyed, for the constant keys kept in globals.
-CFStringRef CFStringMakeConstant(const char* text);

@@ -1,5 +1,7 @@
 #include "NSBundle.h"
 
+#include "FoundationDevice.h"
+
 Class NSBundle::objcClass() {
     static Class cls = objc_defineClass<NSBundle>("NSBundle", NSObject::objcClass());
     return cls;
@@ -10,6 +12,6 @@ NSBundle* NSBundle::mainBundle() {
     return bundle;
 }
 
-void NSBundle::setMainBundleIdentifier(const char* identifier) {
-    mainBundle()->identifier_ = identifier ? NSString::stringWithUTF8String(identifier) : nullptr;
+void device::FoundationDevice::setMainBundleIdentifier(const char* identifier) {
+    NSBundle::mainBundle()->identifier_ = identifier ? NSString::stringWithUTF8String(identifier) : nullptr;
 }

@@ -5,6 +5,10 @@
 
 #include "NSString.h"
 
+namespace device {
+struct FoundationDevice;
+}
+
 class NSBundle : public NSObject {
 public:
     static Class objcClass();
@@ -13,10 +17,8 @@ public:
     // The bundle identifier, lent; nil in a process that has none.
     NSString* bundleIdentifier() const { return identifier_.get(); }
 
-    // Device only: the process set-up names its bundle before anything loads. Not thread-safe;
-    // call before starting threads.
-    static void setMainBundleIdentifier(const char* identifier);
-
 private:
+    friend struct device::FoundationDevice;
+
     Strong<NSString> identifier_;
 };

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "DeviceDirectory.h"
+#include "FoundationDevice.h"
 #include "NSBundle.h"
 #include "NSString.h"
 

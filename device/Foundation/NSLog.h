@@ -5,10 +5,3 @@
 // standard error and appends it to "system.log" in the device directory. Any thread; lines from
 // several threads or processes never interleave within a line.
 void NSLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
-#include <string>
-
-namespace device {
-// The path of the device's system log.
-std::string systemLogPath();
-}  // namespace device

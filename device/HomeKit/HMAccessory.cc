@@ -3,6 +3,7 @@
 #include "../objc/MethodRegistration.h"
 #include "HMRoom.h"
 #include "HMService.h"
+#include "HomeKitDevice.h"
 
 Class HMAccessory::objcClass() {
     static Class cls = [] {
@@ -19,16 +20,24 @@ Class HMAccessory::objcClass() {
 
 HMAccessory::~HMAccessory() {
     if (services_) {
-        for (const auto& object : *services_) static_cast<HMService*>(object.get())->setAccessory(nullptr);
+        for (const auto& object : *services_)
+            device::HomeKitDevice::setAccessory(static_cast<HMService*>(object.get()), nullptr);
     }
 }
 
-Strong<HMAccessory> HMAccessory::make(NSString* name, NSUUID* identifier, NSArray* services, bool reachable) {
+namespace device {
+
+Strong<HMAccessory> HomeKitDevice::makeAccessory(NSString* name, NSUUID* identifier, NSArray* services,
+                                                 bool reachable) {
     auto accessory = makeObject<HMAccessory>();
     accessory->name_ = name;
     accessory->identifier_ = identifier;
     accessory->services_ = services ? Strong<NSArray>(services) : NSArray::array();
     accessory->reachable_ = reachable;
-    for (const auto& object : *accessory->services_) static_cast<HMService*>(object.get())->setAccessory(accessory);
+    for (const auto& object : *accessory->services_) setAccessory(static_cast<HMService*>(object.get()), accessory);
     return accessory;
 }
+
+void HomeKitDevice::setRoom(HMAccessory* accessory, HMRoom* room) { accessory->room_.store(room); }
+
+}  // namespace device

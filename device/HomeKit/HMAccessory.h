@@ -8,18 +8,15 @@
 #include <Foundation/Foundation.h>
 
 class HMRoom;
+namespace device {
+struct HomeKitDevice;
+}
 
 class HMAccessory : public NSObject {
 public:
     HMAccessory() = default;
     ~HMAccessory() override;
     static Class objcClass();
-
-    // Device only: an accessory holding `services` (HMService objects), which take it as their
-    // accessory.
-    static Strong<HMAccessory> make(NSString* name, NSUUID* identifier, NSArray* services, bool reachable);
-    // Device only: set once by the room that holds it, and cleared when that room goes.
-    void setRoom(HMRoom* room) { room_.store(room); }
 
     // Each is lent for as long as the accessory lives.
     NSString* name() const { return name_.get(); }
@@ -32,6 +29,8 @@ public:
     BOOL isReachable() const { return reachable_; }
 
 private:
+    friend struct device::HomeKitDevice;
+
     Strong<NSString> name_;
     Strong<NSUUID> identifier_;
     Strong<NSArray> services_;

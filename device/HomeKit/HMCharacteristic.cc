@@ -4,6 +4,7 @@
 #include "AccessoryLink.h"
 #include "HMService.h"
 #include "HMError.h"
+#include "HomeKitDevice.h"
 #include "HomeKitQueue.h"
 #include "activity/ProcessActivity.h"
 
@@ -47,9 +48,11 @@ Class HMCharacteristic::objcClass() {
 HMCharacteristic::HMCharacteristic() = default;
 HMCharacteristic::~HMCharacteristic() = default;
 
-Strong<HMCharacteristic> HMCharacteristic::make(NSString* type, NSUUID* identifier, HMCharacteristicMetadata* metadata,
-                                                NSObject* initialValue,
-                                                std::shared_ptr<const CharacteristicBackend> backend) {
+namespace device {
+
+Strong<HMCharacteristic> HomeKitDevice::makeCharacteristic(NSString* type, NSUUID* identifier,
+                                                           HMCharacteristicMetadata* metadata, NSObject* initialValue,
+                                                           std::shared_ptr<const CharacteristicBackend> backend) {
     auto characteristic = makeObject<HMCharacteristic>();
     characteristic->type_ = type;
     characteristic->identifier_ = identifier;
@@ -58,6 +61,16 @@ Strong<HMCharacteristic> HMCharacteristic::make(NSString* type, NSUUID* identifi
     characteristic->backend_ = std::move(backend);
     return characteristic;
 }
+
+void HomeKitDevice::setService(HMCharacteristic* characteristic, HMService* service) {
+    characteristic->service_.store(service);
+}
+
+void HomeKitDevice::setCountsLightReads(HMCharacteristic* characteristic, bool counts) {
+    characteristic->countsLightReads_ = counts;
+}
+
+}  // namespace device
 
 Strong<NSObject> HMCharacteristic::value() const {
     if (countsLightReads_) device::countActivity(device::Activity::lightValuesRead);

@@ -18,21 +18,15 @@
 class HMService;
 struct CharacteristicBackend;
 
+namespace device {
+struct HomeKitDevice;
+}
+
 class HMCharacteristic : public NSObject {
 public:
     HMCharacteristic();
     ~HMCharacteristic() override;
     static Class objcClass();
-
-    // Device only: a characteristic of `type` whose writes go through `backend`, holding
-    // `initialValue` (nil when unknown) and `metadata` (nil when it has none).
-    static Strong<HMCharacteristic> make(NSString* type, NSUUID* identifier, HMCharacteristicMetadata* metadata,
-                                         NSObject* initialValue, std::shared_ptr<const CharacteristicBackend> backend);
-    // Device only: set once by the service that holds it, and cleared when that service goes.
-    void setService(HMService* service) { service_.store(service); }
-    // Device only: marks a power, brightness, saturation or hue characteristic of a lightbulb,
-    // whose value reads the process's activity counts (activity/ProcessActivity.h).
-    void setCountsLightReads(bool counts) { countsLightReads_ = counts; }
 
     // Each is lent for as long as the characteristic lives.
     NSString* characteristicType() const { return type_.get(); }
@@ -58,6 +52,8 @@ public:
     std::string description() const override;
 
 private:
+    friend struct device::HomeKitDevice;
+
     void finishWrite(const Strong<NSObject>& value, const Strong<Block<void(NSError*)>>& completion);
 
     Strong<NSString> type_;

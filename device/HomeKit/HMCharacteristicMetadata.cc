@@ -4,6 +4,7 @@
 
 #include "../objc/MethodRegistration.h"
 #include "CharacteristicValue.h"
+#include "HomeKitDevice.h"
 
 NSString* const HMCharacteristicMetadataFormatBool = NSString::literal("bool");
 NSString* const HMCharacteristicMetadataFormatInt = NSString::literal("int");
@@ -42,7 +43,9 @@ Class HMCharacteristicMetadata::objcClass() {
     return cls;
 }
 
-Strong<HMCharacteristicMetadata> HMCharacteristicMetadata::fromLimits(const ValueLimits& limits) {
+namespace device {
+
+Strong<HMCharacteristicMetadata> HomeKitDevice::metadataFromLimits(const ValueLimits& limits) {
     auto metadata = makeObject<HMCharacteristicMetadata>();
     metadata->minimumValue_ = numberFor(limits.minimumValue);
     metadata->maximumValue_ = numberFor(limits.maximumValue);
@@ -51,3 +54,5 @@ Strong<HMCharacteristicMetadata> HMCharacteristicMetadata::fromLimits(const Valu
     if (!limits.units.empty()) metadata->units_ = NSString::stringWithString(limits.units);
     return metadata;
 }
+
+}  // namespace device

@@ -4,7 +4,9 @@
 
 #include <Foundation/Foundation.h>
 
-struct ValueLimits;
+namespace device {
+struct HomeKitDevice;
+}
 
 extern NSString* const HMCharacteristicMetadataFormatBool;
 extern NSString* const HMCharacteristicMetadataFormatInt;
@@ -23,10 +25,6 @@ public:
     HMCharacteristicMetadata() = default;
     static Class objcClass();
 
-    // Device only: the metadata the home description gives. A whole number becomes an integer
-    // NSNumber, any other a real one.
-    static Strong<HMCharacteristicMetadata> fromLimits(const ValueLimits& limits);
-
     // Each is lent for as long as the metadata lives, and nil when the description gives none.
     NSNumber* minimumValue() const { return minimumValue_.get(); }
     NSNumber* maximumValue() const { return maximumValue_.get(); }
@@ -35,6 +33,8 @@ public:
     NSString* units() const { return units_.get(); }
 
 private:
+    friend struct device::HomeKitDevice;
+
     Strong<NSNumber> minimumValue_, maximumValue_, stepValue_;
     Strong<NSString> format_, units_;
 };

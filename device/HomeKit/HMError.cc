@@ -1,4 +1,5 @@
 #include "HMError.h"
+#include "HomeKitDevice.h"
 
 NSString* const HMErrorDomain = NSString::literal("HMErrorDomain");
 

@@ -2,8 +2,6 @@
 // report, with their values from the HomeKit SDK.
 #pragma once
 
-#include <string>
-
 #include <Foundation/Foundation.h>
 
 extern NSString* const HMErrorDomain;
@@ -19,8 +17,3 @@ enum HMErrorCode : NSInteger {
     HMErrorCodeValueHigherThanMaximum = 45,
     HMErrorCodeCommunicationFailure = 54,
 };
-
-namespace device {
-// A new error of HMErrorDomain with `code` whose localizedDescription is `text`.
-Strong<NSError> homeKitError(NSInteger code, const std::string& text);
-}  // namespace device

@@ -2,6 +2,7 @@
 
 #include "../objc/MethodRegistration.h"
 #include "HMRoom.h"
+#include "HomeKitDevice.h"
 
 Class HMHome::objcClass() {
     static Class cls = [] {
@@ -16,7 +17,9 @@ Class HMHome::objcClass() {
     return cls;
 }
 
-Strong<HMHome> HMHome::make(NSString* name, NSUUID* identifier, NSArray* rooms, bool primary) {
+namespace device {
+
+Strong<HMHome> HomeKitDevice::makeHome(NSString* name, NSUUID* identifier, NSArray* rooms, bool primary) {
     auto home = makeObject<HMHome>();
     home->name_ = name;
     home->identifier_ = identifier;
@@ -29,3 +32,5 @@ Strong<HMHome> HMHome::make(NSString* name, NSUUID* identifier, NSArray* rooms, 
     home->accessories_ = NSArray::arrayWithVector(std::move(accessories));
     return home;
 }
+
+}  // namespace device

@@ -5,13 +5,14 @@
 
 #include <Foundation/Foundation.h>
 
+namespace device {
+struct HomeKitDevice;
+}
+
 class HMHome : public NSObject {
 public:
     HMHome() = default;
     static Class objcClass();
-
-    // Device only: a home of `rooms` (HMRoom objects).
-    static Strong<HMHome> make(NSString* name, NSUUID* identifier, NSArray* rooms, bool primary);
 
     // Each is lent for as long as the home lives.
     NSString* name() const { return name_.get(); }
@@ -24,6 +25,8 @@ public:
     BOOL isPrimary() const { return primary_; }
 
 private:
+    friend struct device::HomeKitDevice;
+
     Strong<NSString> name_;
     Strong<NSUUID> identifier_;
     Strong<NSArray> rooms_;

@@ -2,6 +2,7 @@
 
 #include "../objc/MethodRegistration.h"
 #include "HMAccessory.h"
+#include "HomeKitDevice.h"
 
 Class HMRoom::objcClass() {
     static Class cls = [] {
@@ -16,15 +17,20 @@ Class HMRoom::objcClass() {
 
 HMRoom::~HMRoom() {
     if (accessories_) {
-        for (const auto& object : *accessories_) static_cast<HMAccessory*>(object.get())->setRoom(nullptr);
+        for (const auto& object : *accessories_)
+            device::HomeKitDevice::setRoom(static_cast<HMAccessory*>(object.get()), nullptr);
     }
 }
 
-Strong<HMRoom> HMRoom::make(NSString* name, NSUUID* identifier, NSArray* accessories) {
+namespace device {
+
+Strong<HMRoom> HomeKitDevice::makeRoom(NSString* name, NSUUID* identifier, NSArray* accessories) {
     auto room = makeObject<HMRoom>();
     room->name_ = name;
     room->identifier_ = identifier;
     room->accessories_ = accessories ? Strong<NSArray>(accessories) : NSArray::array();
-    for (const auto& object : *room->accessories_) static_cast<HMAccessory*>(object.get())->setRoom(room);
+    for (const auto& object : *room->accessories_) setRoom(static_cast<HMAccessory*>(object.get()), room);
     return room;
 }
+
+}  // namespace device

@@ -5,14 +5,15 @@
 
 #include <Foundation/Foundation.h>
 
+namespace device {
+struct HomeKitDevice;
+}
+
 class HMRoom : public NSObject {
 public:
     HMRoom() = default;
     ~HMRoom() override;
     static Class objcClass();
-
-    // Device only: a room holding `accessories` (HMAccessory objects), which take it as their room.
-    static Strong<HMRoom> make(NSString* name, NSUUID* identifier, NSArray* accessories);
 
     // Each is lent for as long as the room lives.
     NSString* name() const { return name_.get(); }
@@ -21,6 +22,8 @@ public:
     NSArray* accessories() const { return accessories_.get(); }
 
 private:
+    friend struct device::HomeKitDevice;
+
     Strong<NSString> name_;
     Strong<NSUUID> identifier_;
     Strong<NSArray> accessories_;

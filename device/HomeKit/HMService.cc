@@ -4,6 +4,7 @@
 #include "HMAccessory.h"
 #include "HMCharacteristic.h"
 #include "HMTypes.h"
+#include "HomeKitDevice.h"
 #include "activity/ProcessActivity.h"
 
 Class HMService::objcClass() {
@@ -22,11 +23,15 @@ Class HMService::objcClass() {
 HMService::~HMService() {
     // A characteristic kept by someone else must not point at a service that is gone.
     if (characteristics_) {
-        for (const auto& object : *characteristics_) static_cast<HMCharacteristic*>(object.get())->setService(nullptr);
+        for (const auto& object : *characteristics_)
+            device::HomeKitDevice::setService(static_cast<HMCharacteristic*>(object.get()), nullptr);
     }
 }
 
-Strong<HMService> HMService::make(NSString* type, NSString* name, NSUUID* identifier, NSArray* characteristics) {
+namespace device {
+
+Strong<HMService> HomeKitDevice::makeService(NSString* type, NSString* name, NSUUID* identifier,
+                                             NSArray* characteristics) {
     auto service = makeObject<HMService>();
     service->type_ = type;
     service->name_ = name;
@@ -35,17 +40,21 @@ Strong<HMService> HMService::make(NSString* type, NSString* name, NSUUID* identi
     const bool lightbulb = type != nil && type->isEqualToString(HMServiceTypeLightbulb);
     for (const auto& object : *service->characteristics_) {
         auto* characteristic = static_cast<HMCharacteristic*>(object.get());
-        characteristic->setService(service);
+        setService(characteristic, service);
         NSString* kind = characteristic->characteristicType();
         bool colour = lightbulb && kind != nil &&
                       (kind->isEqualToString(HMCharacteristicTypePowerState) ||
                        kind->isEqualToString(HMCharacteristicTypeBrightness) ||
                        kind->isEqualToString(HMCharacteristicTypeSaturation) || kind->isEqualToString(HMCharacteristicTypeHue));
-        characteristic->setCountsLightReads(colour);
+        setCountsLightReads(characteristic, colour);
         service->lightCharacteristics_ += colour ? 1 : 0;
     }
     return service;
 }
+
+void HomeKitDevice::setAccessory(HMService* service, HMAccessory* accessory) { service->accessory_.store(accessory); }
+
+}  // namespace device
 
 NSArray* HMService::characteristics() const {
     if (lightCharacteristics_ != 0) device::countActivity(device::Activity::lightCharacteristicsOffered, lightCharacteristics_);

@@ -9,18 +9,15 @@
 #include <Foundation/Foundation.h>
 
 class HMAccessory;
+namespace device {
+struct HomeKitDevice;
+}
 
 class HMService : public NSObject {
 public:
     HMService() = default;
     ~HMService() override;
     static Class objcClass();
-
-    // Device only: a service holding `characteristics` (HMCharacteristic objects), which take it
-    // as their service.
-    static Strong<HMService> make(NSString* type, NSString* name, NSUUID* identifier, NSArray* characteristics);
-    // Device only: set once by the accessory that holds it, and cleared when that accessory goes.
-    void setAccessory(HMAccessory* accessory) { accessory_.store(accessory); }
 
     // Each is lent for as long as the service lives.
     NSString* serviceType() const { return type_.get(); }
@@ -33,6 +30,8 @@ public:
     HMAccessory* accessory() const { return accessory_.load(); }
 
 private:
+    friend struct device::HomeKitDevice;
+
     Strong<NSString> type_;
     Strong<NSString> name_;
     Strong<NSUUID> identifier_;

@@ -1,4 +1,5 @@
 #include "HMTypes.h"
+#include "HomeKitDevice.h"
 
 #include <cctype>
 #include <utility>

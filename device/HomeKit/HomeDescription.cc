@@ -15,6 +15,7 @@
 #include <Foundation/PrintableText.h>
 
 #include "HMTypes.h"
+#include "HomeKitDevice.h"
 #include "JsonLocations.h"
 #include "NameBasedUUID.h"
 

@@ -9,7 +9,7 @@
 //      "services": [{"type", "name"?, "uuid"?, "characteristics": [
 //        {"type", "uuid"?, "value"?, "metadata"?: {"format"?, "minimumValue"?, "maximumValue"?,
 //                                                  "stepValue"?, "units"?}}]}]}]}]}]}
-// Types are HomeKit type identifiers or short names ("lightbulb", "hue", ...; see HMTypes.h).
+// Types are HomeKit type identifiers or short names ("lightbulb", "hue", ...; see HomeKitDevice.h).
 // Arrays other than "homes" may be left out. A missing uuid is derived from the names (or types)
 // of the object and its parents, so it is the same in every process and every run.
 #pragma once

@@ -11,6 +11,7 @@
 #include "HMService.h"
 #include "HMTypes.h"
 #include "HomeDescription.h"
+#include "HomeKitDevice.h"
 
 namespace {
 
@@ -40,8 +41,9 @@ Strong<HMCharacteristic> buildCharacteristic(const CharacteristicDescription& de
     auto found = stored.find(description.identifier);
     NSObject* value = found != stored.end() ? found->second.get() : description.value.get();
     Strong<HMCharacteristicMetadata> metadata =
-        description.metadata ? HMCharacteristicMetadata::fromLimits(*description.metadata) : nullptr;
-    return HMCharacteristic::make(typeText(description.type), uuid(description.identifier), metadata, value, std::move(backend));
+        description.metadata ? device::HomeKitDevice::metadataFromLimits(*description.metadata) : nullptr;
+    return device::HomeKitDevice::makeCharacteristic(typeText(description.type), uuid(description.identifier), metadata,
+                                                     value, std::move(backend));
 }
 
 Strong<HMAccessory> buildAccessory(const AccessoryDescription& description, const std::shared_ptr<AccessoryStore>& store,
@@ -58,11 +60,13 @@ Strong<HMAccessory> buildAccessory(const AccessoryDescription& description, cons
         std::vector<Strong<NSObject>> characteristics;
         for (const CharacteristicDescription& characteristic : service.characteristics)
             characteristics.push_back(buildCharacteristic(characteristic, shared, stored));
-        services.push_back(HMService::make(typeText(service.type), text(service.name), uuid(service.identifier),
-                                           NSArray::arrayWithVector(std::move(characteristics))));
+        services.push_back(device::HomeKitDevice::makeService(typeText(service.type), text(service.name),
+                                                              uuid(service.identifier),
+                                                              NSArray::arrayWithVector(std::move(characteristics))));
     }
-    return HMAccessory::make(text(description.name), uuid(description.identifier),
-                             NSArray::arrayWithVector(std::move(services)), description.fault != AccessoryFault::unreachable);
+    return device::HomeKitDevice::makeAccessory(text(description.name), uuid(description.identifier),
+                                                NSArray::arrayWithVector(std::move(services)),
+                                                description.fault != AccessoryFault::unreachable);
 }
 
 }  // namespace
@@ -99,10 +103,12 @@ LoadedHomes loadHomes(const std::string& directory) {
             std::vector<Strong<NSObject>> accessories;
             for (const AccessoryDescription& accessory : room.accessories)
                 accessories.push_back(buildAccessory(accessory, store, stored));
-            rooms.push_back(HMRoom::make(text(room.name), uuid(room.identifier), NSArray::arrayWithVector(std::move(accessories))));
+            rooms.push_back(device::HomeKitDevice::makeRoom(text(room.name), uuid(room.identifier),
+                                                            NSArray::arrayWithVector(std::move(accessories))));
         }
         bool primary = anyPrimary ? home.primary : h == 0;
-        homes.push_back(HMHome::make(text(home.name), uuid(home.identifier), NSArray::arrayWithVector(std::move(rooms)), primary));
+        homes.push_back(device::HomeKitDevice::makeHome(text(home.name), uuid(home.identifier),
+                                                        NSArray::arrayWithVector(std::move(rooms)), primary));
     }
     loaded.homes = NSArray::arrayWithVector(std::move(homes));
     return loaded;

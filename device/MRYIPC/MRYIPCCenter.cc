@@ -9,6 +9,7 @@
 #include "ChannelClient.h"
 #include "ChannelServer.h"
 #include "ChannelSocket.h"
+#include "MRYIPCDevice.h"
 
 // The two ends of one named channel. The server end exists only once the process serves.
 class MRYIPCCenterImpl {

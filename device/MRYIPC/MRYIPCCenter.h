@@ -12,11 +12,8 @@
 #pragma once
 
 #include <memory>
-#include <string>
 
 #include <Foundation/Foundation.h>
-
-#include "ChannelClient.h"
 
 class MRYIPCCenterImpl;
 namespace device::ipc {
@@ -54,20 +51,3 @@ private:
     Strong<NSString> name_;
     std::unique_ptr<MRYIPCCenterImpl> impl_;  // set by centerNamed
 };
-
-// Device extensions, outside the messaging library's interface: what became of this process's
-// channels, for the device's programs to tell their user. Any thread.
-namespace device::ipc {
-
-// Whether this process has been asked to serve channel `name` (addTarget:action:), and when it
-// could not, why (empty while it serves).
-struct ServeState {
-    bool asked = false;
-    std::string failure;
-};
-ServeState serveState(const std::string& name);
-
-// The calls this process has made on channel `name` so far.
-ChannelClient::Tally callTally(const std::string& name);
-
-}  // namespace device::ipc

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <thread>
 
+#include <CoreFoundation/CFDevice.h>
 #include <CoreFoundation/CFHolder.h>
 #include <CoreFoundation/CFRuntime.h>
 #include <CoreVideo/CVPixelBufferFrame.h>

@@ -6,6 +6,7 @@
 #include <Foundation/DeviceDirectory.h>
 #include <MRYIPC/ChannelSocket.h>
 #include <MRYIPC/MRYIPCCenter.h>
+#include <MRYIPC/MRYIPCDevice.h>
 
 #include "GlimmoraContract.h"
 

@@ -10,7 +10,9 @@
 #include <AVKit/AVFullScreenViewController.h>
 #include <AVKit/AVSampleBufferDisplayLayer.h>
 #include <Foundation/Foundation.h>
+#include <Foundation/FoundationDevice.h>
 #include <MRYIPC/MRYIPCCenter.h>
+#include <MRYIPC/MRYIPCDevice.h>
 #include <dispatch/dispatch.h>
 #include <objc/runtime.h>
 #include <substrate/Loader.h>
@@ -86,7 +88,7 @@ void registerProcessClasses(const std::string& bundleIdentifier) {
 namespace {
 
 void nameAndRegister(const std::string& bundleIdentifier) {
-    NSBundle::setMainBundleIdentifier(bundleIdentifier.empty() ? nullptr : bundleIdentifier.c_str());
+    device::FoundationDevice::setMainBundleIdentifier(bundleIdentifier.empty() ? nullptr : bundleIdentifier.c_str());
     registerProcessClasses(bundleIdentifier);
 }
 

@@ -5,6 +5,7 @@
 
 #include "ClassData.h"
 #include "MethodRegistration.h"
+#include "ObjcDevice.h"
 #include "runtime.h"
 
 namespace {
@@ -70,7 +71,7 @@ void objc_release(id obj) {
     objc_msgSend<void>(obj, SEL_(dealloc));
 }
 
-intptr_t objc_retainCount(id obj) { return obj ? obj->refCount_.load(std::memory_order_relaxed) : 0; }
+intptr_t device::ObjcDevice::retainCount(id obj) { return obj ? obj->refCount_.load(std::memory_order_relaxed) : 0; }
 
 void object_dispose(id obj) {
     if (obj == nil) return;

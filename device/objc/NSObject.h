@@ -14,6 +14,10 @@
 
 #include "objc.h"
 
+namespace device {
+struct ObjcDevice;
+}
+
 class NSObject {
 public:
     NSObject() = default;
@@ -36,7 +40,7 @@ private:
     friend id objc_retain(id);
     friend void objc_release(id);
     friend void object_dispose(id);
-    friend intptr_t objc_retainCount(id);
+    friend struct device::ObjcDevice;
     friend void objc_setAssociatedObject(id, const void*, id, uintptr_t);
     friend id objc_getAssociatedObject(id, const void*);
     friend void objc_removeAssociatedObjects(id);
@@ -59,8 +63,6 @@ id objc_retain(id obj);
 void objc_release(id obj);
 // The work of NSObject's `dealloc`: removes the associated objects and destroys the object.
 void object_dispose(id obj);
-// The current reference count, for tests and the tools.
-intptr_t objc_retainCount(id obj);
 
 enum objc_AssociationPolicy : uintptr_t {
     OBJC_ASSOCIATION_ASSIGN = 0,

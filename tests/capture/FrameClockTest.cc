@@ -4,7 +4,9 @@
 #include <fstream>
 #include <sstream>
 
+#include <Foundation/FoundationDevice.h>
 #include <Foundation/NSLog.h>
+#include <objc/ObjcDevice.h>
 
 #include "CaptureFixture.h"
 

@@ -9,6 +9,8 @@
 
 #include <AVKit/AVSampleBufferDisplayLayer.h>
 #include <CoreFoundation/CFBoolean.h>
+#include <CoreFoundation/CFDevice.h>
+#include <Foundation/FoundationDevice.h>
 #include <Foundation/NSLog.h>
 #include <VideoToolbox/VTDecompressionSession.h>
 #include <media/TestPattern.h>

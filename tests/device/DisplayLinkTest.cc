@@ -7,6 +7,7 @@
 
 #include <Foundation/Foundation.h>
 #include <QuartzCore/CADisplayLink.h>
+#include <objc/ObjcDevice.h>
 
 namespace {
 

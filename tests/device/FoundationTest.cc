@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <Foundation/Foundation.h>
+#include <Foundation/FoundationDevice.h>
 #include <Foundation/PrintableText.h>
 
 namespace {

@@ -8,6 +8,7 @@
 #include <HomeKit/ExampleHome.h>
 #include <HomeKit/HMTypes.h>
 #include <HomeKit/HomeDescription.h>
+#include <HomeKit/HomeKitDevice.h>
 
 namespace {
 

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include <Foundation/Foundation.h>
+#include <objc/ObjcDevice.h>
 #include <substrate/substrate.h>
 
 namespace {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include <UIKit/UIKit.h>
+#include <objc/ObjcDevice.h>
 
 #include "support/TempDirectory.h"
 

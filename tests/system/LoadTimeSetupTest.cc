@@ -7,6 +7,7 @@
 #include <AVKit/AVSampleBufferDisplayLayer.h>
 #include <QuartzCore/CADisplayLink.h>
 #include <UIKit/UIResponder.h>
+#include <objc/ObjcDevice.h>
 #include <apps/GlimmoraContract.h>
 #include <apps/GlimmoraSettings.h>
 

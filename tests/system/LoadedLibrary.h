@@ -7,6 +7,7 @@
 #include <apps/SimulatedProcess.h>
 #include <dispatch/dispatch.h>
 #include <Foundation/Foundation.h>
+#include <Foundation/FoundationDevice.h>
 #include <HBPreferences/HBPreferences.h>
 #include <substrate/Loader.h>
 
@@ -22,7 +23,7 @@ struct LoadedLibrary {
 // Names this process `bundleIdentifier`, sets up its classes and loads the library.
 inline LoadedLibrary loadLibraryAs(const std::string& bundleIdentifier) {
     LoadedLibrary loaded;
-    NSBundle::setMainBundleIdentifier(bundleIdentifier.empty() ? nullptr : bundleIdentifier.c_str());
+    device::FoundationDevice::setMainBundleIdentifier(bundleIdentifier.empty() ? nullptr : bundleIdentifier.c_str());
     device::registerProcessClasses(bundleIdentifier);
     loaded.error = device::loadTweakLibrary(device::tweakLibraryPath()).message();
     if (!loaded.error.empty()) return loaded;
