@@ -76,7 +76,7 @@ public:
         run({"home", "select", "Screen"});
         homeScreen_ = std::make_unique<BackgroundProcess>(std::vector<std::string>{glimmoraCommand(), "springboard"},
                                                           environment());
-        std::string error, path = device::ipc::channelSocketPath(kChannel, &error);
+        std::string path = device::ipc::channelSocketPath(kChannel).value_or("");
         bool up = BackgroundProcess::waitFor([&] {
             int socket = device::ipc::connectChannel(path);
             if (socket >= 0) close(socket);

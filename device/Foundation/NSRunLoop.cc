@@ -1,7 +1,7 @@
 #include "NSRunLoop.h"
 
 #include <algorithm>
-#include <iterator>
+#include <optional>
 
 #include "NSThread.h"
 
@@ -31,80 +31,113 @@ NSRunLoop* NSRunLoop::currentRunLoop() {
     return own.get();
 }
 
-bool NSRunLoop::serves(NSString* entryMode, NSString* runningMode) const {
-    if (entryMode->isEqual(runningMode)) return true;
-    return entryMode->isEqual(NSRunLoopCommonModes) &&
-           (runningMode->isEqual(NSDefaultRunLoopMode) || runningMode->isEqual(UITrackingRunLoopMode));
+bool NSRunLoop::isCommonMode(NSString* mode) {
+    return mode->isEqual(NSDefaultRunLoopMode) || mode->isEqual(UITrackingRunLoopMode);
 }
 
 void NSRunLoop::addTimer_forMode(RunLoopTimer* timer, NSString* mode) {
     if (timer == nullptr || mode == nullptr) return;
     {
         std::lock_guard<std::mutex> guard(lock_);
-        for (auto& entry : timers_) {
-            if (entry.timer.get() == timer && entry.mode->isEqual(mode)) return;
-        }
-        timers_.push_back({timer, mode});
+        TimerQueue& queue = timers_[mode->UTF8String()];
+        if (queue.contains([timer](const Strong<RunLoopTimer>& t) { return t.get() == timer; })) return;
+        queue.push(timer->fireTime_, Strong<RunLoopTimer>(timer));
     }
-    wakeUp_.notify_all();
+    pump_.wake();
 }
 
 void NSRunLoop::removeTimer_forMode(RunLoopTimer* timer, NSString* mode) {
-    std::vector<TimerEntry> removed;  // released outside the lock
+    if (timer == nullptr || mode == nullptr) return;
+    std::vector<Strong<RunLoopTimer>> removed;  // released after the lock
     std::lock_guard<std::mutex> guard(lock_);
-    auto gone = std::stable_partition(timers_.begin(), timers_.end(), [&](const TimerEntry& e) {
-        return !(e.timer.get() == timer && mode && e.mode->isEqual(mode));
-    });
-    std::move(gone, timers_.end(), std::back_inserter(removed));
-    timers_.erase(gone, timers_.end());
+    auto queue = timers_.find(mode->UTF8String());
+    if (queue == timers_.end()) return;
+    removed = queue->second.removeIf([timer](const Strong<RunLoopTimer>& t) { return t.get() == timer; });
 }
 
 void NSRunLoop::performBlock(Block<void()>* block) {
     if (block == nullptr) return;
     {
         std::lock_guard<std::mutex> guard(lock_);
-        posted_.emplace_back(block);
+        posted_.push(RunLoopClock::now(), Strong<Block<void()>>(block));
     }
-    wakeUp_.notify_all();
+    pump_.wake();
+}
+
+void NSRunLoop::takeDueTimersLocked(TimerQueue& queue, RunLoopClock::time_point now,
+                                    std::vector<Strong<RunLoopTimer>>& due, std::vector<Strong<RunLoopTimer>>& spent) {
+    std::vector<Strong<RunLoopTimer>> later;  // put back after the loop, so none is taken twice
+    while (std::optional<Strong<RunLoopTimer>> entry = queue.popDue(now)) {
+        Strong<RunLoopTimer>& timer = *entry;
+        if (!timer->isValid()) {
+            spent.push_back(std::move(timer));
+        } else if (timer->fireTime_ > now) {
+            // Already fired in another of its modes this time round: it waits for its next time.
+            later.push_back(std::move(timer));
+        } else {
+            due.push_back(timer);
+            if (timer->interval_ <= RunLoopClock::duration::zero()) {
+                spent.push_back(std::move(timer));
+                continue;
+            }
+            timer->fireTime_ += timer->interval_;
+            // A loop that fell behind skips the missed fires instead of bursting.
+            if (timer->fireTime_ <= now) timer->fireTime_ = now + timer->interval_;
+            later.push_back(std::move(timer));
+        }
+    }
+    for (Strong<RunLoopTimer>& timer : later) {
+        RunLoopClock::time_point next = timer->fireTime_;
+        queue.push(next, std::move(timer));
+    }
+}
+
+void NSRunLoop::takeDueLocked(NSString* mode, RunLoopClock::time_point now, std::vector<Strong<Block<void()>>>& work,
+                              std::vector<Strong<RunLoopTimer>>& due, std::vector<Strong<RunLoopTimer>>& spent) {
+    bool common = isCommonMode(mode);
+    if (common) {
+        while (std::optional<Strong<Block<void()>>> block = posted_.popDue(now)) work.push_back(std::move(*block));
+    }
+    if (auto queue = timers_.find(mode->UTF8String()); queue != timers_.end())
+        takeDueTimersLocked(queue->second, now, due, spent);
+    if (common) {
+        if (auto queue = timers_.find(NSRunLoopCommonModes->UTF8String()); queue != timers_.end())
+            takeDueTimersLocked(queue->second, now, due, spent);
+    }
+}
+
+RunLoopClock::time_point NSRunLoop::nextDueLocked(NSString* mode) {
+    bool common = isCommonMode(mode);
+    RunLoopClock::time_point next = common ? posted_.nextDue() : RunLoopClock::time_point::max();
+    if (auto queue = timers_.find(mode->UTF8String()); queue != timers_.end())
+        next = std::min(next, queue->second.nextDue());
+    if (common) {
+        if (auto queue = timers_.find(NSRunLoopCommonModes->UTF8String()); queue != timers_.end())
+            next = std::min(next, queue->second.nextDue());
+    }
+    return next;
 }
 
 BOOL NSRunLoop::runMode_beforeDate(NSString* mode, RunLoopClock::time_point deadline) {
+    thread_.check("a run loop");
+    if (mode == nullptr) return NO;
     NSString* outerMode = currentMode_;
     currentMode_ = mode;
-    std::deque<Strong<Block<void()>>> work;
+    std::vector<Strong<Block<void()>>> work;
     std::vector<Strong<RunLoopTimer>> due;
     // Released after the lock: a timer's last release may release its target, whose dealloc may
     // come back to this run loop.
-    std::vector<TimerEntry> expired;
+    std::vector<Strong<RunLoopTimer>> spent;
     {
         std::unique_lock<std::mutex> guard(lock_);
         while (true) {
-            auto gone = std::stable_partition(timers_.begin(), timers_.end(),
-                                              [](const TimerEntry& e) { return e.timer->isValid(); });
-            std::move(gone, timers_.end(), std::back_inserter(expired));
-            timers_.erase(gone, timers_.end());
             RunLoopClock::time_point now = RunLoopClock::now();
-            RunLoopClock::time_point wake = deadline;
-            if (serves(NSRunLoopCommonModes, mode)) work.swap(posted_);
-            for (auto& entry : timers_) {
-                if (!serves(entry.mode, mode)) continue;
-                RunLoopTimer* timer = entry.timer.get();
-                if (timer->fireTime_ <= now) {
-                    if (std::find(due.begin(), due.end(), entry.timer) == due.end()) due.push_back(entry.timer);
-                } else {
-                    wake = std::min(wake, timer->fireTime_);
-                }
-            }
-            // Advance each due timer now, so a timer added for two modes fires once.
-            for (auto& timer : due) {
-                if (timer->interval_ <= RunLoopClock::duration::zero()) continue;
-                timer->fireTime_ += timer->interval_;
-                // A loop that fell behind skips the missed fires instead of bursting.
-                if (timer->fireTime_ <= now) timer->fireTime_ = now + timer->interval_;
-            }
+            takeDueLocked(mode, now, work, due, spent);
             if (!work.empty() || !due.empty() || stopRequested_ || now >= deadline) break;
-            if (wake == RunLoopClock::time_point::max()) wakeUp_.wait(guard);
-            else wakeUp_.wait_until(guard, wake);
+            RunLoopClock::time_point wake = std::min(deadline, nextDueLocked(mode));
+            guard.unlock();
+            pump_.waitUntil(wake);
+            guard.lock();
         }
     }
     for (auto& block : work) (*block)();
@@ -140,5 +173,5 @@ void NSRunLoop::stop() {
         std::lock_guard<std::mutex> guard(lock_);
         stopRequested_ = true;
     }
-    wakeUp_.notify_all();
+    pump_.wake();
 }

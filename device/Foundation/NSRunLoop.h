@@ -2,17 +2,25 @@
 // queue posts here) and its timers (display links are timers), and sleeps in between.
 //
 // Each thread has its own run loop (`currentRunLoop`); the main thread's is `mainRunLoop`. A run
-// loop runs only on its own thread; posting work, adding or removing timers and `stop` may be done
-// from any thread. Posted work runs in the common modes (default and tracking), a timer in the
-// modes it was added for.
+// loop runs only on its own thread (debug builds check it); posting work, adding or removing timers
+// and `stop` may be done from any thread. Posted work runs in the common modes (default and
+// tracking), a timer in the modes it was added for.
+//
+// Inside, a run loop is a pump (it sleeps on a condition variable until woken or until the next
+// thing is due) and queues ordered by due time: one for the posted work and one per mode for the
+// timers, so a turn looks only at what is due in the mode it runs.
 #pragma once
 
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <functional>
 #include <mutex>
-#include <vector>
+#include <string>
+#include <unordered_map>
+
+#include "../base/DelayedQueue.h"
+#include "../base/MessagePump.h"
+#include "../base/ThreadChecker.h"
 
 #include <objc/Block.h>
 #include <objc/runtime.h>
@@ -68,18 +76,24 @@ public:
     NSString* currentMode() const { return currentMode_; }
 
 private:
-    struct TimerEntry {
-        Strong<RunLoopTimer> timer;
-        Strong<NSString> mode;
-    };
+    using TimerQueue = device::DelayedQueue<Strong<RunLoopTimer>>;
 
-    bool serves(NSString* entryMode, NSString* runningMode) const;
+    static bool isCommonMode(NSString* mode);
+    // Takes what is due now in `mode` out of the queues; the timers among it are moved on to their
+    // next fire time. Under the lock.
+    void takeDueLocked(NSString* mode, RunLoopClock::time_point now, std::vector<Strong<Block<void()>>>& work,
+                       std::vector<Strong<RunLoopTimer>>& due, std::vector<Strong<RunLoopTimer>>& spent);
+    void takeDueTimersLocked(TimerQueue& queue, RunLoopClock::time_point now, std::vector<Strong<RunLoopTimer>>& due,
+                             std::vector<Strong<RunLoopTimer>>& spent);
+    // When the next thing in `mode` comes due. Under the lock.
+    RunLoopClock::time_point nextDueLocked(NSString* mode);
     void runWhileNotStopped(RunLoopClock::time_point deadline);
 
-    mutable std::mutex lock_;
-    std::condition_variable wakeUp_;
-    std::deque<Strong<Block<void()>>> posted_;
-    std::vector<TimerEntry> timers_;
+    device::ConditionPump pump_;
+    mutable std::mutex lock_;                             // guards the queues and stopRequested_
+    device::DelayedQueue<Strong<Block<void()>>> posted_;  // runs in the common modes
+    std::unordered_map<std::string, TimerQueue> timers_;  // by the name of the mode they were added for
     bool stopRequested_ = false;
     NSString* currentMode_ = nullptr;  // only its own thread reads and writes it
+    device::ThreadChecker thread_;
 };

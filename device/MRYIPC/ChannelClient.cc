@@ -39,9 +39,9 @@ ChannelClient::~ChannelClient() {
     {
         std::lock_guard lock(lock_);
         stopping_ = true;
-        if (connection_) shutdown(connection_->socket, SHUT_RDWR);  // ends the reply thread's poll
-        connectionMade_.notify_all();
+        if (connection_) shutdown(connection_->socket, SHUT_RDWR);  // ends the reply thread's wait
     }
+    replyPump_.wake();
     if (replyThread_.joinable()) replyThread_.join();
     std::lock_guard lock(lock_);
     released.swap(pending_);
@@ -62,16 +62,16 @@ bool ChannelClient::encodeOrReport(FrameKind kind, uint32_t callId, std::string_
 
 std::shared_ptr<ChannelClient::Connection> ChannelClient::connectionLocked() {
     if (connection_ || stopping_) return connection_;
-    std::string error;
-    std::string path = channelSocketPath(name_, &error);
-    if (path.empty()) {
-        reportOnce(reportedName_, error + "; calls on it are dropped");
+    Status refused;
+    std::optional<std::string> path = channelSocketPath(name_, &refused);
+    if (!path) {
+        reportOnce(reportedName_, refused.message() + "; calls on it are dropped");
         return nullptr;
     }
-    int socket = connectChannel(path);
+    int socket = connectChannel(*path);
     if (socket < 0) return nullptr;  // no server (yet): the call is lost, the next one tries again
     connection_ = std::make_shared<Connection>(socket, ++generation_);
-    connectionMade_.notify_all();
+    replyPump_.wake();
     return connection_;
 }
 
@@ -157,6 +157,11 @@ bool ChannelClient::sendAcknowledged(std::string_view selector, id argument, Str
     return false;
 }
 
+device::SteadyClock::time_point ChannelClient::replyWaitLimit() const {
+    if (replyPump_.status().ok()) return device::SteadyClock::time_point::max();
+    return device::SteadyClock::now() + std::chrono::milliseconds(50);
+}
+
 void ChannelClient::replyLoop() {
     auto buffer = std::make_unique<unsigned char[]>(kMaxFrameSize);
     while (true) {
@@ -164,8 +169,12 @@ void ChannelClient::replyLoop() {
         std::vector<Strong<Completion>> released;
         {
             std::unique_lock lock(lock_);
-            connectionMade_.wait(lock, [this] { return stopping_ || connection_; });
             if (stopping_) return;
+            if (!connection_) {
+                lock.unlock();
+                replyPump_.waitUntil(replyWaitLimit());
+                continue;
+            }
             connection = connection_;
             // Calls on connections made and lost before this thread came to them can get no reply.
             for (auto it = pending_.begin(); it != pending_.end();) {
@@ -195,11 +204,13 @@ void ChannelClient::replyLoop() {
 }
 
 void ChannelClient::readReplies(const std::shared_ptr<Connection>& connection, unsigned char* buffer) {
+    std::vector<pollfd> readable{{connection->socket, POLLIN, 0}};
     while (true) {
         long length = receiveFrame(connection->socket, buffer, kMaxFrameSize);
         if (length < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            pollfd readable{connection->socket, POLLIN, 0};
-            poll(&readable, 1, -1);
+            replyPump_.waitUntil(readable, replyWaitLimit());
+            std::lock_guard lock(lock_);
+            if (stopping_) return;
             continue;
         }
         if (length <= 0) return;  // the server went away, or the connection was retired

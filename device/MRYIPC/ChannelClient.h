@@ -15,7 +15,6 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -26,6 +25,7 @@
 
 #include <Foundation/Foundation.h>
 
+#include "../base/MessagePump.h"
 #include "ChannelFrame.h"
 
 namespace device::ipc {
@@ -74,6 +74,9 @@ private:
     // Forgets `connection` if it is still current and releases the calls made on it.
     void retire(const std::shared_ptr<Connection>& connection);
     void replyLoop();
+    // How long the reply thread may wait: for ever, unless the pump could not get its eventfd (no
+    // descriptors were left); then it cannot be woken and looks again every 50 ms.
+    device::SteadyClock::time_point replyWaitLimit() const;
     void readReplies(const std::shared_ptr<Connection>& connection, unsigned char* buffer);
     // Reports a problem of this channel once for each distinct `flag`.
     void reportOnce(std::atomic<bool>& flag, const std::string& message);
@@ -82,8 +85,10 @@ private:
     std::atomic<uint64_t> sentFireAndForget_{0}, sentAcknowledged_{0}, answered_{0}, dropped_{0};
     std::atomic<bool> reportedName_{false}, reportedFrame_{false}, reportedPending_{false};
 
+    // The reply thread waits here for a connection, and then for its replies; woken when a
+    // connection is made and when the client goes.
+    device::PollPump replyPump_;
     std::mutex lock_;  // guards everything below
-    std::condition_variable connectionMade_;
     std::shared_ptr<Connection> connection_;
     uint64_t generation_ = 0;
     uint32_t nextCallId_ = 1;

@@ -29,10 +29,10 @@ std::string callShape(Method method) {
 
 }  // namespace
 
-Strong<NSObject> deliverCall(id target, SEL action, id argument, std::string* problem) {
+Strong<NSObject> deliverCall(id target, SEL action, id argument, Status* problem) {
     Method method = class_getInstanceMethod(object_getClass(target), action);
     if (method == nullptr) {
-        if (problem) *problem = std::string(object_getClassName(target)) + " does not answer " + sel_getName(action);
+        if (problem) *problem = Status::error(std::string(object_getClassName(target)) + " does not answer " + sel_getName(action));
         return nil;
     }
     std::string kinds = callShape(method);
@@ -48,15 +48,15 @@ Strong<NSObject> deliverCall(id target, SEL action, id argument, std::string* pr
         }
         if (kinds == "@@:") return Strong<NSObject>(objc_msgSend<id>(target, action));
     } catch (const std::exception& exception) {
-        if (problem) *problem = std::string(sel_getName(action)) + " threw: " + exception.what();
+        if (problem) *problem = Status::error(std::string(sel_getName(action)) + " threw: " + exception.what());
         return nil;
     } catch (...) {
-        if (problem) *problem = std::string(sel_getName(action)) + " threw";
+        if (problem) *problem = Status::error(std::string(sel_getName(action)) + " threw");
         return nil;
     }
     if (problem)
-        *problem = std::string(sel_getName(action)) + " has the type " + method_getTypeEncoding(method) +
-                   "; a channel action takes at most one object and returns an object or nothing";
+        *problem = Status::error(std::string(sel_getName(action)) + " has the type " + method_getTypeEncoding(method) +
+                                 "; a channel action takes at most one object and returns an object or nothing");
     return nil;
 }
 

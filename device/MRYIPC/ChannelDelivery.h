@@ -3,6 +3,8 @@
 
 #include <Foundation/Foundation.h>
 
+#include "../base/Status.h"
+
 namespace device::ipc {
 
 // Sends `action` with `argument` to `target`, shaped by the method's type string: a method taking
@@ -11,7 +13,7 @@ namespace device::ipc {
 // void method. Returns nil without sending when `target` does not
 // answer `action` or the method has another shape (`*problem` then says why), and nil when the
 // method throws (the exception is caught and described in `*problem`), so no target can end the
-// delivering thread. Any thread.
-Strong<NSObject> deliverCall(id target, SEL action, id argument, std::string* problem);
+// delivering thread. `*problem` stays as it was when there is none. Any thread.
+Strong<NSObject> deliverCall(id target, SEL action, id argument, Status* problem);
 
 }  // namespace device::ipc

@@ -4,8 +4,8 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <optional>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -20,8 +20,6 @@ namespace {
 constexpr int kFramesPerTurn = 16;  // so one busy client cannot starve the others
 constexpr int kReportBurst = 10;
 constexpr auto kReportInterval = std::chrono::seconds(1);
-constexpr auto kTakeOverAfter = std::chrono::milliseconds(50);
-constexpr int kIdleLooksBeforeParking = 20;
 
 // Problems are reported for as long as they happen, but a client that misbehaves in a loop must not
 // flood the log.
@@ -42,7 +40,7 @@ struct ChannelServer::Connection {
     // The socket is closed only when the last queued call for it has gone, so a late reply can never
     // reach a descriptor that was reused meanwhile.
     const int socket;
-    // When the client last sent a frame (or connected). Only the worker holding the poll role uses it.
+    // When the client last sent a frame (or connected). Only the thread at the pump uses it.
     std::chrono::steady_clock::time_point lastHeard;
 };
 
@@ -51,14 +49,12 @@ ChannelServer::~ChannelServer() {
         std::lock_guard lock(queueLock_);
         stopping_ = true;
     }
-    roleFree_.notify_all();
-    wakePoller();
+    if (pump_) pump_->wake();
     for (std::thread& worker : workers_)
         if (worker.joinable()) worker.join();
     for (auto& client : clients_) shutdown(client->socket, SHUT_RDWR);
     if (listener_.socket >= 0) unlink(path_.c_str());  // still ours: the lock is held until closed
     closeListener(listener_);
-    if (wake_ >= 0) close(wake_);
 }
 
 void ChannelServer::setTarget(id target, SEL action) {
@@ -70,91 +66,82 @@ Status ChannelServer::serve(const std::string& path) {
     std::lock_guard lock(serveLock_);
     if (listener_.socket >= 0) return Status::OK();
     if (Status listening = listenChannel(path, listener_); !listening.ok()) return listening;
-    wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wake_ < 0) {
+    auto pump = std::make_unique<PollPump>();
+    if (!pump->status().ok()) {
         unlink(path.c_str());
         closeListener(listener_);
-        return Status::error("cannot make an eventfd");
+        return pump->status();
     }
+    pump_ = std::move(pump);
     path_ = path;
     buffer_ = std::make_unique<unsigned char[]>(kMaxFrameSize);
     for (std::thread& worker : workers_) worker = std::thread([this] { workerLoop(); });
     return Status::OK();
 }
 
-void ChannelServer::wakePoller() {
-    if (wake_ < 0) return;
-    uint64_t one = 1;
-    ssize_t written = write(wake_, &one, sizeof one);
-    (void)written;  // a counter already non-zero wakes the thread just the same
-}
-
-// Both workers run this. One at a time holds the poll role, and the worker that reads a call gives
-// that role up and delivers the call itself, so a call is not passed between threads on its way.
-// Waking the other worker to take over the polling would cost every call a thread switch, so the
-// other worker, the standby, looks in on its own every kTakeOverAfter while calls come, and takes
-// the role over when a delivery keeps it free: a target that blocks leaves the connections
-// unwatched for that long at most. A standby that has seen no call for a while parks, and then the
-// first call wakes it. Only one worker delivers at a time, so calls reach the targets in order.
+// Both threads run this. The one holding pumpTurn_ watches the connections; when it has read a
+// call and no call is being delivered, it lets go of the pump, which the other thread, waiting for
+// its turn, takes at once, and delivers. Only one thread delivers at a time, so calls reach their
+// targets in the order they were read.
 void ChannelServer::workerLoop() {
-    std::unique_lock lock(queueLock_);
-    int idleLooks = 0;
-    uint64_t deliveriesSeen = 0;
-    while (!stopping_) {
-        if (!delivering_ && !queue_.empty()) {
-            delivering_ = true;
-            bool wasFull = queue_.size() >= kMaxQueuedCalls;
-            Call call = std::move(queue_.front());
-            queue_.pop_front();
-            lock.unlock();
-            if (wasFull) wakePoller();  // it stopped reading; there is room again
-            deliver(call);
-            call = {};  // released here, not under the lock: a value may do anything when it goes
-            lock.lock();
-            delivering_ = false;
-            ++deliveries_;
-        } else if (!polling_) {
-            polling_ = true;
-            bool full = queue_.size() >= kMaxQueuedCalls;
-            lock.unlock();
-            pollOnce(full);
-            lock.lock();
-            polling_ = false;
-            if (standbyParked_ && !queue_.empty()) roleFree_.notify_one();
-        } else if (idleLooks < kIdleLooksBeforeParking) {
-            roleFree_.wait_for(lock, kTakeOverAfter);
-            bool callsCame = delivering_ || deliveries_ != deliveriesSeen;
-            deliveriesSeen = deliveries_;
-            idleLooks = callsCame ? 0 : idleLooks + 1;
-        } else {
-            standbyParked_ = true;
-            roleFree_.wait(lock);
-            standbyParked_ = false;
-            idleLooks = 0;
+    while (true) {
+        std::unique_lock turn(pumpTurn_);
+        {
+            std::lock_guard lock(queueLock_);
+            if (stopping_) return;
         }
+        pollOnce();
+        if (!claimDelivery()) continue;
+        turn.unlock();
+        deliverQueued();
     }
 }
 
-void ChannelServer::pollOnce(bool full) {
+bool ChannelServer::claimDelivery() {
+    std::lock_guard lock(queueLock_);
+    if (delivering_ || queue_.empty() || stopping_) return false;
+    delivering_ = true;
+    return true;
+}
+
+void ChannelServer::deliverQueued() {
+    while (true) {
+        std::optional<Call> call;
+        bool wasFull;
+        {
+            std::lock_guard lock(queueLock_);
+            call = stopping_ ? std::nullopt : queue_.popDue(SteadyClock::time_point::max());
+            if (!call) {
+                delivering_ = false;
+                return;
+            }
+            wasFull = queue_.size() + 1 >= kMaxQueuedCalls;
+        }
+        if (wasFull) pump_->wake();  // the clients were left unread; there is room again
+        deliver(*call);
+        call.reset();  // released here, not under the lock: a value may do anything when it goes
+    }
+}
+
+void ChannelServer::pollOnce() {
+    bool full;
+    {
+        std::lock_guard lock(queueLock_);
+        full = queue_.size() >= kMaxQueuedCalls;
+    }
     // While the queue is full the clients are left out of the poll altogether (not just their
     // input), so a client that hung up meanwhile cannot make the poll spin.
     polled_.clear();
-    polled_.push_back({wake_, POLLIN, 0});
     polled_.push_back({listener_.socket, POLLIN, 0});
     for (auto& client : clients_) polled_.push_back({full ? -1 : client->socket, POLLIN, 0});
-    if (poll(polled_.data(), polled_.size(), -1) < 0) return;  // EINTR; nothing else can fail here
+    pump_->waitUntil(polled_, SteadyClock::time_point::max());
 
-    if (polled_[0].revents) {
-        uint64_t count;
-        ssize_t drained = read(wake_, &count, sizeof count);
-        (void)drained;
-    }
     std::vector<std::shared_ptr<Connection>> kept;
     kept.reserve(clients_.size());
     size_t nextFirst = 0;  // in `kept`: the client to read first next turn
     for (size_t i = 0; i < clients_.size(); ++i) {
         bool readAny = false;
-        if (polled_[i + 2].revents == 0 || readFrames(*clients_[i], clients_[i], &readAny)) {
+        if (polled_[i + 1].revents == 0 || readFrames(*clients_[i], clients_[i], &readAny)) {
             kept.push_back(std::move(clients_[i]));
             if (readAny) nextFirst = kept.size();
         } else {
@@ -167,7 +154,7 @@ void ChannelServer::pollOnce(bool full) {
     // next turn starts after the last client read this turn.
     std::rotate(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(nextFirst), kept.end());
     clients_ = std::move(kept);
-    if (polled_[1].revents) acceptClients();
+    if (polled_[0].revents) acceptClients();
 }
 
 void ChannelServer::acceptClients() {
@@ -240,7 +227,7 @@ bool ChannelServer::readFrames(Connection& connection, const std::shared_ptr<Con
             return false;
         }
         std::lock_guard lock(queueLock_);
-        queue_.push_back(std::move(call));
+        queue_.push(SteadyClock::now(), std::move(call));
         *readAny = true;
     }
     return true;
@@ -261,9 +248,9 @@ void ChannelServer::deliver(Call& call) {
         // The target's work, and whatever it hands on, is on behalf of the caller's frame.
         FrameOriginScope origin(
             {call.frame.origin, acknowledged ? CallKind::acknowledged : CallKind::fireAndForget});
-        std::string problem;
+        Status problem;
         reply = deliverCall(action.target, action.selector, call.frame.value, &problem);
-        if (!problem.empty()) reportLimited(problem);
+        if (!problem.ok()) reportLimited(problem.message());
     }
     if (call.frame.kind == FrameKind::acknowledgedCall) sendReply(*call.connection, call.frame.callId, reply);
 }

@@ -1,14 +1,15 @@
 // ChannelServer: the serving end of one channel.
 //
-// Two worker threads of its own, started when the channel is first served, share two roles. The
-// poller accepts clients, reads and checks their frames and closes any connection that misbehaves;
-// the deliverer hands the calls, one at a time and in arrival order, to their targets and sends the
-// replies. The worker that reads a call delivers it itself, so a call is not passed between threads
-// on its way. A target may block its worker for as long as it likes: within a short while the other
-// worker takes over accepting and checking connections, and once kMaxQueuedCalls calls wait, it
-// stops reading, so the clients' sockets fill and their calls are dropped instead of piling up.
-// Clients are read in turn, each turn starting after the last client read in the one before, so a
-// client that floods the channel takes no more than its share of the queue.
+// Two threads of its own, started when the channel is first served, take turns at one poll pump.
+// The thread at the pump accepts clients, reads and checks their frames, puts the calls in one
+// serial delivery queue and closes any connection that misbehaves. When it has read a call and no
+// call is being delivered, it hands the pump to the other thread and delivers the calls itself, one
+// at a time and in arrival order, sending the replies; so a call is not passed between threads on
+// its way, and a target may block its thread for as long as it likes while the other thread goes
+// on watching the connections. Once kMaxQueuedCalls calls wait, the clients are no longer read, so
+// their sockets fill and their calls are dropped instead of piling up. Clients are read in turn,
+// each turn starting after the last client read in the one before, so a client that floods the
+// channel takes no more than its share of the queue.
 //
 // Limits: kMaxClients connections, peers of this user only, frames as ChannelFrame.h bounds them.
 // When a new client finds every place taken, the client that has sent nothing for longest makes
@@ -19,9 +20,7 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <poll.h>
@@ -32,6 +31,8 @@
 
 #include <Foundation/Foundation.h>
 
+#include "../base/DelayedQueue.h"
+#include "../base/MessagePump.h"
 #include "ChannelFrame.h"
 #include "ChannelSocket.h"
 
@@ -44,7 +45,7 @@ inline constexpr std::chrono::seconds kIdleAllowance{2};
 class ChannelServer {
 public:
     ChannelServer() = default;
-    // Stops both workers; waits for a call being delivered to return. Not from a target's method.
+    // Stops both threads; waits for a call being delivered to return. Not from a target's method.
     ~ChannelServer();
     ChannelServer(const ChannelServer&) = delete;
     ChannelServer& operator=(const ChannelServer&) = delete;
@@ -68,8 +69,12 @@ private:
     };
 
     void workerLoop();
-    // One turn of the poll role: waits for the sockets, accepts, reads and queues calls.
-    void pollOnce(bool queueFull);
+    // One turn at the pump: waits for the sockets, accepts, reads and queues calls.
+    void pollOnce();
+    // Takes the delivery of the queued calls on when no thread delivers and a call waits.
+    bool claimDelivery();
+    // Delivers the queued calls until none is left (or the server stops).
+    void deliverQueued();
     void acceptClients();
     // Closes the client quiet for longest if it has been quiet for kIdleAllowance; true when it did.
     bool dropIdleClient();
@@ -78,28 +83,25 @@ private:
     bool readFrames(Connection& connection, const std::shared_ptr<Connection>& shared, bool* readAny);
     void deliver(Call& call);
     void sendReply(Connection& connection, uint32_t callId, id reply);
-    void wakePoller();
 
     std::mutex serveLock_;  // serializes serve()
     std::string path_;
     Listener listener_;
-    int wake_ = -1;  // eventfd that interrupts the poller
     std::thread workers_[2];
 
     std::mutex actionsLock_;
     std::unordered_map<std::string, Action> actions_;  // by selector name
 
-    std::mutex queueLock_;  // guards the queue, the roles and stopping_
-    std::condition_variable roleFree_;
-    std::deque<Call> queue_;
-    bool polling_ = false, delivering_ = false, stopping_ = false;
-    bool standbyParked_ = false;  // a worker waits without looking in until woken
-    uint64_t deliveries_ = 0;     // calls delivered so far, for the standby to see that calls come
-
-    // Used only by the worker holding the poll role (handed over under queueLock_).
+    // Held by the thread at the pump; what it guards is used only by that thread.
+    std::mutex pumpTurn_;
+    std::unique_ptr<PollPump> pump_;
     std::vector<std::shared_ptr<Connection>> clients_;
     std::vector<pollfd> polled_;
     std::unique_ptr<unsigned char[]> buffer_;
+
+    std::mutex queueLock_;  // guards the queue, delivering_ and stopping_
+    DelayedQueue<Call> queue_;
+    bool delivering_ = false, stopping_ = false;
 };
 
 }  // namespace device::ipc

@@ -81,10 +81,10 @@ int newSocket() { return socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NO
 
 }  // namespace
 
-std::string channelSocketPath(const std::string& name, std::string* error) {
-    auto refuse = [&](const std::string& why) {
-        if (error) *error = "channel name \"" + name + "\" " + why;
-        return std::string();
+std::optional<std::string> channelSocketPath(const std::string& name, Status* error) {
+    auto refuse = [&](const std::string& why) -> std::optional<std::string> {
+        if (error) *error = Status::error("channel name \"" + name + "\" " + why);
+        return std::nullopt;
     };
     if (name.empty() || name == "." || name == "..") return refuse("is not a file name");
     if (name.find('/') != std::string::npos) return refuse("holds '/'");

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 
 #include "../base/Status.h"
@@ -16,10 +17,10 @@ namespace device::ipc {
 // the name itself must fit a socket address, whatever the length of the device directory's path.
 inline constexpr size_t kMaxChannelName = 80;
 
-// The socket path of channel `name`: "<device dir>/ipc/<name>". Returns an empty string for a name
-// that cannot be a channel (empty, ".", "..", holding '/' or NUL, ending in ".lock", or longer than
-// kMaxChannelName), with `*error` saying why.
-std::string channelSocketPath(const std::string& name, std::string* error);
+// The socket path of channel `name`: "<device dir>/ipc/<name>". Nothing for a name that cannot be a
+// channel (empty, ".", "..", holding '/' or NUL, ending in ".lock", or longer than kMaxChannelName),
+// with `*error` saying why.
+std::optional<std::string> channelSocketPath(const std::string& name, Status* error = nullptr);
 
 // A channel being served: the listening socket and the lock file that marks the server alive.
 struct Listener {

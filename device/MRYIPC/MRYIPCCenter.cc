@@ -20,9 +20,8 @@ public:
         std::lock_guard lock(serverLock);
         if (!server) server = std::make_unique<device::ipc::ChannelServer>();
         server->setTarget(target, action);
-        std::string error;
-        std::string path = device::ipc::channelSocketPath(name, &error);
-        device::Status serving = path.empty() ? device::Status::error(error) : server->serve(path);
+        device::Status serving;
+        if (std::optional<std::string> path = device::ipc::channelSocketPath(name, &serving)) serving = server->serve(*path);
         serveState.asked = true;
         serveState.failure.clear();
         if (!serving.ok()) {

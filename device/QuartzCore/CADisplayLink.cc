@@ -1,7 +1,6 @@
 #include "CADisplayLink.h"
 
 #include <algorithm>
-#include <cassert>
 #include <cstring>
 
 #include "../objc/MethodRegistration.h"
@@ -44,6 +43,7 @@ Strong<CADisplayLink> CADisplayLink::displayLinkWithTarget_selector(id target, S
     link->selector_ = selector;
     const char* name = sel_getName(selector);
     link->passesLink_ = std::strchr(name, ':') != nullptr;
+    link->thread_.check("a display link");  // the thread that makes the link is its own
     return link;
 }
 
@@ -52,10 +52,6 @@ CADisplayLink::~CADisplayLink() {
     // normally released already; this covers a link whose run loop went away with it.
     for (LoopTimer& loopTimer : timers_) loopTimer.timer->invalidate();
     if (targetHeld_) objc_release(target_);
-}
-
-void CADisplayLink::checkThread() const {
-    assert(std::this_thread::get_id() == thread_ && "a display link is used only on the thread that made it");
 }
 
 long CADisplayLink::effectiveRate() const {
@@ -67,7 +63,7 @@ long CADisplayLink::effectiveRate() const {
 CFTimeInterval CADisplayLink::duration() const { return 1.0 / maximumFramesPerSecond; }
 
 void CADisplayLink::addToRunLoop_forMode(NSRunLoop* runLoop, NSString* mode) {
-    checkThread();
+    thread_.check("a display link");
     if (runLoop == nil || mode == nil || invalidated_) return;
     for (const Schedule& s : schedules_) {
         if (s.runLoop.get() == runLoop && s.mode->isEqual(mode)) return;
@@ -79,7 +75,7 @@ void CADisplayLink::addToRunLoop_forMode(NSRunLoop* runLoop, NSString* mode) {
 }
 
 void CADisplayLink::removeFromRunLoop_forMode(NSRunLoop* runLoop, NSString* mode) {
-    checkThread();
+    thread_.check("a display link");
     if (runLoop == nil || mode == nil) return;
     auto found = std::find_if(schedules_.begin(), schedules_.end(), [&](const Schedule& s) {
         return s.runLoop.get() == runLoop && s.mode->isEqual(mode);
@@ -93,7 +89,7 @@ void CADisplayLink::removeFromRunLoop_forMode(NSRunLoop* runLoop, NSString* mode
 }
 
 void CADisplayLink::invalidate() {
-    checkThread();
+    thread_.check("a display link");
     if (invalidated_) return;
     Strong<CADisplayLink> keepAlive(this);
     invalidated_ = true;
@@ -105,7 +101,7 @@ void CADisplayLink::invalidate() {
 }
 
 void CADisplayLink::setPaused(BOOL paused) {
-    checkThread();
+    thread_.check("a display link");
     if (paused == paused_) return;
     Strong<CADisplayLink> keepAlive(this);
     paused_ = paused;
@@ -113,7 +109,7 @@ void CADisplayLink::setPaused(BOOL paused) {
 }
 
 void CADisplayLink::setPreferredFramesPerSecond(NSInteger framesPerSecond) {
-    checkThread();
+    thread_.check("a display link");
     long before = effectiveRate();
     preferredFramesPerSecond_ = framesPerSecond;
     if (effectiveRate() == before) return;

@@ -14,7 +14,7 @@
 // link must be removed or invalidated before the thread of a (non-main) run loop it is on ends.
 //
 // Threads: a link is created, scheduled and changed on the thread whose run loop it is added to
-// (the main thread in practice); debug builds check this. Its ticks run on that thread.
+// (the main thread in practice); debug builds check that one thread does all of it. Its ticks run on that thread.
 //
 // Run-time methods: +displayLinkWithTarget:selector: (gives a reference the caller owns: the
 // device has no autorelease pools), -addToRunLoop:forMode:, -removeFromRunLoop:forMode:,
@@ -22,13 +22,13 @@
 // -setPreferredFramesPerSecond:, -timestamp, -targetTimestamp, -duration.
 #pragma once
 
-#include <thread>
 #include <vector>
 
 #include <Foundation/NSRunLoop.h>
 #include <Foundation/NSString.h>
 #include <objc/runtime.h>
 
+#include "../base/ThreadChecker.h"
 #include "CABase.h"
 
 class CADisplayLink : public NSObject {
@@ -86,7 +86,6 @@ private:
     // to release, which the caller does last (its dealloc may come back to this link).
     id adjustTargetHold();
     long effectiveRate() const;
-    void checkThread() const;
 
     id target_ = nil;  // held (retained) only while targetHeld_
     SEL selector_ = nullptr;
@@ -99,5 +98,5 @@ private:
     CFTimeInterval targetTimestamp_ = 0;
     std::vector<Schedule> schedules_;
     std::vector<LoopTimer> timers_;
-    std::thread::id thread_ = std::this_thread::get_id();
+    device::ThreadChecker thread_;
 };

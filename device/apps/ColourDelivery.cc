@@ -20,8 +20,8 @@ constexpr auto kReplyQuiet = std::chrono::milliseconds(100);
 }  // namespace
 
 int colourServerProcess() {
-    std::string path = ipc::channelSocketPath(kColourChannelName, nullptr);
-    return path.empty() ? 0 : ipc::servingProcess(path);
+    std::optional<std::string> path = ipc::channelSocketPath(kColourChannelName);
+    return path ? ipc::servingProcess(*path) : 0;
 }
 
 void warnWhenNoHomeScreen(std::ostream& err) {

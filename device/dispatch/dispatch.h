@@ -1,5 +1,5 @@
 // libdispatch: queues of blocks. The main queue is served by the main thread's run loop; other
-// queues have worker threads of their own. Every function may be called from any thread.
+// queues stand on a task runner with threads of its own. Every function may be called from any thread.
 #pragma once
 
 #include <cstdint>

@@ -1,17 +1,14 @@
-#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <mutex>
-#include <thread>
-#include <vector>
 
 #include <Foundation/NSRunLoop.h>
 #include <Foundation/NSThread.h>
 
 #include "activity/FrameOrigin.h"
+#include "base/TaskRunner.h"
 #include "dispatch.h"
 
 namespace {
@@ -49,93 +46,21 @@ public:
     BOOL isCurrent() const override { return NSThread::isMainThread(); }
 };
 
-// Blocks ordered by due time and then by arrival, run by `workers` threads of the queue's own.
-class WorkerQueue final : public DispatchQueue {
+// Blocks ordered by due time and then by arrival, run by a task runner with `threads` threads.
+class RunnerQueue final : public DispatchQueue {
 public:
-    explicit WorkerQueue(int workers) : shared_(std::make_shared<Shared>(workers)) {}
-    ~WorkerQueue() override {
-        {
-            std::lock_guard<std::mutex> guard(shared_->lock);
-            shared_->closing = true;
-        }
-        shared_->wakeUp.notify_all();
-        // A block may drop the queue's last reference on a worker of its own: that worker cannot
-        // join itself, so it is let go, and finishes with the state it shares.
-        for (auto& worker : shared_->workers) {
-            if (worker.get_id() == std::this_thread::get_id()) worker.detach();
-            else worker.join();
-        }
-    }
+    explicit RunnerQueue(int threads) : runner_(threads) {}
 
     void enqueue(dispatch_block_t block, dispatch_time_t when) override {
         if (block == nullptr) return;
-        {
-            std::lock_guard<std::mutex> guard(shared_->lock);
-            shared_->items.push_back({toTimePoint(when), shared_->nextSequence++, block});
-            std::push_heap(shared_->items.begin(), shared_->items.end(), later);
-            if (shared_->workers.size() < static_cast<size_t>(shared_->workerCount))
-                shared_->workers.emplace_back([shared = shared_] { work(*shared); });
-        }
-        shared_->wakeUp.notify_one();
+        Strong<Block<void()>> held(block);
+        runner_.postDelayedTask(toTimePoint(when), [held] { (*held)(); });
     }
 
-    BOOL isCurrent() const override {
-        std::lock_guard<std::mutex> guard(shared_->lock);
-        for (auto& worker : shared_->workers) {
-            if (worker.get_id() == std::this_thread::get_id()) return YES;
-        }
-        return NO;
-    }
+    BOOL isCurrent() const override { return runner_.runsTasksOnCurrentThread(); }
 
 private:
-    struct Item {
-        RunLoopClock::time_point due;
-        uint64_t sequence;
-        Strong<Block<void()>> block;
-    };
-    static bool later(const Item& a, const Item& b) {
-        return a.due != b.due ? a.due > b.due : a.sequence > b.sequence;
-    }
-
-    // What the workers use; each worker holds it, so it outlives the queue object when a block
-    // releases the queue.
-    struct Shared {
-        explicit Shared(int workers) : workerCount(workers) {}
-        const int workerCount;
-        std::mutex lock;
-        std::condition_variable wakeUp;
-        std::vector<Item> items;  // a heap by `later`
-        uint64_t nextSequence = 0;
-        std::vector<std::thread> workers;
-        bool closing = false;
-    };
-
-    static void work(Shared& shared) {
-        std::unique_lock<std::mutex> guard(shared.lock);
-        while (true) {
-            RunLoopClock::time_point now = RunLoopClock::now();
-            if (!shared.items.empty() && shared.items.front().due <= now) {
-                std::pop_heap(shared.items.begin(), shared.items.end(), later);
-                Strong<Block<void()>> block = std::move(shared.items.back().block);
-                shared.items.pop_back();
-                guard.unlock();
-                (*block)();
-                block = nullptr;
-                guard.lock();
-                continue;
-            }
-            if (shared.closing) return;
-            if (shared.items.empty()) {
-                shared.wakeUp.wait(guard);
-            } else {
-                // A copy: the heap may move while this thread waits.
-                RunLoopClock::time_point due = shared.items.front().due;
-                shared.wakeUp.wait_until(guard, due);
-            }
-        }
-    }
-
-    std::shared_ptr<Shared> shared_;
+    device::TaskRunner runner_;
 };
 
 }  // namespace
@@ -156,7 +81,7 @@ dispatch_queue_t dispatch_get_main_queue() {
 
 dispatch_queue_t dispatch_get_global_queue(long, unsigned long) {
     static DispatchQueue* global = [] {
-        auto queue = new WorkerQueue(4);
+        auto queue = new RunnerQueue(4);
         queue->isa = DispatchQueue::objcClass();
         return queue;
     }();
@@ -164,7 +89,7 @@ dispatch_queue_t dispatch_get_global_queue(long, unsigned long) {
 }
 
 Strong<DispatchQueue> dispatch_queue_create(const char*, dispatch_queue_attr_t) {
-    auto queue = new WorkerQueue(1);
+    auto queue = new RunnerQueue(1);
     queue->isa = DispatchQueue::objcClass();
     return Strong<DispatchQueue>::adopt(queue);
 }

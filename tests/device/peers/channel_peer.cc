@@ -129,7 +129,7 @@ int flood(const std::string& name, bool acknowledged, const char* selector, long
         std::fprintf(stderr, "cannot make the frame: %s\n", made.message().c_str());
         return 1;
     }
-    int socket = device::ipc::connectChannel(device::ipc::channelSocketPath(name, nullptr));
+    int socket = device::ipc::connectChannel(device::ipc::channelSocketPath(name).value_or(""));
     if (socket < 0) {
         std::perror("connect");
         return 1;

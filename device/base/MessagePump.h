@@ -1,0 +1,63 @@
+// Message pumps: how a thread waits for its next piece of work. A pump only waits and wakes; what
+// the work is, and when it is due, is its owner's queue. Two kinds:
+// - ConditionPump sleeps on a condition variable (run loops, dispatch queues, task runners);
+// - PollPump sleeps in ppoll on file descriptors as well (the channel's sockets).
+// A wake is never lost: `wake` before the wait makes the next wait return at once. A wait may also
+// return early for no reason, so the owner looks at its queue again after each one.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <poll.h>
+#include <vector>
+
+#include "DelayedQueue.h"
+#include "Status.h"
+
+namespace device {
+
+class MessagePump {
+public:
+    virtual ~MessagePump() = default;
+    // Sleeps until `wake` is called or `deadline` (time_point::max(): none) passes.
+    virtual void waitUntil(SteadyClock::time_point deadline) = 0;
+    // Ends the current wait, or the next one if no thread waits now. Any thread.
+    virtual void wake() = 0;
+};
+
+class ConditionPump final : public MessagePump {
+public:
+    void waitUntil(SteadyClock::time_point deadline) override;
+    void wake() override;
+
+private:
+    std::mutex lock_;
+    std::condition_variable woken_;
+    // Each wake lets one wait return, so several threads may share the pump and each be woken.
+    uint64_t pendingWakes_ = 0;
+};
+
+class PollPump final : public MessagePump {
+public:
+    // Check `status()`: the pump cannot wake without its eventfd.
+    PollPump();
+    ~PollPump() override;
+    PollPump(const PollPump&) = delete;
+    PollPump& operator=(const PollPump&) = delete;
+
+    const Status& status() const { return status_; }
+
+    void waitUntil(SteadyClock::time_point deadline) override;
+    void wake() override;
+    // Sleeps until one of `watched` is ready (its `revents` say how), `wake` is called or `deadline`
+    // passes. Entries with a negative descriptor are left out, as poll does.
+    void waitUntil(std::vector<pollfd>& watched, SteadyClock::time_point deadline);
+
+private:
+    Status status_;
+    int wakeFd_ = -1;
+    std::vector<pollfd> polled_;
+};
+
+}  // namespace device

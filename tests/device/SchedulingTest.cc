@@ -1,0 +1,111 @@
+// The pieces every waiting and queueing thread of the device stands on: the queue ordered by due
+// time, the two pumps, the task runner, and the thread checker of one-thread objects.
+#include <atomic>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include <Foundation/Foundation.h>
+#include <base/DelayedQueue.h>
+#include <base/MessagePump.h>
+#include <base/TaskRunner.h>
+#include <base/ThreadChecker.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+using device::SteadyClock;
+
+TEST(DelayedQueue, GivesOutWhatIsDueByTimeThenArrivalAndLetsItemsBeRemoved) {
+    device::DelayedQueue<std::string> queue;
+    auto now = SteadyClock::now();
+    queue.push(now + 1s, "later");
+    queue.push(now, "first");
+    queue.push(now - 1s, "overdue");
+    queue.push(now, "second");
+    queue.push(now, "removed");
+    EXPECT_EQ(queue.removeIf([](const std::string& item) { return item == "removed"; }),
+              std::vector<std::string>{"removed"});
+    std::vector<std::string> out;
+    while (auto item = queue.popDue(now)) out.push_back(*item);
+    EXPECT_EQ(out, (std::vector<std::string>{"overdue", "first", "second"}));
+    EXPECT_EQ(queue.nextDue(), now + 1s) << "what is not due stays";
+    EXPECT_FALSE(queue.popDue(now).has_value());
+}
+
+// A wake before the wait is kept, so a thread that checked its queue and then waits never misses
+// work posted in between; and a pump shared by several threads wakes each of them.
+TEST(MessagePump, AWakeIsNeverLostAndEachWaitingThreadCanBeWoken) {
+    device::ConditionPump condition;
+    device::PollPump poll;
+    ASSERT_TRUE(poll.status().ok());
+    for (device::MessagePump* pump : std::vector<device::MessagePump*>{&condition, &poll}) {
+        pump->wake();
+        auto start = SteadyClock::now();
+        pump->waitUntil(SteadyClock::now() + 10s);
+        EXPECT_LT(SteadyClock::now() - start, 5s);
+        start = SteadyClock::now();
+        pump->waitUntil(SteadyClock::now() + 20ms);
+        EXPECT_GE(SteadyClock::now() - start, 20ms) << "the wake was used up; the deadline holds";
+    }
+    std::atomic<int> returned{0};
+    std::vector<std::thread> waiters;
+    for (int i = 0; i < 3; ++i) waiters.emplace_back([&] {
+        condition.waitUntil(SteadyClock::time_point::max());
+        returned++;
+    });
+    for (int i = 0; i < 3; ++i) condition.wake();
+    for (auto& waiter : waiters) waiter.join();
+    EXPECT_EQ(returned.load(), 3);
+}
+
+TEST(MessagePump, ThePollPumpReportsWhichDescriptorIsReady) {
+    device::PollPump pump;
+    int pipes[2][2];
+    ASSERT_EQ(pipe(pipes[0]), 0);
+    ASSERT_EQ(pipe(pipes[1]), 0);
+    std::vector<pollfd> watched{{pipes[0][0], POLLIN, 0}, {pipes[1][0], POLLIN, 0}};
+    std::thread writer([&] {
+        std::this_thread::sleep_for(20ms);
+        ASSERT_EQ(write(pipes[1][1], "x", 1), 1);
+    });
+    pump.waitUntil(watched, SteadyClock::now() + 10s);
+    writer.join();
+    EXPECT_EQ(watched[0].revents, 0);
+    EXPECT_TRUE(watched[1].revents & POLLIN);
+    for (auto& ends : pipes) {
+        close(ends[0]);
+        close(ends[1]);
+    }
+}
+
+TEST(TaskRunner, ManyThreadsRunEveryTaskOnceAndNoneAfterTheRunnerIsGone) {
+    std::atomic<int> ran{0}, late{0};
+    {
+        device::TaskRunner runner(4);
+        for (int i = 0; i < 200; ++i) runner.postTask([&] { ran++; });
+        runner.postDelayedTask(SteadyClock::now() + 10s, [&] { late++; });
+        for (int i = 0; i < 500 && ran.load() < 200; ++i) std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(ran.load(), 200);
+    EXPECT_EQ(late.load(), 0) << "a task not yet due when the runner goes is dropped";
+}
+
+#ifndef NDEBUG
+TEST(ThreadCheckerDeathTest, ARunLoopRunOnAThreadNotItsOwnStopsTheProcess) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");  // the device has threads running already
+    EXPECT_DEATH(
+        {
+            Strong<NSRunLoop> loop = makeObject<NSRunLoop>();
+            std::thread owner([&] { loop->runMode_beforeDate(NSDefaultRunLoopMode, RunLoopClock::now()); });
+            owner.join();
+            loop->runMode_beforeDate(NSDefaultRunLoopMode, RunLoopClock::now());
+        },
+        "a run loop is used on a thread other than its own");
+}
+#endif
+
+}  // namespace
