@@ -3,6 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include <AVKit/AVFullScreenViewController.h>
+#include <CoreGraphics/CGDevice.h>
 #include <CoreGraphics/CoreGraphics.h>
 #include <UIKit/UIKit.h>
 #include <apps/SimulatedProcess.h>

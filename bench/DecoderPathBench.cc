@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include <CoreMedia/CoreMediaDevice.h>
 #include <Foundation/Foundation.h>
 #include <MRYIPC/MRYIPCCenter.h>
 #include <VideoToolbox/VTDecompressionSession.h>

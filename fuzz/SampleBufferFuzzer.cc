@@ -13,6 +13,7 @@
 
 #include <AVKit/AVSampleBufferDisplayLayer.h>
 #include <CoreMedia/CMSampleBuffer.h>
+#include <CoreMedia/CoreMediaDevice.h>
 #include <Foundation/Foundation.h>
 #include <HBPreferences/HBPreferences.h>
 #include <MRYIPC/MRYIPCCenter.h>

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include <CoreGraphics/CGDevice.h>
 #include <CoreGraphics/CoreGraphics.h>
+#include <CoreMedia/CoreMediaDevice.h>
 #include <UIKit/UIView.h>
 
 #include "../objc/MethodRegistration.h"

@@ -16,6 +16,8 @@
 #include <CoreMedia/CMSampleBuffer.h>
 #include <QuartzCore/CALayer.h>
 
+#include "../CoreFoundation/CFHolder.h"
+
 class UIView;
 class DisplayLayerDecoder;
 
@@ -30,9 +32,9 @@ public:
     static Class objcClass();
 
     // Queues `sample` for the display thread, which decodes it and shows what comes out, unless the
-    // sample is marked not to be displayed (CMSampleBufferSetDoNotDisplay): its pictures are then
-    // counted as dropped. A sample of a new format starts a new decoder; a sample that cannot be
-    // decoded is counted and passed over.
+    // sample is marked not to be displayed (its kCMSampleAttachmentKey_DoNotDisplay attachment): its
+    // pictures are then counted as dropped. A sample of a new format starts a new decoder; a sample
+    // that cannot be decoded is counted and passed over.
     void enqueueSampleBuffer(CMSampleBufferRef sample);
     // Waits until every queued sample has been decoded, then shows the pictures the decoder still
     // holds back (at the end of a stream).
@@ -59,7 +61,7 @@ private:
     // The queue between the enqueuing thread and the display thread.
     std::mutex queueLock_;
     std::condition_variable queueChanged_;
-    std::deque<SampleBufferHolder> queued_;
+    std::deque<CFHolder<CMSampleBufferRef>> queued_;
     bool decoding_ = false;  // the display thread is working on a sample it took off the queue
     bool stopping_ = false;
     std::thread displayThread_;  // started by the first enqueue

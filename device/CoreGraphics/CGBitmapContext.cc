@@ -6,6 +6,7 @@
 #include <limits>
 #include <new>
 
+#include "CGDevice.h"
 #include "CGObjects.h"
 
 namespace {

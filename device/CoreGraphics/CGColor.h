@@ -14,7 +14,7 @@ typedef struct CGColor* CGColorRef;
 // A new colour in `space` from `components[0..3]` (red, green, blue, alpha); the caller owns it.
 // nullptr when `space` or `components` is nullptr.
 CGColorRef CGColorCreate(CGColorSpaceRef space, const CGFloat components[4]);
-// A new reference to an RGB colour made from four values; the caller owns it. A device convenience.
+// A new RGB colour made from four values (the device's one RGB space); the caller owns it.
 CGColorRef CGColorCreateSRGB(CGFloat red, CGFloat green, CGFloat blue, CGFloat alpha);
 CGColorRef CGColorRetain(CGColorRef color);
 void CGColorRelease(CGColorRef color);

@@ -4,6 +4,7 @@
 #include <limits>
 #include <new>
 
+#include "CGDevice.h"
 #include "CGObjects.h"
 
 CGImageRef CGImageCreateWithBGRAData(size_t width, size_t height, size_t bytesPerRow, const void* pixels,

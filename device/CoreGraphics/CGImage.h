@@ -7,7 +7,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 
 typedef struct CGImage* CGImageRef;
 
@@ -35,20 +34,6 @@ inline constexpr CGBitmapInfo kCGBitmapByteOrder16Big = 3u << 12;
 inline constexpr CGBitmapInfo kCGBitmapByteOrder32Big = 4u << 12;
 inline constexpr CGBitmapInfo kCGBitmapByteOrder32Host = kCGBitmapByteOrder32Little;
 
-// The device's way in: a new image holding a copy of `pixels`, `height` rows of `width`
-// premultiplied B,G,R,A pixels, each row starting `bytesPerRow` bytes after the one before. With
-// `opaque` the alpha bytes are taken to be 255 (and stored so). The caller owns the result.
-// nullptr when a size is zero, the rows would overlap (bytesPerRow < 4 * width), the image would
-// take more than 2^31 - 1 bytes, `pixels` is nullptr or memory runs out.
-CGImageRef CGImageCreateWithBGRAData(size_t width, size_t height, size_t bytesPerRow, const void* pixels,
-                                     bool opaque);
-// Device addition: a new image whose pixels `write` puts in place, for renderers that produce
-// pixels (CIContext) without a copy. `write` gets memory for `height` rows of `width` pixels,
-// `bytesPerRow` apart, and returns false when it could not fill it. The caller owns the result;
-// nullptr for the same sizes CGImageCreateWithBGRAData refuses, when memory runs out or when
-// `write` returns false. With `opaque` the writer promises alpha bytes of 255.
-CGImageRef CGImageCreateWithPixelWriter(size_t width, size_t height, bool opaque,
-                                        const std::function<bool(uint8_t* pixels, size_t bytesPerRow)>& write);
 CGImageRef CGImageRetain(CGImageRef image);
 void CGImageRelease(CGImageRef image);
 
@@ -60,6 +45,3 @@ size_t CGImageGetBytesPerRow(CGImageRef image);
 // kCGImageAlphaNoneSkipFirst for an opaque image, else kCGImageAlphaPremultipliedFirst;
 // kCGImageAlphaNone for nullptr.
 CGImageAlphaInfo CGImageGetAlphaInfo(CGImageRef image);
-// Device accessor: the stored premultiplied B,G,R,A bytes, rows CGImageGetBytesPerRow apart, lent for
-// as long as the caller holds the image. nullptr for nullptr.
-const uint8_t* CGImageGetBGRAData(CGImageRef image);

@@ -7,5 +7,4 @@
 #include "CGColorSpace.h"
 #include "CGContext.h"
 #include "CGGeometry.h"
-#include "CGHandle.h"
 #include "CGImage.h"

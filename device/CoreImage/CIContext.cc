@@ -10,6 +10,7 @@ extern "C" {
 
 #include <CoreVideo/CVPixelBufferFrame.h>
 
+#include "../CoreGraphics/CGDevice.h"
 #include "../CoreGraphics/CGTypeEncoding.h"
 #include "media/BgraImage.h"
 #include "media/FrameConverter.h"

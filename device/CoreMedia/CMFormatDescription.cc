@@ -1,4 +1,5 @@
 #include "CMFormatDescription.h"
+#include "CoreMediaDevice.h"
 
 #include <new>
 #include <vector>

@@ -8,6 +8,7 @@
 #include <CoreFoundation/CFRuntime.h>
 
 #include "CMSampleBufferSharing.h"
+#include "CoreMediaDevice.h"
 
 struct opaqueCMSampleBuffer : CFRuntimeBase {
     ~opaqueCMSampleBuffer() override { CFRelease(format); }

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "CMSampleBuffer.h"
+#include "CoreMediaDevice.h"
 
 // As CMSampleBufferCreateWithPacket, but the sample buffer keeps `owner` alive instead of copying:
 // `bytes` must stay valid and unchanged while `owner` lives, and must be followed by

@@ -6,6 +6,7 @@
 
 #include <Foundation/NSLog.h>
 
+#include "../CoreGraphics/CGHandle.h"
 #include "UIImage.h"
 #include "UIScreen.h"
 

@@ -22,6 +22,7 @@
 #include <Foundation/NSArray.h>
 #include <objc/runtime.h>
 
+#include "../CoreGraphics/CGHandle.h"
 #include "UIColor.h"
 #include "UIResponder.h"
 

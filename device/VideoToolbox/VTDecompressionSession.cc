@@ -9,6 +9,7 @@
 #include <CoreFoundation/CFDevice.h>
 #include <CoreFoundation/CFHolder.h>
 #include <CoreFoundation/CFRuntime.h>
+#include <CoreMedia/CoreMediaDevice.h>
 #include <CoreVideo/CVPixelBufferFrame.h>
 
 #include "media/MediaStatus.h"

@@ -11,6 +11,7 @@
 #include <functional>
 
 #include <CoreMedia/CMSampleBuffer.h>
+#include <CoreMedia/CoreMediaDevice.h>
 
 class PlaybackClock {
 public:

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include <AVKit/AVFullScreenViewController.h>
+#include <CoreMedia/CoreMediaDevice.h>
 #include <Foundation/Foundation.h>
 #include <dispatch/dispatch.h>
 

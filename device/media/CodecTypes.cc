@@ -1,5 +1,7 @@
 #include "CodecTypes.h"
 
+#include <CoreMedia/CoreMediaDevice.h>
+
 namespace {
 
 struct CodecPair {

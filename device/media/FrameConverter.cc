@@ -11,6 +11,7 @@ extern "C" {
 }
 
 #include <CoreMedia/CMFormatDescription.h>
+#include <CoreMedia/CoreMediaDevice.h>
 
 #include "FFmpegLogging.h"
 #include "MediaStatus.h"

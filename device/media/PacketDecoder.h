@@ -30,6 +30,7 @@
 #include <string>
 
 #include <CoreMedia/CMSampleBuffer.h>
+#include <CoreMedia/CoreMediaDevice.h>
 
 #include "DecodedFrame.h"
 

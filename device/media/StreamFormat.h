@@ -4,6 +4,7 @@
 #include <string>
 
 #include <CoreMedia/CMSampleBuffer.h>
+#include <CoreMedia/CoreMediaDevice.h>
 
 #include "../base/Status.h"
 

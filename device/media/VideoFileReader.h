@@ -14,6 +14,7 @@
 #include <string>
 
 #include <CoreMedia/CMSampleBuffer.h>
+#include <CoreMedia/CoreMediaDevice.h>
 
 #include "../base/Status.h"
 

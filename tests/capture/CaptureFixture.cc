@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include <CoreGraphics/CGDevice.h>
+
 namespace {
 void recordMessage(id self, SEL, id message) {
     auto* server = static_cast<RecordingServer*>(self);

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <CoreGraphics/CGDevice.h>
 #include <CoreGraphics/CoreGraphics.h>
 #include <UIKit/UIKit.h>
 

@@ -10,6 +10,7 @@
 #include <AVKit/AVSampleBufferDisplayLayer.h>
 #include <CoreFoundation/CFBoolean.h>
 #include <CoreFoundation/CFDevice.h>
+#include <CoreMedia/CoreMediaDevice.h>
 #include <Foundation/FoundationDevice.h>
 #include <Foundation/NSLog.h>
 #include <VideoToolbox/VTDecompressionSession.h>

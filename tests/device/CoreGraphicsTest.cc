@@ -6,6 +6,8 @@
 #include <vector>
 
 #include <CoreFoundation/CFBase.h>
+#include <CoreGraphics/CGDevice.h>
+#include <CoreGraphics/CGHandle.h>
 #include <CoreGraphics/CoreGraphics.h>
 
 namespace {

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <CoreGraphics/CGDevice.h>
+#include <CoreGraphics/CGHandle.h>
 #include <media/FrameConverter.h>
 #include <media/MediaStatus.h>
 #include <media/PacketDecoder.h>

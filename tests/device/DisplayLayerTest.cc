@@ -5,6 +5,7 @@
 
 #include <AVKit/AVPlayerViews.h>
 #include <AVKit/AVSampleBufferDisplayLayer.h>
+#include <CoreMedia/CoreMediaDevice.h>
 #include <UIKit/UIGraphics.h>
 #include <UIKit/UIView.h>
 

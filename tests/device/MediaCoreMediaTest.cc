@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <CoreMedia/CoreMedia.h>
+#include <CoreMedia/CoreMediaDevice.h>
 
 namespace {
 

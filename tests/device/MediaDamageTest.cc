@@ -9,6 +9,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <CoreMedia/CoreMediaDevice.h>
 #include <media/MediaStatus.h>
 #include <media/PacketDecoder.h>
 #include <media/TestPattern.h>

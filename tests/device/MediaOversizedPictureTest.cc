@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <AVKit/AVSampleBufferDisplayLayer.h>
+#include <CoreMedia/CoreMediaDevice.h>
 #include <media/MediaStatus.h>
 #include <media/PacketDecoder.h>
 

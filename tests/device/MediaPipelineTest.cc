@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <CoreMedia/CoreMediaDevice.h>
 #include <media/FrameConverter.h>
 #include <media/MediaStatus.h>
 #include <media/PacketDecoder.h>

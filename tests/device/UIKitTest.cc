@@ -13,6 +13,7 @@
 #include <type_traits>
 #include <vector>
 
+#include <CoreGraphics/CGDevice.h>
 #include <UIKit/UIKit.h>
 #include <objc/ObjcDevice.h>
 

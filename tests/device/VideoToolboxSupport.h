@@ -12,8 +12,10 @@
 
 #include <gtest/gtest.h>
 
+#include <CoreGraphics/CGDevice.h>
 #include <CoreGraphics/CGHandle.h>
 #include <CoreImage/CIContext.h>
+#include <CoreMedia/CoreMediaDevice.h>
 #include <VideoToolbox/VTDecompressionSession.h>
 #include <media/TestPattern.h>
 #include <media/VideoFileReader.h>

@@ -1,0 +1,30 @@
+// The device's own side of CoreGraphics, with no iOS counterpart: making an image from B,G,R,A
+// bytes in memory or from a writer that puts its pixels in place, and reading an image's stored
+// bytes. iOS makes images through data providers and reads them through a bitmap context; the
+// device keeps every image as B,G,R,A bytes and lets its own code at them. Device only; the system
+// never sees it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+#include "CGImage.h"
+
+// A new image holding a copy of `pixels`, `height` rows of `width` premultiplied B,G,R,A pixels,
+// each row starting `bytesPerRow` bytes after the one before. With `opaque` the alpha bytes are
+// taken to be 255 (and stored so). The caller owns the result. nullptr when a size is zero, the
+// rows would overlap (bytesPerRow < 4 * width), the image would take more than 2^31 - 1 bytes,
+// `pixels` is nullptr or memory runs out.
+CGImageRef CGImageCreateWithBGRAData(size_t width, size_t height, size_t bytesPerRow, const void* pixels,
+                                     bool opaque);
+// A new image whose pixels `write` puts in place, for renderers that produce pixels (CIContext)
+// without a copy. `write` gets memory for `height` rows of `width` pixels, `bytesPerRow` apart, and
+// returns false when it could not fill it. The caller owns the result; nullptr for the same sizes
+// CGImageCreateWithBGRAData refuses, when memory runs out or when `write` returns false. With
+// `opaque` the writer promises alpha bytes of 255.
+CGImageRef CGImageCreateWithPixelWriter(size_t width, size_t height, bool opaque,
+                                        const std::function<bool(uint8_t* pixels, size_t bytesPerRow)>& write);
+// The stored premultiplied B,G,R,A bytes, rows CGImageGetBytesPerRow apart, lent for as long as the
+// caller holds the image. nullptr for nullptr.
+const uint8_t* CGImageGetBGRAData(CGImageRef image);
