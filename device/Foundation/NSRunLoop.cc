@@ -35,13 +35,21 @@ bool NSRunLoop::isCommonMode(NSString* mode) {
     return mode->isEqual(NSDefaultRunLoopMode) || mode->isEqual(UITrackingRunLoopMode);
 }
 
+NSRunLoop::TimerQueue* NSRunLoop::timersForLocked(NSString* mode, bool make) {
+    for (auto& [timersMode, queue] : timers_) {
+        if (timersMode->isEqual(mode)) return &queue;
+    }
+    if (!make) return nullptr;
+    return &timers_.emplace_back(Strong<NSString>(mode), TimerQueue()).second;
+}
+
 void NSRunLoop::addTimer_forMode(RunLoopTimer* timer, NSString* mode) {
     if (timer == nullptr || mode == nullptr) return;
     {
         std::lock_guard<std::mutex> guard(lock_);
-        TimerQueue& queue = timers_[mode->UTF8String()];
-        if (queue.contains([timer](const Strong<RunLoopTimer>& t) { return t.get() == timer; })) return;
-        queue.push(timer->fireTime_, Strong<RunLoopTimer>(timer));
+        TimerQueue* queue = timersForLocked(mode, true);
+        if (queue->contains([timer](const Strong<RunLoopTimer>& t) { return t.get() == timer; })) return;
+        queue->push(timer->fireTime_, Strong<RunLoopTimer>(timer));
     }
     pump_.wake();
 }
@@ -50,9 +58,8 @@ void NSRunLoop::removeTimer_forMode(RunLoopTimer* timer, NSString* mode) {
     if (timer == nullptr || mode == nullptr) return;
     std::vector<Strong<RunLoopTimer>> removed;  // released after the lock
     std::lock_guard<std::mutex> guard(lock_);
-    auto queue = timers_.find(mode->UTF8String());
-    if (queue == timers_.end()) return;
-    removed = queue->second.removeIf([timer](const Strong<RunLoopTimer>& t) { return t.get() == timer; });
+    if (TimerQueue* queue = timersForLocked(mode, false))
+        removed = queue->removeIf([timer](const Strong<RunLoopTimer>& t) { return t.get() == timer; });
 }
 
 void NSRunLoop::performBlock(Block<void()>* block) {
@@ -98,22 +105,19 @@ void NSRunLoop::takeDueLocked(NSString* mode, RunLoopClock::time_point now, std:
     if (common) {
         while (std::optional<Strong<Block<void()>>> block = posted_.popDue(now)) work.push_back(std::move(*block));
     }
-    if (auto queue = timers_.find(mode->UTF8String()); queue != timers_.end())
-        takeDueTimersLocked(queue->second, now, due, spent);
+    if (TimerQueue* queue = timersForLocked(mode, false)) takeDueTimersLocked(*queue, now, due, spent);
     if (common) {
-        if (auto queue = timers_.find(NSRunLoopCommonModes->UTF8String()); queue != timers_.end())
-            takeDueTimersLocked(queue->second, now, due, spent);
+        if (TimerQueue* queue = timersForLocked(NSRunLoopCommonModes, false))
+            takeDueTimersLocked(*queue, now, due, spent);
     }
 }
 
 RunLoopClock::time_point NSRunLoop::nextDueLocked(NSString* mode) {
     bool common = isCommonMode(mode);
     RunLoopClock::time_point next = common ? posted_.nextDue() : RunLoopClock::time_point::max();
-    if (auto queue = timers_.find(mode->UTF8String()); queue != timers_.end())
-        next = std::min(next, queue->second.nextDue());
+    if (TimerQueue* queue = timersForLocked(mode, false)) next = std::min(next, queue->nextDue());
     if (common) {
-        if (auto queue = timers_.find(NSRunLoopCommonModes->UTF8String()); queue != timers_.end())
-            next = std::min(next, queue->second.nextDue());
+        if (TimerQueue* queue = timersForLocked(NSRunLoopCommonModes, false)) next = std::min(next, queue->nextDue());
     }
     return next;
 }

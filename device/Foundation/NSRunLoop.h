@@ -15,8 +15,8 @@
 #include <chrono>
 #include <functional>
 #include <mutex>
-#include <string>
-#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "../base/DelayedQueue.h"
 #include "../base/MessagePump.h"
@@ -85,6 +85,8 @@ private:
                        std::vector<Strong<RunLoopTimer>>& due, std::vector<Strong<RunLoopTimer>>& spent);
     void takeDueTimersLocked(TimerQueue& queue, RunLoopClock::time_point now, std::vector<Strong<RunLoopTimer>>& due,
                              std::vector<Strong<RunLoopTimer>>& spent);
+    // The timers added for `mode`; null when there are none and `make` is false. Under the lock.
+    TimerQueue* timersForLocked(NSString* mode, bool make);
     // When the next thing in `mode` comes due. Under the lock.
     RunLoopClock::time_point nextDueLocked(NSString* mode);
     void runWhileNotStopped(RunLoopClock::time_point deadline);
@@ -92,7 +94,8 @@ private:
     device::ConditionPump pump_;
     mutable std::mutex lock_;                             // guards the queues and stopRequested_
     device::DelayedQueue<Strong<Block<void()>>> posted_;  // runs in the common modes
-    std::unordered_map<std::string, TimerQueue> timers_;  // by the name of the mode they were added for
+    // The timers by the mode they were added for; a handful of modes, looked up without allocating.
+    std::vector<std::pair<Strong<NSString>, TimerQueue>> timers_;
     bool stopRequested_ = false;
     NSString* currentMode_ = nullptr;  // only its own thread reads and writes it
     device::ThreadChecker thread_;

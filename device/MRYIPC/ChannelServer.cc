@@ -19,6 +19,8 @@ namespace {
 
 constexpr int kFramesPerTurn = 16;  // so one busy client cannot starve the others
 constexpr int kReportBurst = 10;
+// How long a delivery may keep its thread before the standby takes over watching the connections.
+constexpr auto kTakeOverAfter = std::chrono::milliseconds(50);
 constexpr auto kReportInterval = std::chrono::seconds(1);
 
 // Problems are reported for as long as they happen, but a client that misbehaves in a loop must not
@@ -46,10 +48,11 @@ struct ChannelServer::Connection {
 
 ChannelServer::~ChannelServer() {
     {
-        std::lock_guard lock(queueLock_);
+        std::lock_guard lock(stateLock_);
         stopping_ = true;
     }
     if (pump_) pump_->wake();
+    if (standbyPump_) standbyPump_->wake();
     for (std::thread& worker : workers_)
         if (worker.joinable()) worker.join();
     for (auto& client : clients_) shutdown(client->socket, SHUT_RDWR);
@@ -67,57 +70,96 @@ Status ChannelServer::serve(const std::string& path) {
     if (listener_.socket >= 0) return Status::OK();
     if (Status listening = listenChannel(path, listener_); !listening.ok()) return listening;
     auto pump = std::make_unique<PollPump>();
-    if (!pump->status().ok()) {
+    auto standbyPump = std::make_unique<PollPump>();
+    auto takeOverTimer = std::make_unique<PollTimer>();
+    for (const Status* made : {&pump->status(), &standbyPump->status(), &takeOverTimer->status()}) {
+        if (made->ok()) continue;
         unlink(path.c_str());
         closeListener(listener_);
-        return pump->status();
+        return *made;
     }
     pump_ = std::move(pump);
+    standbyPump_ = std::move(standbyPump);
+    takeOverTimer_ = std::move(takeOverTimer);
     path_ = path;
     buffer_ = std::make_unique<unsigned char[]>(kMaxFrameSize);
     for (std::thread& worker : workers_) worker = std::thread([this] { workerLoop(); });
     return Status::OK();
 }
 
-// Both threads run this. The one holding pumpTurn_ watches the connections; when it has read a
-// call and no call is being delivered, it lets go of the pump, which the other thread, waiting for
-// its turn, takes at once, and delivers. Only one thread delivers at a time, so calls reach their
+// Both threads run this. The thread that takes the free pump watches the connections and reads
+// the calls; when it has read a call and none is being delivered, it leaves the pump and delivers,
+// and once done takes the pump again, so a call is not passed between threads on its way and the
+// other thread, the standby, is not woken. While calls are delivered with the pump left alone, the
+// take-over timer runs: when it fires and the delivery it was armed for is still running, a target
+// has kept its thread for kTakeOverAfter or more, and the standby takes the pump and keeps it, going
+// on watching the connections, until the queue has been delivered. Only one thread delivers at a time, so calls reach their
 // targets in the order they were read.
 void ChannelServer::workerLoop() {
-    while (true) {
-        std::unique_lock turn(pumpTurn_);
-        {
-            std::lock_guard lock(queueLock_);
-            if (stopping_) return;
+    std::unique_lock lock(stateLock_);
+    while (!stopping_) {
+        if (pumpTaken_ || (delivering_ && !overrun_)) {
+            lock.unlock();
+            waitForTimer();
+            lock.lock();
+            continue;
         }
+        pumpTaken_ = true;
+        lock.unlock();
         pollOnce();
-        if (!claimDelivery()) continue;
-        turn.unlock();
+        lock.lock();
+        pumpTaken_ = false;
+        if (delivering_ || queue_.empty()) continue;
+        delivering_ = true;
+        lock.unlock();
         deliverQueued();
+        lock.lock();
     }
 }
 
-bool ChannelServer::claimDelivery() {
-    std::lock_guard lock(queueLock_);
-    if (delivering_ || queue_.empty() || stopping_) return false;
-    delivering_ = true;
-    return true;
+void ChannelServer::waitForTimer() {
+    std::vector<pollfd> timer{takeOverTimer_->watched()};
+    standbyPump_->waitUntil(timer, SteadyClock::time_point::max());
+    if (timer[0].revents == 0) return;
+    takeOverTimer_->clear();
+    bool armAgain;
+    {
+        std::lock_guard lock(stateLock_);
+        timerArmed_ = false;
+        bool unwatched = delivering_ && !pumpTaken_;
+        if (unwatched && deliveriesStarted_ == armedForDelivery_) overrun_ = true;
+        // A later delivery runs unwatched: the timer now stands guard over that one.
+        armAgain = unwatched && !overrun_;
+        if (armAgain) {
+            timerArmed_ = true;
+            armedForDelivery_ = deliveriesStarted_;
+        }
+    }
+    if (armAgain) takeOverTimer_->armAfter(kTakeOverAfter);
 }
 
 void ChannelServer::deliverQueued() {
     while (true) {
         std::optional<Call> call;
-        bool wasFull;
+        bool wasFull, arm = false;
         {
-            std::lock_guard lock(queueLock_);
+            std::lock_guard lock(stateLock_);
             call = stopping_ ? std::nullopt : queue_.popDue(SteadyClock::time_point::max());
             if (!call) {
                 delivering_ = false;
+                overrun_ = false;
                 return;
             }
             wasFull = queue_.size() + 1 >= kMaxQueuedCalls;
+            ++deliveriesStarted_;
+            // Armed once for a run of calls, not for each: arming costs a system call.
+            if (!pumpTaken_ && !timerArmed_) {
+                arm = timerArmed_ = true;
+                armedForDelivery_ = deliveriesStarted_;
+            }
         }
         if (wasFull) pump_->wake();  // the clients were left unread; there is room again
+        if (arm) takeOverTimer_->armAfter(kTakeOverAfter);
         deliver(*call);
         call.reset();  // released here, not under the lock: a value may do anything when it goes
     }
@@ -126,7 +168,7 @@ void ChannelServer::deliverQueued() {
 void ChannelServer::pollOnce() {
     bool full;
     {
-        std::lock_guard lock(queueLock_);
+        std::lock_guard lock(stateLock_);
         full = queue_.size() >= kMaxQueuedCalls;
     }
     // While the queue is full the clients are left out of the poll altogether (not just their
@@ -205,7 +247,7 @@ bool ChannelServer::dropIdleClient() {
 bool ChannelServer::readFrames(Connection& connection, const std::shared_ptr<Connection>& shared, bool* readAny) {
     for (int turn = 0; turn < kFramesPerTurn; ++turn) {
         {
-            std::lock_guard lock(queueLock_);
+            std::lock_guard lock(stateLock_);
             if (queue_.size() >= kMaxQueuedCalls) return true;
         }
         long length = receiveFrame(connection.socket, buffer_.get(), kMaxFrameSize);
@@ -226,7 +268,7 @@ bool ChannelServer::readFrames(Connection& connection, const std::shared_ptr<Con
             reportLimited("closed a client of " + path_ + " that sent a reply");
             return false;
         }
-        std::lock_guard lock(queueLock_);
+        std::lock_guard lock(stateLock_);
         queue_.push(SteadyClock::now(), std::move(call));
         *readAny = true;
     }

@@ -1,15 +1,15 @@
 // ChannelServer: the serving end of one channel.
 //
-// Two threads of its own, started when the channel is first served, take turns at one poll pump.
-// The thread at the pump accepts clients, reads and checks their frames, puts the calls in one
-// serial delivery queue and closes any connection that misbehaves. When it has read a call and no
-// call is being delivered, it hands the pump to the other thread and delivers the calls itself, one
-// at a time and in arrival order, sending the replies; so a call is not passed between threads on
-// its way, and a target may block its thread for as long as it likes while the other thread goes
-// on watching the connections. Once kMaxQueuedCalls calls wait, the clients are no longer read, so
-// their sockets fill and their calls are dropped instead of piling up. Clients are read in turn,
-// each turn starting after the last client read in the one before, so a client that floods the
-// channel takes no more than its share of the queue.
+// Two threads of its own, started when the channel is first served, share one poll pump and one
+// serial delivery queue. The thread at the pump accepts clients, reads and checks their frames, puts
+// the calls in the queue and closes any connection that misbehaves; when it has read a call and no
+// call is being delivered, it delivers the calls itself, one at a time and in arrival order, sending
+// the replies, and then goes back to the pump. So a call is not passed between threads on its way.
+// A target may block its thread for as long as it likes: within a short while a timer wakes the
+// other thread, which takes the pump over, and once kMaxQueuedCalls calls wait, it stops reading,
+// so the clients' sockets fill and their calls are dropped instead of piling up. Clients are read
+// in turn, each turn starting after the last client read in the one before, so a client that floods
+// the channel takes no more than its share of the queue.
 //
 // Limits: kMaxClients connections, peers of this user only, frames as ChannelFrame.h bounds them.
 // When a new client finds every place taken, the client that has sent nothing for longest makes
@@ -33,6 +33,7 @@
 
 #include "../base/DelayedQueue.h"
 #include "../base/MessagePump.h"
+#include "../base/PollTimer.h"
 #include "ChannelFrame.h"
 #include "ChannelSocket.h"
 
@@ -71,10 +72,11 @@ private:
     void workerLoop();
     // One turn at the pump: waits for the sockets, accepts, reads and queues calls.
     void pollOnce();
-    // Takes the delivery of the queued calls on when no thread delivers and a call waits.
-    bool claimDelivery();
     // Delivers the queued calls until none is left (or the server stops).
     void deliverQueued();
+    // The standby's wait: until the take-over timer fires (or the server stops); then it finds out
+    // whether the delivery the timer was armed for still runs.
+    void waitForTimer();
     void acceptClients();
     // Closes the client quiet for longest if it has been quiet for kIdleAllowance; true when it did.
     bool dropIdleClient();
@@ -92,16 +94,22 @@ private:
     std::mutex actionsLock_;
     std::unordered_map<std::string, Action> actions_;  // by selector name
 
-    // Held by the thread at the pump; what it guards is used only by that thread.
-    std::mutex pumpTurn_;
-    std::unique_ptr<PollPump> pump_;
+    std::unique_ptr<PollPump> pump_;          // where the thread at the pump waits
+    std::unique_ptr<PollPump> standbyPump_;   // where the other thread waits for the timer
+    std::unique_ptr<PollTimer> takeOverTimer_;  // runs while deliveries leave the pump unwatched
+    // Used only by the thread at the pump.
     std::vector<std::shared_ptr<Connection>> clients_;
     std::vector<pollfd> polled_;
     std::unique_ptr<unsigned char[]> buffer_;
 
-    std::mutex queueLock_;  // guards the queue, delivering_ and stopping_
+    std::mutex stateLock_;  // guards what follows
     DelayedQueue<Call> queue_;
-    bool delivering_ = false, stopping_ = false;
+    bool pumpTaken_ = false, delivering_ = false, stopping_ = false;
+    uint64_t deliveriesStarted_ = 0;  // numbers the deliveries
+    bool timerArmed_ = false;
+    uint64_t armedForDelivery_ = 0;  // the delivery that was running when the timer was armed
+    bool overrun_ = false;  // that delivery still ran when the timer fired: the standby keeps the pump until
+                            // the queue has been delivered
 };
 
 }  // namespace device::ipc
