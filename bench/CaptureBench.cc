@@ -18,11 +18,11 @@ namespace {
 // A frame of smooth colour, as a decoded video frame would be.
 CGImageRef frameOfSize(size_t width, size_t height) {
     std::vector<uint8_t> pixels(width * height * 4);
-        for (size_t y = 0; y < height; ++y)
-            for (size_t x = 0; x < width; ++x) {
-                uint8_t* p = &pixels[(y * width + x) * 4];
-                p[0] = uint8_t(x), p[1] = uint8_t(y), p[2] = uint8_t(x + y), p[3] = 255;
-            }
+    for (size_t y = 0; y < height; ++y)
+        for (size_t x = 0; x < width; ++x) {
+            uint8_t* p = &pixels[(y * width + x) * 4];
+            p[0] = uint8_t(x), p[1] = uint8_t(y), p[2] = uint8_t(x + y), p[3] = 255;
+        }
     return CGImageCreateWithBGRAData(width, height, width * 4, pixels.data(), true);
 }
 

@@ -4,13 +4,13 @@
 // as it does on the device.
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <thread>
-#include <unistd.h>
 
 #include <Foundation/Foundation.h>
 #include <MRYIPC/ChannelFrame.h>

@@ -23,10 +23,10 @@
 #include <media/PacketDecoder.h>
 #include <media/VideoFileReader.h>
 
+#include "SceneClip.h"
+#include "capture/SampleBufferCapture.h"
 #include "globals/Globals.h"
 #include "platform/Channel.h"
-#include "capture/SampleBufferCapture.h"
-#include "SceneClip.h"
 #include "support/TempDirectory.h"
 
 namespace {
@@ -46,8 +46,10 @@ const std::vector<SampleBufferHolder>& fullHDSamples(ClipCodec codec) {
     std::vector<SampleBufferHolder>& samples = clips[codec];
     auto reader = VideoFileReader::open(path, nullptr);
     while (reader)
-        if (SampleBufferHolder sample = reader->nextSample()) samples.push_back(std::move(sample));
-        else break;
+        if (SampleBufferHolder sample = reader->nextSample())
+            samples.push_back(std::move(sample));
+        else
+            break;
     return samples;
 }
 
@@ -94,7 +96,8 @@ void setUpVideoApp() {
         static TempDirectory device;
         setenv("GLIMMORA_DEVICE", device.path().c_str(), 1);
         device::registerProcessClasses("com.apple.mobilesafari");
-        if (preferences == nullptr) preferences = HBPreferences::alloc()->initWithIdentifier(glimmoraSettingsIdentifier());
+        if (preferences == nullptr)
+            preferences = HBPreferences::alloc()->initWithIdentifier(glimmoraSettingsIdentifier());
         preferences->setObject_forKey(NSNumber::numberWithBool(YES).get(), activeKey());
         MRYIPCCenter::centerNamed(glimmoraServerName())
             ->addTarget_action(makeObject<QuietServer>().detach(), updateColorsSelector());
@@ -139,8 +142,7 @@ void BM_SessionDecodeFullHD(benchmark::State& state) {
         VTDecompressionSessionRef session = nullptr;
         VTDecompressionSessionCreate(kCFAllocatorDefault, CMSampleBufferGetFormatDescription(samples.front()), nullptr,
                                      nullptr, &callback, &session);
-        if (reduced)
-            VTSessionSetProperty(session, kVTDecompressionPropertyKey_ReducedResolutionDecode, kCFBooleanTrue);
+        if (reduced) VTSessionSetProperty(session, kVTDecompressionPropertyKey_ReducedResolutionDecode, kCFBooleanTrue);
         for (const auto& sample : samples) VTDecompressionSessionDecodeFrame(session, sample, 0, nullptr, nullptr);
         VTDecompressionSessionInvalidate(session);
         CFRelease(session);

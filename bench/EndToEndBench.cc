@@ -13,6 +13,7 @@
 //   capture path, each alone, from runs with the library off and on.
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -21,7 +22,6 @@
 #include <memory>
 #include <string>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include <Foundation/Foundation.h>
@@ -43,7 +43,9 @@ constexpr const char* kChannel = device::kColourChannelName;
 
 std::string benchHome() {
     using json = nlohmann::ordered_json;
-    auto percentage = [] { return json{{"format", "int"}, {"minimumValue", 0}, {"maximumValue", 100}, {"stepValue", 1}}; };
+    auto percentage = [] {
+        return json{{"format", "int"}, {"minimumValue", 0}, {"maximumValue", 100}, {"stepValue", 1}};
+    };
     json accessories = json::array();
     for (int i = 1; i <= kLights; ++i) {
         std::string name = "Bulb " + std::to_string(i);
@@ -58,9 +60,12 @@ std::string benchHome() {
                   {{"type", "saturation"}, {"value", 0}, {"metadata", percentage()}},
                   {{"type", "hue"},
                    {"value", 0},
-                   {"metadata", {{"format", "float"}, {"minimumValue", 0}, {"maximumValue", 360}, {"stepValue", 1}}}}}}}}}});
+                   {"metadata",
+                    {{"format", "float"}, {"minimumValue", 0}, {"maximumValue", 360}, {"stepValue", 1}}}}}}}}}});
     }
-    json home = {{"homes", {{{"name", "Bench"}, {"primary", true}, {"rooms", {{{"name", "Screen"}, {"accessories", accessories}}}}}}}};
+    json home = {
+        {"homes",
+         {{{"name", "Bench"}, {"primary", true}, {"rooms", {{{"name", "Screen"}, {"accessories", accessories}}}}}}}};
     return home.dump(2);
 }
 
@@ -171,9 +176,13 @@ void EndToEndLatency(benchmark::State& state, device::CallKind kind) {
     }
 }
 BENCHMARK_CAPTURE(EndToEndLatency, frame_clock, device::CallKind::fireAndForget)
-    ->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(EndToEndLatency, decoder_path, device::CallKind::acknowledged)
-    ->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 // --- the colour server under load ----------------------------------------------------------------
 
@@ -190,7 +199,8 @@ uint64_t sendFromTenClients(double seconds, int perSecond) {
             for (long i = 0;; ++i) {
                 auto now = std::chrono::steady_clock::now();
                 if (now >= end) break;
-                if (perSecond > 0) std::this_thread::sleep_until(start + std::chrono::duration<double>(double(i) / perSecond));
+                if (perSecond > 0)
+                    std::this_thread::sleep_until(start + std::chrono::duration<double>(double(i) / perSecond));
                 char text[64];
                 double level = static_cast<double>((i * 7 + c * 13) % 256) / 255;
                 std::snprintf(text, sizeof text, "%f,%f,%f,%f", level, 1 - level, 0.5, 1.0);
@@ -249,8 +259,8 @@ const CpuFigures& cpuRun() {
         // `mode`: "" full screen (both paths), "--inline" (the decoder path alone) or
         // "--player-layer" (the frame clock alone; with the library off the same as full screen).
         auto cpu = [&](bool enabled, const std::string& mode) {
-            device.run({"prefs", "write", device::kGlimmoraSettingsIdentifier, device::kEnabledKey, enabled ? "YES" : "NO",
-                        "--bool"});
+            device.run({"prefs", "write", device::kGlimmoraSettingsIdentifier, device::kEnabledKey,
+                        enabled ? "YES" : "NO", "--bool"});
             std::vector<std::string> arguments = {"play", clip};
             if (!mode.empty()) arguments.push_back(mode);
             return cpuSecondsOf(arguments, device.environment());
@@ -282,6 +292,8 @@ void CpuPerVideoSecond(benchmark::State& state, int which) {
 BENCHMARK_CAPTURE(CpuPerVideoSecond, frame_clock, 0)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(CpuPerVideoSecond, decoder_path, 1)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(CpuPerVideoSecond, app_without_library, 2)
-    ->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -6,8 +6,8 @@
 #include <benchmark/benchmark.h>
 
 #include <Foundation/Foundation.h>
-#include <dispatch/dispatch.h>
 #include <MRYIPC/MRYIPCCenter.h>
+#include <dispatch/dispatch.h>
 
 #include "globals/Globals.h"
 #include "home/HomeManager.h"
@@ -42,7 +42,8 @@ std::string largeHome() {
 void runMainLoopUntil(const std::function<bool()>& condition) {
     auto deadline = RunLoopClock::now() + std::chrono::seconds(20);
     while (!condition() && RunLoopClock::now() < deadline)
-        NSRunLoop::mainRunLoop()->runMode_beforeDate(NSDefaultRunLoopMode, RunLoopClock::now() + std::chrono::milliseconds(2));
+        NSRunLoop::mainRunLoop()->runMode_beforeDate(NSDefaultRunLoopMode,
+                                                     RunLoopClock::now() + std::chrono::milliseconds(2));
 }
 
 bool nothingInFlight(HomeManager* controller) {
@@ -57,7 +58,8 @@ HomeManager* largeHomeController() {
     static HomeManager* controller = [] {
         setenv("GLIMMORA_DEVICE", device.path().c_str(), 1);
         std::ofstream(device.path() + "/home.json") << largeHome();
-        auto settings = Strong<HBPreferences>::adopt(HBPreferences::alloc()->initWithIdentifier(glimmoraSettingsIdentifier()));
+        auto settings =
+            Strong<HBPreferences>::adopt(HBPreferences::alloc()->initWithIdentifier(glimmoraSettingsIdentifier()));
         for (int room = 0; room < 20; room += 2) {
             char uuid[40];
             std::snprintf(uuid, sizeof uuid, "B0000000-0000-4000-8000-%012d", room);
@@ -96,17 +98,17 @@ void BM_ColourMessageToWrites(benchmark::State& state) {
     const char* messages[] = {"0.900000,0.100000,0.100000,1.000000", "0.100000,0.100000,0.900000,1.000000"};
     std::atomic<bool> handled{false};
     // The reply wakes this thread's run loop, so the wait ends as soon as it comes.
-    auto done = makeBlock([&handled](id) {
-        dispatch_async(dispatch_get_main_queue(), makeBlock([&handled] { handled = true; }));
-    });
+    auto done = makeBlock(
+        [&handled](id) { dispatch_async(dispatch_get_main_queue(), makeBlock([&handled] { handled = true; })); });
     int turn = 0;
     for (auto _ : state) {
         handled = false;
-        center->callExternalMethod_withArguments_completion(updateColorsSelector(),
-                                                            NSString::stringWithUTF8String(messages[turn++ % 2]).get(), done);
+        center->callExternalMethod_withArguments_completion(
+            updateColorsSelector(), NSString::stringWithUTF8String(messages[turn++ % 2]).get(), done);
         // The hand-off runs on the main queue, which this thread serves while it waits.
         while (!handled)
-            NSRunLoop::mainRunLoop()->runMode_beforeDate(NSDefaultRunLoopMode, RunLoopClock::now() + std::chrono::milliseconds(50));
+            NSRunLoop::mainRunLoop()->runMode_beforeDate(NSDefaultRunLoopMode,
+                                                         RunLoopClock::now() + std::chrono::milliseconds(50));
     }
     state.SetLabel("acknowledged call: socket, parse, hand-off, 50 lights, reply");
     runMainLoopUntil([controller] { return nothingInFlight(controller); });

@@ -20,8 +20,10 @@ Strong<HBPreferences> openInFreshDevice(const TempDirectory& device) {
     std::optional<std::string> saved = previous ? std::optional<std::string>(previous) : std::nullopt;
     setenv("GLIMMORA_DEVICE", device.path().c_str(), 1);
     auto prefs = device::openGlimmoraSettings();
-    if (saved) setenv("GLIMMORA_DEVICE", saved->c_str(), 1);
-    else unsetenv("GLIMMORA_DEVICE");
+    if (saved)
+        setenv("GLIMMORA_DEVICE", saved->c_str(), 1);
+    else
+        unsetenv("GLIMMORA_DEVICE");
     return prefs;
 }
 

@@ -40,7 +40,8 @@ namespace {
 // One shared block serves every acknowledged send; it captures nothing. The flag is a plain
 // exported byte; the store is atomic so the decoder's thread reads it cleanly.
 Block<void(id)>* readyAgainBlock() {
-    static Block<void(id)>* block = makeBlock([](id) { __atomic_store_n(&readyForUpdates, YES, __ATOMIC_RELEASE); }).detach();
+    static Block<void(id)>* block =
+        makeBlock([](id) { __atomic_store_n(&readyForUpdates, YES, __ATOMIC_RELEASE); }).detach();
     return block;
 }
 

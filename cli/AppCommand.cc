@@ -20,8 +20,9 @@ namespace {
 void addAppCommand(CLI::App& app) {
     auto options = std::make_shared<device::ProcessOptions>();
     CLI::App* command = app.add_subcommand(
-        "app", "Run a simulated iOS process with this bundle identifier: it sets up the classes such a process "
-               "has, loads libglimmora.so and runs its main run loop until SIGINT or SIGTERM");
+        "app",
+        "Run a simulated iOS process with this bundle identifier: it sets up the classes such a process "
+        "has, loads libglimmora.so and runs its main run loop until SIGINT or SIGTERM");
     command->add_option("BUNDLE_ID", options->bundleIdentifier,
                         "The bundle identifier, e.g. com.apple.springboard, com.apple.mobilesafari, "
                         "com.google.ios.youtube (none: a process without one)");
@@ -32,8 +33,9 @@ void addAppCommand(CLI::App& app) {
 }
 
 void addSpringBoardCommand(CLI::App& app) {
-    CLI::App* command = app.add_subcommand(
-        "springboard", "Run the home screen (com.apple.springboard) until SIGINT or SIGTERM: with the library "
-                       "enabled it serves the colour channel and drives the lights of the selected rooms");
+    CLI::App* command =
+        app.add_subcommand("springboard",
+                           "Run the home screen (com.apple.springboard) until SIGINT or SIGTERM: with the library "
+                           "enabled it serves the colour channel and drives the lights of the selected rooms");
     command->callback([] { runAndExit({"com.apple.springboard", false}); });
 }

@@ -1,15 +1,15 @@
 #include "DemoChild.h"
 
-#include <cerrno>
-#include <csignal>
-#include <cstring>
 #include <fcntl.h>
-#include <cstdlib>
 #include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
 
 extern char** environ;
 
@@ -60,13 +60,13 @@ std::unique_ptr<DemoChild> DemoChild::start(std::string name, const std::vector<
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
     std::vector<std::string> environment = {std::string(kDemoVariable) + "=" + std::to_string(getpid())};
     for (char** variable = environ; *variable; ++variable)
-        if (std::strncmp(*variable, kDemoVariable, std::strlen(kDemoVariable)) != 0) environment.emplace_back(*variable);
+        if (std::strncmp(*variable, kDemoVariable, std::strlen(kDemoVariable)) != 0)
+            environment.emplace_back(*variable);
     std::vector<char*> environmentPointers;
     for (std::string& variable : environment) environmentPointers.push_back(variable.data());
     environmentPointers.push_back(nullptr);
     pid_t pid = -1;
-    int failure =
-        posix_spawn(&pid, program.c_str(), &files, &attributes, pointers.data(), environmentPointers.data());
+    int failure = posix_spawn(&pid, program.c_str(), &files, &attributes, pointers.data(), environmentPointers.data());
     posix_spawn_file_actions_destroy(&files);
     posix_spawnattr_destroy(&attributes);
     if (failure != 0) {
@@ -92,8 +92,10 @@ bool DemoChild::running() {
     int status = 0;
     pid_t done = waitpid(pid_, &status, WNOHANG);
     if (done == pid_ || (done < 0 && errno == ECHILD)) {
-        if (done == pid_) noteEnd(status);
-        else ended_ = true;
+        if (done == pid_)
+            noteEnd(status);
+        else
+            ended_ = true;
         return false;
     }
     return true;

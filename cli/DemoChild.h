@@ -1,14 +1,14 @@
 // A process the demo starts: `glimmora` itself with other arguments, in a process group of its
-// own, ending when the demo ends (see endWithTheDemo), so that Ctrl-C in the terminal reaches only the demo, which then stops its children in
-// order. Its standard output and error go to a log file, so they do not tear the live view.
+// own, ending when the demo ends (see endWithTheDemo), so that Ctrl-C in the terminal reaches only the demo, which then
+// stops its children in order. Its standard output and error go to a log file, so they do not tear the live view.
 //
 // One thread only.
 #pragma once
 
+#include <sys/types.h>
 #include <chrono>
 #include <memory>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 #include <base/Status.h>

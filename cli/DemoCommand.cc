@@ -12,14 +12,16 @@
 void addDemoCommand(CLI::App& app) {
     auto options = std::make_shared<DemoOptions>();
     CLI::App* command = app.add_subcommand(
-        "demo", "Show the whole chain: prepare a device (the built-in home, \"Living Room\" and \"Kitchen\" "
-                "selected), start the home screen, play VIDEO (else the built-in video) in a video app, show the "
-                "lights following it live, then stop everything and print a summary (frames sent by each capture "
-                "path, messages received, writes sent, unchanged, skipped and failed, latency from frame to "
-                "write). Uses a fresh temporary device unless --device (or GLIMMORA_DEVICE) names one; a device "
-                "that has a home keeps it and its room selection, and a device another home screen already serves is "
-                "refused. A temporary device left behind by a demo that was killed is removed by the next demo");
-    command->add_option("VIDEO", options->video, "The video to play (anything FFmpeg reads); default: the built-in video")
+        "demo",
+        "Show the whole chain: prepare a device (the built-in home, \"Living Room\" and \"Kitchen\" "
+        "selected), start the home screen, play VIDEO (else the built-in video) in a video app, show the "
+        "lights following it live, then stop everything and print a summary (frames sent by each capture "
+        "path, messages received, writes sent, unchanged, skipped and failed, latency from frame to "
+        "write). Uses a fresh temporary device unless --device (or GLIMMORA_DEVICE) names one; a device "
+        "that has a home keeps it and its room selection, and a device another home screen already serves is "
+        "refused. A temporary device left behind by a demo that was killed is removed by the next demo");
+    command
+        ->add_option("VIDEO", options->video, "The video to play (anything FFmpeg reads); default: the built-in video")
         ->check(CLI::ExistingFile);
     command->add_option("--app", options->app, "The video app: safari or youtube")
         ->check(CLI::IsMember({"safari", "youtube"}))

@@ -1,14 +1,14 @@
 #include "DemoDevice.h"
 
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <filesystem>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 
 namespace {
 
@@ -54,8 +54,8 @@ std::unique_ptr<TemporaryDevice> TemporaryDevice::make(std::vector<std::string>*
     removeStale(root, removed);
     std::string pattern = root + "/" + kPrefix + "XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) {
-        *status = device::Status::error("cannot make a temporary device directory in " + root + ": " +
-                                        std::strerror(errno));
+        *status =
+            device::Status::error("cannot make a temporary device directory in " + root + ": " + std::strerror(errno));
         return nullptr;
     }
     // Not close-on-exec: the processes the demo starts inherit the lock and keep it while they live.

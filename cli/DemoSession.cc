@@ -1,19 +1,19 @@
 #include "DemoSession.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 #include <Foundation/DeviceDirectory.h>
 #include <Foundation/PrintableText.h>
 #include <HomeKit/HomeDescription.h>
 #include <MRYIPC/ChannelSocket.h>
-#include <apps/DemoVideo.h>
 #include <apps/ColourDelivery.h>
+#include <apps/DemoVideo.h>
 #include <apps/GlimmoraSettings.h>
 
 #include "Commands.h"
@@ -51,9 +51,9 @@ std::string lastLines(const std::string& path, size_t count) {
 // app from being served.
 void checkSwitches(const DemoOptions& options, bool freshDevice) {
     Strong<HBPreferences> settings = device::openGlimmoraSettings();
-    settings->registerDefaults(NSDictionary::dictionaryWithEntries(
-        {{NSSTR(device::kEnabledKey), NSNumber::numberWithBool(YES)},
-         {NSSTR(device::kYoutubeKey), NSNumber::numberWithBool(NO)}}));
+    settings->registerDefaults(
+        NSDictionary::dictionaryWithEntries({{NSSTR(device::kEnabledKey), NSNumber::numberWithBool(YES)},
+                                             {NSSTR(device::kYoutubeKey), NSNumber::numberWithBool(NO)}}));
     if (!settings->boolForKey(NSSTR(device::kEnabledKey)))
         say("warning: \"Enabled\" is off on this device, so the library does nothing; "
             "`glimmora prefs write com.tovek.glimmora Enabled YES --bool` turns it on");
@@ -191,5 +191,6 @@ void DemoSession::report(const Failure& failure, const char* logHeading) const {
     std::cerr << "glimmora demo: " << failure.message;
     if (failure.process)
         std::cerr << "; " << logHeading << ":\n" << lastLines(failure.process->logPath(), 10);
-    else std::cerr << std::endl;
+    else
+        std::cerr << std::endl;
 }

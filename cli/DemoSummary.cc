@@ -54,10 +54,10 @@ void printDemoSummary(const DemoChild& homeScreen, const DemoChild& app) {
               << "  writes that failed:                                              " << served[Activity::writesFailed]
               << "\n"
               << "  latency from frame to write: " << latencyText(all) << "\n"
-              << "    frame clock:  " << latencyText(served.latency[static_cast<size_t>(device::CallKind::fireAndForget)])
-              << "\n"
-              << "    decoder path: " << latencyText(served.latency[static_cast<size_t>(device::CallKind::acknowledged)])
-              << std::endl;
+              << "    frame clock:  "
+              << latencyText(served.latency[static_cast<size_t>(device::CallKind::fireAndForget)]) << "\n"
+              << "    decoder path: "
+              << latencyText(served.latency[static_cast<size_t>(device::CallKind::acknowledged)]) << std::endl;
     // Zeros from a process that could not count would read as nothing done.
     for (const auto& [child, role] : {std::pair{&app, "the video app"}, std::pair{&homeScreen, "the home screen"}})
         if (device::runsWithoutRecord(directory, child->pid()))

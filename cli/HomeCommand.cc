@@ -1,11 +1,11 @@
 // `glimmora home`: sets up the device's homes and looks into them. It reads the home description
 // and the accessory state directly (no main queue, no manager), and keeps room selections in the
 // settings store com.tovek.glimmora through HBPreferences, as one more process of the device.
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cctype>
 #include <iostream>
 #include <memory>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
@@ -28,7 +28,6 @@ namespace {
 using json = nlohmann::ordered_json;
 using device::quotedPrintable;
 
-
 [[noreturn]] void fail(const std::string& message) {
     std::cerr << "glimmora home: " << message << "\n";
     throw CLI::RuntimeError(1);
@@ -40,7 +39,8 @@ HomesDescription installedDescription() {
     std::string path = homeDescriptionPath();
     device::Status problem = readHomeDescription(path, path, &description, &missing);
     if (missing)
-        fail("the device has no homes (no " + path + "); `glimmora home init` installs an example home, "
+        fail("the device has no homes (no " + path +
+             "); `glimmora home init` installs an example home, "
              "`glimmora home load FILE` your own");
     if (!problem.ok()) fail(problem.message());
     return description;
@@ -99,9 +99,12 @@ void loadHome(const std::string& file) {
 json jsonValue(NSObject* value) {
     if (auto* number = objc_cast<NSNumber>(value)) {
         switch (number->kind()) {
-        case NSNumber::Kind::boolean: return number->boolValue();
-        case NSNumber::Kind::integer: return number->longLongValue();
-        case NSNumber::Kind::real: return number->doubleValue();
+            case NSNumber::Kind::boolean:
+                return number->boolValue();
+            case NSNumber::Kind::integer:
+                return number->longLongValue();
+            case NSNumber::Kind::real:
+                return number->doubleValue();
         }
     }
     if (auto* string = objc_cast<NSString>(value)) return string->string();
@@ -146,7 +149,10 @@ void showHomes(bool asJson) {
             bool selected = home.roomSelected[room.identifier];
             bool known = !home.selectionUnknown.count(room.identifier);
             text += "  Room " + quotedPrintable(room.name) + "  " + room.identifier + "  " +
-                    (!known ? "selection unknown" : selected ? "selected" : "not selected") + "\n";
+                    (!known     ? "selection unknown"
+                     : selected ? "selected"
+                                : "not selected") +
+                    "\n";
             json lights = json::array();
             for (; next < home.lights.size() && home.lights[next].roomIdentifier == room.identifier; ++next) {
                 const device::LightState& light = home.lights[next];
@@ -157,12 +163,14 @@ void showHomes(bool asJson) {
                     {"hue", {light.hasHue, light.hue.get()}},
                 };
                 json entry = {{"accessory", light.accessory}, {"name", light.name}, {"uuid", light.identifier}};
-                std::string line = "    " + quotedPrintable(light.name) + " of " + quotedPrintable(light.accessory) + ":";
+                std::string line =
+                    "    " + quotedPrintable(light.name) + " of " + quotedPrintable(light.accessory) + ":";
                 const char* separator = " ";
                 for (auto& [key, value] : values) {
                     entry[key] = jsonValue(value.second);
                     if (!value.first) continue;
-                    line += separator + std::string(key) + " " + textValue(value.second, std::string_view(key) == "power");
+                    line +=
+                        separator + std::string(key) + " " + textValue(value.second, std::string_view(key) == "power");
                     separator = ", ";
                 }
                 lights.push_back(std::move(entry));
@@ -170,12 +178,20 @@ void showHomes(bool asJson) {
             }
             if (lights.empty()) text += "    (no lights)\n";
             json selection = known ? json(selected) : json(nullptr);
-            rooms.push_back({{"name", room.name}, {"uuid", room.identifier}, {"selected", std::move(selection)},
+            rooms.push_back({{"name", room.name},
+                             {"uuid", room.identifier},
+                             {"selected", std::move(selection)},
                              {"lights", std::move(lights)}});
         }
         primary = anyPrimary ? described.primary : h == 0;
-        if (!asJson) std::cout << "Home " << quotedPrintable(described.name) << (primary ? " (primary)" : "") << "  " << described.identifier << "\n" << text;
-        homes.push_back({{"name", described.name}, {"uuid", described.identifier}, {"primary", primary}, {"rooms", std::move(rooms)}});
+        if (!asJson)
+            std::cout << "Home " << quotedPrintable(described.name) << (primary ? " (primary)" : "") << "  "
+                      << described.identifier << "\n"
+                      << text;
+        homes.push_back({{"name", described.name},
+                         {"uuid", described.identifier},
+                         {"primary", primary},
+                         {"rooms", std::move(rooms)}});
     }
     if (asJson)
         std::cout << json({{"homes", std::move(homes)}}).dump(2, ' ', false, json::error_handler_t::replace) << "\n";
@@ -199,7 +215,8 @@ std::string resolveRoom(const HomesDescription& description, const std::string& 
             if (room.name == given) matches.push_back(room.identifier + " in " + quotedPrintable(home.name));
         }
     }
-    if (matches.empty()) fail("no room is named or identified " + quotedPrintable(given) + "; `glimmora home show` lists the rooms");
+    if (matches.empty())
+        fail("no room is named or identified " + quotedPrintable(given) + "; `glimmora home show` lists the rooms");
     if (matches.size() > 1) {
         std::string list;
         for (const std::string& match : matches) list += "\n  " + match;
@@ -215,10 +232,13 @@ void selectRooms(const std::vector<std::string>& rooms, bool selected) {
     for (const std::string& room : rooms) identifiers.push_back(resolveRoom(description, room));
     Strong<HBPreferences> settings = device::openGlimmoraSettings();
     for (size_t i = 0; i < identifiers.size(); ++i) {
-        settings->setObject_forKey(NSNumber::numberWithBool(selected), NSString::stringWithString(identifiers[i]).get());
+        settings->setObject_forKey(NSNumber::numberWithBool(selected),
+                                   NSString::stringWithString(identifiers[i]).get());
         if (std::string problem = settings->lastError(); !problem.empty())
-            fail("cannot " + std::string(selected ? "select" : "deselect") + " " + quotedPrintable(rooms[i]) + ": " + problem);
-        std::cout << (selected ? "Selected " : "Deselected ") << quotedPrintable(rooms[i]) << " (" << identifiers[i] << ")\n";
+            fail("cannot " + std::string(selected ? "select" : "deselect") + " " + quotedPrintable(rooms[i]) + ": " +
+                 problem);
+        std::cout << (selected ? "Selected " : "Deselected ") << quotedPrintable(rooms[i]) << " (" << identifiers[i]
+                  << ")\n";
     }
 }
 
@@ -235,39 +255,44 @@ void addHomeCommand(CLI::App& app) {
 
     auto force = std::make_shared<bool>(false);
     CLI::App* init = home->add_subcommand(
-        "init", "Install the built-in example home (two homes, nine lights, a fan, an outlet and a switch) and reset "
-                "every accessory to its described state. Refuses to replace an existing home.json without --force");
+        "init",
+        "Install the built-in example home (two homes, nine lights, a fan, an outlet and a switch) and reset "
+        "every accessory to its described state. Refuses to replace an existing home.json without --force");
     init->add_flag("--force", *force, "Replace an existing home.json");
     init->callback([force] { initHome(*force); });
 
     auto file = std::make_shared<std::string>();
     CLI::App* load = home->add_subcommand(
-        "load", "Check FILE and install it as home.json in one step. A malformed FILE is refused with its line and "
-                "the reason, and nothing changes; so is anything but a regular file. Accessories that stay keep "
-                "their state; new ones start from their described values. A running home screen keeps the home it "
-                "started with until it is restarted, and load says so");
+        "load",
+        "Check FILE and install it as home.json in one step. A malformed FILE is refused with its line and "
+        "the reason, and nothing changes; so is anything but a regular file. Accessories that stay keep "
+        "their state; new ones start from their described values. A running home screen keeps the home it "
+        "started with until it is restarted, and load says so");
     load->add_option("FILE", *file, "A home description (JSON)")->required();
     load->callback([file] { loadHome(*file); });
 
     auto asJson = std::make_shared<bool>(false);
     CLI::App* show = home->add_subcommand(
-        "show", "List the homes (the primary one marked), each room with its identifier and whether it is selected, "
-                "and each light with its power, brightness, saturation and hue from the accessory state. When the "
-                "settings store cannot be read, rooms show \"selection unknown\" (null in JSON) and the exit status "
-                "is 1");
+        "show",
+        "List the homes (the primary one marked), each room with its identifier and whether it is selected, "
+        "and each light with its power, brightness, saturation and hue from the accessory state. When the "
+        "settings store cannot be read, rooms show \"selection unknown\" (null in JSON) and the exit status "
+        "is 1");
     show->add_flag("--json", *asJson, "Print the same as JSON");
     show->callback([asJson] { showHomes(*asJson); });
 
     auto rooms = std::make_shared<std::vector<std::string>>();
     const char* roomHelp = "A room name (exact, case-sensitive) or a room identifier (any case)";
     CLI::App* select = home->add_subcommand(
-        "select", "Let the lights of ROOM follow the video: stores YES under the room's identifier in the settings "
-                  "store com.tovek.glimmora. An unknown or ambiguous ROOM is refused and nothing is stored");
+        "select",
+        "Let the lights of ROOM follow the video: stores YES under the room's identifier in the settings "
+        "store com.tovek.glimmora. An unknown or ambiguous ROOM is refused and nothing is stored");
     select->add_option("ROOM", *rooms, roomHelp)->required();
     select->callback([rooms] { selectRooms(*rooms, true); });
-    CLI::App* deselect = home->add_subcommand(
-        "deselect", "Stop the lights of ROOM following the video: stores NO under the room's identifier in "
-                    "com.tovek.glimmora. An unknown or ambiguous ROOM is refused and nothing is stored");
+    CLI::App* deselect =
+        home->add_subcommand("deselect",
+                             "Stop the lights of ROOM following the video: stores NO under the room's identifier in "
+                             "com.tovek.glimmora. An unknown or ambiguous ROOM is refused and nothing is stored");
     deselect->add_option("ROOM", *rooms, roomHelp)->required();
     deselect->callback([rooms] { selectRooms(*rooms, false); });
 }

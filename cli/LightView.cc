@@ -1,12 +1,12 @@
 #include "LightView.h"
 
+#include <sys/ioctl.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
 #include <vector>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 #include <Foundation/DeviceDirectory.h>
 #include <Foundation/PrintableText.h>
@@ -33,12 +33,24 @@ Rgb fromHsb(double hueDegrees, double saturation, double brightness) {
     double v = brightness, p = v * (1 - saturation), q = v * (1 - saturation * f), t = v * (1 - saturation * (1 - f));
     double r, g, b;
     switch (sector) {
-    case 0: r = v, g = t, b = p; break;
-    case 1: r = q, g = v, b = p; break;
-    case 2: r = p, g = v, b = t; break;
-    case 3: r = p, g = q, b = v; break;
-    case 4: r = t, g = p, b = v; break;
-    default: r = v, g = p, b = q; break;
+        case 0:
+            r = v, g = t, b = p;
+            break;
+        case 1:
+            r = q, g = v, b = p;
+            break;
+        case 2:
+            r = p, g = v, b = t;
+            break;
+        case 3:
+            r = p, g = q, b = v;
+            break;
+        case 4:
+            r = t, g = p, b = v;
+            break;
+        default:
+            r = v, g = p, b = q;
+            break;
     }
     auto level = [](double x) { return static_cast<int>(std::lround(std::clamp(x, 0.0, 1.0) * 255)); };
     return {level(r), level(g), level(b)};
@@ -176,7 +188,8 @@ void LightView::refresh(const std::string& status) {
             if (!light.roomSelected) continue;
             line << " | " << printable(light.room) << "/" << printable(light.name) << " " << power(light) << " b"
                  << number(light.hasBrightness, light.brightness.get()) << " s"
-                 << number(light.hasSaturation, light.saturation.get()) << " h" << number(light.hasHue, light.hue.get());
+                 << number(light.hasSaturation, light.saturation.get()) << " h"
+                 << number(light.hasHue, light.hue.get());
         }
         if (line.str() == lastPlain_) return;  // nothing new to say
         lastPlain_ = line.str();
@@ -189,7 +202,8 @@ void LightView::refresh(const std::string& status) {
     if (haveMessage) {
         char ago[32];
         std::snprintf(ago, sizeof ago, "%.1f s ago", secondsAgo);
-        lines.push_back("last colour received " + swatch(messageColour, 4) + " " + messageText + "  " + kDim + ago + kReset);
+        lines.push_back("last colour received " + swatch(messageColour, 4) + " " + messageText + "  " + kDim + ago +
+                        kReset);
     } else {
         lines.push_back(std::string(kDim) + "no colour received yet" + kReset);
     }
@@ -200,16 +214,18 @@ void LightView::refresh(const std::string& status) {
     } else {
         if (!home.selectionProblem.empty())
             lines.push_back("the room selection cannot be read: " + home.selectionProblem);
-        lines.push_back(std::string(kBold) + "        " + padded("ROOM", 14) + padded("LIGHT", 18) + padded("POWER", 7) +
-                        padded("BRIGHT", 8) + padded("SAT", 6) + "HUE" + kReset);
+        lines.push_back(std::string(kBold) + "        " + padded("ROOM", 14) + padded("LIGHT", 18) +
+                        padded("POWER", 7) + padded("BRIGHT", 8) + padded("SAT", 6) + "HUE" + kReset);
         for (const device::LightState& light : home.lights) {
             std::string row = swatch(shownColour(light), 6) + "  " + padded(printable(light.room), 14) +
-                              padded(printable(light.name), 18) +
-                              padded(power(light), 7) + padded(number(light.hasBrightness, light.brightness.get()), 8) +
+                              padded(printable(light.name), 18) + padded(power(light), 7) +
+                              padded(number(light.hasBrightness, light.brightness.get()), 8) +
                               padded(number(light.hasSaturation, light.saturation.get()), 6) +
                               padded(number(light.hasHue, light.hue.get()), 5);
-            if (!light.selectionKnown) row += std::string(kDim) + "  (room selection unknown)" + kReset;
-            else if (!light.roomSelected) row += std::string(kDim) + "  (room not selected)" + kReset;
+            if (!light.selectionKnown)
+                row += std::string(kDim) + "  (room selection unknown)" + kReset;
+            else if (!light.roomSelected)
+                row += std::string(kDim) + "  (room not selected)" + kReset;
             lines.push_back(row);
         }
     }

@@ -106,12 +106,12 @@ std::string formatReal(double value) {
 std::string formatValue(NSObject* value) {
     if (auto* number = objc_cast<NSNumber>(value)) {
         switch (number->kind()) {
-        case NSNumber::Kind::boolean:
-            return number->boolValue() ? "YES" : "NO";
-        case NSNumber::Kind::integer:
-            return std::to_string(number->longLongValue());
-        case NSNumber::Kind::real:
-            return formatReal(number->doubleValue());
+            case NSNumber::Kind::boolean:
+                return number->boolValue() ? "YES" : "NO";
+            case NSNumber::Kind::integer:
+                return std::to_string(number->longLongValue());
+            case NSNumber::Kind::real:
+                return formatReal(number->doubleValue());
         }
     }
     if (auto* string = objc_cast<NSString>(value)) return device::quotedPrintable(string->string());
@@ -157,12 +157,17 @@ void deleteSettings(const PrefsArguments& args, bool oneKey) {
     Strong<HBPreferences> prefs = openStore(args.identifier);
     std::string what = oneKey ? args.identifier + " " + args.key : args.identifier;
     bool present = false;
-    if (oneKey) present = prefs->objectForKey(NSString::stringWithString(args.key).get()) != nullptr;
-    else present = prefs->dictionaryRepresentation()->count() > 0;
+    if (oneKey)
+        present = prefs->objectForKey(NSString::stringWithString(args.key).get()) != nullptr;
+    else
+        present = prefs->dictionaryRepresentation()->count() > 0;
     if (std::string error = prefs->lastError(); !error.empty()) fail("cannot delete " + what + ": " + error);
-    if (!present) fail(oneKey ? args.identifier + " has no value for " + args.key : args.identifier + " has no stored values");
-    if (oneKey) prefs->removeObjectForKey(NSString::stringWithString(args.key).get());
-    else prefs->removeAllObjects();
+    if (!present)
+        fail(oneKey ? args.identifier + " has no value for " + args.key : args.identifier + " has no stored values");
+    if (oneKey)
+        prefs->removeObjectForKey(NSString::stringWithString(args.key).get());
+    else
+        prefs->removeAllObjects();
     if (std::string error = prefs->lastError(); !error.empty()) fail("cannot delete " + what + ": " + error);
 }
 
@@ -171,25 +176,28 @@ void deleteSettings(const PrefsArguments& args, bool oneKey) {
 void addPrefsCommand(CLI::App& app) {
     auto args = std::make_shared<PrefsArguments>();
     CLI::App* prefs = app.add_subcommand(
-        "prefs", "Read, write and delete settings in the device's settings database (preferences.sqlite3 in the "
-                 "device directory), shared with the device's processes");
+        "prefs",
+        "Read, write and delete settings in the device's settings database (preferences.sqlite3 in the "
+        "device directory), shared with the device's processes");
     prefs->require_subcommand(1);
     const char* identifierHelp = "The settings store, e.g. com.tovek.glimmora";
 
     CLI::App* read = prefs->add_subcommand(
-        "read", "Print the value of KEY; without KEY, print every stored key as `KEY = VALUE` lines. Booleans "
-                "print as YES/NO, numbers as numbers, text in double quotes (so the text \"YES\" shows apart from "
-                "the Boolean YES), arrays as [\"a\", \"b\"]; control characters show escaped (\\n, \\x1b). Fails when "
-                "nothing is stored");
+        "read",
+        "Print the value of KEY; without KEY, print every stored key as `KEY = VALUE` lines. Booleans "
+        "print as YES/NO, numbers as numbers, text in double quotes (so the text \"YES\" shows apart from "
+        "the Boolean YES), arrays as [\"a\", \"b\"]; control characters show escaped (\\n, \\x1b). Fails when "
+        "nothing is stored");
     read->add_option("IDENTIFIER", args->identifier, identifierHelp)->required();
     CLI::Option* readKey = read->add_option("KEY", args->key, "The key to print");
     read->callback([args, readKey] { readSettings(*args, readKey->count() > 0); });
 
     CLI::App* write = prefs->add_subcommand(
-        "write", "Store VALUE under KEY, replacing what was there. Without a type flag VALUE is stored as text, as "
-                 "`defaults write` does; a switch read from text is on when the text starts with Y, y, T, t or a "
-                 "digit 1-9 (after spaces, a sign and zeros), so YES and true switch on. Put -- before a VALUE that "
-                 "starts with -");
+        "write",
+        "Store VALUE under KEY, replacing what was there. Without a type flag VALUE is stored as text, as "
+        "`defaults write` does; a switch read from text is on when the text starts with Y, y, T, t or a "
+        "digit 1-9 (after spaces, a sign and zeros), so YES and true switch on. Put -- before a VALUE that "
+        "starts with -");
     write->add_option("IDENTIFIER", args->identifier, identifierHelp)->required();
     write->add_option("KEY", args->key, "The key to set")->required();
     write->add_option("VALUE", args->values, "The value; with --array, the elements (none for an empty list)");

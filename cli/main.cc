@@ -9,8 +9,9 @@
 
 int main(int argc, char** argv) {
     endWithTheDemo();
-    CLI::App app{"Glimmora: the lights of the home follow the colour of the video being watched.\n"
-                 "Runs the processes of a simulated device and the tools to look into it."};
+    CLI::App app{
+        "Glimmora: the lights of the home follow the colour of the video being watched.\n"
+        "Runs the processes of a simulated device and the tools to look into it."};
     app.require_subcommand(1);
     app.fallthrough();
     std::string device;
@@ -21,8 +22,9 @@ int main(int argc, char** argv) {
         // An empty name would quietly mean the default device, which is not what was asked for.
         ->check(CLI::Validator(
             [](std::string& value) {
-                return value.empty() ? std::string("an empty name is not a device directory; leave --device out for "
-                                                   "the default one")
+                return value.empty() ? std::string(
+                                           "an empty name is not a device directory; leave --device out for "
+                                           "the default one")
                                      : std::string();
             },
             "DIR"));

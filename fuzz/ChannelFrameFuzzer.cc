@@ -30,12 +30,14 @@ std::vector<fuzz::Seed> makeSeeds() {
     Strong<NSMutableDictionary> dictionary = NSMutableDictionary::dictionary();
     dictionary->setObject_forKey(NSNumber::numberWithBool(true).get(), string("Enabled").get());
     dictionary->setObject_forKey(string("Living Room").get(), string("B0000000-0000-4000-8000-000000000011").get());
-    dictionary->setObject_forKey(NSArray::arrayWithObjects({string("a").get(), NSNumber::numberWithDouble(0.5).get()}).get(),
-                                 string("list").get());
+    dictionary->setObject_forKey(
+        NSArray::arrayWithObjects({string("a").get(), NSNumber::numberWithDouble(0.5).get()}).get(),
+        string("list").get());
     Strong<NSObject> nested = string("deep");
     for (int i = 0; i < kMaxDepth; ++i) nested = NSArray::arrayWithObjects({nested.get()});
     std::vector<Strong<NSObject>> many;
-    for (size_t i = 0; i + 1 < kMaxElements; ++i) many.push_back(NSNumber::numberWithInteger(static_cast<NSInteger>(i)));
+    for (size_t i = 0; i + 1 < kMaxElements; ++i)
+        many.push_back(NSNumber::numberWithInteger(static_cast<NSInteger>(i)));
 
     const std::vector<std::pair<const char*, Strong<NSObject>>> values = {
         {"nil", nullptr},
@@ -56,10 +58,9 @@ std::vector<fuzz::Seed> makeSeeds() {
     for (const auto& [name, value] : values) {
         for (FrameKind kind : {FrameKind::voidCall, FrameKind::acknowledgedCall, FrameKind::reply}) {
             std::string bytes;
-            const device::Status made =
-                kind == FrameKind::reply
-                    ? encodeReply(callId, value.get(), bytes)
-                    : encodeCall(kind, callId, 1'000'000'007ull * callId, "_updateColors:", value.get(), bytes);
+            const device::Status made = kind == FrameKind::reply ? encodeReply(callId, value.get(), bytes)
+                                                                 : encodeCall(kind, callId, 1'000'000'007ull * callId,
+                                                                              "_updateColors:", value.get(), bytes);
             if (!made.ok()) fuzz::fail(std::string("seed ") + name + ": " + made.message());
             seeds.push_back({std::string(name) + "-" + std::to_string(static_cast<int>(kind)), bytes});
             ++callId;
@@ -86,8 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string encoded;
     if (device::Status made = encode(frame, encoded); !made.ok())
         fuzz::fail("a decoded frame does not encode: " + made.message() + " (" + hex(input) + ")");
-    if (encoded != input)
-        fuzz::fail("a decoded frame encodes differently: " + hex(input) + " became " + hex(encoded));
+    if (encoded != input) fuzz::fail("a decoded frame encodes differently: " + hex(input) + " became " + hex(encoded));
 
     Frame again;
     if (device::Status decodedAgain =

@@ -53,7 +53,8 @@ bool runUntil(F condition, std::chrono::milliseconds limit) {
     const auto deadline = RunLoopClock::now() + limit;
     while (!condition()) {
         if (RunLoopClock::now() >= deadline) return false;
-        NSRunLoop::mainRunLoop()->runMode_beforeDate(NSDefaultRunLoopMode, RunLoopClock::now() + std::chrono::milliseconds(1));
+        NSRunLoop::mainRunLoop()->runMode_beforeDate(NSDefaultRunLoopMode,
+                                                     RunLoopClock::now() + std::chrono::milliseconds(1));
     }
     return true;
 }
@@ -76,7 +77,8 @@ std::vector<fuzz::Seed> makeSeeds() {
     std::vector<fuzz::Seed> seeds;
     const double colours[][4] = {{1, 0.5, 0.25, 1}, {0, 0, 0, 1}, {1, 1, 1, 1}, {0.2, 0.9, 0.4, 1}, {0, 0, 0, 0}};
     for (const auto& c : colours) {
-        Strong<NSString> message = colorMessageFromColor(UIColor::colorWithRed_green_blue_alpha(c[0], c[1], c[2], c[3]));
+        Strong<NSString> message =
+            colorMessageFromColor(UIColor::colorWithRed_green_blue_alpha(c[0], c[1], c[2], c[3]));
         seeds.push_back({"sent-" + std::to_string(seeds.size()), message->string()});
     }
     seeds.push_back({"five-fields", "1,0,0,1,7"});

@@ -73,7 +73,8 @@ void checkRefusal(std::string_view text, const std::string& why, const HomesDesc
     long line = 0;
     while (at < why.size() && std::isdigit(static_cast<unsigned char>(why[at]))) line = line * 10 + (why[at++] - '0');
     const long lines = 1 + std::count(text.begin(), text.end(), '\n');
-    if (line < 1 || line > lines) fuzz::fail("a refusal names line " + std::to_string(line) + " of " + std::to_string(lines) + ": " + why);
+    if (line < 1 || line > lines)
+        fuzz::fail("a refusal names line " + std::to_string(line) + " of " + std::to_string(lines) + ": " + why);
     if (untouched.homes.size() != 1 || untouched.homes[0].name != "untouched")
         fuzz::fail("a refused description changed the caller's: " + why);
 }
@@ -98,7 +99,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const std::vector<std::string> first = identifiers(description);
     for (const std::string& identifier : first)
-        if (identifier.empty() || !upperCase(identifier)) fuzz::fail("an identifier that is empty or not upper case: " + identifier);
+        if (identifier.empty() || !upperCase(identifier))
+            fuzz::fail("an identifier that is empty or not upper case: " + identifier);
 
     // Installed and read back, the same description: the file holds exactly the text.
     const std::string& directory = fuzz::deviceDirectory();

@@ -59,7 +59,8 @@ Clip writeClip(ClipCodec codec) {
     settings.height = 48;
     settings.gop = 3;
     settings.bframes = codec != ClipCodec::vp9;
-    const std::string path = fuzz::deviceDirectory() + "/clip-" + clipCodecName(codec) + (codec == ClipCodec::vp9 ? ".webm" : ".mp4");
+    const std::string path =
+        fuzz::deviceDirectory() + "/clip-" + clipCodecName(codec) + (codec == ClipCodec::vp9 ? ".webm" : ".mp4");
     device::Status status = writeTestPatternClip(path, *parseTestPattern("red*2,green*2,blue*2", nullptr), settings);
     if (!status.ok()) fuzz::fail("writing a " + std::string(clipCodecName(codec)) + " clip: " + status.message());
     auto reader = VideoFileReader::open(path, &status);
@@ -140,8 +141,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const CMSampleTimingInfo timing{CMTimeMake(1, 25), CMTimeMake(static_cast<int64_t>(i + 1), 25),
                                         CMTimeMake(static_cast<int64_t>(i + 1), 25)};
         SampleBufferHolder sample;
-        if (CMSampleBufferCreateWithPacket(kCFAllocatorDefault, clip.format.get(), packet.data(), packet.size(), &timing,
-                                           keyFrame, sample.receive()) != noErr)
+        if (CMSampleBufferCreateWithPacket(kCFAllocatorDefault, clip.format.get(), packet.data(), packet.size(),
+                                           &timing, keyFrame, sample.receive()) != noErr)
             fuzz::fail("a packet the sample buffer refused");
         enqueue(layer, sample.get());
     }

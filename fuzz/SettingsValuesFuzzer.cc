@@ -33,7 +33,8 @@ sqlite3_stmt* removeAll = nullptr;
 Strong<HBPreferences> reader;  // lives across inputs, so its cache must notice every change
 
 Strong<HBPreferences> openStore() {
-    return Strong<HBPreferences>::adopt(HBPreferences::alloc()->initWithIdentifier(NSString::stringWithUTF8String(kIdentifier).get()));
+    return Strong<HBPreferences>::adopt(
+        HBPreferences::alloc()->initWithIdentifier(NSString::stringWithUTF8String(kIdentifier).get()));
 }
 
 // Up to eight rows: a selector byte (tag and SQL class), the key, then the value.
@@ -43,16 +44,25 @@ std::map<std::string, Row> parseRows(fuzz::InputReader& in) {
         const uint8_t selector = in.byte();
         Row row;
         const uint8_t tagChoice = selector % 8;
-        if (tagChoice < 5) row.tag = kTags[tagChoice];
-        else if (tagChoice == 5) row.tag = std::string(in.bytes(in.byte() % 16));
-        else row.tag = kTags[selector % 5];
+        if (tagChoice < 5)
+            row.tag = kTags[tagChoice];
+        else if (tagChoice == 5)
+            row.tag = std::string(in.bytes(in.byte() % 16));
+        else
+            row.tag = kTags[selector % 5];
         row.sqlClass = static_cast<SqlClass>((selector >> 3) % 4);
         std::string key(in.bytes(in.byte() % 24));
         switch (row.sqlClass) {
-        case sqlInteger: row.integer = in.value<long long>(); break;
-        case sqlReal: row.real = in.value<double>(); break;
-        case sqlText:
-        case sqlBlob: row.bytes = std::string(in.bytes(in.value<uint16_t>() % 512)); break;
+            case sqlInteger:
+                row.integer = in.value<long long>();
+                break;
+            case sqlReal:
+                row.real = in.value<double>();
+                break;
+            case sqlText:
+            case sqlBlob:
+                row.bytes = std::string(in.bytes(in.value<uint16_t>() % 512));
+                break;
         }
         rows[key] = std::move(row);
     }
@@ -66,17 +76,26 @@ bool storeRaw(const std::string& key, const Row& row) {
     sqlite3_bind_text(insert, 2, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
     sqlite3_bind_text(insert, 3, row.tag.data(), static_cast<int>(row.tag.size()), SQLITE_STATIC);
     switch (row.sqlClass) {
-    case sqlInteger: sqlite3_bind_int64(insert, 4, row.integer); break;
-    case sqlReal: sqlite3_bind_double(insert, 4, row.real); break;
-    case sqlText: sqlite3_bind_text(insert, 4, row.bytes.data(), static_cast<int>(row.bytes.size()), SQLITE_STATIC); break;
-    case sqlBlob: sqlite3_bind_blob(insert, 4, row.bytes.data(), static_cast<int>(row.bytes.size()), SQLITE_STATIC); break;
+        case sqlInteger:
+            sqlite3_bind_int64(insert, 4, row.integer);
+            break;
+        case sqlReal:
+            sqlite3_bind_double(insert, 4, row.real);
+            break;
+        case sqlText:
+            sqlite3_bind_text(insert, 4, row.bytes.data(), static_cast<int>(row.bytes.size()), SQLITE_STATIC);
+            break;
+        case sqlBlob:
+            sqlite3_bind_blob(insert, 4, row.bytes.data(), static_cast<int>(row.bytes.size()), SQLITE_STATIC);
+            break;
     }
     return sqlite3_step(insert) == SQLITE_DONE;
 }
 
 void clearRaw() {
     sqlite3_reset(removeAll);
-    if (sqlite3_step(removeAll) != SQLITE_DONE) fuzz::fail(std::string("clearing the store: ") + sqlite3_errmsg(database));
+    if (sqlite3_step(removeAll) != SQLITE_DONE)
+        fuzz::fail(std::string("clearing the store: ") + sqlite3_errmsg(database));
 }
 
 bool isStringArray(NSObject* value) {
@@ -120,8 +139,16 @@ std::vector<fuzz::Seed> makeSeeds() {
         if (sqlClass == sqlText || sqlClass == sqlBlob) fuzz::appendValue(bytes, static_cast<uint16_t>(value.size()));
         return bytes + value;
     };
-    auto integer = [](long long v) { std::string s; fuzz::appendValue(s, v); return s; };
-    auto real = [](double v) { std::string s; fuzz::appendValue(s, v); return s; };
+    auto integer = [](long long v) {
+        std::string s;
+        fuzz::appendValue(s, v);
+        return s;
+    };
+    auto real = [](double v) {
+        std::string s;
+        fuzz::appendValue(s, v);
+        return s;
+    };
     return {
         {"boolean", row(0, sqlInteger, "Enabled", integer(1))},
         {"integer", row(1, sqlInteger, "Count", integer(-42))},
@@ -182,7 +209,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (value == nil) continue;
         Strong<NSString> name = NSString::stringWithString(key);
         reader->setObject_forKey(value, name);
-        if (!reader->lastError().empty()) fuzz::fail("a value read back cannot be stored again: " + reader->lastError());
+        if (!reader->lastError().empty())
+            fuzz::fail("a value read back cannot be stored again: " + reader->lastError());
         Strong<NSObject> again = openStore()->objectForKey(name);
         if (!again || !again->isEqual(value)) fuzz::fail("key '" + key + "' changed when stored again");
     }

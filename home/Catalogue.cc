@@ -28,8 +28,8 @@ void HomeManager::saveHomesAndRooms() {
             homeList->addObject(entry({home->name(), home->uniqueIdentifier()->UUIDString()}));
             for (const Strong<NSObject>& roomObject : *home->rooms()) {
                 auto* room = static_cast<HMRoom*>(roomObject.get());
-                roomList->addObject(entry({room->name(), room->uniqueIdentifier()->UUIDString(),
-                                           home->uniqueIdentifier()->UUIDString()}));
+                roomList->addObject(entry(
+                    {room->name(), room->uniqueIdentifier()->UUIDString(), home->uniqueIdentifier()->UUIDString()}));
             }
         }
     }

@@ -31,15 +31,16 @@ HomeManager* HomeManager::sharedManager() {
     static dispatch_once_t once = 0;
     static HomeManager* shared = nullptr;
     dispatch_once(&once, makeBlock([] {
-                      id instance = objc_msgSend<id>(objcClass(), SEL_(alloc));
-                      shared = static_cast<HomeManager*>(objc_msgSend<id>(instance, SEL_(init)));
-                  }));
+        id instance = objc_msgSend<id>(objcClass(), SEL_(alloc));
+        shared = static_cast<HomeManager*>(objc_msgSend<id>(instance, SEL_(init)));
+    }));
     return shared;
 }
 
 HomeManager* HomeManager::init() {
     manager_ = Strong<HMHomeManager>::adopt(HMHomeManager::alloc()->init());
-    preferences_ = Strong<HBPreferences>::adopt(HBPreferences::alloc()->initWithIdentifier(glimmoraSettingsIdentifier()));
+    preferences_ =
+        Strong<HBPreferences>::adopt(HBPreferences::alloc()->initWithIdentifier(glimmoraSettingsIdentifier()));
     setUpdating({});
     objc_msgSendSuper<id>(objcClass(), this, SEL_(init));
 

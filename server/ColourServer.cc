@@ -32,7 +32,8 @@ Strong<UIColor> colourFromMessage(id message) {
         Strong<NSArray> fields = text->componentsSeparatedByString(NSSTR(","));
         // The sender always writes four; a shorter message is not a colour.
         if (fields->count() < 4) return nullptr;
-        for (NSUInteger i = 0; i < 4; ++i) components[i] = static_cast<NSString*>(fields->objectAtIndex(i))->floatValue();
+        for (NSUInteger i = 0; i < 4; ++i)
+            components[i] = static_cast<NSString*>(fields->objectAtIndex(i))->floatValue();
     }
     return UIColor::colorWithRed_green_blue_alpha(components[0], components[1], components[2], components[3]);
 }

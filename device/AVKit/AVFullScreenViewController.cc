@@ -38,8 +38,8 @@ AVPlayerLayerView* AVFullScreenViewController::playerLayerView() const {
 
 Class AVFullScreenViewController::objcClass() {
     static Class cls = [] {
-        Class c = objc_defineClass<AVFullScreenViewController>("AVFullScreenViewController",
-                                                               UIViewController::objcClass());
+        Class c =
+            objc_defineClass<AVFullScreenViewController>("AVFullScreenViewController", UIViewController::objcClass());
         objc_addInstanceMethod<&viewDidAppear>(c, "viewDidAppear:");
         objc_addInstanceMethod<&viewWillDisappear>(c, "viewWillDisappear:");
         objc_addInstanceMethod<&viewDidDisappear>(c, "viewDidDisappear:");

@@ -66,7 +66,8 @@ void AVPlayerLayerView::drawLayer(CGContextRef context) const {
 
 Class AVPlaybackContentContainerView::objcClass() {
     static Class cls = [] {
-        Class c = objc_defineClass<AVPlaybackContentContainerView>("AVPlaybackContentContainerView", UIView::objcClass());
+        Class c =
+            objc_defineClass<AVPlaybackContentContainerView>("AVPlaybackContentContainerView", UIView::objcClass());
         objc_addInstanceMethod<&AVPlaybackContentContainerView::playerLayerView>(c, "playerLayerView");
         return c;
     }();

@@ -108,8 +108,10 @@ void AVSampleBufferDisplayLayer::decode(CMSampleBufferRef sample) {
     // it), but what comes out is not shown.
     const bool display = !CMSampleBufferGetDoNotDisplay(sample);
     int status = decoder_->decoder->decode(sample, [&](const DecodedFrame& frame) {
-        if (display) convertAndShow(frame);
-        else dropped_.fetch_add(1);
+        if (display)
+            convertAndShow(frame);
+        else
+            dropped_.fetch_add(1);
     });
     if (status != kMediaOK) failed_.fetch_add(1);
 }
@@ -130,8 +132,8 @@ void AVSampleBufferDisplayLayer::convertAndShow(const DecodedFrame& frame) {
 void AVSampleBufferDisplayLayer::show(const BgraImage& picture) {
     shown_.fetch_add(1);
     if (displayView_ == nullptr) return;
-    CGImageRef image = CGImageCreateWithBGRAData(picture.width, picture.height, picture.bytesPerRow,
-                                                 picture.pixels.data(), true);
+    CGImageRef image =
+        CGImageCreateWithBGRAData(picture.width, picture.height, picture.bytesPerRow, picture.pixels.data(), true);
     displayView_->setContents(image);
     CGImageRelease(image);
 }

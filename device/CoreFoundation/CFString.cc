@@ -27,6 +27,4 @@ Boolean CFStringEqual(CFStringRef a, CFStringRef b) {
     return a != nullptr && b != nullptr && a->text == b->text;
 }
 
-CFStringRef CFStringMakeConstant(const char* text) {
-    return static_cast<CFStringRef>(CFRetain(new __CFString(text)));
-}
+CFStringRef CFStringMakeConstant(const char* text) { return static_cast<CFStringRef>(CFRetain(new __CFString(text))); }

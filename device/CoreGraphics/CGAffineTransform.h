@@ -22,9 +22,8 @@ inline constexpr CGAffineTransform CGAffineTransformMakeTranslation(CGFloat tx, 
 
 // `t1` followed by `t2`.
 inline constexpr CGAffineTransform CGAffineTransformConcat(CGAffineTransform t1, CGAffineTransform t2) {
-    return {t1.a * t2.a + t1.b * t2.c,   t1.a * t2.b + t1.b * t2.d,
-            t1.c * t2.a + t1.d * t2.c,   t1.c * t2.b + t1.d * t2.d,
-            t1.tx * t2.a + t1.ty * t2.c + t2.tx, t1.tx * t2.b + t1.ty * t2.d + t2.ty};
+    return {t1.a * t2.a + t1.b * t2.c, t1.a * t2.b + t1.b * t2.d,           t1.c * t2.a + t1.d * t2.c,
+            t1.c * t2.b + t1.d * t2.d, t1.tx * t2.a + t1.ty * t2.c + t2.tx, t1.tx * t2.b + t1.ty * t2.d + t2.ty};
 }
 // A scale (or translation) applied before `t`.
 inline constexpr CGAffineTransform CGAffineTransformScale(CGAffineTransform t, CGFloat sx, CGFloat sy) {

@@ -80,8 +80,8 @@ bool cgPrepareToWrite(CGContext* context, bool covered) {
     return true;
 }
 
-CGContextRef CGBitmapContextCreate(void* data, size_t width, size_t height, size_t bitsPerComponent,
-                                   size_t bytesPerRow, CGColorSpaceRef space, uint32_t bitmapInfo) {
+CGContextRef CGBitmapContextCreate(void* data, size_t width, size_t height, size_t bitsPerComponent, size_t bytesPerRow,
+                                   CGColorSpaceRef space, uint32_t bitmapInfo) {
     if (bitsPerComponent != 8 || space == nullptr) return nullptr;
     if ((bitmapInfo & ~(kCGBitmapAlphaInfoMask | kCGBitmapByteOrderMask)) != 0) return nullptr;
     CGImageAlphaInfo alpha = bitmapInfo & kCGBitmapAlphaInfoMask;

@@ -22,8 +22,8 @@
 // 4 and at least 4 * width. nullptr for any other bits per component, pixel format or byte order,
 // a nullptr colour space, zero sizes, more than 2^31 - 1 bytes in all (pixman's limit), unaligned
 // data, or when memory runs out.
-CGContextRef CGBitmapContextCreate(void* data, size_t width, size_t height, size_t bitsPerComponent,
-                                   size_t bytesPerRow, CGColorSpaceRef space, uint32_t bitmapInfo);
+CGContextRef CGBitmapContextCreate(void* data, size_t width, size_t height, size_t bitsPerComponent, size_t bytesPerRow,
+                                   CGColorSpaceRef space, uint32_t bitmapInfo);
 
 // The pixel bytes, lent for the life of the context; nullptr for nullptr.
 void* CGBitmapContextGetData(CGContextRef context);

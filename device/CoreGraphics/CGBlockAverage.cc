@@ -22,7 +22,8 @@ BlockAverage cgAverageBlocks(const CGImage& image, int blockWidth, int blockHeig
         }
         const uint64_t rows = static_cast<uint64_t>(rowEnd - outY * blockHeight);
         for (int outX = 0; outX < result.width; ++outX) {
-            const uint64_t columns = static_cast<uint64_t>(std::min(width, (outX + 1) * blockWidth) - outX * blockWidth);
+            const uint64_t columns =
+                static_cast<uint64_t>(std::min(width, (outX + 1) * blockWidth) - outX * blockWidth);
             const uint64_t count = rows * columns;
             const uint64_t* sum = &sums[static_cast<size_t>(outX) * 4];
             uint32_t pixel = 0;

@@ -25,9 +25,7 @@ CGColorRef CGColorRetain(CGColorRef color) {
     return color;
 }
 
-void CGColorRelease(CGColorRef color) {
-    CFRelease(color);
-}
+void CGColorRelease(CGColorRef color) { CFRelease(color); }
 
 const CGFloat* CGColorGetComponents(CGColorRef color) { return color ? color->components : nullptr; }
 size_t CGColorGetNumberOfComponents(CGColorRef color) { return color ? 4 : 0; }

@@ -9,8 +9,6 @@ CGColorSpaceRef CGColorSpaceRetain(CGColorSpaceRef space) {
     return space;
 }
 
-void CGColorSpaceRelease(CGColorSpaceRef space) {
-    CFRelease(space);
-}
+void CGColorSpaceRelease(CGColorSpaceRef space) { CFRelease(space); }
 
 unsigned long CGColorSpaceGetNumberOfComponents(CGColorSpaceRef space) { return space ? 3 : 0; }

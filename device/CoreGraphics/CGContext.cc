@@ -26,8 +26,8 @@ int pixelEdge(double edge, int limit) {
 // The pixels whose centres lie between the device-space edges x = ax, bx and y = ay, by.
 PixelBox pixelsBetween(const CGContext* context, double ax, double ay, double bx, double by) {
     int width = static_cast<int>(context->width), height = static_cast<int>(context->height);
-    return {pixelEdge(std::min(ax, bx), width), pixelEdge(std::min(ay, by), height),
-            pixelEdge(std::max(ax, bx), width), pixelEdge(std::max(ay, by), height)};
+    return {pixelEdge(std::min(ax, bx), width), pixelEdge(std::min(ay, by), height), pixelEdge(std::max(ax, bx), width),
+            pixelEdge(std::max(ay, by), height)};
 }
 
 // Where `rect`'s top-left and bottom-right corners land in the context (`*a` and `*b`), and the
@@ -70,9 +70,7 @@ CGContextRef CGContextRetain(CGContextRef context) {
     return context;
 }
 
-void CGContextRelease(CGContextRef context) {
-    CFRelease(context);
-}
+void CGContextRelease(CGContextRef context) { CFRelease(context); }
 
 void CGContextSaveGState(CGContextRef context) {
     if (context) context->savedStates.push_back(context->state);
@@ -131,8 +129,8 @@ void CGContextFillRect(CGContextRef context, CGRect rect) {
                          toPixmanChannel(clampUnit(state.fill[2]) * alpha), toPixmanChannel(alpha)};
     pixman_image_t* source = pixman_image_create_solid_fill(&color);
     if (source == nullptr) return;
-    pixman_image_composite32(operatorFor(state.blendMode), source, nullptr, context->target, 0, 0, 0, 0, box.x0,
-                             box.y0, box.x1 - box.x0, box.y1 - box.y0);
+    pixman_image_composite32(operatorFor(state.blendMode), source, nullptr, context->target, 0, 0, 0, 0, box.x0, box.y0,
+                             box.x1 - box.x0, box.y1 - box.y0);
     pixman_image_unref(source);
     if (context->opaque && !keepsOpaque(state, alpha >= 1)) cgMakeOpaque(context, box);
 }
@@ -168,19 +166,19 @@ void CGContextDrawImage(CGContextRef context, CGRect rect, CGImageRef image) {
 
     // pixman only reads a source image; the cast does not let anything write to the image.
     pixman_image_t* source =
-        averaged.pixels.empty()
-            ? pixman_image_create_bits(image->opaque ? PIXMAN_x8r8g8b8 : PIXMAN_a8r8g8b8, static_cast<int>(image->width),
-                                       static_cast<int>(image->height),
-                                       reinterpret_cast<uint32_t*>(image->pixels.get()),
-                                       static_cast<int>(image->bytesPerRow))
-            : pixman_image_create_bits(PIXMAN_a8r8g8b8, averaged.width, averaged.height, averaged.pixels.data(),
-                                       4 * averaged.width);
+        averaged.pixels.empty() ? pixman_image_create_bits(
+                                      image->opaque ? PIXMAN_x8r8g8b8 : PIXMAN_a8r8g8b8, static_cast<int>(image->width),
+                                      static_cast<int>(image->height), reinterpret_cast<uint32_t*>(image->pixels.get()),
+                                      static_cast<int>(image->bytesPerRow))
+                                : pixman_image_create_bits(PIXMAN_a8r8g8b8, averaged.width, averaged.height,
+                                                           averaged.pixels.data(), 4 * averaged.width);
     if (source == nullptr) return;
     // Drawn at its own size on whole pixels, the image is copied as it is: no transform, so pixman
     // takes its plain copying paths (every filter gives the pixel itself there).
     int sourceX = 0, sourceY = 0;
     const bool unscaled = scaleX == 1 && scaleY == 1 && blockX == 1 && blockY == 1 &&
-                          mapping.m[0][2] == std::floor(mapping.m[0][2]) && mapping.m[1][2] == std::floor(mapping.m[1][2]);
+                          mapping.m[0][2] == std::floor(mapping.m[0][2]) &&
+                          mapping.m[1][2] == std::floor(mapping.m[1][2]);
     if (unscaled) {
         sourceX = static_cast<int>(mapping.m[0][2]);
         sourceY = static_cast<int>(mapping.m[1][2]);
@@ -189,8 +187,9 @@ void CGContextDrawImage(CGContextRef context, CGRect rect, CGImageRef image) {
     }
     // Edge pixels extend outwards, so sampling near the border never mixes in transparency.
     pixman_image_set_repeat(source, PIXMAN_REPEAT_PAD);
-    pixman_image_set_filter(source, state.interpolation == kCGInterpolationNone ? PIXMAN_FILTER_NEAREST : PIXMAN_FILTER_BILINEAR,
-                            nullptr, 0);
+    pixman_image_set_filter(
+        source, state.interpolation == kCGInterpolationNone ? PIXMAN_FILTER_NEAREST : PIXMAN_FILTER_BILINEAR, nullptr,
+        0);
     pixman_image_t* mask = alphaMask(state);
     pixman_image_composite32(operatorFor(state.blendMode), source, mask, context->target, sourceX, sourceY, 0, 0,
                              box.x0, box.y0, box.x1 - box.x0, box.y1 - box.y0);

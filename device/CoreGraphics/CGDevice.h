@@ -16,8 +16,7 @@
 // taken to be 255 (and stored so). The caller owns the result. nullptr when a size is zero, the
 // rows would overlap (bytesPerRow < 4 * width), the image would take more than 2^31 - 1 bytes,
 // `pixels` is nullptr or memory runs out.
-CGImageRef CGImageCreateWithBGRAData(size_t width, size_t height, size_t bytesPerRow, const void* pixels,
-                                     bool opaque);
+CGImageRef CGImageCreateWithBGRAData(size_t width, size_t height, size_t bytesPerRow, const void* pixels, bool opaque);
 // A new image whose pixels `write` puts in place, for renderers that produce pixels (CIContext)
 // without a copy. `write` gets memory for `height` rows of `width` pixels, `bytesPerRow` apart, and
 // returns false when it could not fill it. The caller owns the result; nullptr for the same sizes

@@ -7,8 +7,7 @@
 #include "CGDevice.h"
 #include "CGObjects.h"
 
-CGImageRef CGImageCreateWithBGRAData(size_t width, size_t height, size_t bytesPerRow, const void* pixels,
-                                     bool opaque) {
+CGImageRef CGImageCreateWithBGRAData(size_t width, size_t height, size_t bytesPerRow, const void* pixels, bool opaque) {
     if (pixels == nullptr || bytesPerRow / 4 < width) return nullptr;
     auto* from = static_cast<const uint8_t*>(pixels);
     return CGImageCreateWithPixelWriter(width, height, opaque, [&](uint8_t* to, size_t rowBytes) {
@@ -48,9 +47,7 @@ CGImageRef CGImageRetain(CGImageRef image) {
     return image;
 }
 
-void CGImageRelease(CGImageRef image) {
-    CFRelease(image);
-}
+void CGImageRelease(CGImageRef image) { CFRelease(image); }
 
 size_t CGImageGetWidth(CGImageRef image) { return image ? image->width : 0; }
 size_t CGImageGetHeight(CGImageRef image) { return image ? image->height : 0; }

@@ -52,8 +52,8 @@ struct CGContext : CFRuntimeBase {
     bool opaque = false;  // no alpha: every alpha byte stays 255
     uint8_t* data = nullptr;
     bool ownsData = false;
-    PixelStorage storage;  // holds `data` when the context owns it
-    bool clearPending = false;  // `data` is still to be cleared; done by the first draw that needs it
+    PixelStorage storage;              // holds `data` when the context owns it
+    bool clearPending = false;         // `data` is still to be cleared; done by the first draw that needs it
     pixman_image_t* target = nullptr;  // wraps `data`
     CGGState state;
     std::vector<CGGState> savedStates;

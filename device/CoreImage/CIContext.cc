@@ -75,7 +75,9 @@ CGImageRef CIContext::createCGImage_fromRect(CIImage* image, CGRect rect) const 
     // A part: render the whole picture, then keep the part.
     BgraImage whole;
     whole.resize(width, height);
-    if (converter.convertInto(*frame, whole.pixels.data(), whole.bytesPerRow, width, height) != kMediaOK) return nullptr;
+    if (converter.convertInto(*frame, whole.pixels.data(), whole.bytesPerRow, width, height) != kMediaOK)
+        return nullptr;
     return CGImageCreateWithBGRAData(columns, rows, whole.bytesPerRow,
-                                     whole.pixels.data() + static_cast<size_t>(y0) * whole.bytesPerRow + 4 * x0, opaque);
+                                     whole.pixels.data() + static_cast<size_t>(y0) * whole.bytesPerRow + 4 * x0,
+                                     opaque);
 }

@@ -12,7 +12,9 @@ struct opaqueCMFormatDescription : CFRuntimeBase {
     std::vector<uint8_t> extradata;
 };
 
-CMMediaType CMFormatDescriptionGetMediaType(CMFormatDescriptionRef desc) { return desc ? CMMediaType{kCMMediaType_Video} : 0; }
+CMMediaType CMFormatDescriptionGetMediaType(CMFormatDescriptionRef desc) {
+    return desc ? CMMediaType{kCMMediaType_Video} : 0;
+}
 
 FourCharCode CMFormatDescriptionGetMediaSubType(CMFormatDescriptionRef desc) { return desc ? desc->codecType : 0; }
 

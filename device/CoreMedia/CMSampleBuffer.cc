@@ -73,13 +73,17 @@ OSStatus CMSampleBufferCreateSharingPacket(CMFormatDescriptionRef formatDescript
     return make(formatDescription, bytes, size, std::move(owner), timing, keyFrame, sampleBufferOut);
 }
 
-CMFormatDescriptionRef CMSampleBufferGetFormatDescription(CMSampleBufferRef sbuf) { return sbuf ? sbuf->format : nullptr; }
+CMFormatDescriptionRef CMSampleBufferGetFormatDescription(CMSampleBufferRef sbuf) {
+    return sbuf ? sbuf->format : nullptr;
+}
 
 CMTime CMSampleBufferGetPresentationTimeStamp(CMSampleBufferRef sbuf) {
     return sbuf ? sbuf->timing.presentationTimeStamp : kCMTimeInvalid;
 }
 
-CMTime CMSampleBufferGetDecodeTimeStamp(CMSampleBufferRef sbuf) { return sbuf ? sbuf->timing.decodeTimeStamp : kCMTimeInvalid; }
+CMTime CMSampleBufferGetDecodeTimeStamp(CMSampleBufferRef sbuf) {
+    return sbuf ? sbuf->timing.decodeTimeStamp : kCMTimeInvalid;
+}
 
 CMTime CMSampleBufferGetDuration(CMSampleBufferRef sbuf) { return sbuf ? sbuf->timing.duration : kCMTimeInvalid; }
 

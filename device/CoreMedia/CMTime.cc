@@ -22,20 +22,20 @@ __int128 divideRounded(__int128 numerator, __int128 denominator, CMTimeRoundingM
     const bool negative = numerator < 0;
     const __int128 awayFromZero = negative ? quotient - 1 : quotient + 1;
     switch (method) {
-    case kCMTimeRoundingMethod_RoundTowardZero:
-        return quotient;
-    case kCMTimeRoundingMethod_RoundAwayFromZero:
-        return awayFromZero;
-    case kCMTimeRoundingMethod_RoundTowardPositiveInfinity:
-        return negative ? quotient : awayFromZero;
-    case kCMTimeRoundingMethod_RoundTowardNegativeInfinity:
-        return negative ? awayFromZero : quotient;
-    case kCMTimeRoundingMethod_QuickTime:  // toward zero when shrinking the scale, as QuickTime did
-    case kCMTimeRoundingMethod_RoundHalfAwayFromZero:
-    default: {
-        __int128 twice = (remainder < 0 ? -remainder : remainder) * 2;
-        return twice >= denominator ? awayFromZero : quotient;
-    }
+        case kCMTimeRoundingMethod_RoundTowardZero:
+            return quotient;
+        case kCMTimeRoundingMethod_RoundAwayFromZero:
+            return awayFromZero;
+        case kCMTimeRoundingMethod_RoundTowardPositiveInfinity:
+            return negative ? quotient : awayFromZero;
+        case kCMTimeRoundingMethod_RoundTowardNegativeInfinity:
+            return negative ? awayFromZero : quotient;
+        case kCMTimeRoundingMethod_QuickTime:  // toward zero when shrinking the scale, as QuickTime did
+        case kCMTimeRoundingMethod_RoundHalfAwayFromZero:
+        default: {
+            __int128 twice = (remainder < 0 ? -remainder : remainder) * 2;
+            return twice >= denominator ? awayFromZero : quotient;
+        }
     }
 }
 
@@ -48,15 +48,15 @@ CMTime CMTimeMake(CMTimeValue value, int32_t timescale) {
 
 double CMTimeGetSeconds(CMTime time) {
     switch (rank(time)) {
-    case 0:
-        return -std::numeric_limits<double>::infinity();
-    case 3:
-        return std::numeric_limits<double>::infinity();
-    case 1:
-        if (time.timescale > 0) return static_cast<double>(time.value) / time.timescale;
-        [[fallthrough]];
-    default:
-        return std::numeric_limits<double>::quiet_NaN();
+        case 0:
+            return -std::numeric_limits<double>::infinity();
+        case 3:
+            return std::numeric_limits<double>::infinity();
+        case 1:
+            if (time.timescale > 0) return static_cast<double>(time.value) / time.timescale;
+            [[fallthrough]];
+        default:
+            return std::numeric_limits<double>::quiet_NaN();
     }
 }
 

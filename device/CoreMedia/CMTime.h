@@ -15,7 +15,8 @@ enum : CMTimeFlags {
     kCMTimeFlags_PositiveInfinity = 1u << 2,
     kCMTimeFlags_NegativeInfinity = 1u << 3,
     kCMTimeFlags_Indefinite = 1u << 4,
-    kCMTimeFlags_ImpliedValueFlagsMask = kCMTimeFlags_PositiveInfinity | kCMTimeFlags_NegativeInfinity | kCMTimeFlags_Indefinite,
+    kCMTimeFlags_ImpliedValueFlagsMask =
+        kCMTimeFlags_PositiveInfinity | kCMTimeFlags_NegativeInfinity | kCMTimeFlags_Indefinite,
 };
 
 struct CMTime {
@@ -37,7 +38,8 @@ inline constexpr CMTime kCMTimeNegativeInfinity = {0, 0, kCMTimeFlags_Valid | kC
 #define CMTIME_IS_POSITIVE_INFINITY(time) (CMTIME_IS_VALID(time) && ((time).flags & kCMTimeFlags_PositiveInfinity) != 0)
 #define CMTIME_IS_NEGATIVE_INFINITY(time) (CMTIME_IS_VALID(time) && ((time).flags & kCMTimeFlags_NegativeInfinity) != 0)
 #define CMTIME_IS_INDEFINITE(time) (CMTIME_IS_VALID(time) && ((time).flags & kCMTimeFlags_Indefinite) != 0)
-#define CMTIME_IS_NUMERIC(time) (((time).flags & (kCMTimeFlags_Valid | kCMTimeFlags_ImpliedValueFlagsMask)) == kCMTimeFlags_Valid)
+#define CMTIME_IS_NUMERIC(time) \
+    (((time).flags & (kCMTimeFlags_Valid | kCMTimeFlags_ImpliedValueFlagsMask)) == kCMTimeFlags_Valid)
 
 enum CMTimeRoundingMethod : uint32_t {
     kCMTimeRoundingMethod_RoundHalfAwayFromZero = 1,

@@ -32,8 +32,9 @@ inline constexpr size_t kCMVideoFormatDescriptionMaxExtradata = 16 * 1024 * 1024
 // 1...kCMVideoFormatDescriptionMaxDimension, extradata too large or null with a size) or
 // kCMFormatDescriptionError_AllocationFailed, and `*formatDescriptionOut` (if given) is null.
 // Any FourCC is accepted; whether it can be decoded is the decoder's question.
-OSStatus CMVideoFormatDescriptionCreateWithExtradata(CFAllocatorRef allocator, CMVideoCodecType codecType, int32_t width,
-                                                     int32_t height, const uint8_t* extradata, size_t extradataSize,
+OSStatus CMVideoFormatDescriptionCreateWithExtradata(CFAllocatorRef allocator, CMVideoCodecType codecType,
+                                                     int32_t width, int32_t height, const uint8_t* extradata,
+                                                     size_t extradataSize,
                                                      CMVideoFormatDescriptionRef* formatDescriptionOut);
 // The extradata bytes, lent for as long as the description lives, with their size in `*sizeOut`;
 // null (and 0) when there are none or `videoDesc` is null.

@@ -44,20 +44,21 @@ OSType CVPixelBufferGetPixelFormatType(CVPixelBufferRef pixelBuffer) {
     if (!pixelBuffer) return 0;
     const bool full = pixelBuffer->frame->color_range == AVCOL_RANGE_JPEG;
     switch (pixelBuffer->frame->format) {
-    case AV_PIX_FMT_YUV420P:
-        return full ? kCVPixelFormatType_420YpCbCr8PlanarFullRange : kCVPixelFormatType_420YpCbCr8Planar;
-    case AV_PIX_FMT_YUVJ420P:
-        return kCVPixelFormatType_420YpCbCr8PlanarFullRange;
-    case AV_PIX_FMT_NV12:
-        return full ? kCVPixelFormatType_420YpCbCr8BiPlanarFullRange : kCVPixelFormatType_420YpCbCr8BiPlanarVideoRange;
-    case AV_PIX_FMT_P010LE:
-        return kCVPixelFormatType_420YpCbCr10BiPlanarVideoRange;
-    case AV_PIX_FMT_YUYV422:
-        return kCVPixelFormatType_422YpCbCr8_yuvs;
-    case AV_PIX_FMT_BGRA:
-        return kCVPixelFormatType_32BGRA;
-    default:
-        return 0;
+        case AV_PIX_FMT_YUV420P:
+            return full ? kCVPixelFormatType_420YpCbCr8PlanarFullRange : kCVPixelFormatType_420YpCbCr8Planar;
+        case AV_PIX_FMT_YUVJ420P:
+            return kCVPixelFormatType_420YpCbCr8PlanarFullRange;
+        case AV_PIX_FMT_NV12:
+            return full ? kCVPixelFormatType_420YpCbCr8BiPlanarFullRange
+                        : kCVPixelFormatType_420YpCbCr8BiPlanarVideoRange;
+        case AV_PIX_FMT_P010LE:
+            return kCVPixelFormatType_420YpCbCr10BiPlanarVideoRange;
+        case AV_PIX_FMT_YUYV422:
+            return kCVPixelFormatType_422YpCbCr8_yuvs;
+        case AV_PIX_FMT_BGRA:
+            return kCVPixelFormatType_32BGRA;
+        default:
+            return 0;
     }
 }
 

@@ -1,12 +1,12 @@
 #include "DeviceDirectory.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace device {
 
@@ -29,8 +29,10 @@ Status makeMissing(const std::string& path, bool* made) {
     for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
         std::string prefix = path.substr(0, slash);
         bool last = slash == std::string::npos;
-        if (mkdir(prefix.c_str(), 0700) == 0) *made = last;
-        else if (errno != EEXIST) return failed("cannot create", prefix);
+        if (mkdir(prefix.c_str(), 0700) == 0)
+            *made = last;
+        else if (errno != EEXIST)
+            return failed("cannot create", prefix);
         if (last) return Status::OK();
     }
 }
@@ -117,8 +119,10 @@ Status ensurePrivateFile(const std::string& path, bool create) {
     if (fd < 0 && errno == ENOENT && create) {
         // A file this call makes itself is locked by nobody, so closing it costs no lock.
         int made = open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NONBLOCK, 0600);
-        if (made >= 0) close(made);
-        else if (errno != EEXIST) return failed("cannot create", path);
+        if (made >= 0)
+            close(made);
+        else if (errno != EEXIST)
+            return failed("cannot create", path);
         fd = open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
     }
     if (fd < 0) {

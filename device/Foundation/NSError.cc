@@ -42,6 +42,6 @@ Strong<NSError> NSError::errorWithDomain_code_userInfo(NSString* domain, NSInteg
 
 std::string NSError::description() const {
     // An error made by `alloc`/`init` alone has neither, so both are read with care.
-    return "Error Domain=" + (domain_ ? domain_->string() : std::string()) + " Code=" + std::to_string(code_) +
-           " \"" + (localizedDescription_ ? localizedDescription_->string() : std::string()) + "\"";
+    return "Error Domain=" + (domain_ ? domain_->string() : std::string()) + " Code=" + std::to_string(code_) + " \"" +
+           (localizedDescription_ ? localizedDescription_->string() : std::string()) + "\"";
 }

@@ -1,13 +1,13 @@
 #include "NSLog.h"
 
-#include <cstdarg>
-#include <cstdio>
-#include <ctime>
 #include <fcntl.h>
-#include <string>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+#include <string>
 
 #include "DeviceDirectory.h"
 #include "FoundationDevice.h"

@@ -10,9 +10,15 @@ Class NSNumber::objcClass() {
     return cls;
 }
 
-Strong<NSNumber> NSNumber::numberWithBool(BOOL value) { return makeObject<NSNumber>(Kind::boolean, value ? 1 : 0, 0.0); }
-Strong<NSNumber> NSNumber::numberWithInteger(NSInteger value) { return makeObject<NSNumber>(Kind::integer, value, 0.0); }
-Strong<NSNumber> NSNumber::numberWithLongLong(long long value) { return makeObject<NSNumber>(Kind::integer, value, 0.0); }
+Strong<NSNumber> NSNumber::numberWithBool(BOOL value) {
+    return makeObject<NSNumber>(Kind::boolean, value ? 1 : 0, 0.0);
+}
+Strong<NSNumber> NSNumber::numberWithInteger(NSInteger value) {
+    return makeObject<NSNumber>(Kind::integer, value, 0.0);
+}
+Strong<NSNumber> NSNumber::numberWithLongLong(long long value) {
+    return makeObject<NSNumber>(Kind::integer, value, 0.0);
+}
 Strong<NSNumber> NSNumber::numberWithFloat(float value) { return makeObject<NSNumber>(Kind::real, 0, value); }
 Strong<NSNumber> NSNumber::numberWithDouble(double value) { return makeObject<NSNumber>(Kind::real, 0, value); }
 
@@ -46,14 +52,14 @@ size_t NSNumber::hash() const { return std::hash<double>{}(doubleValue()); }
 std::string NSNumber::description() const {
     char buffer[64];
     switch (kind_) {
-    case Kind::boolean:
-        return integer_ ? "YES" : "NO";
-    case Kind::integer:
-        std::snprintf(buffer, sizeof buffer, "%lld", integer_);
-        return buffer;
-    case Kind::real:
-        std::snprintf(buffer, sizeof buffer, "%.17g", real_);
-        return buffer;
+        case Kind::boolean:
+            return integer_ ? "YES" : "NO";
+        case Kind::integer:
+            std::snprintf(buffer, sizeof buffer, "%lld", integer_);
+            return buffer;
+        case Kind::real:
+            std::snprintf(buffer, sizeof buffer, "%.17g", real_);
+            return buffer;
     }
     return {};
 }

@@ -1,10 +1,10 @@
 #include "NSString.h"
 
+#include <locale.h>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <locale.h>
 
 #include "NSArray.h"
 
@@ -106,9 +106,7 @@ float NSString::floatValue() const {
     return number ? strtof_l(number, nullptr, cLocale()) : 0.0f;
 }
 
-NSInteger NSString::integerValue() const {
-    return static_cast<NSInteger>(std::strtoll(text_.c_str(), nullptr, 10));
-}
+NSInteger NSString::integerValue() const { return static_cast<NSInteger>(std::strtoll(text_.c_str(), nullptr, 10)); }
 
 BOOL NSString::boolValue() const {
     size_t i = 0;

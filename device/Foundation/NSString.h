@@ -50,8 +50,8 @@ private:
 };
 
 // `@"text"`: an immortal NSString made once per call site.
-#define NSSTR(text)                                                   \
-    ([]() -> NSString* {                                              \
-        static NSString* const interned = NSString::literal(text);    \
-        return interned;                                              \
+#define NSSTR(text)                                                \
+    ([]() -> NSString* {                                           \
+        static NSString* const interned = NSString::literal(text); \
+        return interned;                                           \
     }())

@@ -1,8 +1,8 @@
 #include "NSUUID.h"
 
+#include <sys/random.h>
 #include <cstring>
 #include <random>
-#include <sys/random.h>
 
 #include "../objc/MethodRegistration.h"
 

@@ -49,18 +49,28 @@ std::string escaped(std::string_view text, bool escapeQuotes) {
         const bool c1 = length == 2 && byte == 0xc2 && static_cast<unsigned char>(text[i + 1]) <= 0x9f;
         if (length == 0 || c1 || byte < 0x20 || byte == 0x7f) {
             switch (byte) {
-            case '\n': out += "\\n"; break;
-            case '\t': out += "\\t"; break;
-            case '\r': out += "\\r"; break;
-            default: appendHex(out, byte);
+                case '\n':
+                    out += "\\n";
+                    break;
+                case '\t':
+                    out += "\\t";
+                    break;
+                case '\r':
+                    out += "\\r";
+                    break;
+                default:
+                    appendHex(out, byte);
             }
             if (c1) appendHex(out, static_cast<unsigned char>(text[i + 1]));
             i += c1 ? 2 : 1;
             continue;
         }
-        if (byte == '\\') out += "\\\\";
-        else if (byte == '"' && escapeQuotes) out += "\\\"";
-        else out.append(text, i, length);
+        if (byte == '\\')
+            out += "\\\\";
+        else if (byte == '"' && escapeQuotes)
+            out += "\\\"";
+        else
+            out.append(text, i, length);
         i += length;
     }
     return out;

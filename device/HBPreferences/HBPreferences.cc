@@ -92,8 +92,10 @@ void HBPreferences::setObject_forKey(id value, NSString* key) {
 void HBPreferences::removeObjectForKey(NSString* key) {
     std::lock_guard<std::mutex> guard(lock_);
     if (!store_) return;
-    if (key == nil) store_->setError("no key given");
-    else store_->removeValue(key->string());
+    if (key == nil)
+        store_->setError("no key given");
+    else
+        store_->removeValue(key->string());
 }
 
 void HBPreferences::removeAllObjects() {

@@ -1,12 +1,12 @@
 #include "HBPreferencesStore.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include <sqlite3.h>
 
@@ -45,17 +45,17 @@ constexpr const char* kCreateTable =
 // Failures that leave the connection sound; any other one closes it, so the file is opened afresh.
 bool keepsConnection(int code) {
     switch (code & 0xff) {
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-    case SQLITE_READONLY:
-    case SQLITE_FULL:
-    case SQLITE_TOOBIG:
-    case SQLITE_CONSTRAINT:
-    case SQLITE_NOMEM:
-    case SQLITE_INTERRUPT:
-        return true;
-    default:
-        return false;
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+        case SQLITE_READONLY:
+        case SQLITE_FULL:
+        case SQLITE_TOOBIG:
+        case SQLITE_CONSTRAINT:
+        case SQLITE_NOMEM:
+        case SQLITE_INTERRUPT:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -66,16 +66,16 @@ std::string columnText(sqlite3_stmt* statement, int column) {
 
 const char* sqlTypeName(int type) {
     switch (type) {
-    case SQLITE_INTEGER:
-        return "an integer";
-    case SQLITE_FLOAT:
-        return "a real";
-    case SQLITE_TEXT:
-        return "text";
-    case SQLITE_BLOB:
-        return "a blob";
-    default:
-        return "NULL";
+        case SQLITE_INTEGER:
+            return "an integer";
+        case SQLITE_FLOAT:
+            return "a real";
+        case SQLITE_TEXT:
+            return "text";
+        case SQLITE_BLOB:
+            return "a blob";
+        default:
+            return "NULL";
     }
 }
 
@@ -85,20 +85,20 @@ device::Status readValueColumn(sqlite3_stmt* row, const std::string& tag, Stored
     int sqlType = sqlite3_column_type(row, 2);
     bool fits = false;
     switch (stored->type) {
-    case StoredValue::Type::boolean:
-    case StoredValue::Type::integer:
-        fits = sqlType == SQLITE_INTEGER;
-        stored->integer = sqlite3_column_int64(row, 2);
-        break;
-    case StoredValue::Type::real:
-        fits = sqlType == SQLITE_FLOAT || sqlType == SQLITE_INTEGER;
-        stored->real = sqlite3_column_double(row, 2);
-        break;
-    case StoredValue::Type::string:
-    case StoredValue::Type::array:
-        fits = sqlType == SQLITE_TEXT;
-        if (fits) stored->text = columnText(row, 2);
-        break;
+        case StoredValue::Type::boolean:
+        case StoredValue::Type::integer:
+            fits = sqlType == SQLITE_INTEGER;
+            stored->integer = sqlite3_column_int64(row, 2);
+            break;
+        case StoredValue::Type::real:
+            fits = sqlType == SQLITE_FLOAT || sqlType == SQLITE_INTEGER;
+            stored->real = sqlite3_column_double(row, 2);
+            break;
+        case StoredValue::Type::string:
+        case StoredValue::Type::array:
+            fits = sqlType == SQLITE_TEXT;
+            if (fits) stored->text = columnText(row, 2);
+            break;
     }
     if (!fits) return device::Status::error("a value of type " + tag + " is kept as " + sqlTypeName(sqlType));
     return device::Status::OK();
@@ -122,8 +122,8 @@ device::Status makeDatabaseFile(const std::string& directory, const std::string&
         for (const char* suffix : {"-wal", "-shm"}) {
             std::string companion = path + suffix;
             if (unlink(companion.c_str()) != 0 && errno != ENOENT)
-                problem = device::Status::error("cannot remove " + companion + ", left by a deleted database: " +
-                                                std::strerror(errno));
+                problem = device::Status::error("cannot remove " + companion +
+                                                ", left by a deleted database: " + std::strerror(errno));
         }
         if (problem.ok()) problem = device::ensurePrivateFile(path, /*create=*/true);
     }
@@ -223,8 +223,10 @@ int HBPreferencesStore::loadValues(bool force) {
         StoredValue stored;
         device::Status problem = readValueColumn(rows, columnText(rows, 1), &stored);
         Strong<NSObject> object = problem.ok() ? decodeStoredValue(stored, &problem) : nullptr;
-        if (object) values.emplace(std::move(key), std::move(object));
-        else damaged.emplace(key, "the stored value of " + key + " cannot be read: " + problem.message());
+        if (object)
+            values.emplace(std::move(key), std::move(object));
+        else
+            damaged.emplace(key, "the stored value of " + key + " cannot be read: " + problem.message());
     }
     sqlite3_reset(rows);
     if (rc != SQLITE_DONE) return rc;
@@ -244,17 +246,17 @@ bool HBPreferencesStore::setValue(const std::string& key, const StoredValue& val
         sqlite3_bind_text64(s, 2, key.data(), key.size(), SQLITE_STATIC, SQLITE_UTF8);
         sqlite3_bind_text(s, 3, storedTypeTag(value.type), -1, SQLITE_STATIC);
         switch (value.type) {
-        case StoredValue::Type::boolean:
-        case StoredValue::Type::integer:
-            sqlite3_bind_int64(s, 4, value.integer);
-            break;
-        case StoredValue::Type::real:
-            sqlite3_bind_double(s, 4, value.real);
-            break;
-        case StoredValue::Type::string:
-        case StoredValue::Type::array:
-            sqlite3_bind_text64(s, 4, value.text.data(), value.text.size(), SQLITE_STATIC, SQLITE_UTF8);
-            break;
+            case StoredValue::Type::boolean:
+            case StoredValue::Type::integer:
+                sqlite3_bind_int64(s, 4, value.integer);
+                break;
+            case StoredValue::Type::real:
+                sqlite3_bind_double(s, 4, value.real);
+                break;
+            case StoredValue::Type::string:
+            case StoredValue::Type::array:
+                sqlite3_bind_text64(s, 4, value.text.data(), value.text.size(), SQLITE_STATIC, SQLITE_UTF8);
+                break;
         }
         return step(kUpsert);
     });
@@ -301,8 +303,10 @@ bool HBPreferencesStore::change(const std::function<int()>& apply) {
         error_ = describe(rc);
         if (!sqlite3_get_autocommit(db_)) step(kRollback);
         loaded_ = false;  // the cache may hold what was rolled back
-        if (!keepsConnection(rc)) close();
-        else setBusyTimeout(kReadBusyTimeoutMs);
+        if (!keepsConnection(rc))
+            close();
+        else
+            setBusyTimeout(kReadBusyTimeoutMs);
         return false;
     }
     setBusyTimeout(kReadBusyTimeoutMs);
@@ -426,4 +430,6 @@ void HBPreferencesStore::setBusyTimeout(int milliseconds) {
     busyTimeoutMs_ = milliseconds;
 }
 
-std::string HBPreferencesStore::describe(int code) const { return describeSQLiteError(db_, code, path_, "a settings database"); }
+std::string HBPreferencesStore::describe(int code) const {
+    return describeSQLiteError(db_, code, path_, "a settings database");
+}

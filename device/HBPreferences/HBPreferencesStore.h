@@ -94,8 +94,8 @@ private:
     std::unordered_map<std::string, Strong<NSObject>> values_;
     std::unordered_map<std::string, std::string> damaged_;  // key -> why its stored value is unreadable
     long long dataVersion_ = 0;
-    bool loaded_ = false;   // values_ matches dataVersion_
-    bool readable_ = false; // the last read succeeded; else reads wait for retryAt_
+    bool loaded_ = false;    // values_ matches dataVersion_
+    bool readable_ = false;  // the last read succeeded; else reads wait for retryAt_
     Clock::time_point retryAt_{};
     Clock::time_point nextFileCheck_{};
     std::string error_;

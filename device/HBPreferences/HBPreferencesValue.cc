@@ -46,20 +46,20 @@ device::Status encodeStoredValue(id value, StoredValue* stored) {
     if (value == nil) return device::Status::error("no value given");
     if (auto* number = objc_cast<NSNumber>(value)) {
         switch (number->kind()) {
-        case NSNumber::Kind::boolean:
-            stored->type = StoredValue::Type::boolean;
-            stored->integer = number->boolValue() ? 1 : 0;
-            return device::Status::OK();
-        case NSNumber::Kind::integer:
-            stored->type = StoredValue::Type::integer;
-            stored->integer = number->longLongValue();
-            return device::Status::OK();
-        case NSNumber::Kind::real:
-            // SQLite keeps a NaN as NULL, so it could never be read back.
-            if (std::isnan(number->doubleValue())) return device::Status::error("NaN cannot be stored");
-            stored->type = StoredValue::Type::real;
-            stored->real = number->doubleValue();
-            return device::Status::OK();
+            case NSNumber::Kind::boolean:
+                stored->type = StoredValue::Type::boolean;
+                stored->integer = number->boolValue() ? 1 : 0;
+                return device::Status::OK();
+            case NSNumber::Kind::integer:
+                stored->type = StoredValue::Type::integer;
+                stored->integer = number->longLongValue();
+                return device::Status::OK();
+            case NSNumber::Kind::real:
+                // SQLite keeps a NaN as NULL, so it could never be read back.
+                if (std::isnan(number->doubleValue())) return device::Status::error("NaN cannot be stored");
+                stored->type = StoredValue::Type::real;
+                stored->real = number->doubleValue();
+                return device::Status::OK();
         }
     }
     if (auto* string = objc_cast<NSString>(value)) {
@@ -77,16 +77,16 @@ device::Status encodeStoredValue(id value, StoredValue* stored) {
 
 Strong<NSObject> decodeStoredValue(const StoredValue& stored, device::Status* status) {
     switch (stored.type) {
-    case StoredValue::Type::boolean:
-        return NSNumber::numberWithBool(stored.integer != 0);
-    case StoredValue::Type::integer:
-        return NSNumber::numberWithLongLong(stored.integer);
-    case StoredValue::Type::real:
-        return NSNumber::numberWithDouble(stored.real);
-    case StoredValue::Type::string:
-        return NSString::stringWithString(stored.text);
-    case StoredValue::Type::array:
-        break;
+        case StoredValue::Type::boolean:
+            return NSNumber::numberWithBool(stored.integer != 0);
+        case StoredValue::Type::integer:
+            return NSNumber::numberWithLongLong(stored.integer);
+        case StoredValue::Type::real:
+            return NSNumber::numberWithDouble(stored.real);
+        case StoredValue::Type::string:
+            return NSString::stringWithString(stored.text);
+        case StoredValue::Type::array:
+            break;
     }
     nlohmann::json list = nlohmann::json::parse(stored.text, nullptr, /*allow_exceptions=*/false);
     if (!list.is_array()) {

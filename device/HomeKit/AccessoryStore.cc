@@ -1,13 +1,13 @@
 #include "AccessoryStore.h"
 
+#include <unistd.h>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <unistd.h>
 
-#include <nlohmann/json.hpp>
 #include <sqlite3.h>
+#include <nlohmann/json.hpp>
 
 #include <Foundation/DeviceDirectory.h>
 
@@ -166,7 +166,8 @@ Status AccessoryStore::readAll(std::unordered_map<std::string, Strong<NSObject>>
     sqlite3_stmt* rows = statements_[kSelectAll];
     int rc;
     while ((rc = sqlite3_step(rows)) == SQLITE_ROW) {
-        if (Strong<NSObject> value = decodeAccessoryValue(columnText(rows, 1))) values->emplace(columnText(rows, 0), value);
+        if (Strong<NSObject> value = decodeAccessoryValue(columnText(rows, 1)))
+            values->emplace(columnText(rows, 0), value);
     }
     sqlite3_reset(rows);
     if (rc == SQLITE_DONE) return Status::OK();
@@ -186,46 +187,50 @@ Status AccessoryStore::write(const std::string& identifier, NSObject* value) {
     });
 }
 
-std::string AccessoryStore::describe(int code) const { return describeSQLiteError(db_, code, path_, "an accessory database"); }
+std::string AccessoryStore::describe(int code) const {
+    return describeSQLiteError(db_, code, path_, "an accessory database");
+}
 
 std::string encodeAccessoryValue(NSObject* value) {
     if (auto* number = objc_cast<NSNumber>(value)) {
         switch (number->kind()) {
-        case NSNumber::Kind::boolean:
-            return number->boolValue() ? "true" : "false";
-        case NSNumber::Kind::integer:
-            return std::to_string(number->longLongValue());
-        case NSNumber::Kind::real: {
-            double v = number->doubleValue();
-            if (!std::isfinite(v)) return {};
-            char buffer[64];
-            auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, v);
-            std::string text(buffer, end);
-            // A point keeps a whole real a real when it is read back.
-            if (text.find_first_of(".e") == std::string::npos) text += ".0";
-            return text;
-        }
+            case NSNumber::Kind::boolean:
+                return number->boolValue() ? "true" : "false";
+            case NSNumber::Kind::integer:
+                return std::to_string(number->longLongValue());
+            case NSNumber::Kind::real: {
+                double v = number->doubleValue();
+                if (!std::isfinite(v)) return {};
+                char buffer[64];
+                auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, v);
+                std::string text(buffer, end);
+                // A point keeps a whole real a real when it is read back.
+                if (text.find_first_of(".e") == std::string::npos) text += ".0";
+                return text;
+            }
         }
     }
-    if (auto* string = objc_cast<NSString>(value)) return nlohmann::json(string->string()).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    if (auto* string = objc_cast<NSString>(value))
+        return nlohmann::json(string->string()).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     return {};
 }
 
 Strong<NSObject> decodeAccessoryValue(const std::string& text) {
     nlohmann::json value = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
     switch (value.type()) {
-    case nlohmann::json::value_t::boolean:
-        return NSNumber::numberWithBool(value.get<bool>());
-    case nlohmann::json::value_t::number_integer:
-        return NSNumber::numberWithLongLong(value.get<long long>());
-    case nlohmann::json::value_t::number_unsigned:
-        if (value.get<unsigned long long>() > 9223372036854775807ull) return NSNumber::numberWithDouble(value.get<double>());
-        return NSNumber::numberWithLongLong(static_cast<long long>(value.get<unsigned long long>()));
-    case nlohmann::json::value_t::number_float:
-        return NSNumber::numberWithDouble(value.get<double>());
-    case nlohmann::json::value_t::string:
-        return NSString::stringWithString(value.get<std::string>());
-    default:
-        return nil;
+        case nlohmann::json::value_t::boolean:
+            return NSNumber::numberWithBool(value.get<bool>());
+        case nlohmann::json::value_t::number_integer:
+            return NSNumber::numberWithLongLong(value.get<long long>());
+        case nlohmann::json::value_t::number_unsigned:
+            if (value.get<unsigned long long>() > 9223372036854775807ull)
+                return NSNumber::numberWithDouble(value.get<double>());
+            return NSNumber::numberWithLongLong(static_cast<long long>(value.get<unsigned long long>()));
+        case nlohmann::json::value_t::number_float:
+            return NSNumber::numberWithDouble(value.get<double>());
+        case nlohmann::json::value_t::string:
+            return NSString::stringWithString(value.get<std::string>());
+        default:
+            return nil;
     }
 }

@@ -56,7 +56,17 @@ public:
     const std::string& path() const { return path_; }
 
 private:
-    enum Statement { kBegin, kCommit, kRollback, kUpsert, kInsertMissing, kDelete, kDeleteAll, kSelectAll, kStatementCount };
+    enum Statement {
+        kBegin,
+        kCommit,
+        kRollback,
+        kUpsert,
+        kInsertMissing,
+        kDelete,
+        kDeleteAll,
+        kSelectAll,
+        kStatementCount
+    };
 
     device::Status connect();
     void close();

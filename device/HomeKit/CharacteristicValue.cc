@@ -57,8 +57,8 @@ ValueCheck checkCharacteristicValue(const ValueLimits* limits, NSObject* value) 
     auto* numberValue = objc_cast<NSNumber>(value);
     auto* stringValue = objc_cast<NSString>(value);
     if (numberValue == nullptr && stringValue == nullptr)
-        return refuse(HMErrorCodeInvalidValueType, "a " + std::string(class_getName(value->isa)) +
-                                                       " is neither a number nor a string");
+        return refuse(HMErrorCodeInvalidValueType,
+                      "a " + std::string(class_getName(value->isa)) + " is neither a number nor a string");
     const FormatRange* format = limits && !limits->format.empty() ? findFormat(limits->format) : nullptr;
     if (format && !format->numeric) {
         if (stringValue == nullptr)
@@ -107,12 +107,12 @@ std::string describeValue(NSObject* value) {
     if (value == nil) return "nil";
     if (auto* n = objc_cast<NSNumber>(value)) {
         switch (n->kind()) {
-        case NSNumber::Kind::boolean:
-            return n->boolValue() ? "YES" : "NO";
-        case NSNumber::Kind::integer:
-            return std::to_string(n->longLongValue());
-        case NSNumber::Kind::real:
-            return number(n->doubleValue());
+            case NSNumber::Kind::boolean:
+                return n->boolValue() ? "YES" : "NO";
+            case NSNumber::Kind::integer:
+                return std::to_string(n->longLongValue());
+            case NSNumber::Kind::real:
+                return number(n->doubleValue());
         }
     }
     if (auto* s = objc_cast<NSString>(value)) return "\"" + s->string() + "\"";

@@ -21,11 +21,13 @@ json colourBulb(const char* name, bool on, int brightness, int saturation, int h
     return {{"type", "lightbulb"},
             {"name", name},
             {"characteristics",
-             {characteristic("power", on, {{"format", "bool"}}),
-              characteristic("brightness", brightness, percentage()),
+             {characteristic("power", on, {{"format", "bool"}}), characteristic("brightness", brightness, percentage()),
               characteristic("saturation", saturation, percentage()),
               characteristic("hue", hue,
-                             {{"format", "float"}, {"minimumValue", 0}, {"maximumValue", 360}, {"stepValue", 1},
+                             {{"format", "float"},
+                              {"minimumValue", 0},
+                              {"maximumValue", 360},
+                              {"stepValue", 1},
                               {"units", "arcdegrees"}}),
               characteristic("name", name, {{"format", "string"}})}}};
 }
@@ -42,41 +44,46 @@ json accessory(const char* name, json services, int latencyMs = 0) {
 std::string exampleHomeDescription() {
     json bareBulb = {{"type", "lightbulb"},
                      {"characteristics",
-                      {characteristic("power", false), characteristic("brightness", 50), characteristic("saturation", 0),
-                       characteristic("hue", 0)}}};
-    json warmBulb = {{"type", "lightbulb"},
-                     {"characteristics",
-                      {characteristic("power", true, {{"format", "bool"}}),
-                       characteristic("brightness", 40, percentage()),
-                       characteristic("colorTemperature", 370,
-                                      {{"format", "uint32"}, {"minimumValue", 140}, {"maximumValue", 500}, {"stepValue", 1}})}}};
+                      {characteristic("power", false), characteristic("brightness", 50),
+                       characteristic("saturation", 0), characteristic("hue", 0)}}};
+    json warmBulb = {
+        {"type", "lightbulb"},
+        {"characteristics",
+         {characteristic("power", true, {{"format", "bool"}}), characteristic("brightness", 40, percentage()),
+          characteristic("colorTemperature", 370,
+                         {{"format", "uint32"}, {"minimumValue", 140}, {"maximumValue", 500}, {"stepValue", 1}})}}};
     json fan = {{"type", "fan"},
                 {"characteristics",
-                 {characteristic("power", false, {{"format", "bool"}}),
-                  characteristic("rotationSpeed", 0,
-                                 {{"format", "float"}, {"minimumValue", 0}, {"maximumValue", 100}, {"stepValue", 1},
-                                  {"units", "percentage"}})}}};
-    json outlet = {{"type", "outlet"}, {"characteristics", json::array({characteristic("power", true, {{"format", "bool"}})})}};
-    json hallSwitch = {{"type", "switch"}, {"characteristics", json::array({characteristic("power", false, {{"format", "bool"}})})}};
+                 {characteristic("power", false, {{"format", "bool"}}), characteristic("rotationSpeed", 0,
+                                                                                       {{"format", "float"},
+                                                                                        {"minimumValue", 0},
+                                                                                        {"maximumValue", 100},
+                                                                                        {"stepValue", 1},
+                                                                                        {"units", "percentage"}})}}};
+    json outlet = {{"type", "outlet"},
+                   {"characteristics", json::array({characteristic("power", true, {{"format", "bool"}})})}};
+    json hallSwitch = {{"type", "switch"},
+                       {"characteristics", json::array({characteristic("power", false, {{"format", "bool"}})})}};
 
-    json home = {
-        {"name", "Home"},
-        {"primary", true},
-        {"rooms",
-         {{{"name", "Living Room"},
-           {"accessories",
-            {accessory("Floor Lamp", json::array({colourBulb("Floor Lamp", true, 80, 60, 30)})),
-             accessory("TV Backlight", json::array({colourBulb("Backlight Left", true, 100, 100, 210),
-                                                     colourBulb("Backlight Right", true, 100, 100, 210)})),
-             accessory("Ceiling Fan", json::array({fan}))}}},
-          {{"name", "Kitchen"},
-           {"accessories",
-            {accessory("Pendant", json::array({bareBulb})), accessory("Counter Strip", json::array({colourBulb("Counter Strip", false, 60, 20, 45)}), 300),
-             accessory("Coffee Maker", json::array({outlet}))}}},
-          {{"name", "Guest_Room"},
-           {"accessories",
-            {accessory("Bedside Lamp", json::array({warmBulb})), accessory("Reading Light", json::array({colourBulb("Reading Light", false, 70, 10, 50)}))}}},
-          {{"name", "Hallway"}, {"accessories", {accessory("Hall Switch", json::array({hallSwitch}))}}}}}};
+    json home = {{"name", "Home"},
+                 {"primary", true},
+                 {"rooms",
+                  {{{"name", "Living Room"},
+                    {"accessories",
+                     {accessory("Floor Lamp", json::array({colourBulb("Floor Lamp", true, 80, 60, 30)})),
+                      accessory("TV Backlight", json::array({colourBulb("Backlight Left", true, 100, 100, 210),
+                                                             colourBulb("Backlight Right", true, 100, 100, 210)})),
+                      accessory("Ceiling Fan", json::array({fan}))}}},
+                   {{"name", "Kitchen"},
+                    {"accessories",
+                     {accessory("Pendant", json::array({bareBulb})),
+                      accessory("Counter Strip", json::array({colourBulb("Counter Strip", false, 60, 20, 45)}), 300),
+                      accessory("Coffee Maker", json::array({outlet}))}}},
+                   {{"name", "Guest_Room"},
+                    {"accessories",
+                     {accessory("Bedside Lamp", json::array({warmBulb})),
+                      accessory("Reading Light", json::array({colourBulb("Reading Light", false, 70, 10, 50)}))}}},
+                   {{"name", "Hallway"}, {"accessories", {accessory("Hall Switch", json::array({hallSwitch}))}}}}}};
     json studio = {{"name", "Studio"},
                    {"rooms",
                     {{{"name", "Workshop"},

@@ -2,8 +2,8 @@
 
 #include "../objc/MethodRegistration.h"
 #include "AccessoryLink.h"
-#include "HMService.h"
 #include "HMError.h"
+#include "HMService.h"
 #include "HomeKitDevice.h"
 #include "HomeKitQueue.h"
 #include "activity/ProcessActivity.h"
@@ -104,12 +104,14 @@ void HMCharacteristic::finishWrite(const Strong<NSObject>& value, const Strong<B
         const AccessoryLink& accessory = *backend.accessory;
         std::string what = "\"" + accessory.accessoryName + "\" " + backend.typeName;
         if (accessory.fault == AccessoryFault::unreachable) {
-            error = device::homeKitError(HMErrorCodeOperationTimedOut,
-                                         what + ": the accessory did not answer within " +
-                                             std::to_string(accessory.timeout.count()) + " ms");
+            error = device::homeKitError(
+                HMErrorCodeOperationTimedOut,
+                what + ": the accessory did not answer within " + std::to_string(accessory.timeout.count()) + " ms");
         } else if (accessory.fault == AccessoryFault::error) {
-            error = device::homeKitError(HMErrorCodeCommunicationFailure, what + ": the accessory failed to take the value");
-        } else if (ValueCheck check = checkCharacteristicValue(backend.limits ? &*backend.limits : nullptr, value.get());
+            error = device::homeKitError(HMErrorCodeCommunicationFailure,
+                                         what + ": the accessory failed to take the value");
+        } else if (ValueCheck check =
+                       checkCharacteristicValue(backend.limits ? &*backend.limits : nullptr, value.get());
                    !check.accepted()) {
             error = device::homeKitError(check.code, what + ": " + check.reason);
         } else if (device::Status problem = accessory.store->write(backend.identifier, value.get()); !problem.ok()) {

@@ -6,7 +6,8 @@ NSString* const HMErrorDomain = NSString::literal("HMErrorDomain");
 namespace device {
 
 Strong<NSError> homeKitError(NSInteger code, const std::string& text) {
-    auto userInfo = NSDictionary::dictionaryWithEntries({{NSLocalizedDescriptionKey, NSString::stringWithString(text)}});
+    auto userInfo =
+        NSDictionary::dictionaryWithEntries({{NSLocalizedDescriptionKey, NSString::stringWithString(text)}});
     return NSError::errorWithDomain_code_userInfo(HMErrorDomain, code, userInfo);
 }
 

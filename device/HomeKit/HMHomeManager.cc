@@ -29,11 +29,11 @@ HMHomeManager* HMHomeManager::init() {
     Strong<HMHomeManager> self(this);
     std::string directory = device::deviceDirectory();
     dispatch_async(homeKitQueue(), makeBlock([self, directory] {
-        LoadedHomes loaded = loadHomes(directory);
-        if (!loaded.problem.ok()) NSLog("HomeKit: %s", loaded.problem.message().c_str());
-        Strong<NSArray> homes = loaded.homes;
-        dispatch_async(dispatch_get_main_queue(), makeBlock([self, homes] { self->deliver(homes); }));
-    }));
+                       LoadedHomes loaded = loadHomes(directory);
+                       if (!loaded.problem.ok()) NSLog("HomeKit: %s", loaded.problem.message().c_str());
+                       Strong<NSArray> homes = loaded.homes;
+                       dispatch_async(dispatch_get_main_queue(), makeBlock([self, homes] { self->deliver(homes); }));
+                   }));
     return this;
 }
 

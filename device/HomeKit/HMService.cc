@@ -42,10 +42,11 @@ Strong<HMService> HomeKitDevice::makeService(NSString* type, NSString* name, NSU
         auto* characteristic = static_cast<HMCharacteristic*>(object.get());
         setService(characteristic, service);
         NSString* kind = characteristic->characteristicType();
-        bool colour = lightbulb && kind != nil &&
-                      (kind->isEqualToString(HMCharacteristicTypePowerState) ||
-                       kind->isEqualToString(HMCharacteristicTypeBrightness) ||
-                       kind->isEqualToString(HMCharacteristicTypeSaturation) || kind->isEqualToString(HMCharacteristicTypeHue));
+        bool colour =
+            lightbulb && kind != nil &&
+            (kind->isEqualToString(HMCharacteristicTypePowerState) ||
+             kind->isEqualToString(HMCharacteristicTypeBrightness) ||
+             kind->isEqualToString(HMCharacteristicTypeSaturation) || kind->isEqualToString(HMCharacteristicTypeHue));
         setCountsLightReads(characteristic, colour);
         service->lightCharacteristics_ += colour ? 1 : 0;
     }
@@ -57,6 +58,7 @@ void HomeKitDevice::setAccessory(HMService* service, HMAccessory* accessory) { s
 }  // namespace device
 
 NSArray* HMService::characteristics() const {
-    if (lightCharacteristics_ != 0) device::countActivity(device::Activity::lightCharacteristicsOffered, lightCharacteristics_);
+    if (lightCharacteristics_ != 0)
+        device::countActivity(device::Activity::lightCharacteristicsOffered, lightCharacteristics_);
     return characteristics_.get();
 }

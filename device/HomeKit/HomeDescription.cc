@@ -1,12 +1,12 @@
 #include "HomeDescription.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <unordered_map>
 
 #include <nlohmann/json.hpp>
@@ -36,12 +36,18 @@ const NSUUID* derivationSpace() {
 
 const char* typeName(const json& value) {
     switch (value.type()) {
-    case json::value_t::null: return "null";
-    case json::value_t::boolean: return "a Boolean";
-    case json::value_t::string: return "a string";
-    case json::value_t::array: return "an array";
-    case json::value_t::object: return "an object";
-    default: return "a number";
+        case json::value_t::null:
+            return "null";
+        case json::value_t::boolean:
+            return "a Boolean";
+        case json::value_t::string:
+            return "a string";
+        case json::value_t::array:
+            return "an array";
+        case json::value_t::object:
+            return "an object";
+        default:
+            return "a number";
     }
 }
 
@@ -75,7 +81,8 @@ public:
             std::string pointer = childPointer(childPointer("", "homes"), i);
             Scope scope(*this, "home", i);
             HomeDescription home = this->home(homes[i], pointer, seen);
-            if (home.primary && primaryFound) refuse(childPointer(pointer, "primary"), "a second home is marked primary");
+            if (home.primary && primaryFound)
+                refuse(childPointer(pointer, "primary"), "a second home is marked primary");
             primaryFound = primaryFound || home.primary;
             description.homes.push_back(std::move(home));
         }
@@ -142,7 +149,8 @@ private:
     std::optional<std::string> stringMember(const json& object, const std::string& pointer, const char* key) {
         if (!object.contains(key)) return std::nullopt;
         const json& value = object.at(key);
-        if (!value.is_string()) refuse(childPointer(pointer, key), quote(key) + " must be a string, not " + typeName(value));
+        if (!value.is_string())
+            refuse(childPointer(pointer, key), quote(key) + " must be a string, not " + typeName(value));
         return value.get<std::string>();
     }
 
@@ -205,7 +213,8 @@ private:
         if (object.contains("primary")) {
             const json& primary = object.at("primary");
             if (!primary.is_boolean())
-                refuse(childPointer(pointer, "primary"), std::string("\"primary\" must be true or false, not ") + typeName(primary));
+                refuse(childPointer(pointer, "primary"),
+                       std::string("\"primary\" must be true or false, not ") + typeName(primary));
             home.primary = primary.get<bool>();
         }
         Strong<NSUUID> homeUUID = uuid(home.identifier);
@@ -213,8 +222,8 @@ private:
         const json& rooms = arrayMember(object, pointer, "rooms");
         for (size_t i = 0; i < rooms.size(); ++i) {
             Scope scope(*this, "room", i);
-            home.rooms.push_back(room(rooms[i], childPointer(childPointer(pointer, "rooms"), i), homeUUID, roomsSeen,
-                                      accessoriesSeen));
+            home.rooms.push_back(
+                room(rooms[i], childPointer(childPointer(pointer, "rooms"), i), homeUUID, roomsSeen, accessoriesSeen));
         }
         return home;
     }
@@ -230,8 +239,8 @@ private:
         const json& accessories = arrayMember(object, pointer, "accessories");
         for (size_t i = 0; i < accessories.size(); ++i) {
             Scope scope(*this, "accessory", i);
-            room.accessories.push_back(
-                accessory(accessories[i], childPointer(childPointer(pointer, "accessories"), i), homeUUID, accessoriesSeen));
+            room.accessories.push_back(accessory(accessories[i], childPointer(childPointer(pointer, "accessories"), i),
+                                                 homeUUID, accessoriesSeen));
         }
         return room;
     }
@@ -239,7 +248,8 @@ private:
     // An accessory's identifier is derived under its home, not its room: moving it keeps it.
     AccessoryDescription accessory(const json& object, const std::string& pointer, const Strong<NSUUID>& homeUUID,
                                    std::unordered_map<std::string, int>& seen) {
-        if (!object.is_object()) refuse(pointer, std::string("an accessory must be an object, not ") + typeName(object));
+        if (!object.is_object())
+            refuse(pointer, std::string("an accessory must be an object, not ") + typeName(object));
         AccessoryDescription accessory;
         accessory.name = name(object, pointer);
         allowOnly(object, pointer, {"name", "uuid", "latencyMs", "fault", "timeoutMs", "services"});
@@ -247,10 +257,15 @@ private:
         accessory.latencyMs = milliseconds(object, pointer, "latencyMs", accessory.latencyMs);
         accessory.timeoutMs = milliseconds(object, pointer, "timeoutMs", accessory.timeoutMs);
         if (std::optional<std::string> fault = stringMember(object, pointer, "fault")) {
-            if (*fault == "none") accessory.fault = AccessoryFault::none;
-            else if (*fault == "error") accessory.fault = AccessoryFault::error;
-            else if (*fault == "unreachable") accessory.fault = AccessoryFault::unreachable;
-            else refuse(childPointer(pointer, "fault"), "unknown fault " + quote(*fault) + " (none, error or unreachable)");
+            if (*fault == "none")
+                accessory.fault = AccessoryFault::none;
+            else if (*fault == "error")
+                accessory.fault = AccessoryFault::error;
+            else if (*fault == "unreachable")
+                accessory.fault = AccessoryFault::unreachable;
+            else
+                refuse(childPointer(pointer, "fault"),
+                       "unknown fault " + quote(*fault) + " (none, error or unreachable)");
         }
         Strong<NSUUID> accessoryUUID = uuid(accessory.identifier);
         std::unordered_map<std::string, int> servicesSeen;
@@ -287,27 +302,31 @@ private:
         const json& characteristics = arrayMember(object, pointer, "characteristics");
         for (size_t i = 0; i < characteristics.size(); ++i) {
             Scope scope(*this, "characteristic", i);
-            service.characteristics.push_back(characteristic(
-                characteristics[i], childPointer(childPointer(pointer, "characteristics"), i), serviceUUID, characteristicsSeen));
+            service.characteristics.push_back(characteristic(characteristics[i],
+                                                             childPointer(childPointer(pointer, "characteristics"), i),
+                                                             serviceUUID, characteristicsSeen));
         }
         return service;
     }
 
     CharacteristicDescription characteristic(const json& object, const std::string& pointer,
-                                             const Strong<NSUUID>& serviceUUID, std::unordered_map<std::string, int>& seen) {
-        if (!object.is_object()) refuse(pointer, std::string("a characteristic must be an object, not ") + typeName(object));
+                                             const Strong<NSUUID>& serviceUUID,
+                                             std::unordered_map<std::string, int>& seen) {
+        if (!object.is_object())
+            refuse(pointer, std::string("a characteristic must be an object, not ") + typeName(object));
         allowOnly(object, pointer, {"type", "uuid", "value", "metadata"});
         CharacteristicDescription characteristic;
         characteristic.line = where_.lineOf(pointer);
         characteristic.type = type(object, pointer, device::characteristicTypeForShortName);
         characteristic.identifier =
             identifier(object, pointer, serviceUUID, "characteristic:" + occurrence(seen, characteristic.type));
-        if (object.contains("metadata")) characteristic.metadata = metadata(object.at("metadata"), childPointer(pointer, "metadata"));
+        if (object.contains("metadata"))
+            characteristic.metadata = metadata(object.at("metadata"), childPointer(pointer, "metadata"));
         if (object.contains("value")) {
             std::string at = childPointer(pointer, "value");
             characteristic.value = value(object.at("value"), at);
-            ValueCheck check = checkCharacteristicValue(
-                characteristic.metadata ? &*characteristic.metadata : nullptr, characteristic.value.get());
+            ValueCheck check = checkCharacteristicValue(characteristic.metadata ? &*characteristic.metadata : nullptr,
+                                                        characteristic.value.get());
             if (!check.accepted()) refuse(at, "\"value\" " + check.reason);
         }
         return characteristic;
@@ -315,20 +334,26 @@ private:
 
     Strong<NSObject> value(const json& value, const std::string& pointer) {
         switch (value.type()) {
-        case json::value_t::boolean: return NSNumber::numberWithBool(value.get<bool>());
-        case json::value_t::number_integer: return NSNumber::numberWithLongLong(value.get<long long>());
-        case json::value_t::number_unsigned:
-            if (value.get<unsigned long long>() > 9223372036854775807ull) refuse(pointer, "\"value\" is too large");
-            return NSNumber::numberWithLongLong(static_cast<long long>(value.get<unsigned long long>()));
-        case json::value_t::number_float: return NSNumber::numberWithDouble(value.get<double>());
-        case json::value_t::string: return NSString::stringWithString(value.get<std::string>());
-        default:
-            refuse(pointer, std::string("\"value\" must be a number, a Boolean or a string, not ") + typeName(value));
+            case json::value_t::boolean:
+                return NSNumber::numberWithBool(value.get<bool>());
+            case json::value_t::number_integer:
+                return NSNumber::numberWithLongLong(value.get<long long>());
+            case json::value_t::number_unsigned:
+                if (value.get<unsigned long long>() > 9223372036854775807ull) refuse(pointer, "\"value\" is too large");
+                return NSNumber::numberWithLongLong(static_cast<long long>(value.get<unsigned long long>()));
+            case json::value_t::number_float:
+                return NSNumber::numberWithDouble(value.get<double>());
+            case json::value_t::string:
+                return NSString::stringWithString(value.get<std::string>());
+            default:
+                refuse(pointer,
+                       std::string("\"value\" must be a number, a Boolean or a string, not ") + typeName(value));
         }
     }
 
     ValueLimits metadata(const json& object, const std::string& pointer) {
-        if (!object.is_object()) refuse(pointer, std::string("\"metadata\" must be an object, not ") + typeName(object));
+        if (!object.is_object())
+            refuse(pointer, std::string("\"metadata\" must be an object, not ") + typeName(object));
         allowOnly(object, pointer, {"format", "minimumValue", "maximumValue", "stepValue", "units"});
         ValueLimits limits;
         if (std::optional<std::string> format = stringMember(object, pointer, "format")) {
@@ -351,7 +376,8 @@ private:
     std::optional<double> number(const json& object, const std::string& pointer, const char* key) {
         if (!object.contains(key)) return std::nullopt;
         const json& value = object.at(key);
-        if (!value.is_number()) refuse(childPointer(pointer, key), quote(key) + " must be a number, not " + typeName(value));
+        if (!value.is_number())
+            refuse(childPointer(pointer, key), quote(key) + " must be a number, not " + typeName(value));
         return value.get<double>();
     }
 
@@ -450,8 +476,10 @@ Status readDescriptionFile(const std::string& path, std::string* text, bool* mis
     }
     struct stat info {};
     std::string problem;
-    if (fstat(fd, &info) != 0) problem = "cannot read " + path + ": " + std::strerror(errno);
-    else if (!S_ISREG(info.st_mode)) problem = path + " is not a regular file";
+    if (fstat(fd, &info) != 0)
+        problem = "cannot read " + path + ": " + std::strerror(errno);
+    else if (!S_ISREG(info.st_mode))
+        problem = path + " is not a regular file";
     else if (static_cast<size_t>(info.st_size) > kMaxHomeDescriptionBytes)
         problem = path + " is larger than " + std::to_string(kMaxHomeDescriptionBytes) + " bytes";
     text->clear();

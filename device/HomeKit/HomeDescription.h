@@ -32,7 +32,7 @@ struct CharacteristicDescription {
     std::string identifier;  // upper case
     Strong<NSObject> value;  // NSNumber or NSString; nil when the description gives none
     std::optional<ValueLimits> metadata;
-    int line = 0;            // where the description starts in its file
+    int line = 0;  // where the description starts in its file
 };
 
 struct ServiceDescription {
@@ -74,7 +74,8 @@ constexpr int kMaxHomeDescriptionDepth = 32;
 
 // Parses and checks `text`, filling `*description`. An error says
 // "<sourceName>:<line>[:<column>]: <where>: <why>" and leaves `*description` untouched.
-device::Status parseHomeDescription(std::string_view text, const std::string& sourceName, HomesDescription* description);
+device::Status parseHomeDescription(std::string_view text, const std::string& sourceName,
+                                    HomesDescription* description);
 
 // Reads the file at `path` and parses it as above, naming it `sourceName` in messages. A missing
 // file gives "no home description at <path>" and sets `*missing` (when given).

@@ -32,7 +32,8 @@ Strong<NSString> typeText(const std::string& value) {
 Strong<NSUUID> uuid(const std::string& identifier) { return NSUUID::fromString(identifier.c_str()); }
 
 Strong<HMCharacteristic> buildCharacteristic(const CharacteristicDescription& description,
-                                             const std::shared_ptr<const AccessoryLink>& link, const StoredValues& stored) {
+                                             const std::shared_ptr<const AccessoryLink>& link,
+                                             const StoredValues& stored) {
     auto backend = std::make_shared<CharacteristicBackend>();
     backend->identifier = description.identifier;
     backend->typeName = device::shortNameOfCharacteristicType(description.type);
@@ -46,8 +47,8 @@ Strong<HMCharacteristic> buildCharacteristic(const CharacteristicDescription& de
                                                      value, std::move(backend));
 }
 
-Strong<HMAccessory> buildAccessory(const AccessoryDescription& description, const std::shared_ptr<AccessoryStore>& store,
-                                   const StoredValues& stored) {
+Strong<HMAccessory> buildAccessory(const AccessoryDescription& description,
+                                   const std::shared_ptr<AccessoryStore>& store, const StoredValues& stored) {
     auto link = std::make_shared<AccessoryLink>();
     link->accessoryName = description.name;
     link->fault = description.fault;

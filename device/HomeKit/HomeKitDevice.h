@@ -36,8 +36,7 @@ struct HomeKitDevice {
 
     // A service holding `characteristics` (HMCharacteristic objects), which take it as their
     // service.
-    static Strong<HMService> makeService(NSString* type, NSString* name, NSUUID* identifier,
-                                         NSArray* characteristics);
+    static Strong<HMService> makeService(NSString* type, NSString* name, NSUUID* identifier, NSArray* characteristics);
     // Set once by the accessory that holds `service`, and cleared when that accessory goes.
     static void setAccessory(HMService* service, HMAccessory* accessory);
 

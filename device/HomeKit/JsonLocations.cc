@@ -47,7 +47,8 @@ public:
         } else if (c == '"') {
             string();
         } else {
-            while (at_ < text_.size() && std::string_view(",]} \t\r\n").find(text_[at_]) == std::string_view::npos) ++at_;
+            while (at_ < text_.size() && std::string_view(",]} \t\r\n").find(text_[at_]) == std::string_view::npos)
+                ++at_;
         }
     }
 
@@ -100,23 +101,35 @@ private:
             }
             char escape = at_ < text_.size() ? text_[at_++] : '\\';
             switch (escape) {
-            case 'b': out += '\b'; break;
-            case 'f': out += '\f'; break;
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
-            case 'u': {
-                uint32_t code = hex4();
-                // A high surrogate followed by its low half is one character.
-                if (code >= 0xD800 && code < 0xDC00 && text_.substr(at_, 2) == "\\u") {
-                    at_ += 2;
-                    uint32_t low = hex4();
-                    code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+                case 'b':
+                    out += '\b';
+                    break;
+                case 'f':
+                    out += '\f';
+                    break;
+                case 'n':
+                    out += '\n';
+                    break;
+                case 'r':
+                    out += '\r';
+                    break;
+                case 't':
+                    out += '\t';
+                    break;
+                case 'u': {
+                    uint32_t code = hex4();
+                    // A high surrogate followed by its low half is one character.
+                    if (code >= 0xD800 && code < 0xDC00 && text_.substr(at_, 2) == "\\u") {
+                        at_ += 2;
+                        uint32_t low = hex4();
+                        code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+                    }
+                    appendUtf8(out, code);
+                    break;
                 }
-                appendUtf8(out, code);
-                break;
-            }
-            default: out += escape; break;
+                default:
+                    out += escape;
+                    break;
             }
         }
         ++at_;
@@ -125,15 +138,18 @@ private:
 
     uint32_t hex4() {
         uint32_t code = 0;
-        for (int i = 0; i < 4 && at_ < text_.size(); ++i) code = code << 4 | static_cast<uint32_t>(hexDigit(text_[at_++]));
+        for (int i = 0; i < 4 && at_ < text_.size(); ++i)
+            code = code << 4 | static_cast<uint32_t>(hexDigit(text_[at_++]));
         return code;
     }
 
     void skipSpace() {
         while (at_ < text_.size()) {
             char c = text_[at_];
-            if (c == '\n') ++line_;
-            else if (c != ' ' && c != '\t' && c != '\r') break;
+            if (c == '\n')
+                ++line_;
+            else if (c != ' ' && c != '\t' && c != '\r')
+                break;
             ++at_;
         }
     }
@@ -168,9 +184,12 @@ int JsonLocations::lineOf(const std::string& pointer) const {
 std::string childPointer(const std::string& pointer, std::string_view key) {
     std::string out = pointer + "/";
     for (char c : key) {
-        if (c == '~') out += "~0";
-        else if (c == '/') out += "~1";
-        else out += c;
+        if (c == '~')
+            out += "~0";
+        else if (c == '/')
+            out += "~1";
+        else
+            out += c;
     }
     return out;
 }
@@ -196,8 +215,10 @@ std::optional<size_t> findDeepNesting(std::string_view text, int maxDepth) {
     for (size_t i = 0; i < text.size(); ++i) {
         char c = text[i];
         if (inString) {
-            if (c == '\\') ++i;
-            else if (c == '"') inString = false;
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
             continue;
         }
         if (c == '"') {

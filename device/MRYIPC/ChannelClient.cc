@@ -1,10 +1,10 @@
 #include "ChannelClient.h"
 
-#include <cerrno>
-#include <exception>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <cerrno>
+#include <exception>
 #include <vector>
 
 #include "ChannelFrame.h"

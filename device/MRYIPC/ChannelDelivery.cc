@@ -32,7 +32,9 @@ std::string callShape(Method method) {
 Strong<NSObject> deliverCall(id target, SEL action, id argument, Status* problem) {
     Method method = class_getInstanceMethod(object_getClass(target), action);
     if (method == nullptr) {
-        if (problem) *problem = Status::error(std::string(object_getClassName(target)) + " does not answer " + sel_getName(action));
+        if (problem)
+            *problem =
+                Status::error(std::string(object_getClassName(target)) + " does not answer " + sel_getName(action));
         return nil;
     }
     std::string kinds = callShape(method);

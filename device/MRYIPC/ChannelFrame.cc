@@ -43,21 +43,21 @@ public:
         if (auto* string = objc_cast<NSString>(object)) return text(tagString, string->string());
         if (auto* number = objc_cast<NSNumber>(object)) {
             switch (number->kind()) {
-            case NSNumber::Kind::boolean:
-                out_.push_back(static_cast<char>(number->boolValue() ? tagTrue : tagFalse));
-                return true;
-            case NSNumber::Kind::integer:
-                out_.push_back(static_cast<char>(tagInteger));
-                putU64(out_, static_cast<uint64_t>(number->longLongValue()));
-                return true;
-            case NSNumber::Kind::real: {
-                double real = number->doubleValue();
-                uint64_t bits;
-                std::memcpy(&bits, &real, sizeof bits);
-                out_.push_back(static_cast<char>(tagReal));
-                putU64(out_, bits);
-                return true;
-            }
+                case NSNumber::Kind::boolean:
+                    out_.push_back(static_cast<char>(number->boolValue() ? tagTrue : tagFalse));
+                    return true;
+                case NSNumber::Kind::integer:
+                    out_.push_back(static_cast<char>(tagInteger));
+                    putU64(out_, static_cast<uint64_t>(number->longLongValue()));
+                    return true;
+                case NSNumber::Kind::real: {
+                    double real = number->doubleValue();
+                    uint64_t bits;
+                    std::memcpy(&bits, &real, sizeof bits);
+                    out_.push_back(static_cast<char>(tagReal));
+                    putU64(out_, bits);
+                    return true;
+                }
             }
             return fail("a number of unknown kind");
         }
@@ -131,8 +131,7 @@ Status encodeFrame(FrameKind kind, uint32_t callId, uint64_t origin, std::string
     putU32(out, callId);
     if (kind != FrameKind::reply) {
         putU64(out, origin);
-        if (selector.empty() || selector.size() > kMaxSelectorLength ||
-            selector.find('\0') != std::string_view::npos) {
+        if (selector.empty() || selector.size() > kMaxSelectorLength || selector.find('\0') != std::string_view::npos) {
             return Status::error("the selector is empty, longer than 255 bytes or holds NUL");
         }
         out.push_back(static_cast<char>(selector.size()));
@@ -187,36 +186,36 @@ public:
         }
         if (++elements_ > kMaxElements) return fail("more than 1024 elements");
         switch (tag) {
-        case tagFalse:
-        case tagTrue:
-            out = NSNumber::numberWithBool(tag == tagTrue);
-            return true;
-        case tagInteger: {
-            uint64_t bits;
-            if (!u64(bits)) return false;
-            out = NSNumber::numberWithLongLong(static_cast<long long>(bits));
-            return true;
-        }
-        case tagReal: {
-            uint64_t bits;
-            if (!u64(bits)) return false;
-            double real;
-            std::memcpy(&real, &bits, sizeof real);
-            out = NSNumber::numberWithDouble(real);
-            return true;
-        }
-        case tagString: {
-            std::string text;
-            if (!string(text)) return false;
-            out = NSString::stringWithString(std::move(text));
-            return true;
-        }
-        case tagArray:
-            return array(out, depth + 1);
-        case tagDictionary:
-            return dictionary(out, depth + 1);
-        default:
-            return fail("an unknown value tag");
+            case tagFalse:
+            case tagTrue:
+                out = NSNumber::numberWithBool(tag == tagTrue);
+                return true;
+            case tagInteger: {
+                uint64_t bits;
+                if (!u64(bits)) return false;
+                out = NSNumber::numberWithLongLong(static_cast<long long>(bits));
+                return true;
+            }
+            case tagReal: {
+                uint64_t bits;
+                if (!u64(bits)) return false;
+                double real;
+                std::memcpy(&real, &bits, sizeof real);
+                out = NSNumber::numberWithDouble(real);
+                return true;
+            }
+            case tagString: {
+                std::string text;
+                if (!string(text)) return false;
+                out = NSString::stringWithString(std::move(text));
+                return true;
+            }
+            case tagArray:
+                return array(out, depth + 1);
+            case tagDictionary:
+                return dictionary(out, depth + 1);
+            default:
+                return fail("an unknown value tag");
         }
     }
 

@@ -1,13 +1,13 @@
 #include "ChannelServer.h"
 
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <optional>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "ChannelDelivery.h"
 #include "ReportLimiter.h"
@@ -93,8 +93,8 @@ Status ChannelServer::serve(const std::string& path) {
 // other thread, the standby, is not woken. While calls are delivered with the pump left alone, the
 // take-over timer runs: when it fires and the delivery it was armed for is still running, a target
 // has kept its thread for kTakeOverAfter or more, and the standby takes the pump and keeps it, going
-// on watching the connections, until the queue has been delivered. Only one thread delivers at a time, so calls reach their
-// targets in the order they were read.
+// on watching the connections, until the queue has been delivered. Only one thread delivers at a time, so calls reach
+// their targets in the order they were read.
 void ChannelServer::workerLoop() {
     std::unique_lock lock(stateLock_);
     while (!stopping_) {
@@ -288,8 +288,7 @@ void ChannelServer::deliver(Call& call) {
     Strong<NSObject> reply;
     if (action.target) {
         // The target's work, and whatever it hands on, is on behalf of the caller's frame.
-        FrameOriginScope origin(
-            {call.frame.origin, acknowledged ? CallKind::acknowledged : CallKind::fireAndForget});
+        FrameOriginScope origin({call.frame.origin, acknowledged ? CallKind::acknowledged : CallKind::fireAndForget});
         Status problem;
         reply = deliverCall(action.target, action.selector, call.frame.value, &problem);
         if (!problem.ok()) reportLimited(problem.message());

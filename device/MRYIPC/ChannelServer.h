@@ -19,11 +19,11 @@
 // All methods may be called from any thread.
 #pragma once
 
+#include <poll.h>
 #include <chrono>
 #include <cstddef>
 #include <memory>
 #include <mutex>
-#include <poll.h>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -94,8 +94,8 @@ private:
     std::mutex actionsLock_;
     std::unordered_map<std::string, Action> actions_;  // by selector name
 
-    std::unique_ptr<PollPump> pump_;          // where the thread at the pump waits
-    std::unique_ptr<PollPump> standbyPump_;   // where the other thread waits for the timer
+    std::unique_ptr<PollPump> pump_;            // where the thread at the pump waits
+    std::unique_ptr<PollPump> standbyPump_;     // where the other thread waits for the timer
     std::unique_ptr<PollTimer> takeOverTimer_;  // runs while deliveries leave the pump unwatched
     // Used only by the thread at the pump.
     std::vector<std::shared_ptr<Connection>> clients_;
@@ -108,8 +108,8 @@ private:
     uint64_t deliveriesStarted_ = 0;  // numbers the deliveries
     bool timerArmed_ = false;
     uint64_t armedForDelivery_ = 0;  // the delivery that was running when the timer was armed
-    bool overrun_ = false;  // that delivery still ran when the timer fired: the standby keeps the pump until
-                            // the queue has been delivered
+    bool overrun_ = false;           // that delivery still ran when the timer fired: the standby keeps the pump until
+                                     // the queue has been delivered
 };
 
 }  // namespace device::ipc

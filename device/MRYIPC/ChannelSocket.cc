@@ -1,16 +1,16 @@
 #include "ChannelSocket.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <cstdlib>
-#include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include <Foundation/DeviceDirectory.h>
 
@@ -91,8 +91,7 @@ std::optional<std::string> channelSocketPath(const std::string& name, Status* er
     if (name.find('\0') != std::string::npos) return refuse("holds NUL");
     if (name.size() >= 5 && name.compare(name.size() - 5, 5, ".lock") == 0)
         return refuse("ends in \".lock\", which the servers' lock files use");
-    if (name.size() > kMaxChannelName)
-        return refuse("is longer than " + std::to_string(kMaxChannelName) + " bytes");
+    if (name.size() > kMaxChannelName) return refuse("is longer than " + std::to_string(kMaxChannelName) + " bytes");
     return device::deviceDirectory() + "/ipc/" + name;
 }
 

@@ -21,7 +21,8 @@ public:
         if (!server) server = std::make_unique<device::ipc::ChannelServer>();
         server->setTarget(target, action);
         device::Status serving;
-        if (std::optional<std::string> path = device::ipc::channelSocketPath(name, &serving)) serving = server->serve(*path);
+        if (std::optional<std::string> path = device::ipc::channelSocketPath(name, &serving))
+            serving = server->serve(*path);
         serveState.asked = true;
         serveState.failure.clear();
         if (!serving.ok()) {
@@ -74,8 +75,7 @@ void MRYIPCCenter::callExternalVoidMethod_withArguments(SEL method, id arguments
     impl_->client.callVoid(sel_getName(method), arguments);
 }
 
-void MRYIPCCenter::callExternalMethod_withArguments_completion(SEL method, id arguments,
-                                                               Block<void(id)>* completion) {
+void MRYIPCCenter::callExternalMethod_withArguments_completion(SEL method, id arguments, Block<void(id)>* completion) {
     if (impl_ == nullptr || method == nullptr) return;
     // Nothing to call back: the call needs no reply.
     if (completion == nil) return impl_->client.callVoid(sel_getName(method), arguments);

@@ -77,9 +77,8 @@ void CADisplayLink::addToRunLoop_forMode(NSRunLoop* runLoop, NSString* mode) {
 void CADisplayLink::removeFromRunLoop_forMode(NSRunLoop* runLoop, NSString* mode) {
     thread_.check("a display link");
     if (runLoop == nil || mode == nil) return;
-    auto found = std::find_if(schedules_.begin(), schedules_.end(), [&](const Schedule& s) {
-        return s.runLoop.get() == runLoop && s.mode->isEqual(mode);
-    });
+    auto found = std::find_if(schedules_.begin(), schedules_.end(),
+                              [&](const Schedule& s) { return s.runLoop.get() == runLoop && s.mode->isEqual(mode); });
     if (found == schedules_.end()) return;
     // The run loop may hold the last reference, and the target's dealloc may come back here.
     Strong<CADisplayLink> keepAlive(this);
@@ -134,11 +133,13 @@ void CADisplayLink::rebuildTimers() {
     old.swap(timers_);
     for (LoopTimer& loopTimer : old) {
         loopTimer.timer->invalidate();
-        for (const Strong<NSString>& mode : loopTimer.modes) loopTimer.runLoop->removeTimer_forMode(loopTimer.timer, mode);
+        for (const Strong<NSString>& mode : loopTimer.modes)
+            loopTimer.runLoop->removeTimer_forMode(loopTimer.timer, mode);
     }
     if (invalidated_) return;
 
-    auto interval = std::chrono::duration_cast<RunLoopClock::duration>(std::chrono::duration<double>(1.0 / effectiveRate()));
+    auto interval =
+        std::chrono::duration_cast<RunLoopClock::duration>(std::chrono::duration<double>(1.0 / effectiveRate()));
     // A paused link keeps a timer that never fires: the run loop still holds the link, as on iOS.
     RunLoopClock::time_point firstTick = paused_ ? RunLoopClock::time_point::max() : RunLoopClock::now() + interval;
     for (const Schedule& schedule : schedules_) {
@@ -165,6 +166,8 @@ void CADisplayLink::tick() {
     Strong<NSObject> target(target_);
     // A frame enters the process with each tick.
     device::FrameOriginScope origin({device::monotonicNanos(), device::CallKind::none});
-    if (passesLink_) objc_msgSend<void>(target.get(), selector_, static_cast<id>(this));
-    else objc_msgSend<void>(target.get(), selector_);
+    if (passesLink_)
+        objc_msgSend<void>(target.get(), selector_, static_cast<id>(this));
+    else
+        objc_msgSend<void>(target.get(), selector_);
 }

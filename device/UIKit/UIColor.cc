@@ -67,9 +67,12 @@ BOOL UIColor::getHue_saturation_brightness_alpha(CGFloat* hue, CGFloat* saturati
     if (hasNaN) {
         h = nan;
     } else if (delta != 0) {
-        if (max == r) h = (g - b) / delta;
-        else if (max == g) h = 2 + (b - r) / delta;
-        else h = 4 + (r - g) / delta;
+        if (max == r)
+            h = (g - b) / delta;
+        else if (max == g)
+            h = 2 + (b - r) / delta;
+        else
+            h = 4 + (r - g) / delta;
         h /= 6;
         if (h < 0) h += 1;
         // A hue a hair below 0 wraps to a value that rounds to 1.0, which is red again.

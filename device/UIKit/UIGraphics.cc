@@ -49,9 +49,10 @@ void UIGraphicsBeginImageContextWithOptions(CGSize size, BOOL opaque, CGFloat sc
         }
     }
     if (!context) {
-        NSLog("UIGraphicsBeginImageContext() failed to allocate CGBitmapContext: size={%g, %g}, scale=%f, "
-              "bitmapInfo=0x%x.",
-              size.width, size.height, requested, info);
+        NSLog(
+            "UIGraphicsBeginImageContext() failed to allocate CGBitmapContext: size={%g, %g}, scale=%f, "
+            "bitmapInfo=0x%x.",
+            size.width, size.height, requested, info);
         return;
     }
     CGContextScaleCTM(context, scale, scale);

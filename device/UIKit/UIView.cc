@@ -53,9 +53,7 @@ CGRect UIView::frame() const {
 
 namespace {
 // Also a change into or out of a size that is not a number.
-bool sizeChanged(CGSize before, CGSize after) {
-    return std::memcmp(&before, &after, sizeof before) != 0;
-}
+bool sizeChanged(CGSize before, CGSize after) { return std::memcmp(&before, &after, sizeof before) != 0; }
 }  // namespace
 
 void UIView::setFrame(CGRect frame) {

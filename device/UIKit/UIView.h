@@ -88,7 +88,7 @@ private:
     CGRect bounds_ = CGRectZero;
     BOOL opaque_ = YES;
     Strong<UIColor> backgroundColor_;
-    Strong<NSArray> subviews_;  // replaced, never changed, so a lent array stays as it was
+    Strong<NSArray> subviews_;     // replaced, never changed, so a lent array stays as it was
     UIView* superview_ = nullptr;  // not retained: the superview holds this view
 
     mutable std::mutex contentsLock_;

@@ -51,17 +51,17 @@ CFHolder<CVPixelBufferRef> pixelBufferFor(const DecodedFrame& frame) {
 
 OSStatus statusForMedia(int status) {
     switch (status) {
-    case kMediaOK:
-        return noErr;
-    case kMediaBadData:
-    case kMediaInvalidArgument:
-        return kVTVideoDecoderBadDataErr;
-    case kMediaUnsupported:
-        return kVTVideoDecoderUnsupportedDataFormatErr;
-    case kMediaOutOfMemory:
-        return kVTAllocationFailedErr;
-    default:
-        return kVTVideoDecoderMalfunctionErr;
+        case kMediaOK:
+            return noErr;
+        case kMediaBadData:
+        case kMediaInvalidArgument:
+            return kVTVideoDecoderBadDataErr;
+        case kMediaUnsupported:
+            return kVTVideoDecoderUnsupportedDataFormatErr;
+        case kMediaOutOfMemory:
+            return kVTAllocationFailedErr;
+        default:
+            return kVTVideoDecoderMalfunctionErr;
     }
 }
 
@@ -73,8 +73,8 @@ struct OpaqueVTDecompressionSession : CFRuntimeBase {
 
     std::mutex lock;  // serialises calls; guards everything below
     std::unique_ptr<PacketDecoder> decoder;
-    int builtShift = 0;       // the reduction `decoder` was made with
-    int wantedShift = 0;      // the reduction asked for
+    int builtShift = 0;            // the reduction `decoder` was made with
+    int wantedShift = 0;           // the reduction asked for
     bool awaitingKeyframe = true;  // `decoder` has decoded nothing yet: it starts at a keyframe
     std::deque<WaitingSample> waiting;
 
@@ -129,7 +129,7 @@ struct OpaqueVTDecompressionSession : CFRuntimeBase {
     void deliverFrame(const DecodedFrame& frame, const WaitingSample& fallback) {
         const WaitingSample origin = take(frame.presentationTimeStamp(), fallback);
         const CMTime time = CMTIME_IS_VALID(frame.presentationTimeStamp()) ? frame.presentationTimeStamp()
-                                                                            : origin.presentationTimeStamp;
+                                                                           : origin.presentationTimeStamp;
         if (!origin.output) {
             deliver(origin.sourceFrameRefCon, noErr, kVTDecodeInfo_FrameDropped, nullptr, time, origin.duration);
             return;
@@ -168,8 +168,7 @@ private:
 
 }  // namespace
 
-const CFStringRef kVTDecompressionPropertyKey_ReducedResolutionDecode =
-    CFStringMakeConstant("ReducedResolutionDecode");
+const CFStringRef kVTDecompressionPropertyKey_ReducedResolutionDecode = CFStringMakeConstant("ReducedResolutionDecode");
 
 OSStatus VTDecompressionSessionCreate(CFAllocatorRef, CMVideoFormatDescriptionRef videoFormatDescription,
                                       CFDictionaryRef, CFDictionaryRef,
@@ -188,12 +187,12 @@ OSStatus VTDecompressionSessionCreate(CFAllocatorRef, CMVideoFormatDescriptionRe
     if (status != kMediaOK) {
         CFRelease(session);
         switch (status) {
-        case kMediaUnsupported:
-            return kVTCouldNotFindVideoDecoderErr;
-        case kMediaOutOfMemory:
-            return kVTAllocationFailedErr;
-        default:
-            return kVTVideoDecoderBadDataErr;
+            case kMediaUnsupported:
+                return kVTCouldNotFindVideoDecoderErr;
+            case kMediaOutOfMemory:
+                return kVTAllocationFailedErr;
+            default:
+                return kVTVideoDecoderBadDataErr;
         }
     }
     *decompressionSessionOut = session;

@@ -43,10 +43,9 @@ enum : VTDecodeInfoFlags {
 // `sourceFrameRefCon`, the status (noErr, or why the sample could not be decoded), flags, the
 // picture (lent for the call; retain it to keep it; nullptr when there is none) and its
 // presentation time and duration.
-typedef void (*VTDecompressionOutputCallback)(void* decompressionOutputRefCon, void* sourceFrameRefCon,
-                                              OSStatus status, VTDecodeInfoFlags infoFlags,
-                                              CVImageBufferRef imageBuffer, CMTime presentationTimeStamp,
-                                              CMTime presentationDuration);
+typedef void (*VTDecompressionOutputCallback)(void* decompressionOutputRefCon, void* sourceFrameRefCon, OSStatus status,
+                                              VTDecodeInfoFlags infoFlags, CVImageBufferRef imageBuffer,
+                                              CMTime presentationTimeStamp, CMTime presentationDuration);
 
 struct VTDecompressionOutputCallbackRecord {
     VTDecompressionOutputCallback decompressionOutputCallback;

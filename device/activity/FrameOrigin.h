@@ -15,7 +15,7 @@ namespace device {
 enum class CallKind : uint8_t { none = 0, fireAndForget = 1, acknowledged = 2 };
 
 struct FrameOrigin {
-    uint64_t nanos = 0;                // CLOCK_MONOTONIC, the same clock in every process; 0: none
+    uint64_t nanos = 0;                  // CLOCK_MONOTONIC, the same clock in every process; 0: none
     CallKind callKind = CallKind::none;  // how the frame's colour crossed the channel, once it has
 };
 

@@ -1,5 +1,12 @@
 #include "ProcessActivity.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -7,14 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <dirent.h>
-#include <fcntl.h>
 #include <mutex>
-#include <pthread.h>
-#include <signal.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <Foundation/DeviceDirectory.h>
 
@@ -24,8 +24,8 @@ namespace {
 
 constexpr uint64_t kMagic = 0x5954495649544341ull;  // "ACTIVITY"
 constexpr uint32_t kVersion = 1;
-constexpr size_t kMessageWords = 8;                 // 64 bytes of text, NUL-terminated
-constexpr time_t kKeepEndedRecords = 60 * 60;       // seconds
+constexpr size_t kMessageWords = 8;            // 64 bytes of text, NUL-terminated
+constexpr time_t kKeepEndedRecords = 60 * 60;  // seconds
 
 // The record as it lies in the file. Atomics of 64 bits are lock-free here, so they work between
 // processes sharing the mapping.
@@ -95,8 +95,10 @@ Record* makeRecord() {
     }
     if (file >= 0) close(file);
     if (!problem.empty()) {
-        std::fprintf(stderr, "warning: this process runs on without an activity record, so the demo's summary and the "
-                             "live view cannot count what it does: %s\n", problem.c_str());
+        std::fprintf(stderr,
+                     "warning: this process runs on without an activity record, so the demo's summary and the "
+                     "live view cannot count what it does: %s\n",
+                     problem.c_str());
         return nullptr;
     }
     // The reserved blocks read as zeros, which is every atomic's zero; the header comes last, so a
@@ -145,7 +147,8 @@ bool readRecord(const std::string& path, ActivitySnapshot& out) {
         for (size_t i = 0; i < kActivityCount; ++i) out.counts[i] = record->counts[i].load(std::memory_order_relaxed);
         for (size_t kind = 0; kind < 3; ++kind)
             for (size_t b = 0; b < LatencyHistogram::kBuckets; ++b)
-                if (uint64_t n = record->latency[kind][b].load(std::memory_order_relaxed)) out.latency[kind].addCount(b, n);
+                if (uint64_t n = record->latency[kind][b].load(std::memory_order_relaxed))
+                    out.latency[kind].addCount(b, n);
         for (int attempt = 0; attempt < 100; ++attempt) {
             uint64_t before = record->callSequence.load(std::memory_order_acquire);
             if (before & 1) continue;

@@ -24,11 +24,11 @@
 // Every function may be called from any thread.
 #pragma once
 
+#include <sys/types.h>
 #include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 #include <vector>
 
 #include "FrameOrigin.h"
@@ -62,8 +62,8 @@ struct ActivitySnapshot {
     std::array<uint64_t, kActivityCount> counts{};
     // Latency from frame origin to write, by the call kind that carried the frame's colour.
     std::array<LatencyHistogram, 3> latency{};
-    std::string lastCall;          // the text of the last call received; empty when none
-    uint64_t lastCallNanos = 0;    // when it arrived (monotonic), 0 when none
+    std::string lastCall;        // the text of the last call received; empty when none
+    uint64_t lastCallNanos = 0;  // when it arrived (monotonic), 0 when none
 
     uint64_t operator[](Activity what) const { return counts[static_cast<size_t>(what)]; }
     // Adds `other`'s counts and latencies; keeps the later of the two last calls.

@@ -13,9 +13,12 @@ namespace {
 
 const char* kindName(RuntimeChange::Kind kind) {
     switch (kind) {
-    case RuntimeChange::Kind::addMethod: return "add-method";
-    case RuntimeChange::Kind::replaceImplementation: return "hook";
-    case RuntimeChange::Kind::addProperty: return "add-property";
+        case RuntimeChange::Kind::addMethod:
+            return "add-method";
+        case RuntimeChange::Kind::replaceImplementation:
+            return "hook";
+        case RuntimeChange::Kind::addProperty:
+            return "add-property";
     }
     return "?";
 }
@@ -31,12 +34,11 @@ void describeMethods(std::ostream& out, Class cls, const std::vector<RuntimeChan
     for (Method method : class_copyMethodList(cls)) {
         std::string selector = sel_getName(method_getName(method));
         bool isMeta = class_isMetaClass(cls);
-        const char* state = changed(changes, class_getName(cls), isMeta, selector, RuntimeChange::Kind::addMethod)
-                                ? "added"
-                            : changed(changes, class_getName(cls), isMeta, selector,
-                                      RuntimeChange::Kind::replaceImplementation)
-                                ? "replaced"
-                                : "original";
+        const char* state =
+            changed(changes, class_getName(cls), isMeta, selector, RuntimeChange::Kind::addMethod) ? "added"
+            : changed(changes, class_getName(cls), isMeta, selector, RuntimeChange::Kind::replaceImplementation)
+                ? "replaced"
+                : "original";
         out << "  " << sign << selector << "  " << method_getTypeEncoding(method) << "  " << state << "\n";
     }
 }

@@ -51,7 +51,8 @@ void reportColourDelivery(std::ostream& err) {
     // A fire-and-forget call counts as delivered once the home screen's socket took it.
     uint64_t delivered = tally.sentFireAndForget + tally.answered;
     err << "glimmora play: " << sent << " colours sent, " << delivered << " delivered to the home screen";
-    if (delivered < sent) err << ", " << sent - delivered << " lost (no home screen served the device, or it refused them)";
+    if (delivered < sent)
+        err << ", " << sent - delivered << " lost (no home screen served the device, or it refused them)";
     err << std::endl;
 }
 

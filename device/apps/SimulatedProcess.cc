@@ -1,11 +1,11 @@
 #include "SimulatedProcess.h"
 
+#include <pthread.h>
+#include <unistd.h>
 #include <atomic>
 #include <csignal>
 #include <iostream>
-#include <pthread.h>
 #include <thread>
-#include <unistd.h>
 
 #include <AVKit/AVFullScreenViewController.h>
 #include <AVKit/AVSampleBufferDisplayLayer.h>

@@ -81,8 +81,10 @@ std::string endedEarlyWarning(const VideoFileReader& reader, const PacedPlayback
     const bool cut = std::isfinite(length) && length - played > std::max(3 * frame, 0.1);
     if (!cut && reader.readError().empty()) return {};
     char text[160];
-    if (std::isfinite(length)) std::snprintf(text, sizeof text, "played %.2f s of %.2f s", played, length);
-    else std::snprintf(text, sizeof text, "played %.2f s", played);
+    if (std::isfinite(length))
+        std::snprintf(text, sizeof text, "played %.2f s of %.2f s", played, length);
+    else
+        std::snprintf(text, sizeof text, "played %.2f s", played);
     std::string warning = reader.path() + " ended early: " + text;
     if (!reader.readError().empty()) warning += " (" + reader.readError() + ")";
     return warning;
@@ -105,8 +107,8 @@ int runVideoApp(const VideoAppOptions& options, std::ostream& err) {
     }
 
     // Made through the run-time, as UIKit makes it, so that the library's additions apply.
-    auto* player = static_cast<AVFullScreenViewController*>(
-        objc_msgSend<id>(AVFullScreenViewController::objcClass(), SEL_(new)));
+    auto* player =
+        static_cast<AVFullScreenViewController*>(objc_msgSend<id>(AVFullScreenViewController::objcClass(), SEL_(new)));
     AVSampleBufferDisplayLayer* layer = player->playerLayerView()->displayLayer();
     Strong<AVSampleBufferDisplayLayer> heldLayer(layer);
 
@@ -118,7 +120,8 @@ int runVideoApp(const VideoAppOptions& options, std::ostream& err) {
 
     // The player is presented when playback starts, and dismissed and let go when it ends.
     if (!options.inlinePlayback)
-        dispatch_async(dispatch_get_main_queue(), makeBlock([player] { sendAppearance(player, SEL_(viewDidAppear:)); }));
+        dispatch_async(dispatch_get_main_queue(),
+                       makeBlock([player] { sendAppearance(player, SEL_(viewDidAppear:)); }));
     StopSignal stop;
     PlaybackResult result;
     std::thread playerThread([&] {

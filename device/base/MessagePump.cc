@@ -1,17 +1,19 @@
 #include "MessagePump.h"
 
-#include <cerrno>
-#include <ctime>
 #include <sys/eventfd.h>
 #include <unistd.h>
+#include <cerrno>
+#include <ctime>
 
 namespace device {
 
 void ConditionPump::waitUntil(SteadyClock::time_point deadline) {
     std::unique_lock guard(lock_);
     auto woken = [this] { return pendingWakes_ > 0; };
-    if (deadline == SteadyClock::time_point::max()) woken_.wait(guard, woken);
-    else woken_.wait_until(guard, deadline, woken);
+    if (deadline == SteadyClock::time_point::max())
+        woken_.wait(guard, woken);
+    else
+        woken_.wait_until(guard, deadline, woken);
     if (pendingWakes_ > 0) --pendingWakes_;
 }
 

@@ -6,10 +6,10 @@
 // return early for no reason, so the owner looks at its queue again after each one.
 #pragma once
 
+#include <poll.h>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
-#include <poll.h>
 #include <vector>
 
 #include "DelayedQueue.h"

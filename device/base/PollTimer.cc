@@ -1,8 +1,8 @@
 #include "PollTimer.h"
 
-#include <cstdint>
 #include <sys/timerfd.h>
 #include <unistd.h>
+#include <cstdint>
 
 namespace device {
 

@@ -3,8 +3,8 @@
 // it fires, the kernel wakes the thread waiting on it. Arm, disarm and clear from any thread.
 #pragma once
 
-#include <chrono>
 #include <poll.h>
+#include <chrono>
 
 #include "Status.h"
 

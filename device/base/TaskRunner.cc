@@ -33,8 +33,10 @@ TaskRunner::~TaskRunner() {
     // A task may drop the runner's last reference on a thread of its own: that thread cannot join
     // itself, so it is let go, and finishes with the state it shares.
     for (std::thread& thread : threads) {
-        if (thread.get_id() == std::this_thread::get_id()) thread.detach();
-        else thread.join();
+        if (thread.get_id() == std::this_thread::get_id())
+            thread.detach();
+        else
+            thread.join();
     }
 }
 

@@ -55,32 +55,33 @@ void setEncoderOptions(ClipCodec codec, const ClipSettings& s, AVCodecContext* e
     const std::string gop = std::to_string(s.gop);
     const int bframes = s.bframes ? 2 : 0;
     switch (codec) {
-    case ClipCodec::h264:
-        av_dict_set(options, "preset", "veryfast", 0);
-        av_dict_set(options, "crf", "12", 0);
-        // No scene-cut keyframes: keyframes fall exactly every `gop` frames.
-        av_dict_set(options, "x264-params", "scenecut=0", 0);
-        break;
-    case ClipCodec::hevc: {
-        av_dict_set(options, "preset", "veryfast", 0);
-        av_dict_set(options, "crf", "12", 0);
-        const std::string params = "log-level=error:pools=none:frame-threads=1:scenecut=0:open-gop=0:keyint=" + gop +
-                                   ":min-keyint=" + gop + ":bframes=" + std::to_string(bframes);
-        av_dict_set(options, "x265-params", params.c_str(), 0);
-        break;
-    }
-    case ClipCodec::mpeg4:
-        encoder->flags |= AV_CODEC_FLAG_QSCALE;
-        encoder->global_quality = FF_QP2LAMBDA * 2;
-        break;
-    case ClipCodec::vp9:
-        encoder->bit_rate = 0;
-        av_dict_set(options, "crf", "10", 0);
-        av_dict_set(options, "deadline", "realtime", 0);
-        av_dict_set(options, "cpu-used", "8", 0);
-        av_dict_set(options, "lag-in-frames", "0", 0);
-        av_dict_set(options, "row-mt", "0", 0);
-        break;
+        case ClipCodec::h264:
+            av_dict_set(options, "preset", "veryfast", 0);
+            av_dict_set(options, "crf", "12", 0);
+            // No scene-cut keyframes: keyframes fall exactly every `gop` frames.
+            av_dict_set(options, "x264-params", "scenecut=0", 0);
+            break;
+        case ClipCodec::hevc: {
+            av_dict_set(options, "preset", "veryfast", 0);
+            av_dict_set(options, "crf", "12", 0);
+            const std::string params =
+                "log-level=error:pools=none:frame-threads=1:scenecut=0:open-gop=0:keyint=" + gop +
+                ":min-keyint=" + gop + ":bframes=" + std::to_string(bframes);
+            av_dict_set(options, "x265-params", params.c_str(), 0);
+            break;
+        }
+        case ClipCodec::mpeg4:
+            encoder->flags |= AV_CODEC_FLAG_QSCALE;
+            encoder->global_quality = FF_QP2LAMBDA * 2;
+            break;
+        case ClipCodec::vp9:
+            encoder->bit_rate = 0;
+            av_dict_set(options, "crf", "10", 0);
+            av_dict_set(options, "deadline", "realtime", 0);
+            av_dict_set(options, "cpu-used", "8", 0);
+            av_dict_set(options, "lag-in-frames", "0", 0);
+            av_dict_set(options, "row-mt", "0", 0);
+            break;
     }
 }
 
@@ -189,9 +190,9 @@ std::unique_ptr<ClipWriter> ClipWriter::open(const std::string& path, const Clip
     picture->width = settings.width;
     picture->height = settings.height;
     ret = av_frame_get_buffer(picture, 0);
-    writer->scaler_ = sws_getContext(settings.width, settings.height, AV_PIX_FMT_BGRA, settings.width, settings.height,
-                                     AV_PIX_FMT_YUV420P, SWS_BILINEAR | SWS_ACCURATE_RND | SWS_BITEXACT, nullptr,
-                                     nullptr, nullptr);
+    writer->scaler_ =
+        sws_getContext(settings.width, settings.height, AV_PIX_FMT_BGRA, settings.width, settings.height,
+                       AV_PIX_FMT_YUV420P, SWS_BILINEAR | SWS_ACCURATE_RND | SWS_BITEXACT, nullptr, nullptr, nullptr);
     if (ret < 0 || !writer->scaler_) {
         return fail("cannot start " + path + ": out of memory");
     }

@@ -31,10 +31,10 @@ enum class ClipCodec { h264, hevc, mpeg4, vp9 };
 
 struct ClipSettings {
     ClipCodec codec = ClipCodec::h264;
-    int width = 64;   // even, 16 ... 8192
-    int height = 48;  // even, 16 ... 8192
-    int fps = 25;     // 1 ... 240
-    int gop = 25;     // frames from one keyframe to the next, at least 1
+    int width = 64;        // even, 16 ... 8192
+    int height = 48;       // even, 16 ... 8192
+    int fps = 25;          // 1 ... 240
+    int gop = 25;          // frames from one keyframe to the next, at least 1
     bool bframes = false;  // let the encoder reorder (H.264, HEVC, MPEG-4); VP9 has no B-frames
 };
 

@@ -32,14 +32,14 @@ void premultiply(uint8_t* pixels, size_t bytesPerRow, int width, int height) {
 
 AVColorSpace colourSpaceFor(YuvImageView::Matrix matrix) {
     switch (matrix) {
-    case YuvImageView::Matrix::bt601:
-        return AVCOL_SPC_SMPTE170M;
-    case YuvImageView::Matrix::bt709:
-        return AVCOL_SPC_BT709;
-    case YuvImageView::Matrix::bt2020:
-        return AVCOL_SPC_BT2020_NCL;
-    default:
-        return AVCOL_SPC_UNSPECIFIED;
+        case YuvImageView::Matrix::bt601:
+            return AVCOL_SPC_SMPTE170M;
+        case YuvImageView::Matrix::bt709:
+            return AVCOL_SPC_BT709;
+        case YuvImageView::Matrix::bt2020:
+            return AVCOL_SPC_BT2020_NCL;
+        default:
+            return AVCOL_SPC_UNSPECIFIED;
     }
 }
 
@@ -58,7 +58,8 @@ int FrameConverter::convert(const DecodedFrame& frame, BgraImage* image, int wid
         *image = BgraImage();
         return kMediaInvalidArgument;
     }
-    return convertToImage(frame.avFrame(), image, width > 0 ? width : frame.width(), height > 0 ? height : frame.height());
+    return convertToImage(frame.avFrame(), image, width > 0 ? width : frame.width(),
+                          height > 0 ? height : frame.height());
 }
 
 int FrameConverter::convert(const YuvImageView& view, BgraImage* image, int width, int height) {

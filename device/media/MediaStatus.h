@@ -7,8 +7,8 @@
 
 enum MediaStatus : int {
     kMediaOK = 0,
-    kMediaBadData = -1,          // the input is damaged or is not what it claims to be
-    kMediaUnsupported = -2,      // a codec, format or feature this FFmpeg build cannot handle
+    kMediaBadData = -1,      // the input is damaged or is not what it claims to be
+    kMediaUnsupported = -2,  // a codec, format or feature this FFmpeg build cannot handle
     kMediaOutOfMemory = -3,
     kMediaIOError = -4,          // a file could not be opened, read or written
     kMediaInvalidArgument = -5,  // the caller passed something unusable (null, wrong size, ...)

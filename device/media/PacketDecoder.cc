@@ -216,8 +216,10 @@ int PacketDecoder::decode(CMSampleBufferRef sample, const FrameHandler& onFrame)
     }
     const int receiveStatus = receiveFrames(onFrame, false);
     if (status == kMediaOK) status = receiveStatus;
-    if (unusable_) restart();
-    else if (status == kMediaOK) awaitingKeyframe_ = false;
+    if (unusable_)
+        restart();
+    else if (status == kMediaOK)
+        awaitingKeyframe_ = false;
     return status;
 }
 
@@ -226,10 +228,14 @@ int PacketDecoder::drain(const FrameHandler& onFrame) {
     if (!context_) return kMediaOK;  // a failed restart: nothing is held
     int status = kMediaOK;
     const int ret = avcodec_send_packet(context_, nullptr);
-    if (ret < 0 && ret != AVERROR_EOF) status = fail(ret, "cannot drain decoder");
-    else status = receiveFrames(onFrame, true);
-    if (unusable_) restart();
-    else avcodec_flush_buffers(context_);
+    if (ret < 0 && ret != AVERROR_EOF)
+        status = fail(ret, "cannot drain decoder");
+    else
+        status = receiveFrames(onFrame, true);
+    if (unusable_)
+        restart();
+    else
+        avcodec_flush_buffers(context_);
     return status;
 }
 
@@ -241,8 +247,8 @@ int PacketDecoder::receiveFrames(const FrameHandler& onFrame, bool draining) {
         if (ret < 0) return fail(ret, draining ? "cannot drain decoder" : "cannot decode picture");
         int64_t pts = frame_->pts != AV_NOPTS_VALUE ? frame_->pts : frame_->best_effort_timestamp;
         const CMTime time = pts != AV_NOPTS_VALUE && timescale_ > 0 ? CMTimeMake(pts, timescale_) : kCMTimeInvalid;
-        const DecodedFrame picture(*frame_, reduced(frame_->width, converterShift_), reduced(frame_->height, converterShift_),
-                                   time);
+        const DecodedFrame picture(*frame_, reduced(frame_->width, converterShift_),
+                                   reduced(frame_->height, converterShift_), time);
         if (onFrame) onFrame(picture);
         av_frame_unref(frame_);
     }

@@ -18,7 +18,8 @@ namespace {
 
 // Averages 2x2 blocks of a `width` x `height` plane into a (width+1)/2 x (height+1)/2 one. A last
 // odd column or row is paired with itself. Built with full vectorisation: twice as fast as -O2 makes it.
-FULLY_VECTORISED void halvePlane(const uint8_t* source, int sourceStride, int width, int height, uint8_t* target, int targetStride) {
+FULLY_VECTORISED void halvePlane(const uint8_t* source, int sourceStride, int width, int height, uint8_t* target,
+                                 int targetStride) {
     const int evenWidth = width / 2;
     for (int y = 0; y < (height + 1) / 2; ++y) {
         const uint8_t* top = source + static_cast<ptrdiff_t>(2 * y) * sourceStride;

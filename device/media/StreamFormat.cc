@@ -14,8 +14,8 @@ FormatDescriptionHolder formatDescriptionForStream(const AVCodecParameters& para
     const CMVideoCodecType codecType = codecTypeForCodecId(parameters.codec_id);
     if (codecType == 0) {
         const AVCodecDescriptor* descriptor = avcodec_descriptor_get(parameters.codec_id);
-        *problem = device::Status::error(name + ": unsupported video codec " +
-                                         (descriptor ? descriptor->name : "(unknown)"));
+        *problem =
+            device::Status::error(name + ": unsupported video codec " + (descriptor ? descriptor->name : "(unknown)"));
         return nullptr;
     }
     FormatDescriptionHolder format;

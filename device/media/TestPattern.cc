@@ -10,8 +10,8 @@ struct NamedColour {
 };
 
 constexpr NamedColour kColours[] = {
-    {"black", 0, 0, 0},     {"white", 255, 255, 255}, {"grey", 128, 128, 128},   {"red", 255, 0, 0},
-    {"green", 0, 255, 0},   {"blue", 0, 0, 255},      {"yellow", 255, 255, 0},   {"cyan", 0, 255, 255},
+    {"black", 0, 0, 0},       {"white", 255, 255, 255}, {"grey", 128, 128, 128}, {"red", 255, 0, 0},
+    {"green", 0, 255, 0},     {"blue", 0, 0, 255},      {"yellow", 255, 255, 0}, {"cyan", 0, 255, 255},
     {"magenta", 255, 0, 255}, {"orange", 255, 128, 0},
 };
 

@@ -1,6 +1,5 @@
 #include "VideoFileReader.h"
 
-
 extern "C" {
 #include <libavcodec/packet.h>
 #include <libavformat/avformat.h>
@@ -50,7 +49,8 @@ std::unique_ptr<VideoFileReader> VideoFileReader::open(const std::string& path, 
     reader->format_ = formatDescriptionForStream(*stream->codecpar, path, status);
     if (!reader->format_) return nullptr;
 
-    if (stream->duration != AV_NOPTS_VALUE) reader->duration_ = timeFromStream(stream->duration, stream->time_base);
+    if (stream->duration != AV_NOPTS_VALUE)
+        reader->duration_ = timeFromStream(stream->duration, stream->time_base);
     else if (reader->context_->duration != AV_NOPTS_VALUE)
         reader->duration_ = timeFromStream(reader->context_->duration, AVRational{1, AV_TIME_BASE});
     const AVRational rate = av_guess_frame_rate(reader->context_, const_cast<AVStream*>(stream), nullptr);
@@ -87,8 +87,9 @@ SampleBufferHolder VideoFileReader::nextSample() {
         if (packet_->stream_index != streamIndex_ || packet_->size <= 0) continue;
 
         const AVRational timeBase = context_->streams[streamIndex_]->time_base;
-        const CMSampleTimingInfo timing{packet_->duration > 0 ? timeFromStream(packet_->duration, timeBase) : kCMTimeInvalid,
-                                        timeFromStream(packet_->pts, timeBase), timeFromStream(packet_->dts, timeBase)};
+        const CMSampleTimingInfo timing{
+            packet_->duration > 0 ? timeFromStream(packet_->duration, timeBase) : kCMTimeInvalid,
+            timeFromStream(packet_->pts, timeBase), timeFromStream(packet_->dts, timeBase)};
         const bool keyFrame = (packet_->flags & AV_PKT_FLAG_KEY) != 0;
         const int packetSize = packet_->size;
         SampleBufferHolder sample;
@@ -103,11 +104,12 @@ SampleBufferHolder VideoFileReader::nextSample() {
             av_packet_move_ref(owned, packet_);
             const uint8_t* bytes = owned->data;
             std::shared_ptr<const void> owner(owned, [](AVPacket* p) { av_packet_free(&p); });
-            status = CMSampleBufferCreateSharingPacket(format_, bytes, static_cast<size_t>(packetSize), std::move(owner),
-                                                       &timing, keyFrame, sample.receive());
+            status = CMSampleBufferCreateSharingPacket(format_, bytes, static_cast<size_t>(packetSize),
+                                                       std::move(owner), &timing, keyFrame, sample.receive());
         } else {
-            status = CMSampleBufferCreateWithPacket(kCFAllocatorDefault, format_, packet_->data,
-                                                    static_cast<size_t>(packetSize), &timing, keyFrame, sample.receive());
+            status =
+                CMSampleBufferCreateWithPacket(kCFAllocatorDefault, format_, packet_->data,
+                                               static_cast<size_t>(packetSize), &timing, keyFrame, sample.receive());
         }
         if (status != noErr) {
             readError_ = "cannot read " + path_ + ": packet of " + std::to_string(packetSize) +

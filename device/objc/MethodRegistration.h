@@ -50,16 +50,17 @@ struct IsStrong<Strong<T>> : std::true_type {};
 
 // A pointer to an object, const or not; a class is not one here (it is spelt "#").
 template <class T>
-constexpr bool isObjectPointer = std::is_pointer_v<T> && std::is_convertible_v<T, const NSObject*> &&
-                                 !std::is_same_v<std::remove_cv_t<T>, Class>;
+constexpr bool isObjectPointer =
+    std::is_pointer_v<T>&& std::is_convertible_v<T, const NSObject*> && !std::is_same_v<std::remove_cv_t<T>, Class>;
 
 template <class T>
-constexpr bool hasOwnEncoding = requires { objc_typeEncoding<T>::value; };
+constexpr bool hasOwnEncoding = requires {
+    objc_typeEncoding<T>::value;
+};
 
 template <class T>
-constexpr bool isBlockArgument =
-    std::is_same_v<T, AnyBlock> ||
-    (std::is_pointer_v<T> && IsBlock<std::remove_cv_t<std::remove_pointer_t<T>>>::value);
+constexpr bool isBlockArgument = std::is_same_v<T, AnyBlock> ||
+                                 (std::is_pointer_v<T> && IsBlock<std::remove_cv_t<std::remove_pointer_t<T>>>::value);
 
 // How a value of type T travels through an implementation: objects and blocks as `id`.
 template <class T>
@@ -68,14 +69,19 @@ using Slot = std::conditional_t<isBlockArgument<T> || isObjectPointer<T>, id, T>
 template <class T>
 std::string encode() {
     using U = std::remove_cv_t<T>;
-    if constexpr (hasOwnEncoding<U>) return objc_typeEncoding<U>::value;
-    else if constexpr (isBlockArgument<U>) return "@?";
-    else if constexpr (std::is_enum_v<U>) return encode<std::underlying_type_t<U>>();
-    else if constexpr (isObjectPointer<U>) return "@";
+    if constexpr (hasOwnEncoding<U>)
+        return objc_typeEncoding<U>::value;
+    else if constexpr (isBlockArgument<U>)
+        return "@?";
+    else if constexpr (std::is_enum_v<U>)
+        return encode<std::underlying_type_t<U>>();
+    else if constexpr (isObjectPointer<U>)
+        return "@";
     else if constexpr (std::is_same_v<U, Class> || std::is_same_v<U, SEL> || std::is_same_v<U, const char*> ||
                        std::is_same_v<U, char*>)
         return Encoding<U>::get();
-    else if constexpr (std::is_pointer_v<U>) return "^" + encode<std::remove_pointer_t<U>>();
+    else if constexpr (std::is_pointer_v<U>)
+        return "^" + encode<std::remove_pointer_t<U>>();
     else {
         static_assert(!std::is_class_v<U>, "a struct argument needs an objc_typeEncoding specialisation");
         return Encoding<U>::get();
@@ -102,11 +108,14 @@ std::string methodTypes() {
 template <class T>
 T fromSlot(Slot<T> value) {
     using U = std::remove_cv_t<T>;
-    if constexpr (std::is_same_v<U, AnyBlock>) return AnyBlock{value};
+    if constexpr (std::is_same_v<U, AnyBlock>)
+        return AnyBlock{value};
     else if constexpr (isBlockArgument<U> || isObjectPointer<U>) {
         using Pointee = std::remove_cv_t<std::remove_pointer_t<U>>;
-        if constexpr (std::is_same_v<Pointee, NSObject>) return value;
-        else return objc_cast<Pointee>(value);
+        if constexpr (std::is_same_v<Pointee, NSObject>)
+            return value;
+        else
+            return objc_cast<Pointee>(value);
     } else {
         return value;
     }
@@ -126,8 +135,10 @@ struct MemberTrampoline {
     using Receiver = T;
     static std::string types() { return methodTypes<R, A...>(); }
     static Slot<R> call(id self, SEL, Slot<A>... args) {
-        if constexpr (std::is_void_v<R>) (static_cast<T*>(self)->*Function)(fromSlot<A>(args)...);
-        else return toSlot<R>((static_cast<T*>(self)->*Function)(fromSlot<A>(args)...));
+        if constexpr (std::is_void_v<R>)
+            (static_cast<T*>(self)->*Function)(fromSlot<A>(args)...);
+        else
+            return toSlot<R>((static_cast<T*>(self)->*Function)(fromSlot<A>(args)...));
     }
 };
 template <auto Function, class T, class R, class... A>
@@ -141,8 +152,10 @@ struct Trampoline<Function, R (*)(T*, A...)> {
     static_assert(std::is_base_of_v<NSObject, T>, "the first parameter of an instance method is its receiver");
     static std::string types() { return methodTypes<R, A...>(); }
     static Slot<R> call(id self, SEL, Slot<A>... args) {
-        if constexpr (std::is_void_v<R>) Function(static_cast<T*>(self), fromSlot<A>(args)...);
-        else return toSlot<R>(Function(static_cast<T*>(self), fromSlot<A>(args)...));
+        if constexpr (std::is_void_v<R>)
+            Function(static_cast<T*>(self), fromSlot<A>(args)...);
+        else
+            return toSlot<R>(Function(static_cast<T*>(self), fromSlot<A>(args)...));
     }
 };
 
@@ -153,8 +166,10 @@ template <auto Function, class R, class... A>
 struct ClassTrampoline<Function, R (*)(A...)> {
     static std::string types() { return methodTypes<R, A...>(); }
     static Slot<R> call(id, SEL, Slot<A>... args) {
-        if constexpr (std::is_void_v<R>) Function(fromSlot<A>(args)...);
-        else return toSlot<R>(Function(fromSlot<A>(args)...));
+        if constexpr (std::is_void_v<R>)
+            Function(fromSlot<A>(args)...);
+        else
+            return toSlot<R>(Function(fromSlot<A>(args)...));
     }
 };
 

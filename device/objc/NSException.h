@@ -7,8 +7,7 @@
 
 class NSException : public std::runtime_error {
 public:
-    NSException(std::string name, const std::string& reason)
-        : std::runtime_error(reason), name_(std::move(name)) {}
+    NSException(std::string name, const std::string& reason) : std::runtime_error(reason), name_(std::move(name)) {}
     const std::string& name() const { return name_; }
     std::string reason() const { return what(); }
 

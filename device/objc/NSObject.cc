@@ -89,8 +89,10 @@ void objc_setAssociatedObject(id object, const void* key, id value, uintptr_t po
         auto found = std::find_if(list.begin(), list.end(), [&](auto& a) { return a.key == key; });
         if (found != list.end()) {
             old = *found;
-            if (value) *found = {key, value, policy};
-            else list.erase(found);
+            if (value)
+                *found = {key, value, policy};
+            else
+                list.erase(found);
         } else if (value) {
             list.push_back({key, value, policy});
         }

@@ -19,7 +19,9 @@ public:
     Strong(const Strong& other) : object_(other.object_) { objc_retain(object_); }
     Strong(Strong&& other) noexcept : object_(other.object_) { other.object_ = nullptr; }
     template <class U, class = std::enable_if_t<std::is_convertible_v<U*, T*>>>
-    Strong(const Strong<U>& other) : object_(other.get()) { objc_retain(object_); }
+    Strong(const Strong<U>& other) : object_(other.get()) {
+        objc_retain(object_);
+    }
     template <class U, class = std::enable_if_t<std::is_convertible_v<U*, T*>>>
     Strong(Strong<U>&& other) noexcept : object_(other.detach()) {}
     ~Strong() { objc_release(object_); }

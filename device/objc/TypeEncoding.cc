@@ -1,9 +1,9 @@
 // Reading a method's type string: the types of its return value and arguments, and comparing them
 // with the types of a call made from C++.
 #include <cctype>
-#include <cstring>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -23,43 +23,43 @@ const char* skipType(const char* p, TypeToken* token) {
     token->kind = *p;
     token->structName.clear();
     switch (*p) {
-    case '\0':
-        return p;
-    case '{':
-    case '(':
-    case '[': {
-        char open = *p, close = open == '{' ? '}' : open == '(' ? ')' : ']';
-        const char* nameStart = p + 1;
-        int depth = 0;
-        const char* q = p;
-        for (; *q; ++q) {
-            if (*q == open) ++depth;
-            if (*q == close && --depth == 0) break;
+        case '\0':
+            return p;
+        case '{':
+        case '(':
+        case '[': {
+            char open = *p, close = open == '{' ? '}' : open == '(' ? ')' : ']';
+            const char* nameStart = p + 1;
+            int depth = 0;
+            const char* q = p;
+            for (; *q; ++q) {
+                if (*q == open) ++depth;
+                if (*q == close && --depth == 0) break;
+            }
+            if (open != '[') {
+                const char* nameEnd = nameStart;
+                while (*nameEnd && *nameEnd != '=' && *nameEnd != close) ++nameEnd;
+                token->structName.assign(nameStart, nameEnd);
+            }
+            return *q ? q + 1 : q;
         }
-        if (open != '[') {
-            const char* nameEnd = nameStart;
-            while (*nameEnd && *nameEnd != '=' && *nameEnd != close) ++nameEnd;
-            token->structName.assign(nameStart, nameEnd);
+        case '^': {
+            TypeToken pointee;
+            return skipType(p + 1, &pointee);
         }
-        return *q ? q + 1 : q;
-    }
-    case '^': {
-        TypeToken pointee;
-        return skipType(p + 1, &pointee);
-    }
-    case '@':
-        if (p[1] == '?') return p + 2;
-        if (p[1] == '"') {
-            const char* q = std::strchr(p + 2, '"');
-            return q ? q + 1 : p + 2;
-        }
-        return p + 1;
-    case 'b':
-        ++p;
-        while (std::isdigit(static_cast<unsigned char>(*p))) ++p;
-        return p;
-    default:
-        return p + 1;
+        case '@':
+            if (p[1] == '?') return p + 2;
+            if (p[1] == '"') {
+                const char* q = std::strchr(p + 2, '"');
+                return q ? q + 1 : p + 2;
+            }
+            return p + 1;
+        case 'b':
+            ++p;
+            while (std::isdigit(static_cast<unsigned char>(*p))) ++p;
+            return p;
+        default:
+            return p + 1;
     }
 }
 
@@ -122,7 +122,7 @@ void objc_checkCallTypes(id receiver, SEL op, const char* methodTypes, const std
     bool match = method.size() == call.size();
     for (size_t i = 0; match && i < method.size(); ++i) match = sameType(method[i], call[i]);
     if (match) return;
-    std::fprintf(stderr, "objc: message %s to %s called as \"%s\" but the method's types are \"%s\"\n",
-                 sel_getName(op), object_getClassName(receiver), callTypes.c_str(), methodTypes);
+    std::fprintf(stderr, "objc: message %s to %s called as \"%s\" but the method's types are \"%s\"\n", sel_getName(op),
+                 object_getClassName(receiver), callTypes.c_str(), methodTypes);
     std::abort();
 }

@@ -39,26 +39,44 @@ template <class T>
 struct Encoding {
     static std::string get() {
         using U = std::remove_cv_t<T>;
-        if constexpr (std::is_void_v<U>) return "v";
-        else if constexpr (std::is_same_v<U, bool>) return "B";
-        else if constexpr (std::is_same_v<U, char> || std::is_same_v<U, signed char>) return "c";
-        else if constexpr (std::is_same_v<U, unsigned char>) return "C";
-        else if constexpr (std::is_same_v<U, short>) return "s";
-        else if constexpr (std::is_same_v<U, unsigned short>) return "S";
-        else if constexpr (std::is_same_v<U, int>) return "i";
-        else if constexpr (std::is_same_v<U, unsigned int>) return "I";
-        else if constexpr (std::is_same_v<U, long> || std::is_same_v<U, long long>) return "q";
+        if constexpr (std::is_void_v<U>)
+            return "v";
+        else if constexpr (std::is_same_v<U, bool>)
+            return "B";
+        else if constexpr (std::is_same_v<U, char> || std::is_same_v<U, signed char>)
+            return "c";
+        else if constexpr (std::is_same_v<U, unsigned char>)
+            return "C";
+        else if constexpr (std::is_same_v<U, short>)
+            return "s";
+        else if constexpr (std::is_same_v<U, unsigned short>)
+            return "S";
+        else if constexpr (std::is_same_v<U, int>)
+            return "i";
+        else if constexpr (std::is_same_v<U, unsigned int>)
+            return "I";
+        else if constexpr (std::is_same_v<U, long> || std::is_same_v<U, long long>)
+            return "q";
         else if constexpr (std::is_same_v<U, unsigned long> || std::is_same_v<U, unsigned long long>)
             return "Q";
-        else if constexpr (std::is_same_v<U, float>) return "f";
-        else if constexpr (std::is_same_v<U, double>) return "d";
-        else if constexpr (std::is_same_v<U, Class>) return "#";
-        else if constexpr (std::is_same_v<U, SEL>) return ":";
-        else if constexpr (std::is_same_v<U, id>) return "@";
-        else if constexpr (std::is_same_v<U, const char*> || std::is_same_v<U, char*>) return "*";
-        else if constexpr (std::is_pointer_v<U>) return "^?";  // any pointee
-        else if constexpr (std::is_class_v<U>) return "{}";    // a struct; its name is not checked
-        else return "?";
+        else if constexpr (std::is_same_v<U, float>)
+            return "f";
+        else if constexpr (std::is_same_v<U, double>)
+            return "d";
+        else if constexpr (std::is_same_v<U, Class>)
+            return "#";
+        else if constexpr (std::is_same_v<U, SEL>)
+            return ":";
+        else if constexpr (std::is_same_v<U, id>)
+            return "@";
+        else if constexpr (std::is_same_v<U, const char*> || std::is_same_v<U, char*>)
+            return "*";
+        else if constexpr (std::is_pointer_v<U>)
+            return "^?";  // any pointee
+        else if constexpr (std::is_class_v<U>)
+            return "{}";  // a struct; its name is not checked
+        else
+            return "?";
     }
 };
 
@@ -75,8 +93,10 @@ template <class R = void, class... A>
 R objc_msgSend(id receiver, SEL op, A... args) {
     using namespace objc_detail;
     if (receiver == nullptr) {
-        if constexpr (std::is_void_v<R>) return;
-        else return R{};
+        if constexpr (std::is_void_v<R>)
+            return;
+        else
+            return R{};
     }
     objc_methodLookup method = objc_lookUpMethod(receiver, op);
 #ifndef NDEBUG

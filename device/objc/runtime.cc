@@ -41,8 +41,7 @@ objc_method* findMethod(Class cls, SEL name) {
 
 void record(RuntimeChange::Kind kind, Class cls, std::string member, std::string detail, bool accepted) {
     if (!cls->registered) return;  // a class still being built
-    runtime().journal.push_back(
-        {kind, cls->name, cls->isMeta, std::move(member), std::move(detail), accepted});
+    runtime().journal.push_back({kind, cls->name, cls->isMeta, std::move(member), std::move(detail), accepted});
 }
 
 objc_method* addMethodLocked(Class cls, SEL name, IMP imp, const char* types) {

@@ -27,10 +27,10 @@ struct objc_property_attribute_t {
 SEL sel_registerName(const char* name);
 const char* sel_getName(SEL sel);
 // `@selector(name)`, written `SEL_(name)` in this code base. Interned once per call site.
-#define SEL_(literal)                                                   \
-    ([]() -> SEL {                                                      \
-        static const SEL interned = sel_registerName(#literal);         \
-        return interned;                                                \
+#define SEL_(literal)                                           \
+    ([]() -> SEL {                                              \
+        static const SEL interned = sel_registerName(#literal); \
+        return interned;                                        \
     }())
 
 // --- Classes -----------------------------------------------------------------------------------

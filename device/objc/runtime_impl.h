@@ -20,14 +20,15 @@ template <class R, class... A>
 R objc_msgSendSuper(Class cls, id receiver, SEL op, A... args) {
     using namespace objc_detail;
     if (receiver == nullptr) {
-        if constexpr (std::is_void_v<R>) return;
-        else return R{};
+        if constexpr (std::is_void_v<R>)
+            return;
+        else
+            return R{};
     }
     Method method = class_getInstanceMethod(class_getSuperclass(cls), op);
     if (method == nullptr)
         NSException::raise(NSInvalidArgumentException,
-                           std::string("superclass of ") + class_getName(cls) +
-                               " does not answer " + sel_getName(op));
+                           std::string("superclass of ") + class_getName(cls) + " does not answer " + sel_getName(op));
 #ifndef NDEBUG
     objc_checkCallTypes(receiver, op, method_getTypeEncoding(method), callTypes<R, A...>());
 #endif

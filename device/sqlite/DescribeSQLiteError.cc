@@ -11,24 +11,24 @@ std::string describeSQLiteError(sqlite3* db, int code, const std::string& path, 
     if (systemError != 0 && (primary == SQLITE_CANTOPEN || primary == SQLITE_IOERR))
         detail += std::string(": ") + std::strerror(systemError);
     switch (primary) {
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-        return path + " is locked by another process (" + detail + ")";
-    case SQLITE_CORRUPT:
-    case SQLITE_NOTADB:
-        return path + " is damaged or is not " + what + " (" + detail + "); it is left as it is";
-    case SQLITE_READONLY:
-    case SQLITE_PERM:
-    case SQLITE_AUTH:
-        return path + " cannot be written (" + detail + ")";
-    case SQLITE_CANTOPEN:
-        return path + " cannot be opened (" + detail + ")";
-    case SQLITE_FULL:
-        return "the disk holding " + path + " is full (" + detail + ")";
-    case SQLITE_IOERR:
-        return path + " cannot be read or written (" + detail + ")";
-    default:
-        return path + " cannot be used (" + detail + ")";
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            return path + " is locked by another process (" + detail + ")";
+        case SQLITE_CORRUPT:
+        case SQLITE_NOTADB:
+            return path + " is damaged or is not " + what + " (" + detail + "); it is left as it is";
+        case SQLITE_READONLY:
+        case SQLITE_PERM:
+        case SQLITE_AUTH:
+            return path + " cannot be written (" + detail + ")";
+        case SQLITE_CANTOPEN:
+            return path + " cannot be opened (" + detail + ")";
+        case SQLITE_FULL:
+            return "the disk holding " + path + " is full (" + detail + ")";
+        case SQLITE_IOERR:
+            return path + " cannot be read or written (" + detail + ")";
+        default:
+            return path + " cannot be used (" + detail + ")";
     }
 }
 

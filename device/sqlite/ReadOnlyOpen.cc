@@ -10,10 +10,14 @@ namespace {
 std::string immutableUri(const std::string& path) {
     std::string uri = path.front() == '/' ? "file://" : "file:";
     for (char c : path) {
-        if (c == '%') uri += "%25";
-        else if (c == '?') uri += "%3f";
-        else if (c == '#') uri += "%23";
-        else uri += c;
+        if (c == '%')
+            uri += "%25";
+        else if (c == '?')
+            uri += "%3f";
+        else if (c == '#')
+            uri += "%23";
+        else
+            uri += c;
     }
     return uri + "?immutable=1";
 }

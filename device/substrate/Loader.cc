@@ -1,7 +1,7 @@
 #include "Loader.h"
 
-#include <cstdlib>
 #include <dlfcn.h>
+#include <cstdlib>
 #include <filesystem>
 
 namespace device {

@@ -54,9 +54,7 @@ void FrameClockTest::watchDeallocation(id object, std::atomic<bool>* gone) {
     objc_setAssociatedObject(object, &witnessKey, witness, OBJC_ASSOCIATION_RETAIN_NONATOMIC);
 }
 
-void CaptureTest::setActive(bool on) {
-    preferences->setObject_forKey(NSNumber::numberWithBool(on).get(), activeKey());
-}
+void CaptureTest::setActive(bool on) { preferences->setObject_forKey(NSNumber::numberWithBool(on).get(), activeKey()); }
 
 Strong<AVFullScreenViewController> FrameClockTest::makePlayer(uint8_t blue, uint8_t green, uint8_t red) {
     auto player = Strong<AVFullScreenViewController>::adopt(

@@ -61,7 +61,8 @@ protected:
         auto deadline = RunLoopClock::now() + limit;
         while (!condition()) {
             if (RunLoopClock::now() >= deadline) return false;
-            NSRunLoop::mainRunLoop()->runMode_beforeDate(NSDefaultRunLoopMode, RunLoopClock::now() + std::chrono::milliseconds(5));
+            NSRunLoop::mainRunLoop()->runMode_beforeDate(NSDefaultRunLoopMode,
+                                                         RunLoopClock::now() + std::chrono::milliseconds(5));
         }
         return true;
     }

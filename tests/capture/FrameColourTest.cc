@@ -53,8 +53,10 @@ TEST(FrameColour, AFrameGivesOneOfItsPixelsNotAMean) {
     for (size_t y = 0; y < height; ++y)
         for (size_t x = 0; x < width; ++x) {
             uint8_t* p = &bgra[(y * width + x) * 4];
-            if (x < width / 2) std::memcpy(p, "\x00\x00\xff\xff", 4);
-            else std::memcpy(p, "\xff\x00\x00\xff", 4);
+            if (x < width / 2)
+                std::memcpy(p, "\x00\x00\xff\xff", 4);
+            else
+                std::memcpy(p, "\xff\x00\x00\xff", 4);
         }
     std::string message = messageOf(imageOf(width, height, bgra));
     EXPECT_TRUE(message == "1.000000,0.000000,0.000000,1.000000" || message == "0.000000,0.000000,1.000000,1.000000")

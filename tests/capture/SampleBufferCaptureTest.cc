@@ -18,9 +18,9 @@
 #include <media/VideoFileReader.h>
 
 #include "CaptureFixture.h"
-#include "support/StatusAssertions.h"
 #include "capture/FrameColour.h"
 #include "capture/SampleBufferCapture.h"
+#include "support/StatusAssertions.h"
 
 namespace {
 
@@ -37,7 +37,8 @@ Samples clipSamples(const std::string& directory, const std::string& pattern, co
     auto reader = VideoFileReader::open(path, &status);
     EXPECT_TRUE(reader) << status.message();
     Samples samples;
-    while (reader && (samples.emplace_back(reader->nextSample()), samples.back())) {}
+    while (reader && (samples.emplace_back(reader->nextSample()), samples.back())) {
+    }
     if (!samples.empty()) samples.pop_back();
     return samples;
 }

@@ -2,10 +2,10 @@
 // benchmarks read about the device's processes.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
-#include <unistd.h>
 
 #include <MRYIPC/ChannelFrame.h>
 #include <activity/ProcessActivity.h>
@@ -83,8 +83,8 @@ TEST(FrameOrigin, TravelsWithDispatchedBlocksAndEndsWithItsScope) {
 
 TEST(FrameOrigin, CrossesTheChannelInTheCallFrame) {
     std::string bytes;
-    ASSERT_EQ(device::ipc::encodeCall(device::ipc::FrameKind::voidCall, 0, 0x0102030405060708ull, "_updateColors:",
-                                      NSSTR("0.5,0.5,0.5,1"), bytes)
+    ASSERT_EQ(device::ipc::encodeCall(device::ipc::FrameKind::voidCall, 0, 0x0102030405060708ull,
+                                      "_updateColors:", NSSTR("0.5,0.5,0.5,1"), bytes)
                   .message(),
               "");
     device::ipc::Frame frame;
@@ -107,7 +107,8 @@ TEST(ProcessActivity, AChildsRecordIsReadAfterItEnds) {
     std::string report = runInChild([&] {
         device::countActivity(Activity::callsSentAcknowledged, 3);
         device::countActivity(Activity::writesIssued);
-        device::recordCallReceived("0.250000,0.500000,0.750000,1.000000 and a good deal more text than the record keeps");
+        device::recordCallReceived(
+            "0.250000,0.500000,0.750000,1.000000 and a good deal more text than the record keeps");
         device::recordWriteLatency({device::monotonicNanos() - 2'000'000, CallKind::fireAndForget});
         device::recordWriteLatency({});  // no origin: nothing to time
         return std::string();

@@ -5,20 +5,20 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fstream>
-#include <memory>
-#include <poll.h>
 #include <map>
+#include <memory>
 #include <random>
 #include <sstream>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <thread>
-#include <unistd.h>
 
 #include <MRYIPC/ChannelFrame.h>
 #include <MRYIPC/ChannelServer.h>
@@ -57,7 +57,8 @@ bool decodes(const std::string& bytes) {
 // The byte strings of a client that talks nonsense, each meant for a connection of its own.
 std::vector<std::string> garbage() {
     std::vector<std::string> bad;
-    std::string good = frameOf(FrameKind::acknowledgedCall, "mark:", NSArray::arrayWithObjects({NSSTR("a"), NSSTR("b")}));
+    std::string good =
+        frameOf(FrameKind::acknowledgedCall, "mark:", NSArray::arrayWithObjects({NSSTR("a"), NSSTR("b")}));
     for (size_t length = 1; length < good.size(); ++length) bad.push_back(good.substr(0, length));
     for (int version : {0, 1, 3, 0x7f, 0xff}) {
         std::string other = good;
@@ -136,11 +137,11 @@ protected:
     // A well-behaved client's acknowledged call: true when its reply came back as sent.
     bool echoed(const std::string& text) {
         auto reply = std::make_shared<std::atomic<bool>>(false);
-        center()->callExternalMethod_withArguments_completion(
-            SEL_(echo:), NSString::stringWithString(text), makeBlock([reply, text](id answer) {
-                auto* string = objc_cast<NSString>(answer);
-                reply->store(string && string->string() == text);
-            }));
+        center()->callExternalMethod_withArguments_completion(SEL_(echo:), NSString::stringWithString(text),
+                                                              makeBlock([reply, text](id answer) {
+                                                                  auto* string = objc_cast<NSString>(answer);
+                                                                  reply->store(string && string->string() == text);
+                                                              }));
         return BackgroundProcess::waitFor([&] { return reply->load(); }, kPatience);
     }
     // A well-behaved client's fire-and-forget call: true when the server printed it. A call is
@@ -182,8 +183,7 @@ TEST_F(ChannelAbuseTest, ClientsSendingGarbageAreClosedAndTheOthersStayServed) {
     EXPECT_EQ(result.out.find("mark a"), std::string::npos) << "a cut-off or altered call was delivered";
     // Nothing but the server's own reports: a sanitizer or an exception would write here too.
     std::istringstream lines(result.err);
-    for (std::string line; std::getline(lines, line);)
-        EXPECT_EQ(line.rfind("MRYIPC: ", 0), 0u) << line;
+    for (std::string line; std::getline(lines, line);) EXPECT_EQ(line.rfind("MRYIPC: ", 0), 0u) << line;
 }
 
 // A server whose queue is bounded, flooded twice. First with quick calls sent as fast as the server

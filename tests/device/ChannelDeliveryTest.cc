@@ -36,8 +36,9 @@ TEST(ChannelDelivery, ObjectAndVoidShapesAreCalledAndOthersAreRefusedWithTheirTy
     EXPECT_EQ(device::ipc::deliverCall(target, SEL_(echo:), argument, &problem).get(), argument.get());
 
     EXPECT_EQ(device::ipc::deliverCall(target, SEL_(later:), argument, &problem).get(), nil);
-    EXPECT_EQ(problem.message(), "later: has the type v24@0:8@?16; a channel action takes at most one object and returns an "
-                       "object or nothing");
+    EXPECT_EQ(problem.message(),
+              "later: has the type v24@0:8@?16; a channel action takes at most one object and returns an "
+              "object or nothing");
     EXPECT_EQ(device::ipc::deliverCall(target, SEL_(count:), argument, &problem).get(), nil);
     EXPECT_NE(problem.message().find("count: has the type v24@0:8q16;"), std::string::npos);
     EXPECT_EQ(calls, 1);

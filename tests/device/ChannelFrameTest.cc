@@ -144,7 +144,8 @@ TEST(ChannelFrameTest, MutatedFramesDecodeToValuesThatReencodeAlike) {
         if (frame.kind == FrameKind::reply) {
             ASSERT_EQ(encodeReply(frame.callId, frame.value, again).message(), "");
         } else {
-            ASSERT_EQ(encodeCall(frame.kind, frame.callId, frame.origin, frame.selector, frame.value, again).message(), "");
+            ASSERT_EQ(encodeCall(frame.kind, frame.callId, frame.origin, frame.selector, frame.value, again).message(),
+                      "");
         }
         Frame second = decoded(again, &error);
         ASSERT_TRUE(error.empty()) << error;

@@ -3,17 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <atomic>
 #include <condition_variable>
 #include <csignal>
 #include <optional>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <sys/un.h>
-#include <poll.h>
 #include <thread>
-#include <unistd.h>
 
 #include <MRYIPC/ChannelFrame.h>
 
@@ -119,15 +119,15 @@ protected:
     // Sends an acknowledged call; the completion also keeps `token` until it is released.
     std::shared_ptr<Outcome> ask(const char* selector, id argument, std::shared_ptr<int> token = nullptr) {
         auto outcome = std::make_shared<Outcome>();
-        center()->callExternalMethod_withArguments_completion(
-            sel_registerName(selector), argument, makeBlock([outcome, token](id reply) {
-                std::lock_guard lock(outcome->lock);
-                outcome->completions++;
-                outcome->reply = reply;
-                outcome->thread = std::this_thread::get_id();
-                std::lock_guard seen(recorder().lock);
-                outcome->recordedBefore = recorder().calls.size();
-            }));
+        center()->callExternalMethod_withArguments_completion(sel_registerName(selector), argument,
+                                                              makeBlock([outcome, token](id reply) {
+                                                                  std::lock_guard lock(outcome->lock);
+                                                                  outcome->completions++;
+                                                                  outcome->reply = reply;
+                                                                  outcome->thread = std::this_thread::get_id();
+                                                                  std::lock_guard seen(recorder().lock);
+                                                                  outcome->recordedBefore = recorder().calls.size();
+                                                              }));
         return outcome;
     }
     static bool completed(const std::shared_ptr<Outcome>& outcome, std::chrono::milliseconds timeout = 10s) {
@@ -236,11 +236,12 @@ TEST_F(ChannelTest, BothFormsCrossProcessesWithTheArgumentUnchanged) {
     auto outcome = std::make_shared<std::optional<std::string>>();
     std::atomic<int> replies{0};
     Strong<NSObject> reply;
-    center()->callExternalMethod_withArguments_completion(SEL_(echo:), value, makeBlock([&, outcome](id answer) {
-        reply = answer;
-        *outcome = peer->out();  // what the server had printed when the reply came
-        replies++;
-    }));
+    center()->callExternalMethod_withArguments_completion(
+        SEL_(echo:), value, makeBlock([&, outcome](id answer) {
+            reply = answer;
+            *outcome = peer->out();  // what the server had printed when the reply came
+            replies++;
+        }));
     ASSERT_TRUE(waitFor([&] { return replies == 1; }));
     EXPECT_TRUE(sameValue(reply, value));
     EXPECT_NE(outcome->value().find("echo " + value->description()), std::string::npos);
@@ -311,11 +312,12 @@ TEST_F(ChannelTest, MisbehavingClientsAreClosedWhileOthersAreServed) {
         {"garbage", "\xde\xad\xbe\xef"},
         {"truncated", good.substr(0, good.size() - 1)},
         {"oversized", std::string(device::ipc::kMaxFrameSize + 1, '\x01')},
-        {"too deep", good.substr(0, good.size() - 6) + [] {  // the value "x" takes 6 bytes
-             std::string nest;
-             for (int i = 0; i < 40; ++i) nest += std::string("\x06\x01\x00\x00\x00", 5);
-             return nest + '\x01';
-         }()},
+        {"too deep", good.substr(0, good.size() - 6) +
+                         [] {  // the value "x" takes 6 bytes
+                             std::string nest;
+                             for (int i = 0; i < 40; ++i) nest += std::string("\x06\x01\x00\x00\x00", 5);
+                             return nest + '\x01';
+                         }()},
     };
     // The delivery thread is held inside the target meanwhile: the connections are still checked.
     for (auto& [what, bytes] : bad) {

@@ -52,6 +52,6 @@ inline Strong<NSObject> everyKindValue() {
         {NSSTR("list"), inner},
         {NSSTR(""), NSDictionary::dictionaryWithEntries({})},
     });
-    return NSArray::arrayWithObjects({NSSTR("1.000000,0.501961,0.250980,1.000000"), dictionary, NSArray::array(),
-                                      NSNumber::numberWithDouble(0.1)});
+    return NSArray::arrayWithObjects(
+        {NSSTR("1.000000,0.501961,0.250980,1.000000"), dictionary, NSArray::array(), NSNumber::numberWithDouble(0.1)});
 }

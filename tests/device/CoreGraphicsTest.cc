@@ -16,12 +16,14 @@ using Pixel = std::array<uint8_t, 4>;  // B, G, R, A as stored
 
 CGHandle<CGContextRef> makeContext(size_t width, size_t height, bool opaque = false) {
     auto space = CGHandle<CGColorSpaceRef>::adopt(CGColorSpaceCreateDeviceRGB());
-    uint32_t info = (opaque ? kCGImageAlphaNoneSkipFirst : kCGImageAlphaPremultipliedFirst) | kCGBitmapByteOrder32Little;
+    uint32_t info =
+        (opaque ? kCGImageAlphaNoneSkipFirst : kCGImageAlphaPremultipliedFirst) | kCGBitmapByteOrder32Little;
     return CGHandle<CGContextRef>::adopt(CGBitmapContextCreate(nullptr, width, height, 8, 0, space, info));
 }
 
 Pixel pixelAt(CGContextRef context, size_t x, size_t y) {
-    auto* bytes = static_cast<const uint8_t*>(CGBitmapContextGetData(context)) + y * CGBitmapContextGetBytesPerRow(context) + 4 * x;
+    auto* bytes = static_cast<const uint8_t*>(CGBitmapContextGetData(context)) +
+                  y * CGBitmapContextGetBytesPerRow(context) + 4 * x;
     return {bytes[0], bytes[1], bytes[2], bytes[3]};
 }
 
@@ -83,7 +85,9 @@ TEST(CGBitmapContext, RefusesWhatItCannotDraw) {
     EXPECT_EQ(CGBitmapContextCreate(nullptr, 4, 4, 16, 0, space, bgra), nullptr) << "16 bits per component";
     EXPECT_EQ(CGBitmapContextCreate(nullptr, 4, 4, 8, 0, space, kCGImageAlphaPremultipliedFirst), nullptr)
         << "big-endian ARGB";
-    EXPECT_EQ(CGBitmapContextCreate(nullptr, 4, 4, 8, 0, space, kCGImageAlphaPremultipliedLast | kCGBitmapByteOrder32Little), nullptr);
+    EXPECT_EQ(
+        CGBitmapContextCreate(nullptr, 4, 4, 8, 0, space, kCGImageAlphaPremultipliedLast | kCGBitmapByteOrder32Little),
+        nullptr);
     EXPECT_EQ(CGBitmapContextCreate(nullptr, 4, 4, 8, 0, space, bgra | kCGBitmapFloatComponents), nullptr);
     EXPECT_EQ(CGBitmapContextCreate(nullptr, 4, 4, 8, 0, nullptr, bgra), nullptr) << "no colour space";
     EXPECT_EQ(CGBitmapContextCreate(nullptr, 0, 4, 8, 0, space, bgra), nullptr);

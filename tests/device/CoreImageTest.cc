@@ -84,11 +84,10 @@ TEST(CoreImageRender, RectanglesAreInYUpCoordinatesWidenedToWholePixelsAndClippe
         Colour colour;
     };
     const Part parts[] = {
-        {CGRectMake(32, 0, 32, 24), 32, 24, kYellow},     // y = 0 is the bottom row
-        {CGRectMake(0, 24, 32, 24), 32, 24, kRed},
-        {CGRectMake(0, 0, 32, 24), 32, 24, kBlue},
-        {CGRectMake(64, 48, -32, -24), 32, 24, kGreen},   // a negative size reaches back
-        {CGRectMake(40.5, 2.25, 8.5, 0.5), 9, 1, kYellow},  // widened to whole pixels
+        {CGRectMake(32, 0, 32, 24), 32, 24, kYellow},  // y = 0 is the bottom row
+        {CGRectMake(0, 24, 32, 24), 32, 24, kRed},          {CGRectMake(0, 0, 32, 24), 32, 24, kBlue},
+        {CGRectMake(64, 48, -32, -24), 32, 24, kGreen},      // a negative size reaches back
+        {CGRectMake(40.5, 2.25, 8.5, 0.5), 9, 1, kYellow},   // widened to whole pixels
         {CGRectMake(48, -100, 1000, 112), 16, 12, kYellow},  // clipped to the extent
     };
     for (const Part& part : parts) {
@@ -144,9 +143,10 @@ TEST(CoreImageRender, MatchesThePreciseConverterWithinAFewLevels) {
     ASSERT_TRUE(decoder);
     FrameConverter converter(FrameConverter::Quality::precise);
     BgraImage precise;
-    ASSERT_EQ(decoder->decode(clip.samples[0], [&](const DecodedFrame& frame) {
-        EXPECT_EQ(converter.convert(frame, &precise), kMediaOK);
-    }), kMediaOK);
+    ASSERT_EQ(
+        decoder->decode(clip.samples[0],
+                        [&](const DecodedFrame& frame) { EXPECT_EQ(converter.convert(frame, &precise), kMediaOK); }),
+        kMediaOK);
     ASSERT_EQ(precise.width, 96);
     ASSERT_EQ(precise.height, 64);
     int largest = 0;

@@ -1,9 +1,9 @@
 // The device directory a user names is used as it is found: Glimmora changes the mode only of what
 // it makes, refuses a directory others can write to, follows no symbolic link to change a mode,
 // reads a device on a read-only disk, and says so when a store cannot be read or written.
-#include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <fstream>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -187,8 +187,10 @@ TEST_F(DisplayLinkTest, TheRunLoopHoldsAScheduledLinkUntilItLeavesFromItsOwnTick
                 return;
             }
             left = true;
-            if (invalidate) link->invalidate();
-            else link->removeFromRunLoop_forMode(NSRunLoop::currentRunLoop(), NSDefaultRunLoopMode);
+            if (invalidate)
+                link->invalidate();
+            else
+                link->removeFromRunLoop_forMode(NSRunLoop::currentRunLoop(), NSDefaultRunLoopMode);
         };
         bool leftInTime = runUntil([&] { return left; });
         EXPECT_TRUE(leftInTime);

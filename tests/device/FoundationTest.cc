@@ -1,6 +1,6 @@
 // Foundation's values: formatting, parsing, equality as dictionaries use it.
-#include <clocale>
 #include <gtest/gtest.h>
+#include <clocale>
 
 #include <Foundation/Foundation.h>
 #include <Foundation/FoundationDevice.h>
@@ -42,10 +42,12 @@ TEST(PrintableText, EscapesWhatATerminalActsOnAndKeepsTheRest) {
     using device::printable;
     EXPECT_EQ(printable("Küche 東京 \xf0\x9f\x92\xa1"), "Küche 東京 \xf0\x9f\x92\xa1");
     EXPECT_EQ(printable(std::string("a\x1b[2J\n\t\r\0\x7f", 10)), "a\\x1b[2J\\n\\t\\r\\x00\\x7f");
-    EXPECT_EQ(printable("\xc2\x9b" "31m \xc2\xa0"), "\\xc2\\x9b31m \xc2\xa0") << "C1 controls, not the no-break space";
+    EXPECT_EQ(printable("\xc2\x9b"
+                        "31m \xc2\xa0"),
+              "\\xc2\\x9b31m \xc2\xa0")
+        << "C1 controls, not the no-break space";
     // Not UTF-8: a stray continuation byte, an overlong slash, a surrogate, a sequence cut short.
-    EXPECT_EQ(printable("\x80 \xc0\xaf \xed\xa0\x80 \xe2\x82"),
-              "\\x80 \\xc0\\xaf \\xed\\xa0\\x80 \\xe2\\x82");
+    EXPECT_EQ(printable("\x80 \xc0\xaf \xed\xa0\x80 \xe2\x82"), "\\x80 \\xc0\\xaf \\xed\\xa0\\x80 \\xe2\\x82");
     EXPECT_EQ(printable(R"(C:\x1b "q")"), R"(C:\\x1b "q")") << "a spelt-out escape stays told apart";
     EXPECT_EQ(device::quotedPrintable(R"(say "hi")"), R"("say \"hi\"")");
 }

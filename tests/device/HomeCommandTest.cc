@@ -1,9 +1,9 @@
 // `glimmora home` as its own process: installing homes, refusing bad ones without losing the old,
 // showing the accessory state other processes wrote, and selecting rooms in the settings store.
+#include <sys/stat.h>
 #include <algorithm>
 #include <fstream>
 #include <sstream>
-#include <sys/stat.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -76,9 +76,7 @@ protected:
         text << file.rdbuf();
         return text.str();
     }
-    static Strong<HBPreferences> settings() {
-        return device::openGlimmoraSettings();
-    }
+    static Strong<HBPreferences> settings() { return device::openGlimmoraSettings(); }
 
     TempDirectory device_;
 };
@@ -116,16 +114,18 @@ TEST_F(HomeCommandTest, InitInstallsTheExampleOnceAndForceResetsTheAccessories) 
 TEST_F(HomeCommandTest, LoadRefusesAMalformedFileWithItsLineAndKeepsTheOldHome) {
     ASSERT_EQ(home({"init"}).exitCode, 0);
     std::string before = installedText();
-    std::string bad = writeFile("bad.json",
-                                "{\"homes\": [\n"
-                                "  {\"name\": \"Flat\", \"rooms\": [\n"
-                                "    {\"name\": \"Den\", \"accessories\": [\n"
-                                "      {\"name\": \"Desk Lamp\", \"services\": [{\"type\": \"lightbulb\", \"characteristics\": [\n"
-                                "        {\"type\": \"power\"},\n"
-                                "        {\"type\": \"hue2\"}]}]}]}]}]}\n");
+    std::string bad =
+        writeFile("bad.json",
+                  "{\"homes\": [\n"
+                  "  {\"name\": \"Flat\", \"rooms\": [\n"
+                  "    {\"name\": \"Den\", \"accessories\": [\n"
+                  "      {\"name\": \"Desk Lamp\", \"services\": [{\"type\": \"lightbulb\", \"characteristics\": [\n"
+                  "        {\"type\": \"power\"},\n"
+                  "        {\"type\": \"hue2\"}]}]}]}]}]}\n");
     ProcessResult refused = home({"load", bad});
     EXPECT_NE(refused.exitCode, 0);
-    EXPECT_THAT(refused.err, HasSubstr(bad + ":6: accessory \"Desk Lamp\": service 1: characteristic 2: unknown type \"hue2\""));
+    EXPECT_THAT(refused.err,
+                HasSubstr(bad + ":6: accessory \"Desk Lamp\": service 1: characteristic 2: unknown type \"hue2\""));
     std::string broken = writeFile("broken.json", "{\"homes\": [\n{\"name\": \"Flat\",,}]}");
     ProcessResult syntax = home({"load", broken});
     EXPECT_NE(syntax.exitCode, 0);
@@ -231,7 +231,8 @@ TEST_F(HomeCommandTest, NamesFromTheDescriptionShowWithTheirControlCharactersEsc
     EXPECT_TRUE(onlyPrintable(unknown.err)) << unknown.err;
 
     // Refusals quote the file's names and members escaped too.
-    ProcessResult refused = home({"load", writeFile("bad.json", R"({"homes": [{"name": "\u001b[2J", "\u001b]0;x": 1}]})")});
+    ProcessResult refused =
+        home({"load", writeFile("bad.json", R"({"homes": [{"name": "\u001b[2J", "\u001b]0;x": 1}]})")});
     EXPECT_NE(refused.exitCode, 0);
     EXPECT_TRUE(onlyPrintable(refused.err)) << refused.err;
     EXPECT_THAT(refused.err, HasSubstr(R"(home "\x1b[2J": unknown member "\x1b]0;x")"));

@@ -32,7 +32,9 @@ std::string lampWith(const std::string& characteristic) {
            "  {\"name\": \"Desk Lamp\", \"services\": [{\"type\": \"lightbulb\",\n"
            "   \"characteristics\": [\n"
            "     {\"type\": \"power\"},\n"
-           "     " + characteristic + "\n"
+           "     " +
+           characteristic +
+           "\n"
            "   ]}]}]}]}]}";
 }
 
@@ -46,27 +48,36 @@ TEST(HomeDescriptionRefusals, NameTheLineAndTheReason) {
         {"{\n\"homes\": {}}", "home.json:2: \"homes\" must be an array, not an object"},
         {"{\"homes\": [\n {\"rooms\": []}]}", "home.json:2: home 1: missing \"name\""},
         {"{\"homes\": [{\"name\": \"\"}]}", "home.json:1: home 1: \"name\" must not be empty"},
-        {lampWith("{\"type\": \"hue2\"}"), "home.json:5: accessory \"Desk Lamp\": service 1: characteristic 2: unknown type \"hue2\""},
+        {lampWith("{\"type\": \"hue2\"}"),
+         "home.json:5: accessory \"Desk Lamp\": service 1: characteristic 2: unknown type \"hue2\""},
         {lampWith("{\"type\": \"brightness\", \"value\": 150,\n\"metadata\": {\"maximumValue\": 100}}"),
          "home.json:5: accessory \"Desk Lamp\": service 1: characteristic 2: \"value\" 150 is above the maximum 100"},
-        {lampWith("{\"type\": \"brightness\", \"value\": [1]}"), "\"value\" must be a number, a Boolean or a string, not an array"},
-        {lampWith("{\"type\": \"hue\",\n \"metadata\": {\"format\": \"double\"}}"), "home.json:6: accessory \"Desk Lamp\": service 1: "
-                                                                                  "characteristic 2: unknown format \"double\""},
-        {lampWith("{\"type\": \"hue\", \"metadata\": {\"minimumValue\": 5, \"maximumValue\": 1}}"), "\"maximumValue\" is below \"minimumValue\""},
+        {lampWith("{\"type\": \"brightness\", \"value\": [1]}"),
+         "\"value\" must be a number, a Boolean or a string, not an array"},
+        {lampWith("{\"type\": \"hue\",\n \"metadata\": {\"format\": \"double\"}}"),
+         "home.json:6: accessory \"Desk Lamp\": service 1: "
+         "characteristic 2: unknown format \"double\""},
+        {lampWith("{\"type\": \"hue\", \"metadata\": {\"minimumValue\": 5, \"maximumValue\": 1}}"),
+         "\"maximumValue\" is below \"minimumValue\""},
         {lampWith("{\"type\": \"hue\", \"metadata\": {\"stepValue\": 0}}"), "\"stepValue\" must be above 0"},
-        {lampWith("{\"type\": \"power\", \"uuid\": \"123\"}"), "home.json:5: accessory \"Desk Lamp\": service 1: characteristic 2: \"uuid\" \"123\" is not a UUID"},
-        {lampWith("{\"type\": \"hue\", \"type\": \"power\"}"), "home.json:5: the member \"type\" appears twice in the same object"},
+        {lampWith("{\"type\": \"power\", \"uuid\": \"123\"}"),
+         "home.json:5: accessory \"Desk Lamp\": service 1: characteristic 2: \"uuid\" \"123\" is not a UUID"},
+        {lampWith("{\"type\": \"hue\", \"type\": \"power\"}"),
+         "home.json:5: the member \"type\" appears twice in the same object"},
         {"{\"homes\": [{\"name\": \"A\", \"rooms\": [{\"name\": \"R\", \"accessories\": [\n"
          "{\"name\": \"L\", \"latencyMS\": 5}]}]}]}",
          "home.json:2: accessory \"L\": unknown member \"latencyMS\""},
         {"{\"homes\": [{\"name\": \"A\", \"rooms\": [{\"name\": \"R\", \"accessories\": [\n"
          "{\"name\": \"L\",\n \"latencyMs\": -1}]}]}]}",
          "home.json:3: accessory \"L\": \"latencyMs\" must be from 0 to 600000, not -1"},
-        {"{\"homes\": [{\"name\": \"A\", \"rooms\": [{\"name\": \"R\", \"accessories\": [{\"name\": \"L\", \"timeoutMs\": 2.5}]}]}]}",
+        {"{\"homes\": [{\"name\": \"A\", \"rooms\": [{\"name\": \"R\", \"accessories\": [{\"name\": \"L\", "
+         "\"timeoutMs\": 2.5}]}]}]}",
          "\"timeoutMs\" must be a whole number of milliseconds, not 2.5"},
-        {"{\"homes\": [{\"name\": \"A\", \"rooms\": [{\"name\": \"R\", \"accessories\": [{\"name\": \"L\", \"fault\": \"flaky\"}]}]}]}",
+        {"{\"homes\": [{\"name\": \"A\", \"rooms\": [{\"name\": \"R\", \"accessories\": [{\"name\": \"L\", \"fault\": "
+         "\"flaky\"}]}]}]}",
          "accessory \"L\": unknown fault \"flaky\" (none, error or unreachable)"},
-        {"{\"homes\": [{\"name\": \"A\", \"rooms\": [{\"name\": \"R\", \"accessories\": [{\"name\": \"L\", \"services\": [\n"
+        {"{\"homes\": [{\"name\": \"A\", \"rooms\": [{\"name\": \"R\", \"accessories\": [{\"name\": \"L\", "
+         "\"services\": [\n"
          "{\"type\": \"bulb\"}]}]}]}]}",
          "home.json:2: accessory \"L\": service 1: unknown type \"bulb\""},
         {"{\"homes\": [\n{\"name\": \"A\", \"primary\": true},\n{\"name\": \"B\",\n \"primary\": true}]}",
@@ -82,7 +93,8 @@ TEST(HomeDescriptionRefusals, NameTheLineAndTheReason) {
          "home.json:1:1: a number too large"},
     };
     for (const auto& [text, expected] : cases) EXPECT_THAT(refusalOf(text), HasSubstr(expected)) << text;
-    EXPECT_THAT(refusalOf("{\"homes\": " + std::string(40, '[') + std::string(40, ']') + "}"), HasSubstr("nested deeper"));
+    EXPECT_THAT(refusalOf("{\"homes\": " + std::string(40, '[') + std::string(40, ']') + "}"),
+                HasSubstr("nested deeper"));
 }
 
 TEST(HomeDescriptionRefusals, LeaveTheDescriptionUntouched) {
@@ -95,12 +107,14 @@ TEST(HomeDescriptionRefusals, LeaveTheDescriptionUntouched) {
 // Two rooms with twin accessories; `swap` gives the rooms in the other order and moves the
 // kettle to the other room.
 std::string twins(bool swap) {
-    std::string kitchen = R"({"name": "Kitchen", "accessories": [{"name": "Lamp"}, {"name": "Lamp"}, {"name": "Kettle"}]})";
+    std::string kitchen =
+        R"({"name": "Kitchen", "accessories": [{"name": "Lamp"}, {"name": "Lamp"}, {"name": "Kettle"}]})";
     std::string hall = R"({"name": "Hall", "accessories": [{"name": "Lamp", "services": [{"type": "lightbulb",
         "characteristics": [{"type": "hue"}, {"type": "00000013-0000-1000-8000-0026bb765291"}]}]}]})";
     if (swap) {
         kitchen = R"({"name": "Kitchen", "accessories": [{"name": "Lamp"}, {"name": "Lamp"}]})";
-        hall = R"({"name": "Hall", "accessories": [{"name": "Kettle"}, {"name": "Lamp", "services": [{"type": "lightbulb",
+        hall =
+            R"({"name": "Hall", "accessories": [{"name": "Kettle"}, {"name": "Lamp", "services": [{"type": "lightbulb",
             "characteristics": [{"type": "hue"}, {"type": "00000013-0000-1000-8000-0026bb765291"}]}]}]})";
     }
     return R"({"homes": [{"name": "Flat", "rooms": [)" + (swap ? hall + "," + kitchen : kitchen + "," + hall) + "]}]}";
@@ -128,7 +142,9 @@ TEST(HomeDescriptionIdentifiers, DeriveFromNamesSoTheySurviveReorderingAndMoves)
     auto roomOf = [](const char* homeName) {
         return parsed(std::string(R"({"homes": [{"name": ")") + homeName +
                       R"(", "uuid": "0b0b0b0b-0000-4000-8000-000000000000", "rooms": [{"name": "Den"}]}]})")
-            .homes[0].rooms[0].identifier;
+            .homes[0]
+            .rooms[0]
+            .identifier;
     };
     EXPECT_EQ(roomOf("Old name"), roomOf("New name"));
 }

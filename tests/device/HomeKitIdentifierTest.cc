@@ -48,17 +48,21 @@ TEST(NSUUIDRuntime, AnswersTheMessagesTheSystemSends) {
     device::registerHomeKitClasses();
     Class cls = objc_getClass("NSUUID");
     ASSERT_NE(cls, Nil);
-    auto made = Strong<NSUUID>::adopt(objc_cast<NSUUID>(objc_msgSend<id>(
-        objc_msgSend<id>(cls, SEL_(alloc)), SEL_(initWithUUIDString:), static_cast<id>(NSSTR("00000043-0000-1000-8000-0026bb765291")))));
+    auto made = Strong<NSUUID>::adopt(
+        objc_cast<NSUUID>(objc_msgSend<id>(objc_msgSend<id>(cls, SEL_(alloc)), SEL_(initWithUUIDString:),
+                                           static_cast<id>(NSSTR("00000043-0000-1000-8000-0026bb765291")))));
     ASSERT_TRUE(made);
     auto* text = objc_cast<NSString>(objc_msgSend<id>(made.get(), SEL_(UUIDString)));
     ASSERT_NE(text, nullptr);
     EXPECT_EQ(text->string(), "00000043-0000-1000-8000-0026BB765291");
-    EXPECT_EQ(objc_msgSend<id>(objc_msgSend<id>(cls, SEL_(alloc)), SEL_(initWithUUIDString:), static_cast<id>(NSSTR("nope"))), nil);
+    EXPECT_EQ(
+        objc_msgSend<id>(objc_msgSend<id>(cls, SEL_(alloc)), SEL_(initWithUUIDString:), static_cast<id>(NSSTR("nope"))),
+        nil);
     auto random = Strong<NSUUID>::adopt(objc_cast<NSUUID>(objc_msgSend<id>(cls, SEL_(UUID))));
     ASSERT_TRUE(random);
     EXPECT_FALSE(objc_msgSend<BOOL>(random.get(), SEL_(isEqual:), static_cast<id>(made.get())));
-    EXPECT_TRUE(objc_msgSend<BOOL>(made.get(), SEL_(isEqual:), static_cast<id>(NSUUID::fromString(text->UTF8String()).get())));
+    EXPECT_TRUE(
+        objc_msgSend<BOOL>(made.get(), SEL_(isEqual:), static_cast<id>(NSUUID::fromString(text->UTF8String()).get())));
 }
 
 TEST(NameBasedUUID, IsTheStandardVersionFiveIdentifier) {
@@ -80,12 +84,14 @@ TEST(NSErrorDescription, ComesFromUserInfoElseFoundationsGenericText) {
     EXPECT_EQ(bare->localizedDescription()->string(), "The operation couldn’t be completed. (HMErrorDomain error 8.)");
 
     device::registerHomeKitClasses();
-    auto made = Strong<NSError>::adopt(objc_cast<NSError>(objc_msgSend<id>(objc_getClass("NSError"),
-        SEL_(errorWithDomain:code:userInfo:), static_cast<id>(NSSTR("D")), NSInteger{3}, static_cast<id>(userInfo.get()))));
+    auto made = Strong<NSError>::adopt(objc_cast<NSError>(
+        objc_msgSend<id>(objc_getClass("NSError"), SEL_(errorWithDomain:code:userInfo:), static_cast<id>(NSSTR("D")),
+                         NSInteger{3}, static_cast<id>(userInfo.get()))));
     ASSERT_TRUE(made);
     EXPECT_EQ(objc_msgSend<NSInteger>(made.get(), SEL_(code)), 3);
     EXPECT_EQ(objc_cast<NSString>(objc_msgSend<id>(made.get(), SEL_(domain)))->string(), "D");
-    EXPECT_EQ(objc_cast<NSString>(objc_msgSend<id>(made.get(), SEL_(localizedDescription)))->string(), "the lamp is off");
+    EXPECT_EQ(objc_cast<NSString>(objc_msgSend<id>(made.get(), SEL_(localizedDescription)))->string(),
+              "the lamp is off");
 }
 
 }  // namespace

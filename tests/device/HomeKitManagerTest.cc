@@ -15,8 +15,8 @@
 #include <nlohmann/json.hpp>
 
 #include <HomeKit/HomeDescription.h>
-#include <HomeKit/HomeKitClasses.h>
 #include <HomeKit/HomeKit.h>
+#include <HomeKit/HomeKitClasses.h>
 
 #include "support/Subprocess.h"
 #include "support/TempDirectory.h"
@@ -78,7 +78,9 @@ protected:
         setenv("GLIMMORA_DEVICE", device_.path().c_str(), 1);
     }
 
-    void install(const char* text = kDescription) { ASSERT_EQ(installHomeDescription(device_.path(), text).message(), ""); }
+    void install(const char* text = kDescription) {
+        ASSERT_EQ(installHomeDescription(device_.path(), text).message(), "");
+    }
 
     // Runs the main run loop until `condition` holds; false after ten seconds without it.
     template <class F>
@@ -163,7 +165,8 @@ void didUpdateHomes(id, SEL, id) {
 Strong<NSObject> makeDelegate() {
     static Class cls = [] {
         Class c = objc_allocateClassPair(NSObject::objcClass(), "HomeKitTestDelegate", 0);
-        class_addMethod(c, sel_registerName("homeManagerDidUpdateHomes:"), reinterpret_cast<IMP>(didUpdateHomes), "v24@0:8@16");
+        class_addMethod(c, sel_registerName("homeManagerDidUpdateHomes:"), reinterpret_cast<IMP>(didUpdateHomes),
+                        "v24@0:8@16");
         objc_registerClassPair(c);
         return c;
     }();
@@ -178,7 +181,8 @@ TEST_F(HomeKitTest, HomesArriveOnlyWhenTheMainRunLoopRunsAndTellTheDelegateThere
     delegateCalls.offMain = 0;
     // Made through the run-time, as the system does: `new` must reach the manager's own init.
     device::registerHomeKitClasses();
-    auto manager = Strong<HMHomeManager>::adopt(objc_cast<HMHomeManager>(objc_msgSend<id>(objc_getClass("HMHomeManager"), SEL_(new))));
+    auto manager = Strong<HMHomeManager>::adopt(
+        objc_cast<HMHomeManager>(objc_msgSend<id>(objc_getClass("HMHomeManager"), SEL_(new))));
     ASSERT_NE(manager.get(), nullptr);
     Strong<NSObject> delegate = makeDelegate();
     objc_msgSend<void>(manager.get(), SEL_(setDelegate:), delegate.get());
@@ -224,7 +228,8 @@ TEST_F(HomeKitTest, EveryWalkMeetsTheSameObjectsInDescriptionOrder) {
             for (const auto& room : *objc_cast<NSArray>(objc_msgSend<id>(home.get(), SEL_(rooms))))
                 for (const auto& accessory : *objc_cast<NSArray>(objc_msgSend<id>(room.get(), SEL_(accessories))))
                     for (const auto& service : *objc_cast<NSArray>(objc_msgSend<id>(accessory.get(), SEL_(services))))
-                        for (const auto& c : *objc_cast<NSArray>(objc_msgSend<id>(service.get(), SEL_(characteristics)))) {
+                        for (const auto& c :
+                             *objc_cast<NSArray>(objc_msgSend<id>(service.get(), SEL_(characteristics)))) {
                             seen.push_back(c.get());
                             EXPECT_EQ(objc_msgSend<id>(c.get(), SEL_(service)), service.get());
                             EXPECT_EQ(objc_msgSend<id>(service.get(), SEL_(accessory)), accessory.get());
@@ -258,14 +263,16 @@ TEST_F(HomeKitTest, IdentifiersAreTheSameInEveryManagerAndEveryProcess) {
         for (const auto& home : *manager->homes()) {
             auto* h = static_cast<HMHome*>(home.get());
             out.push_back(h->uniqueIdentifier()->UUIDString()->string());
-            for (const auto& room : *h->rooms()) out.push_back(static_cast<HMRoom*>(room.get())->uniqueIdentifier()->uuidText()->string());
+            for (const auto& room : *h->rooms())
+                out.push_back(static_cast<HMRoom*>(room.get())->uniqueIdentifier()->uuidText()->string());
             for (const auto& accessory : *h->accessories()) {
                 auto* a = static_cast<HMAccessory*>(accessory.get());
                 out.push_back(a->uniqueIdentifier()->uuidText()->string());
                 for (const auto& service : *a->services()) {
                     out.push_back(static_cast<HMService*>(service.get())->uniqueIdentifier()->uuidText()->string());
                     for (const auto& c : *static_cast<HMService*>(service.get())->characteristics())
-                        out.push_back(static_cast<HMCharacteristic*>(c.get())->uniqueIdentifier()->uuidText()->string());
+                        out.push_back(
+                            static_cast<HMCharacteristic*>(c.get())->uniqueIdentifier()->uuidText()->string());
                 }
             }
         }
@@ -321,11 +328,12 @@ TEST_F(HomeKitTest, AWriteCompletesOffTheMainThreadAndIsSeenByOtherManagersAndPr
     Outcome outcome;
     Strong<Block<void(NSError*)>> record = outcome.completion();
     // Through the run-time, with the type string the system's call is checked against.
-    objc_msgSend<void>(brightness, SEL_(writeValue:completionHandler:), static_cast<id>(NSNumber::numberWithInteger(42).get()),
+    objc_msgSend<void>(brightness, SEL_(writeValue:completionHandler:),
+                       static_cast<id>(NSNumber::numberWithInteger(42).get()),
                        static_cast<id>(makeBlock([&, record](NSError* error) {
-                           completedAt = std::chrono::steady_clock::now();
-                           (*record)(error);
-                       }).get()));
+                                           completedAt = std::chrono::steady_clock::now();
+                                           (*record)(error);
+                                       }).get()));
     ASSERT_TRUE(outcome.wait());
     EXPECT_EQ(outcome.code, 0) << outcome.text;
     EXPECT_FALSE(outcome.onMainThread);
@@ -334,7 +342,9 @@ TEST_F(HomeKitTest, AWriteCompletesOffTheMainThreadAndIsSeenByOtherManagersAndPr
     auto owned = Strong<NSObject>::adopt(objc_msgSend<id>(brightness, SEL_(value)));
     EXPECT_TRUE(owned->isEqual(NSNumber::numberWithInteger(42)));
 
-    EXPECT_TRUE(find(loadedManager(), "Lamp", HMCharacteristicTypeBrightness)->value()->isEqual(NSNumber::numberWithInteger(42)));
+    EXPECT_TRUE(find(loadedManager(), "Lamp", HMCharacteristicTypeBrightness)
+                    ->value()
+                    ->isEqual(NSNumber::numberWithInteger(42)));
     nlohmann::json shown = showFromAnotherProcess();
     EXPECT_EQ(shown["homes"][0]["rooms"][0]["lights"][0]["brightness"], 42);
     EXPECT_EQ(shown["homes"][0]["rooms"][0]["lights"][0]["power"], false);
@@ -399,7 +409,8 @@ TEST_F(HomeKitTest, FaultyAccessoriesAlwaysCompleteWithAnErrorAndStoreNothing) {
         EXPECT_THAT(goneText, HasSubstr("40 ms"));
     }
     EXPECT_TRUE(broken->value()->isEqual(NSNumber::numberWithBool(YES)));
-    EXPECT_TRUE(find(loadedManager(), "Gone", HMCharacteristicTypePowerState)->value()->isEqual(NSNumber::numberWithBool(YES)));
+    EXPECT_TRUE(
+        find(loadedManager(), "Gone", HMCharacteristicTypePowerState)->value()->isEqual(NSNumber::numberWithBool(YES)));
 }
 
 TEST_F(HomeKitTest, WritesStillPendingWhenEverythingIsReleasedCompleteExactlyOnce) {
@@ -419,7 +430,8 @@ TEST_F(HomeKitTest, WritesStillPendingWhenEverythingIsReleasedCompleteExactlyOnc
         for (int t = 0; t < 2; ++t) {
             writers.emplace_back([&, t] {
                 for (int i = t; i < kWrites; i += 2)
-                    (i % 3 ? slow : lamp)->writeValue_completionHandler(NSNumber::numberWithInteger(i), outcomes[i]->completion());
+                    (i % 3 ? slow : lamp)
+                        ->writeValue_completionHandler(NSNumber::numberWithInteger(i), outcomes[i]->completion());
             });
         }
         for (auto& writer : writers) writer.join();

@@ -60,7 +60,8 @@ TEST(MediaConverterRange, MidGreyIsStretchedOnlyInLimitedRange) {
     EXPECT_NEAR(full.blue, 128, 1);
 
     // Limited black and white are 16 and 235.
-    SolidYuv black(16, 16, 16, 128, 128, YuvImageView::Layout::i420), white(16, 16, 235, 128, 128, YuvImageView::Layout::i420);
+    SolidYuv black(16, 16, 16, 128, 128, YuvImageView::Layout::i420),
+        white(16, 16, 235, 128, 128, YuvImageView::Layout::i420);
     EXPECT_LE(centre(converter, black.view).green, 1);
     EXPECT_GE(centre(converter, white.view).green, 254);
     // Sizes that are not sizes are refused.

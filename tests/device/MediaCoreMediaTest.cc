@@ -14,8 +14,8 @@ TEST(MediaCMTime, ComparesAcrossTimescalesAndKinds) {
     // Values whose cross products overflow 64 bits still compare exactly.
     EXPECT_EQ(CMTimeCompare(CMTimeMake(INT64_MAX / 2, 999999937), CMTimeMake(INT64_MAX / 2, 999999929)), -1);
     // -infinity < numbers < indefinite < +infinity < invalid
-    const CMTime order[] = {kCMTimeNegativeInfinity, CMTimeMake(-1000, 1), CMTimeMake(7, 2), kCMTimeIndefinite,
-                            kCMTimePositiveInfinity, kCMTimeInvalid};
+    const CMTime order[] = {kCMTimeNegativeInfinity, CMTimeMake(-1000, 1),    CMTimeMake(7, 2),
+                            kCMTimeIndefinite,       kCMTimePositiveInfinity, kCMTimeInvalid};
     for (size_t i = 0; i < std::size(order); ++i)
         for (size_t j = 0; j < std::size(order); ++j)
             EXPECT_EQ(CMTimeCompare(order[i], order[j]), i < j ? -1 : (i > j ? 1 : 0)) << i << " vs " << j;
@@ -31,13 +31,15 @@ TEST(MediaCMTime, ConvertsScaleWithTheRoundingAsked) {
     EXPECT_TRUE(third.flags & kCMTimeFlags_HasBeenRounded);
     EXPECT_EQ(CMTimeConvertScale(CMTimeMake(-2, 3), 1000, kCMTimeRoundingMethod_Default).value, -667);
     EXPECT_EQ(CMTimeConvertScale(CMTimeMake(-2, 3), 1000, kCMTimeRoundingMethod_RoundTowardZero).value, -666);
-    EXPECT_TRUE(CMTIME_IS_POSITIVE_INFINITY(CMTimeConvertScale(CMTimeMake(INT64_MAX / 2, 1), 1000, kCMTimeRoundingMethod_Default)));
+    EXPECT_TRUE(CMTIME_IS_POSITIVE_INFINITY(
+        CMTimeConvertScale(CMTimeMake(INT64_MAX / 2, 1), 1000, kCMTimeRoundingMethod_Default)));
 }
 
-FormatDescriptionHolder makeFormat(CMVideoCodecType codec, int32_t width, int32_t height, std::vector<uint8_t> extradata) {
+FormatDescriptionHolder makeFormat(CMVideoCodecType codec, int32_t width, int32_t height,
+                                   std::vector<uint8_t> extradata) {
     FormatDescriptionHolder format;
-    EXPECT_EQ(CMVideoFormatDescriptionCreateWithExtradata(nullptr, codec, width, height, extradata.data(), extradata.size(),
-                                                          format.receive()),
+    EXPECT_EQ(CMVideoFormatDescriptionCreateWithExtradata(nullptr, codec, width, height, extradata.data(),
+                                                          extradata.size(), format.receive()),
               noErr);
     return format;
 }
@@ -45,7 +47,7 @@ FormatDescriptionHolder makeFormat(CMVideoCodecType codec, int32_t width, int32_
 TEST(MediaCMFormatDescription, EqualityNeedsCodecSizeAndParameterSets) {
     std::vector<uint8_t> avcC = {1, 2, 3};
     const auto base = makeFormat(kCMVideoCodecType_H264, 64, 48, avcC);
-    avcC[1] = 9;  // the description keeps its own copy
+    avcC[1] = 9;                                     // the description keeps its own copy
     EXPECT_EQ(kCMVideoCodecType_H264, 0x61766331u);  // 'avc1' as iOS spells it
     EXPECT_EQ(CMFormatDescriptionGetMediaSubType(base), kCMVideoCodecType_H264);
     EXPECT_EQ(CMVideoFormatDescriptionGetDimensions(base).height, 48);
@@ -66,8 +68,9 @@ TEST(MediaCMSampleBuffer, CopiesThePacketPadsItAndKeepsItsFormatAlive) {
     std::vector<uint8_t> packet = {0, 0, 0, 2, 0x65, 0x88};
     const CMSampleTimingInfo timing{CMTimeMake(1, 25), CMTimeMake(3, 25), CMTimeMake(2, 25)};
     SampleBufferHolder sample;
-    ASSERT_EQ(CMSampleBufferCreateWithPacket(nullptr, format, packet.data(), packet.size(), &timing, true, sample.receive()),
-              noErr);
+    ASSERT_EQ(
+        CMSampleBufferCreateWithPacket(nullptr, format, packet.data(), packet.size(), &timing, true, sample.receive()),
+        noErr);
     packet.assign(packet.size(), 0xee);  // the buffer holds its own copy
 
     const CMFormatDescriptionRef held = format.get();
@@ -108,8 +111,9 @@ TEST(MediaCoreMediaRefusals, MissingOrUnusableParametersGiveErrorsAndNoObject) {
     // An empty packet would read as end of stream to a decoder.
     EXPECT_EQ(CMSampleBufferCreateWithPacket(nullptr, valid, &byte, 0, nullptr, true, &sample),
               kCMSampleBufferError_RequiredParameterMissing);
-    EXPECT_EQ(CMSampleBufferCreateWithPacket(nullptr, valid, &byte, kCMSampleBufferMaxPacketSize + 1, nullptr, true, &sample),
-              kCMSampleBufferError_InvalidSampleData);
+    EXPECT_EQ(
+        CMSampleBufferCreateWithPacket(nullptr, valid, &byte, kCMSampleBufferMaxPacketSize + 1, nullptr, true, &sample),
+        kCMSampleBufferError_InvalidSampleData);
     EXPECT_EQ(CFGetRetainCount(valid), 1);  // failures keep no reference
 }
 

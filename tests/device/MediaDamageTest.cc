@@ -188,18 +188,18 @@ TEST_F(MediaDamage, GarbagePacketIsAnErrorAndDecodingRecoversAtTheNextKeyframe) 
 TEST_F(MediaDamage, GarbagePacketsForEveryDecoderNeverCrash) {
     // Random packets against each codec the device knows (and one it does not), with and without
     // random extradata.
-    const CMVideoCodecType codecs[] = {kCMVideoCodecType_H264, kCMVideoCodecType_HEVC,  kCMVideoCodecType_MPEG4Video,
-                                       kCMVideoCodecType_VP9,  kCMVideoCodecType_JPEG,  kCMVideoCodecType_MPEG2Video,
-                                       kCMVideoCodecType_AV1,  kCMVideoCodecType_DeviceVP8, kCMVideoCodecType_H263,
-                                       fourCharCode("zzzz")};
+    const CMVideoCodecType codecs[] = {
+        kCMVideoCodecType_H264, kCMVideoCodecType_HEVC,       kCMVideoCodecType_MPEG4Video, kCMVideoCodecType_VP9,
+        kCMVideoCodecType_JPEG, kCMVideoCodecType_MPEG2Video, kCMVideoCodecType_AV1,        kCMVideoCodecType_DeviceVP8,
+        kCMVideoCodecType_H263, fourCharCode("zzzz")};
     std::mt19937 random(3);
     for (CMVideoCodecType codec : codecs) {
         for (size_t extradataSize : {0, 40}) {
             std::vector<uint8_t> extradata(extradataSize);
             for (uint8_t& byte : extradata) byte = static_cast<uint8_t>(random());
             FormatDescriptionHolder format;
-            ASSERT_EQ(CMVideoFormatDescriptionCreateWithExtradata(nullptr, codec, 64, 48, extradata.data(), extradata.size(),
-                                                                  format.receive()),
+            ASSERT_EQ(CMVideoFormatDescriptionCreateWithExtradata(nullptr, codec, 64, 48, extradata.data(),
+                                                                  extradata.size(), format.receive()),
                       noErr);
             int status = kMediaOK;
             auto decoder = PacketDecoder::create(format, {}, &status);

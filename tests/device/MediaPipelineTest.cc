@@ -63,8 +63,8 @@ DecodedClip decodeFile(const std::string& path, const PacketDecoderOptions& opti
         if (std::abs(p.red - colour.red) > tolerance || std::abs(p.green - colour.green) > tolerance ||
             std::abs(p.blue - colour.blue) > tolerance || p.alpha != 255)
             return ::testing::AssertionFailure()
-                   << "pixel (" << point[0] << "," << point[1] << ") is rgba(" << int(p.red) << "," << int(p.green) << ","
-                   << int(p.blue) << "," << int(p.alpha) << "), expected rgb(" << int(colour.red) << ","
+                   << "pixel (" << point[0] << "," << point[1] << ") is rgba(" << int(p.red) << "," << int(p.green)
+                   << "," << int(p.blue) << "," << int(p.alpha) << "), expected rgb(" << int(colour.red) << ","
                    << int(colour.green) << "," << int(colour.blue) << ")";
     }
     return ::testing::AssertionSuccess();

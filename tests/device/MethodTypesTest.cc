@@ -1,8 +1,8 @@
 // A method's types as the run-time reports them, and methods registered from C++ functions with the
 // type string made from their signature.
+#include <gtest/gtest.h>
 #include <atomic>
 #include <cstdlib>
-#include <gtest/gtest.h>
 #include <memory>
 
 #include <Foundation/Foundation.h>

@@ -42,7 +42,8 @@ struct PacedClip {
 };
 
 // Handing on a sample to be shown costs `showCost`, one that is not to be shown `decodeCost`.
-PacedClip pace(const ClipSamples& clip, double frameRate, FakeClock& clock, double showCost = 0, double decodeCost = 0) {
+PacedClip pace(const ClipSamples& clip, double frameRate, FakeClock& clock, double showCost = 0,
+               double decodeCost = 0) {
     PacedClip paced;
     size_t index = 0;
     paced.result = pacePlayback(
@@ -81,8 +82,8 @@ TEST(PlaybackPacer, StreamsWithoutUsableTimestampsGoAtTheirFrameRate) {
         const std::string first = writeClip(dir, "first.ts", "red*20", settingsAt(25));
         const std::string second = writeClip(dir, "second.ts", "blue*20", settingsAt(25));
         const std::string joined = dir.path() + "/joined.ts";
-        std::ofstream(joined, std::ios::binary) << std::ifstream(first, std::ios::binary).rdbuf()
-                                                << std::ifstream(second, std::ios::binary).rdbuf();
+        std::ofstream(joined, std::ios::binary)
+            << std::ifstream(first, std::ios::binary).rdbuf() << std::ifstream(second, std::ios::binary).rdbuf();
         const ClipSamples clip = readClip(joined);
         FakeClock clock;
         expectSteadyFrames(pace(clip, 25, clock), 40, 1.0 / 25);

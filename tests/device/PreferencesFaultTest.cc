@@ -2,10 +2,10 @@
 // another process, written by several processes at once. Reads give a stored value or the
 // registered default, never anything else and never after a long wait; the store recovers once
 // the file is usable again; no write that reported success is lost.
+#include <unistd.h>
 #include <filesystem>
 #include <memory>
 #include <thread>
-#include <unistd.h>
 
 #include "PreferencesFixture.h"
 
@@ -57,7 +57,6 @@ protected:
         return text ? text->string() : "";
     }
     std::string marker() const { return device_.path() + "/locked"; }
-
 };
 
 }  // namespace
@@ -91,8 +90,10 @@ TEST_F(PreferencesFaultTest, TruncatedFileReadsAsStoredOrDefaultAndRecovers) {
         }
         ASSERT_EQ(written.exitCode, 0) << written.err;
         std::string expected = "after " + std::to_string(size);
-        EXPECT_TRUE(eventually([&] { return mode(reader) == expected; })) << mode(reader) << "; " << reader->lastError();
-        EXPECT_TRUE(eventually([&] { return mode(writer) == expected; })) << mode(writer) << "; " << writer->lastError();
+        EXPECT_TRUE(eventually([&] { return mode(reader) == expected; }))
+            << mode(reader) << "; " << reader->lastError();
+        EXPECT_TRUE(eventually([&] { return mode(writer) == expected; }))
+            << mode(writer) << "; " << writer->lastError();
         EXPECT_EQ(runPrefs({"read", "com.tovek.glimmora", "Mode"}).out, "\"" + expected + "\"\n");
         writer->setObject_forKey(NSSTR("written again"), NSSTR("Other"));
         EXPECT_EQ(writer->lastError(), "");
@@ -179,7 +180,9 @@ TEST_F(PreferencesFaultTest, WritersBehindAnotherProcessesWriteLockLoseNothingSi
         }
     }
     EXPECT_GT(landed, 0) << "no writer outlasted a one-second lock";
-    if (ownError.empty()) EXPECT_TRUE(stored("Here") && stored("Here")->isEqual(NSSTR("here")));
-    else EXPECT_EQ(stored("Here").get(), nullptr) << ownError;
+    if (ownError.empty())
+        EXPECT_TRUE(stored("Here") && stored("Here")->isEqual(NSSTR("here")));
+    else
+        EXPECT_EQ(stored("Here").get(), nullptr) << ownError;
     EXPECT_EQ(mode(reader), "stored");
 }

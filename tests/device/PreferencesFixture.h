@@ -20,7 +20,8 @@ protected:
     void SetUp() override { setenv("GLIMMORA_DEVICE", device_.path().c_str(), 1); }
 
     static Strong<HBPreferences> open(const char* identifier = "com.tovek.glimmora") {
-        return Strong<HBPreferences>::adopt(HBPreferences::alloc()->initWithIdentifier(NSString::stringWithString(identifier).get()));
+        return Strong<HBPreferences>::adopt(
+            HBPreferences::alloc()->initWithIdentifier(NSString::stringWithString(identifier).get()));
     }
     // Whether `value` is there and equal to `expected`; a missing value fails the check, not the run.
     static bool equals(const Strong<NSObject>& value, NSObject* expected) { return value && value->isEqual(expected); }
@@ -30,7 +31,9 @@ protected:
         arguments.insert(arguments.begin(), {glimmoraCommand(), "prefs"});
         return arguments;
     }
-    static ProcessResult runPrefs(std::vector<std::string> arguments) { return runProcess(prefsCommand(std::move(arguments))); }
+    static ProcessResult runPrefs(std::vector<std::string> arguments) {
+        return runProcess(prefsCommand(std::move(arguments)));
+    }
 
     // Polls `condition` for up to five seconds; recovery after a failure is retried every 100 ms.
     template <class F>

@@ -14,8 +14,8 @@ Strong<NSString> str(const std::string& text) { return NSString::stringWithStrin
 
 TEST_F(PreferencesTest, DefaultsAnswerOnlyForKeysWithoutStoredValue) {
     auto prefs = open();
-    prefs->registerDefaults(NSDictionary::dictionaryWithEntries({{NSSTR("Enabled"), NSNumber::numberWithBool(YES)},
-                                                                 {NSSTR("Youtube"), NSNumber::numberWithBool(NO)}}));
+    prefs->registerDefaults(NSDictionary::dictionaryWithEntries(
+        {{NSSTR("Enabled"), NSNumber::numberWithBool(YES)}, {NSSTR("Youtube"), NSNumber::numberWithBool(NO)}}));
     EXPECT_TRUE(prefs->boolForKey(NSSTR("Enabled")));
     EXPECT_FALSE(prefs->boolForKey(NSSTR("Unregistered")));
     EXPECT_EQ(prefs->objectForKey(NSSTR("Unregistered")).get(), nullptr);
@@ -121,8 +121,10 @@ TEST_F(PreferencesTest, ThreadsWritingAtOnceLoseNoValue) {
         threads.emplace_back([&, t] {
             auto own = open();  // a connection of its own, contending with the shared instance's
             for (int i = 0; i < 25; ++i) {
-                own->setObject_forKey(NSNumber::numberWithInteger(i), str("own" + std::to_string(t) + "." + std::to_string(i)).get());
-                shared->setObject_forKey(NSNumber::numberWithInteger(i), str("shared" + std::to_string(t) + "." + std::to_string(i)).get());
+                own->setObject_forKey(NSNumber::numberWithInteger(i),
+                                      str("own" + std::to_string(t) + "." + std::to_string(i)).get());
+                shared->setObject_forKey(NSNumber::numberWithInteger(i),
+                                         str("shared" + std::to_string(t) + "." + std::to_string(i)).get());
                 shared->boolForKey(NSSTR("Active"));
             }
         });

@@ -14,7 +14,8 @@ TEST_F(PreferencesTest, ToolAndLibrarySeeEachOthersWritesAtOnce) {
     ASSERT_EQ(runPrefs({"write", "com.tovek.glimmora", "Active", "--bool", "yes"}).exitCode, 0);
     EXPECT_TRUE(prefs->boolForKey(NSSTR("Active")));
     ASSERT_EQ(runPrefs({"write", "com.tovek.glimmora", "Rooms", "--array", "Küche", "Bad 2"}).exitCode, 0);
-    EXPECT_TRUE(equals(prefs->objectForKey(NSSTR("Rooms")), NSArray::arrayWithObjects({NSSTR("Küche"), NSSTR("Bad 2")})));
+    EXPECT_TRUE(
+        equals(prefs->objectForKey(NSSTR("Rooms")), NSArray::arrayWithObjects({NSSTR("Küche"), NSSTR("Bad 2")})));
     ASSERT_EQ(runPrefs({"write", "com.tovek.glimmora", "Level", "--int", "-7"}).exitCode, 0);
     ASSERT_EQ(runPrefs({"write", "com.tovek.glimmora", "Ratio", "--real", "2"}).exitCode, 0);
 

@@ -8,8 +8,8 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
-#include <fstream>
 #include <unistd.h>
+#include <fstream>
 
 #include <Foundation/DeviceDirectory.h>
 #include <Foundation/Foundation.h>
@@ -75,7 +75,8 @@ TEST_F(PrivacyTest, SettingsFilesLeftOpenByAnEarlierVersionAreNarrowed) {
     prefs = nullptr;
     Strong<NSObject> kept = open()->objectForKey(NSSTR("Key"));
     EXPECT_TRUE(kept && kept->isEqual(NSSTR("kept")));
-    for (const char* suffix : {"", "-wal", "-shm"}) EXPECT_EQ(modeOf(at("preferences.sqlite3") + suffix), 0600) << suffix;
+    for (const char* suffix : {"", "-wal", "-shm"})
+        EXPECT_EQ(modeOf(at("preferences.sqlite3") + suffix), 0600) << suffix;
 }
 
 TEST_F(PrivacyTest, AccessoryStateAndLogLeftOpenByAnEarlierVersionAreNarrowed) {

@@ -1,6 +1,6 @@
 // The main run loop, its modes and timers, and the dispatch queues served by it and by threads.
-#include <atomic>
 #include <gtest/gtest.h>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -135,7 +135,8 @@ TEST(DispatchQueues, ASerialQueueRunsInOrderOffTheMainThreadAndHonoursDelays) {
     // machine stalled the test for that long; that is checked below rather than assumed.
     constexpr long kDelayMs = 200;
     dispatch_after(dispatch_time(DISPATCH_TIME_NOW, kDelayMs * NSEC_PER_MSEC), queue, makeBlock([&] {
-                       delayedAfterMs = std::chrono::duration_cast<std::chrono::milliseconds>(RunLoopClock::now() - start).count();
+                       delayedAfterMs =
+                           std::chrono::duration_cast<std::chrono::milliseconds>(RunLoopClock::now() - start).count();
                        std::lock_guard<std::mutex> guard(lock);
                        order.push_back(4);
                    }));

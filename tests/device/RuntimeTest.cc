@@ -1,6 +1,6 @@
 // The object model: classes, methods, hooks, properties, associated objects, reference counts.
-#include <atomic>
 #include <gtest/gtest.h>
+#include <atomic>
 #include <thread>
 
 #include <Foundation/Foundation.h>

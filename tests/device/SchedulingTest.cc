@@ -1,11 +1,11 @@
 // The pieces every waiting and queueing thread of the device stands on: the queue ordered by due
 // time, the two pumps, the task runner, and the thread checker of one-thread objects.
-#include <atomic>
 #include <gtest/gtest.h>
+#include <unistd.h>
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include <Foundation/Foundation.h>
@@ -53,10 +53,11 @@ TEST(MessagePump, AWakeIsNeverLostAndEachWaitingThreadCanBeWoken) {
     }
     std::atomic<int> returned{0};
     std::vector<std::thread> waiters;
-    for (int i = 0; i < 3; ++i) waiters.emplace_back([&] {
-        condition.waitUntil(SteadyClock::time_point::max());
-        returned++;
-    });
+    for (int i = 0; i < 3; ++i)
+        waiters.emplace_back([&] {
+            condition.waitUntil(SteadyClock::time_point::max());
+            returned++;
+        });
     for (int i = 0; i < 3; ++i) condition.wake();
     for (auto& waiter : waiters) waiter.join();
     EXPECT_EQ(returned.load(), 3);

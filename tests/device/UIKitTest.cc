@@ -29,7 +29,8 @@ constexpr Pixel blue{255, 0, 0, 255};
 constexpr Pixel clear{0, 0, 0, 0};
 
 Pixel pixelAt(CGContextRef context, size_t x, size_t y) {
-    auto* bytes = static_cast<const uint8_t*>(CGBitmapContextGetData(context)) + y * CGBitmapContextGetBytesPerRow(context) + 4 * x;
+    auto* bytes = static_cast<const uint8_t*>(CGBitmapContextGetData(context)) +
+                  y * CGBitmapContextGetBytesPerRow(context) + 4 * x;
     return {bytes[0], bytes[1], bytes[2], bytes[3]};
 }
 
@@ -50,8 +51,10 @@ R callRegistered(id receiver, SEL selector, const char* types, A... args) {
     Method method = class_getInstanceMethod(object_getClass(receiver), selector);
     EXPECT_STREQ(method_getTypeEncoding(method), types);
     if (method == nullptr) {
-        if constexpr (std::is_void_v<R>) return;
-        else return R{};
+        if constexpr (std::is_void_v<R>)
+            return;
+        else
+            return R{};
     }
     return reinterpret_cast<R (*)(id, SEL, A...)>(method_getImplementation(method))(receiver, selector, args...);
 }
@@ -83,7 +86,8 @@ TEST_F(ImageContextTest, HasCeilPointsTimesScalePixelsAndDrawsInPoints) {
     EXPECT_EQ(CGBitmapContextGetWidth(context), 30u);
     EXPECT_EQ(CGBitmapContextGetHeight(context), 15u);
     auto* bytes = static_cast<const uint8_t*>(CGBitmapContextGetData(context));
-    EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + 30 * 15 * 4), std::vector<uint8_t>(30 * 15 * 4, 0)) << "starts cleared";
+    EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + 30 * 15 * 4), std::vector<uint8_t>(30 * 15 * 4, 0))
+        << "starts cleared";
     // One point is three pixels.
     CGContextSetFillColorWithColor(context, color(1, 0, 0)->CGColor());
     CGContextFillRect(context, CGRectMake(1, 1, 1, 1));
@@ -123,8 +127,8 @@ TEST_F(ImageContextTest, ContextsStackAndEndingWithNoneOpenDoesNothing) {
     ASSERT_NE(inner, outer);
     // A pushed context is current, but it is not an image context to take or end.
     auto space = CGHandle<CGColorSpaceRef>::adopt(CGColorSpaceCreateDeviceRGB());
-    auto own = CGHandle<CGContextRef>::adopt(
-        CGBitmapContextCreate(nullptr, 1, 1, 8, 0, space, kCGImageAlphaPremultipliedFirst | kCGBitmapByteOrder32Little));
+    auto own = CGHandle<CGContextRef>::adopt(CGBitmapContextCreate(
+        nullptr, 1, 1, 8, 0, space, kCGImageAlphaPremultipliedFirst | kCGBitmapByteOrder32Little));
     UIGraphicsPushContext(own);
     EXPECT_EQ(UIGraphicsGetCurrentContext(), own.get());
     EXPECT_FALSE(UIGraphicsGetImageFromCurrentImageContext());
@@ -199,12 +203,14 @@ TEST_F(ImageContextTest, AFrameImageIsSampledThroughTheRunTime) {
     auto image = Strong<NSObject>::adopt(objc_msgSend<id>(UIImage::objcClass(), SEL_(imageWithCGImage:), frame.get()));
     ASSERT_TRUE(image);
     EXPECT_EQ(callRegistered<CGImageRef>(image.get(), SEL_(CGImage), "^{CGImage=}16@0:8"), frame.get());
-    EXPECT_TRUE(CGSizeEqualToSize(callRegistered<CGSize>(image.get(), SEL_(size), "{CGSize=dd}16@0:8"), CGSizeMake(2, 2)));
+    EXPECT_TRUE(
+        CGSizeEqualToSize(callRegistered<CGSize>(image.get(), SEL_(size), "{CGSize=dd}16@0:8"), CGSizeMake(2, 2)));
 
     UIGraphicsBeginImageContext(CGSizeMake(1, 1));
     CGContextSetInterpolationQuality(UIGraphicsGetCurrentContext(), kCGInterpolationNone);
-    callRegistered<void>(image.get(), SEL_(drawInRect:blendMode:alpha:), "v60@0:8{CGRect={CGPoint=dd}{CGSize=dd}}16i48d52",
-                         CGRectMake(0, 0, 1, 1), kCGBlendModeCopy, CGFloat{1.0});
+    callRegistered<void>(image.get(), SEL_(drawInRect:blendMode:alpha:),
+                         "v60@0:8{CGRect={CGPoint=dd}{CGSize=dd}}16i48d52", CGRectMake(0, 0, 1, 1), kCGBlendModeCopy,
+                         CGFloat{1.0});
     EXPECT_EQ(pixelAt(UIGraphicsGetCurrentContext(), 0, 0), (Pixel{64, 128, 255, 255}));
     UIGraphicsEndImageContext();
 
@@ -261,7 +267,8 @@ TEST(UIColorTest, KeepsItsComponentsAndComparesByThem) {
     const CGFloat* components = CGColorGetComponents(cgColor);
     EXPECT_EQ(std::vector<CGFloat>(components, components + 4), (std::vector<CGFloat>{1.25, 0.5, -0.25, 1.0}));
     CGFloat r, g, b, a;
-    EXPECT_TRUE(callRegistered<BOOL>(made.get(), SEL_(getRed:green:blue:alpha:), "B48@0:8^d16^d24^d32^d40", &r, &g, &b, &a));
+    EXPECT_TRUE(
+        callRegistered<BOOL>(made.get(), SEL_(getRed:green:blue:alpha:), "B48@0:8^d16^d24^d32^d40", &r, &g, &b, &a));
     EXPECT_EQ((std::vector<CGFloat>{r, g, b, a}), (std::vector<CGFloat>{1.25, 0.5, -0.25, 1.0}));
 
     auto same = color(1.25, 0.5, -0.25, 1.0);
@@ -275,7 +282,9 @@ TEST(UIScreenTest, IsAnIPhone14AtThreePixelsPerPoint) {
     id screen = objc_msgSend<id>(UIScreen::objcClass(), SEL_(mainScreen));
     EXPECT_EQ(screen, UIScreen::mainScreen());
     EXPECT_EQ(objc_msgSend<CGFloat>(screen, SEL_(scale)), 3.0);
-    EXPECT_TRUE(CGRectEqualToRect(callRegistered<CGRect>(screen, SEL_(bounds), "{CGRect={CGPoint=dd}{CGSize=dd}}16@0:8"), CGRectMake(0, 0, 390, 844)));
+    EXPECT_TRUE(
+        CGRectEqualToRect(callRegistered<CGRect>(screen, SEL_(bounds), "{CGRect={CGPoint=dd}{CGSize=dd}}16@0:8"),
+                          CGRectMake(0, 0, 390, 844)));
 }
 
 TEST(UIViewTest, FrameAndBoundsFollowUIKit) {
@@ -285,11 +294,13 @@ TEST(UIViewTest, FrameAndBoundsFollowUIKit) {
     EXPECT_TRUE(CGRectEqualToRect(view->frame(), CGRectMake(20, 30, 10, 20)));
     objc_msgSend<void>(view.get(), SEL_(setOpaque:), NO);
     EXPECT_FALSE(objc_msgSend<BOOL>(view.get(), SEL_(isOpaque)));
-    EXPECT_TRUE(CGRectEqualToRect(callRegistered<CGRect>(view.get(), SEL_(bounds), "{CGRect={CGPoint=dd}{CGSize=dd}}16@0:8"), CGRectMake(5, 5, 10, 20)));
+    EXPECT_TRUE(
+        CGRectEqualToRect(callRegistered<CGRect>(view.get(), SEL_(bounds), "{CGRect={CGPoint=dd}{CGSize=dd}}16@0:8"),
+                          CGRectMake(5, 5, 10, 20)));
 
     // Made the run-time's way, as a subclass would be.
-    auto made = Strong<NSObject>::adopt(objc_msgSend<id>(
-        objc_msgSend<id>(UIView::objcClass(), SEL_(alloc)), SEL_(initWithFrame:), CGRectMake(0, 0, 2, 3)));
+    auto made = Strong<NSObject>::adopt(objc_msgSend<id>(objc_msgSend<id>(UIView::objcClass(), SEL_(alloc)),
+                                                         SEL_(initWithFrame:), CGRectMake(0, 0, 2, 3)));
     ASSERT_TRUE(objc_cast<UIView>(made.get()));
     EXPECT_TRUE(objc_msgSend<BOOL>(made.get(), SEL_(isOpaque))) << "views start opaque";
     EXPECT_TRUE(CGRectEqualToRect(objc_cast<UIView>(made.get())->bounds(), CGRectMake(0, 0, 2, 3)));

@@ -137,9 +137,8 @@ inline ::testing::AssertionResult pixelIs(CGImageRef image, size_t x, size_t y, 
     if (std::abs(p[2] - colour.red) > tolerance || std::abs(p[1] - colour.green) > tolerance ||
         std::abs(p[0] - colour.blue) > tolerance || p[3] != 255)
         return ::testing::AssertionFailure()
-               << "pixel (" << x << "," << y << ") is rgba(" << int(p[2]) << "," << int(p[1]) << "," << int(p[0])
-               << "," << int(p[3]) << "), expected rgb(" << colour.red << "," << colour.green << "," << colour.blue
-               << ")";
+               << "pixel (" << x << "," << y << ") is rgba(" << int(p[2]) << "," << int(p[1]) << "," << int(p[0]) << ","
+               << int(p[3]) << "), expected rgb(" << colour.red << "," << colour.green << "," << colour.blue << ")";
     return ::testing::AssertionSuccess();
 }
 

@@ -138,9 +138,9 @@ std::set<void*> picturedSamples(const std::function<VTDecodeFrameFlags(size_t)>&
 // With B-frames the pictures that come out during a flagged call are other samples' pictures: the
 // flag must follow the sample it was given with.
 TEST(VTDecodeFlags, DoNotOutputFrameDropsThatSamplesPictureOnly) {
-    const std::set<void*> pictured = picturedSamples(
-        [](size_t i) { return i % 2 ? VTDecodeFrameFlags{kVTDecodeFrame_DoNotOutputFrame} : 0u; },
-        [](RecordingSession&, size_t) {});
+    const std::set<void*> pictured =
+        picturedSamples([](size_t i) { return i % 2 ? VTDecodeFrameFlags{kVTDecodeFrame_DoNotOutputFrame} : 0u; },
+                        [](RecordingSession&, size_t) {});
     std::set<void*> wanted;
     for (size_t i = 0; i < 12; i += 2) wanted.insert(tag(i));
     EXPECT_EQ(pictured, wanted);
@@ -217,10 +217,10 @@ TEST(VTDecodeReduced, ChangeAfterDecodingStartsTakesEffectAtTheNextKeyframe) {
 // The decoder made for the new size at the keyframe must not take with it the pictures the old one
 // still holds.
 TEST(VTDecodeReduced, ChangeAtAKeyframeOfAReorderedClipLosesNoPicture) {
-    const std::set<void*> pictured =
-        picturedSamples([](size_t) { return 0u; }, [](RecordingSession& session, size_t i) {
-            if (i == 1) setReduced(session, kCFBooleanTrue);
-        });
+    const std::set<void*> pictured = picturedSamples([](size_t) { return 0u; },
+                                                     [](RecordingSession& session, size_t i) {
+                                                         if (i == 1) setReduced(session, kCFBooleanTrue);
+                                                     });
     EXPECT_EQ(pictured.size(), 12u);
 }
 

@@ -113,7 +113,8 @@ TEST_F(ColourWriter, AWriteInFlightPassesOverTheRestOfItsLight) {
     // Bare Bulb's first characteristic and Strip B's third are still being written.
     HMCharacteristic* barePower = characteristic(bareBulb(), HMCharacteristicTypePowerState);
     HMCharacteristic* stripSaturation = characteristic(stripB(), HMCharacteristicTypeSaturation);
-    controller_->setUpdating({{Strong<HMCharacteristic>(barePower), true}, {Strong<HMCharacteristic>(stripSaturation), true}});
+    controller_->setUpdating(
+        {{Strong<HMCharacteristic>(barePower), true}, {Strong<HMCharacteristic>(stripSaturation), true}});
 
     apply({UIColor::colorWithRed_green_blue_alpha(0.3, 0.6, 0.9, 1.0)});
     std::map<HMCharacteristic*, bool> written = entries();

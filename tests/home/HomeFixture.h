@@ -40,7 +40,8 @@ protected:
         auto deadline = RunLoopClock::now() + limit;
         while (!condition()) {
             if (RunLoopClock::now() >= deadline) return false;
-            NSRunLoop::mainRunLoop()->runMode_beforeDate(NSDefaultRunLoopMode, RunLoopClock::now() + std::chrono::milliseconds(10));
+            NSRunLoop::mainRunLoop()->runMode_beforeDate(NSDefaultRunLoopMode,
+                                                         RunLoopClock::now() + std::chrono::milliseconds(10));
         }
         return true;
     }
@@ -50,13 +51,16 @@ protected:
     static Strong<ExposedHomeManager> makeController(bool expectHomes = true) {
         auto controller = makeObject<ExposedHomeManager>();
         controller->init();
-        if (expectHomes) runUntil([&] { return controller->hasPrimaryHome(); });
-        else runUntil([] { return false; }, std::chrono::milliseconds(300));
+        if (expectHomes)
+            runUntil([&] { return controller->hasPrimaryHome(); });
+        else
+            runUntil([] { return false; }, std::chrono::milliseconds(300));
         return controller;
     }
 
     static void select(const char* identifierText, bool on = true) {
-        settings()->setObject_forKey(NSNumber::numberWithBool(on).get(), NSString::stringWithUTF8String(identifierText).get());
+        settings()->setObject_forKey(NSNumber::numberWithBool(on).get(),
+                                     NSString::stringWithUTF8String(identifierText).get());
     }
 
     // The characteristic of `type` of a light, or nil.

@@ -68,8 +68,9 @@ TEST_F(Catalogue, ListsEveryHomeAndEveryRoomWithTheirIdentifierTexts) {
     writeHome(testHome);
     auto controller = makeController();
     controller->saveHomesAndRooms();
-    EXPECT_EQ(strings(settings()->objectForKey(homesKey())),
-              (std::vector<std::string>{std::string("Casa_") + casaIdentifier, std::string("Cabin_") + cabinIdentifier}));
+    EXPECT_EQ(
+        strings(settings()->objectForKey(homesKey())),
+        (std::vector<std::string>{std::string("Casa_") + casaIdentifier, std::string("Cabin_") + cabinIdentifier}));
     EXPECT_EQ(strings(settings()->objectForKey(roomsKey())),
               (std::vector<std::string>{std::string("Living Room_") + livingRoomIdentifier + "_" + casaIdentifier,
                                         std::string("Kitchen_") + kitchenIdentifier + "_" + casaIdentifier,

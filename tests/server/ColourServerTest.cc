@@ -93,7 +93,8 @@ TEST_F(ColourServer, OffTheMainThreadTheHandlerWaitsForTheHandOff) {
     EXPECT_TRUE(controller_->received.empty());
     auto deadline = RunLoopClock::now() + std::chrono::seconds(10);
     while (!returned && RunLoopClock::now() < deadline)
-        NSRunLoop::mainRunLoop()->runMode_beforeDate(NSDefaultRunLoopMode, RunLoopClock::now() + std::chrono::milliseconds(10));
+        NSRunLoop::mainRunLoop()->runMode_beforeDate(NSDefaultRunLoopMode,
+                                                     RunLoopClock::now() + std::chrono::milliseconds(10));
     channelThread.join();
     EXPECT_TRUE(returned);
     EXPECT_TRUE(controller_->onMainThread);

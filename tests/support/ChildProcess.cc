@@ -1,9 +1,9 @@
 #include "ChildProcess.h"
 
-#include <csignal>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
 
 std::string runInChild(const std::function<std::string()>& body, std::chrono::milliseconds timeout) {
     int report[2];

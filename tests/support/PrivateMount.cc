@@ -1,10 +1,10 @@
 #include "PrivateMount.h"
 
-#include <cerrno>
-#include <cstring>
 #include <sched.h>
 #include <sys/mount.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 namespace {
 

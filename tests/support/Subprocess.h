@@ -1,10 +1,10 @@
 // Running the project's programs as real child processes from tests.
 #pragma once
 
+#include <sys/types.h>
 #include <chrono>
 #include <map>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 // The directory holding the test program, where the build also puts `glimmora` and the libraries.
@@ -18,8 +18,8 @@ std::vector<std::string> environmentWith(const std::map<std::string, std::string
 std::vector<char*> pointersTo(std::vector<std::string>& texts);
 
 struct ProcessResult {
-    int exitCode = -1;    // the exit status, or -1 when killed by a signal
-    int signal = 0;       // the signal that ended it, or 0
+    int exitCode = -1;  // the exit status, or -1 when killed by a signal
+    int signal = 0;     // the signal that ended it, or 0
     bool timedOut = false;
     double cpuSeconds = 0;  // the user and system CPU time it used, once it has ended
     std::string out;
@@ -28,7 +28,8 @@ struct ProcessResult {
 
 // Runs `argv` with `environment` added to this process's, waits at most `timeout` (then kills it
 // with SIGKILL) and returns what it printed.
-ProcessResult runProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment = {},
+ProcessResult runProcess(const std::vector<std::string>& argv,
+                         const std::map<std::string, std::string>& environment = {},
                          std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
 // A child that runs while the test goes on: started at construction, stopped with SIGTERM (then

@@ -62,7 +62,6 @@ std::vector<std::string> demoDevices(const std::string& root) {
     return found;
 }
 
-
 }  // namespace
 
 TEST(Demo, PlaysAVideoThroughTheWholeChainAndSumsItUp) {
@@ -76,7 +75,8 @@ TEST(Demo, PlaysAVideoThroughTheWholeChainAndSumsItUp) {
         clip, *pattern, {.codec = ClipCodec::mpeg4, .width = 96, .height = 64, .fps = 30, .gop = 10})));
 
     const std::string device = directory.path() + "/device";
-    ProcessResult demo = runProcess({glimmoraCommand(), "demo", clip, "--device", device}, {}, std::chrono::seconds(90));
+    ProcessResult demo =
+        runProcess({glimmoraCommand(), "demo", clip, "--device", device}, {}, std::chrono::seconds(90));
     ASSERT_EQ(demo.exitCode, 0) << demo.out << demo.err;
 
     // Not a terminal: plain progress lines, then the summary; the file name shows escaped.
@@ -90,7 +90,8 @@ TEST(Demo, PlaysAVideoThroughTheWholeChainAndSumsItUp) {
     EXPECT_GT(frameClock, 0) << demo.out;
     // The decoder path starts at the second keyframe after the first sample: samples 10 to 59.
     EXPECT_EQ(decoderPath, 50) << demo.out;
-    EXPECT_EQ(received, frameClock + decoderPath) << "nothing is lost between processes on an idle channel\n" << demo.out;
+    EXPECT_EQ(received, frameClock + decoderPath) << "nothing is lost between processes on an idle channel\n"
+                                                  << demo.out;
     EXPECT_EQ(dropped, 0);
     EXPECT_GT(writes, 0);
     EXPECT_NE(demo.out.find("latency from frame to write: median"), std::string::npos) << demo.out;
@@ -123,7 +124,8 @@ TEST(Demo, PlaysAVideoThroughTheWholeChainAndSumsItUp) {
 TEST(Demo, CtrlCStopsEveryProcessItStartedAndStillSumsUp) {
     TempDirectory directory;
     BackgroundProcess demo({glimmoraCommand(), "demo", "--device", directory.path()});
-    ASSERT_TRUE(BackgroundProcess::waitFor([&] { return startedPids(demo.out()).size() == 2; }, std::chrono::seconds(60)))
+    ASSERT_TRUE(
+        BackgroundProcess::waitFor([&] { return startedPids(demo.out()).size() == 2; }, std::chrono::seconds(60)))
         << demo.out() << demo.err();
     ProcessResult result = demo.stop(SIGINT);
     EXPECT_EQ(result.exitCode, 130) << result.out << result.err;
@@ -133,7 +135,8 @@ TEST(Demo, CtrlCStopsEveryProcessItStartedAndStillSumsUp) {
 
 TEST(Demo, RefusesAMissingVideoBeforeStartingAnything) {
     TempDirectory directory;
-    ProcessResult demo = runProcess({glimmoraCommand(), "demo", directory.path() + "/none.mp4", "--device", directory.path()});
+    ProcessResult demo =
+        runProcess({glimmoraCommand(), "demo", directory.path() + "/none.mp4", "--device", directory.path()});
     EXPECT_NE(demo.exitCode, 0);
     EXPECT_NE(demo.err.find("none.mp4"), std::string::npos) << demo.err;
     EXPECT_TRUE(startedPids(demo.out).empty());
@@ -147,7 +150,8 @@ TEST(Demo, RefusesADeviceThatAnotherHomeScreenServes) {
     ASSERT_TRUE(BackgroundProcess::waitFor([&] { return device::ipc::servingProcess(socket) == homeScreen.pid(); },
                                            std::chrono::seconds(30)))
         << homeScreen.err();
-    ProcessResult demo = runProcess({glimmoraCommand(), "demo", "--device", directory.path()}, {}, std::chrono::seconds(90));
+    ProcessResult demo =
+        runProcess({glimmoraCommand(), "demo", "--device", directory.path()}, {}, std::chrono::seconds(90));
     EXPECT_EQ(demo.exitCode, 1) << demo.out << demo.err;
     EXPECT_NE(demo.err.find("already served by process " + std::to_string(homeScreen.pid())), std::string::npos)
         << demo.err;
@@ -162,7 +166,8 @@ TEST(Demo, KilledItsProcessesEndWithItAndTheNextDemoRemovesItsDevice) {
     unsetenv("GLIMMORA_DEVICE");  // a temporary device, in a folder of the test's own
     const std::map<std::string, std::string> environment = {{"TMPDIR", temporary.path()}};
     auto killed = std::make_unique<BackgroundProcess>(std::vector<std::string>{glimmoraCommand(), "demo"}, environment);
-    ASSERT_TRUE(BackgroundProcess::waitFor([&] { return startedPids(killed->out()).size() == 2; }, std::chrono::seconds(90)))
+    ASSERT_TRUE(
+        BackgroundProcess::waitFor([&] { return startedPids(killed->out()).size() == 2; }, std::chrono::seconds(90)))
         << killed->out() << killed->err();
     std::vector<std::string> left = demoDevices(temporary.path());
     ASSERT_EQ(left.size(), 1u);
@@ -175,7 +180,8 @@ TEST(Demo, KilledItsProcessesEndWithItAndTheNextDemoRemovesItsDevice) {
     BackgroundProcess next({glimmoraCommand(), "demo"}, environment);
     EXPECT_TRUE(BackgroundProcess::waitFor([&] { return !std::filesystem::exists(left[0]); }, std::chrono::seconds(30)))
         << next.out() << next.err();
-    EXPECT_TRUE(BackgroundProcess::waitFor([&] { return startedPids(next.out()).size() == 2; }, std::chrono::seconds(90)))
+    EXPECT_TRUE(
+        BackgroundProcess::waitFor([&] { return startedPids(next.out()).size() == 2; }, std::chrono::seconds(90)))
         << next.out() << next.err();
     EXPECT_NE(next.out().find("removed " + left[0]), std::string::npos) << next.out();
     ProcessResult stopped = next.stop(SIGINT);
@@ -196,7 +202,8 @@ TEST(Demo, AFailedStepStopsItsProcessesAndLeavesNoTemporaryDevice) {
     const std::vector<Case> cases = {
         {"the video app", "glimmora play: cannot open", {{"TMPDIR", temporary.path()}}},
         // Without the library the home screen ends before its colour server comes up.
-        {"the home screen", "glimmora app: cannot load",
+        {"the home screen",
+         "glimmora app: cannot load",
          {{"TMPDIR", temporary.path()}, {"GLIMMORA_LIBRARY", temporary.path() + "/none.so"}}},
     };
     for (const Case& each : cases) {

@@ -1,9 +1,9 @@
 // After a home screen and a video app have run, everything the device wrote is its user's alone:
 // directories 0700, files and sockets 0600, even with a umask that lets everything through; the
 // device directory the user made keeps its own mode.
+#include <sys/stat.h>
 #include <filesystem>
 #include <set>
-#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 

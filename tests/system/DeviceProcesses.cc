@@ -1,11 +1,11 @@
 #include "DeviceProcesses.h"
 
+#include <sys/stat.h>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
-#include <sys/stat.h>
 #include <thread>
 
 #include <apps/GlimmoraContract.h>
@@ -30,8 +30,8 @@ int scaled(double component, float maximum) { return static_cast<int>(maximum * 
 }  // namespace
 
 std::ostream& operator<<(std::ostream& out, const LightState& light) {
-    return out << "{power " << light.power << ", brightness " << light.brightness << ", saturation "
-               << light.saturation << ", hue " << light.hue << "}";
+    return out << "{power " << light.power << ", brightness " << light.brightness << ", saturation " << light.saturation
+               << ", hue " << light.hue << "}";
 }
 
 LightColour lightColourOf(int red, int green, int blue) {
@@ -39,9 +39,12 @@ LightColour lightColourOf(int red, int green, int blue) {
     const double high = std::max({r, g, b}), low = std::min({r, g, b}), range = high - low;
     double hue = 0;
     if (range > 0) {
-        if (high == r) hue = std::fmod((g - b) / range + 6.0, 6.0);
-        else if (high == g) hue = (b - r) / range + 2.0;
-        else hue = (r - g) / range + 4.0;
+        if (high == r)
+            hue = std::fmod((g - b) / range + 6.0, 6.0);
+        else if (high == g)
+            hue = (b - r) / range + 2.0;
+        else
+            hue = (r - g) / range + 4.0;
         hue /= 6.0;
     }
     const double saturation = high > 0 ? range / high : 0;
@@ -55,22 +58,27 @@ LightColour lightColourOf(int red, int green, int blue) {
                          std::abs(light.brightness - colour.brightness) <= tolerance;
     if (matches) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "the light is " << light << ", expected on with hue " << colour.hue
-                                         << ", saturation " << colour.saturation << ", brightness "
-                                         << colour.brightness << " (each within " << tolerance << ")";
+                                         << ", saturation " << colour.saturation << ", brightness " << colour.brightness
+                                         << " (each within " << tolerance << ")";
 }
 
 Json colourBulb(const std::string& name, const LightState& initial, const std::string& hueIdentifier) {
-    const Json percentage = {{"format", "int"}, {"minimumValue", 0}, {"maximumValue", 100}, {"stepValue", 1}, {"units", "percentage"}};
+    const Json percentage = {
+        {"format", "int"}, {"minimumValue", 0}, {"maximumValue", 100}, {"stepValue", 1}, {"units", "percentage"}};
     Json bulb = {{"type", "lightbulb"},
-            {"name", name},
-            {"characteristics",
-             {{{"type", "power"}, {"value", initial.power}, {"metadata", {{"format", "bool"}}}},
-              {{"type", "brightness"}, {"value", initial.brightness}, {"metadata", percentage}},
-              {{"type", "saturation"}, {"value", initial.saturation}, {"metadata", percentage}},
-              {{"type", "hue"},
-               {"value", initial.hue},
-               {"metadata",
-                {{"format", "float"}, {"minimumValue", 0}, {"maximumValue", 360}, {"stepValue", 1}, {"units", "arcdegrees"}}}}}}};
+                 {"name", name},
+                 {"characteristics",
+                  {{{"type", "power"}, {"value", initial.power}, {"metadata", {{"format", "bool"}}}},
+                   {{"type", "brightness"}, {"value", initial.brightness}, {"metadata", percentage}},
+                   {{"type", "saturation"}, {"value", initial.saturation}, {"metadata", percentage}},
+                   {{"type", "hue"},
+                    {"value", initial.hue},
+                    {"metadata",
+                     {{"format", "float"},
+                      {"minimumValue", 0},
+                      {"maximumValue", 360},
+                      {"stepValue", 1},
+                      {"units", "arcdegrees"}}}}}}};
     if (!hueIdentifier.empty()) bulb["characteristics"][3]["uuid"] = hueIdentifier;
     return bulb;
 }
@@ -82,7 +90,9 @@ Json accessory(const std::string& name, Json services, Json behaviour) {
     return result;
 }
 
-Json room(const std::string& name, Json accessories) { return {{"name", name}, {"accessories", std::move(accessories)}}; }
+Json room(const std::string& name, Json accessories) {
+    return {{"name", name}, {"accessories", std::move(accessories)}};
+}
 
 Json homeOf(const std::string& name, Json rooms) {
     return {{"homes", Json::array({{{"name", name}, {"primary", true}, {"rooms", std::move(rooms)}}})}};
@@ -143,7 +153,8 @@ std::map<std::string, LightState> DeviceTest::lights() const {
         for (const auto& room : home["rooms"])
             for (const auto& light : room["lights"])
                 result[light["name"].get<std::string>()] = {isOn(light["power"]), integerOr(light["brightness"], -1),
-                                                            integerOr(light["saturation"], -1), integerOr(light["hue"], -1)};
+                                                            integerOr(light["saturation"], -1),
+                                                            integerOr(light["hue"], -1)};
     return result;
 }
 
@@ -167,7 +178,8 @@ std::optional<std::string> DeviceTest::readSetting(const std::string& key) const
     return value;
 }
 
-std::string DeviceTest::writeClip(const std::string& name, const std::string& pattern, const ClipSettings& settings) const {
+std::string DeviceTest::writeClip(const std::string& name, const std::string& pattern,
+                                  const ClipSettings& settings) const {
     const std::string path = device_.path() + "/" + name;
     device::Status status;
     auto segments = parseTestPattern(pattern, &status);
@@ -226,7 +238,9 @@ namespace {
     return onlyLinesStartingWith(homeScreen.err(), "glimmora app: ");
 }
 
-::testing::AssertionResult onlyPlayerReports(const std::string& err) { return onlyLinesStartingWith(err, "glimmora play: "); }
+::testing::AssertionResult onlyPlayerReports(const std::string& err) {
+    return onlyLinesStartingWith(err, "glimmora play: ");
+}
 
 std::string changingColours(int segments, int frames) {
     std::string pattern;
@@ -236,8 +250,8 @@ std::string changingColours(int segments, int frames) {
         const int sector = static_cast<int>(sixths);
         const int rising = static_cast<int>(std::lround(255 * (sixths - sector)));
         const int falling = 255 - rising;
-        const int rgb[6][3] = {{255, rising, 0}, {falling, 255, 0}, {0, 255, rising},
-                               {0, falling, 255}, {rising, 0, 255}, {255, 0, falling}};
+        const int rgb[6][3] = {{255, rising, 0},  {falling, 255, 0}, {0, 255, rising},
+                               {0, falling, 255}, {rising, 0, 255},  {255, 0, falling}};
         char segment[32];
         std::snprintf(segment, sizeof segment, "%s#%02x%02x%02x*%d", i ? "," : "", rgb[sector][0], rgb[sector][1],
                       rgb[sector][2], frames);

@@ -66,7 +66,8 @@ TEST_P(PlayedVideo, SelectedLightsEndAtTheColourOfTheLastFrameAndOthersStayAsThe
     EXPECT_EQ(sent[device::Activity::callsSentFireAndForget] > 0, GetParam().frameClockSends);
     EXPECT_EQ(sent[device::Activity::callsSentAcknowledged] > 0, GetParam().decoderPathSends);
     // The player ends by saying what reached the home screen: here, everything.
-    const uint64_t calls = sent[device::Activity::callsSentFireAndForget] + sent[device::Activity::callsSentAcknowledged];
+    const uint64_t calls =
+        sent[device::Activity::callsSentFireAndForget] + sent[device::Activity::callsSentAcknowledged];
     EXPECT_THAT(played.err, ::testing::HasSubstr("glimmora play: " + std::to_string(calls) + " colours sent, " +
                                                  std::to_string(calls) + " delivered to the home screen\n"));
 
@@ -78,7 +79,8 @@ TEST_P(PlayedVideo, SelectedLightsEndAtTheColourOfTheLastFrameAndOthersStayAsThe
 }
 
 INSTANTIATE_TEST_SUITE_P(EndToEnd, PlayedVideo,
-                         ::testing::Values(Playback{"FullScreen", {}, true, true}, Playback{"Inline", {"--inline"}, false, true},
+                         ::testing::Values(Playback{"FullScreen", {}, true, true},
+                                           Playback{"Inline", {"--inline"}, false, true},
                                            Playback{"PlayerLayer", {"--player-layer"}, true, false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
@@ -184,8 +186,7 @@ TEST_F(EndToEnd, ActivePausesAndResumesTheLightsDuringPlayback) {
     ASSERT_TRUE(BackgroundProcess::waitFor([&] { return serving(); }, kEventually)) << homeScreen->err();
     auto app = start({"play", "--inline", clip});
 
-    ASSERT_TRUE(eventually([&] { return light("Lamp") != kLampAtFirst; }))
-        << app->err() << homeScreen->err();
+    ASSERT_TRUE(eventually([&] { return light("Lamp") != kLampAtFirst; })) << app->err() << homeScreen->err();
     setSwitch(device::kActiveKey, false);
 
     // Colours already on their way still land; then the lights hold still.

@@ -1,7 +1,7 @@
 // The library shows the process nothing but its exported functions and data.
-#include <cstdio>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <cstdio>
 #include <set>
 #include <sstream>
 

@@ -1,8 +1,8 @@
 // A device on a disk that fills up while its processes run: nothing dies, the live view says which
 // process runs without its activity record, and once there is room again the lights follow anew.
+#include <unistd.h>
 #include <fstream>
 #include <string>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 

@@ -40,7 +40,8 @@ TEST_F(HomeScreenServing, ADevicePathOfAnyLengthIsServed) {
     ProcessResult played = on(device, {"play", "--inline", writeClip("clip.mp4", "red*12")});
     EXPECT_EQ(played.exitCode, 0) << played.err;
     std::smatch counts;
-    ASSERT_TRUE(std::regex_search(played.err, counts, std::regex("glimmora play: (\\d+) colours sent, (\\d+) delivered")))
+    ASSERT_TRUE(
+        std::regex_search(played.err, counts, std::regex("glimmora play: (\\d+) colours sent, (\\d+) delivered")))
         << played.err;
     EXPECT_GT(std::stol(counts[1]), 0) << played.err;
     EXPECT_EQ(counts[1], counts[2]) << played.err;

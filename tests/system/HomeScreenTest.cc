@@ -1,8 +1,8 @@
 // The home-screen process as a whole: colour messages sent by another process change the lights of
 // the selected rooms, as `glimmora home show` reports them, and the catalogue is published.
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 #include <sys/stat.h>
+#include <nlohmann/json.hpp>
 
 #include <Foundation/Foundation.h>
 #include <HBPreferences/HBPreferences.h>
@@ -62,7 +62,8 @@ TEST_F(HomeScreen, ColourMessagesFromAnotherProcessReachTheLightsOfSelectedRooms
     MRYIPCCenter* center = MRYIPCCenter::centerNamed(NSSTR(device::kColourChannelName));
     bool changed = BackgroundProcess::waitFor(
         [&] {
-            center->callExternalVoidMethod_withArguments(SEL_(_updateColors:), NSSTR("0.000000,0.000000,1.000000,1.000000"));
+            center->callExternalVoidMethod_withArguments(SEL_(_updateColors:),
+                                                         NSSTR("0.000000,0.000000,1.000000,1.000000"));
             for (const auto& light : lights(show()))
                 if (light["room"] == selectedRoom && light["hue"] == 240 && light["power"] == true) return true;
             return false;
@@ -79,8 +80,7 @@ TEST_F(HomeScreen, ColourMessagesFromAnotherProcessReachTheLightsOfSelectedRooms
     }
 
     // The catalogue is published two seconds after launch.
-    Strong<HBPreferences> settings =
-        device::openGlimmoraSettings();
+    Strong<HBPreferences> settings = device::openGlimmoraSettings();
     EXPECT_TRUE(BackgroundProcess::waitFor([&] { return bool(settings->objectForKey(NSSTR(device::kRoomsKey))); }));
     EXPECT_TRUE(springboard.running());
 }

@@ -21,8 +21,7 @@ protected:
     void SetUp() override { setenv("GLIMMORA_DEVICE", device.path().c_str(), 1); }
 
     void store(const char* key, BOOL value) {
-        Strong<HBPreferences> settings =
-            device::openGlimmoraSettings();
+        Strong<HBPreferences> settings = device::openGlimmoraSettings();
         settings->setObject_forKey(NSNumber::numberWithBool(value), NSString::stringWithUTF8String(key));
     }
 
@@ -104,11 +103,13 @@ TEST_F(HostRule, TheDescriptionListsEachTouchedClassWithReplacedAndAddedMembers)
     EXPECT_THAT(result.out, ::testing::HasSubstr("  -update  v@:  added"));
     EXPECT_THAT(result.out, ::testing::HasSubstr("  -dealloc  v16@0:8  replaced"));
     EXPECT_THAT(result.out, ::testing::HasSubstr("  @property displayLink  T@\"CADisplayLink\",&,N"));
-    EXPECT_THAT(result.out, ::testing::HasSubstr("  -enqueueSampleBuffer:  v24@0:8^{opaqueCMSampleBuffer=}16  replaced"));
+    EXPECT_THAT(result.out,
+                ::testing::HasSubstr("  -enqueueSampleBuffer:  v24@0:8^{opaqueCMSampleBuffer=}16  replaced"));
 }
 
 TEST_F(HostRule, AProcessRunsUntilSigtermAndEndsCleanly) {
-    BackgroundProcess process({glimmoraCommand(), "app", "com.apple.springboard"}, {{"GLIMMORA_DEVICE", device.path()}});
+    BackgroundProcess process({glimmoraCommand(), "app", "com.apple.springboard"},
+                              {{"GLIMMORA_DEVICE", device.path()}});
     // The line comes once the process takes its signals itself.
     ASSERT_TRUE(BackgroundProcess::waitFor([&] { return process.err().find(" running (pid ") != std::string::npos; }))
         << process.err();

@@ -1,15 +1,15 @@
 // `glimmora lights` on a terminal: the table is drawn in place, every line fits the terminal's
 // width (a wrapped line would throw each redraw off by a line), and the cursor comes back at the end.
-#include <csignal>
-#include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <poll.h>
 #include <pty.h>
 #include <spawn.h>
-#include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
+#include <cstring>
+#include <fstream>
+#include <sstream>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,15 +1,15 @@
 // The library's constructor, its globals, added properties, call-through hooks and the
 // main-queue helper, each exercised in a fresh child process that loads the library.
-#include <atomic>
 #include <gtest/gtest.h>
+#include <atomic>
 #include <thread>
 
 #include <AVKit/AVSampleBufferDisplayLayer.h>
 #include <QuartzCore/CADisplayLink.h>
 #include <UIKit/UIResponder.h>
-#include <objc/ObjcDevice.h>
 #include <apps/GlimmoraContract.h>
 #include <apps/GlimmoraSettings.h>
+#include <objc/ObjcDevice.h>
 
 #include "LoadedLibrary.h"
 #include "support/ChildProcess.h"
@@ -69,8 +69,7 @@ TEST_F(LoadTimeSetup, RegistersHomeManagerWhenLoadedWhateverTheProcessAndSetting
             << bundle;
     }
     // Switched off, the library installs nothing, but its class is there all the same.
-    auto settings =
-        device::openGlimmoraSettings();
+    auto settings = device::openGlimmoraSettings();
     settings->setObject_forKey(NSNumber::numberWithBool(NO), NSSTR(device::kEnabledKey));
     EXPECT_EQ(runInChild([] {
                   LoadedLibrary library = loadLibraryAs("com.apple.mobilesafari");
@@ -86,7 +85,8 @@ TEST_F(LoadTimeSetup, AddedPropertiesKeepTheirOwnRetainedValues) {
     EXPECT_EQ(runInChild([] {
                   LoadedLibrary library = loadLibraryAs("com.apple.springboard");
                   CHECK(library.error.empty());
-                  Strong<NSObject> board = Strong<NSObject>::adopt(objc_msgSend<id>(objc_getClass("SpringBoard"), SEL_(new)));
+                  Strong<NSObject> board =
+                      Strong<NSObject>::adopt(objc_msgSend<id>(objc_getClass("SpringBoard"), SEL_(new)));
                   CHECK(objc_msgSend<id>(board, SEL_(glimColor)) == nil);
                   CHECK(objc_msgSend<id>(board, SEL_(glimDisplayLink)) == nil);
 
@@ -161,7 +161,8 @@ TEST_F(LoadTimeSetup, TheLaunchHookCallsThroughInTheHomeScreen) {
                                       reinterpret_cast<IMP>(recordLaunch), "v24@0:8@16");
                   LoadedLibrary library = loadLibraryAs("com.apple.springboard");
                   CHECK(library.error.empty());
-                  Strong<NSObject> board = Strong<NSObject>::adopt(objc_msgSend<id>(objc_getClass("SpringBoard"), SEL_(new)));
+                  Strong<NSObject> board =
+                      Strong<NSObject>::adopt(objc_msgSend<id>(objc_getClass("SpringBoard"), SEL_(new)));
                   objc_msgSend<void>(board, SEL_(applicationDidFinishLaunching:), board.get());
                   CHECK((calls == std::vector<std::string>{"applicationDidFinishLaunching: application"}));
                   return std::string();

@@ -4,11 +4,11 @@
 #include <dlfcn.h>
 #include <string>
 
-#include <apps/SimulatedProcess.h>
-#include <dispatch/dispatch.h>
 #include <Foundation/Foundation.h>
 #include <Foundation/FoundationDevice.h>
 #include <HBPreferences/HBPreferences.h>
+#include <apps/SimulatedProcess.h>
+#include <dispatch/dispatch.h>
 #include <substrate/Loader.h>
 
 // The library's exported globals and functions, found by name.
@@ -33,7 +33,8 @@ inline LoadedLibrary loadLibraryAs(const std::string& bundleIdentifier) {
     loaded.homeManager = static_cast<NSObject**>(dlsym(library, "homeManager"));
     loaded.runOnMainQueueWithoutDeadlocking =
         reinterpret_cast<void (*)(dispatch_block_t)>(dlsym(library, "runOnMainQueueWithoutDeadlocking"));
-    if (!loaded.preferences || !loaded.readyForUpdates || !loaded.homeManager || !loaded.runOnMainQueueWithoutDeadlocking)
+    if (!loaded.preferences || !loaded.readyForUpdates || !loaded.homeManager ||
+        !loaded.runOnMainQueueWithoutDeadlocking)
         loaded.error = "an exported symbol is missing";
     return loaded;
 }

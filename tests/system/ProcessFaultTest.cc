@@ -53,8 +53,7 @@ TEST_F(KilledProcesses, AHomeScreenKilledAndRestartedDuringPlaybackIsFoundAgain)
     ASSERT_TRUE(app->running()) << app->err();
 
     auto restarted = startHomeScreen();
-    EXPECT_TRUE(eventually([&] { return light("Lamp") != whenKilled; }))
-        << app->err() << restarted->err();
+    EXPECT_TRUE(eventually([&] { return light("Lamp") != whenKilled; })) << app->err() << restarted->err();
     ASSERT_TRUE(app->running()) << "the clip ended before the colours could resume: " << app->err();
     EXPECT_EQ(light("Desk"), kDeskAtFirst);
 

@@ -146,11 +146,13 @@ TEST_F(VideoApp, PicturesOfOtherProportionsSendTheirOwnColourNotTheBars) {
         SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
         SetUp();
         std::string clip = writeClip("orange*50", {.width = width, .height = height});
-        ProcessResult played = runProcess({glimmoraCommand(), "play", "--player-layer", clip}, {}, std::chrono::seconds(30));
+        ProcessResult played =
+            runProcess({glimmoraCommand(), "play", "--player-layer", clip}, {}, std::chrono::seconds(30));
         EXPECT_EQ(played.exitCode, 0) << played.err;
         // The view is black until the first picture is shown; from then on it is orange.
         std::vector<std::string> messages = log->messages();
-        auto first = std::find_if(messages.begin(), messages.end(), [](const std::string& m) { return std::atof(m.c_str()) > 0.9; });
+        auto first = std::find_if(messages.begin(), messages.end(),
+                                  [](const std::string& m) { return std::atof(m.c_str()) > 0.9; });
         ASSERT_NE(first, messages.end()) << messages.size() << " messages, none orange";
         for (const std::string& message : std::vector<std::string>(first, messages.end())) {
             float r, g, b, a;
@@ -200,7 +202,8 @@ TEST_F(VideoApp, ACutOffFilePlaysWhatItCan) {
     EXPECT_THAT(played.err, ::testing::HasSubstr("enqueued"));
     EXPECT_THAT(played.err, ::testing::Not(::testing::HasSubstr("enqueued 40 samples")));
     // The status says the video played; a warning says it was not all there.
-    EXPECT_THAT(played.err, ::testing::ContainsRegex("warning: .*cut.mkv ended early: played 0\\.[0-9]+ s of 0\\.80 s"));
+    EXPECT_THAT(played.err,
+                ::testing::ContainsRegex("warning: .*cut.mkv ended early: played 0\\.[0-9]+ s of 0\\.80 s"));
 }
 
 }  // namespace

@@ -16,17 +16,17 @@
 //                                                     (drop); drip waits like block but reads one
 //                                                     reply every 0.9 s; prints "flooding" first
 //                                                     and "sent S of C" at the end
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <atomic>
 #include <cerrno>
-#include <memory>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <poll.h>
-#include <sys/socket.h>
+#include <memory>
 #include <thread>
-#include <unistd.h>
 
 #include <Foundation/Foundation.h>
 #include <MRYIPC/ChannelFrame.h>
