@@ -79,14 +79,14 @@ std::string endedEarlyWarning(const VideoFileReader& reader, const PacedPlayback
     const double length = CMTIME_IS_VALID(reader.duration()) ? CMTimeGetSeconds(reader.duration()) : NAN;
     // A few frames short is how containers round their length, not a cut.
     const bool cut = std::isfinite(length) && length - played > std::max(3 * frame, 0.1);
-    if (!cut && reader.readError().empty()) return {};
+    if (!cut && reader.readStatus().ok()) return {};
     char text[160];
     if (std::isfinite(length))
         std::snprintf(text, sizeof text, "played %.2f s of %.2f s", played, length);
     else
         std::snprintf(text, sizeof text, "played %.2f s", played);
     std::string warning = reader.path() + " ended early: " + text;
-    if (!reader.readError().empty()) warning += " (" + reader.readError() + ")";
+    if (!reader.readStatus().ok()) warning += " (" + reader.readStatus().message() + ")";
     return warning;
 }
 
@@ -142,7 +142,7 @@ int runVideoApp(const VideoAppOptions& options, std::ostream& err) {
         << " frames in " << result.seconds << " s";
     if (layer->failedSampleCount() > 0) err << "; " << layer->failedSampleCount() << " samples could not be decoded";
     if (layer->droppedFrameCount() > 0) err << "; " << layer->droppedFrameCount() << " frames dropped as too late";
-    if (!reader->readError().empty()) err << "; stopped early: " << reader->readError();
+    if (!reader->readStatus().ok()) err << "; stopped early: " << reader->readStatus().message();
     err << std::endl;
     // The video did play, so the status stays 0; the warning says it was not all there.
     if (std::string warning = endedEarlyWarning(*reader, result.paced); !warning.empty())

@@ -78,7 +78,7 @@ SampleBufferHolder VideoFileReader::nextSample() {
         if (ret < 0) {
             const bool atEnd = context_->pb && avio_feof(context_->pb);
             if (atEnd || ++failures >= kMaxConsecutiveReadFailures) {
-                readError_ = "cannot read " + path_ + ": " + describeAVError(ret);
+                readStatus_ = device::Status::error("cannot read " + path_ + ": " + describeAVError(ret));
                 return nullptr;
             }
             continue;
@@ -98,7 +98,7 @@ SampleBufferHolder VideoFileReader::nextSample() {
             // Demuxed packets are reference counted and padded: share the bytes instead of copying.
             AVPacket* owned = av_packet_alloc();
             if (!owned) {
-                readError_ = "cannot read " + path_ + ": out of memory";
+                readStatus_ = device::Status::error("cannot read " + path_ + ": out of memory");
                 return nullptr;
             }
             av_packet_move_ref(owned, packet_);
@@ -112,23 +112,23 @@ SampleBufferHolder VideoFileReader::nextSample() {
                                                static_cast<size_t>(packetSize), &timing, keyFrame, sample.receive());
         }
         if (status != noErr) {
-            readError_ = "cannot read " + path_ + ": packet of " + std::to_string(packetSize) +
-                         " bytes not accepted (" + std::to_string(status) + ")";
+            readStatus_ = device::Status::error("cannot read " + path_ + ": packet of " + std::to_string(packetSize) +
+                                                " bytes not accepted (" + std::to_string(status) + ")");
             return nullptr;
         }
         return sample;
     }
 }
 
-bool VideoFileReader::rewind() {
-    if (!context_) return false;
+device::Status VideoFileReader::rewind() {
+    if (!context_) return device::Status::error("cannot rewind " + path_ + ": the file is not open");
     const AVStream* stream = context_->streams[streamIndex_];
     const int64_t start = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
     const int ret = av_seek_frame(context_, streamIndex_, start, AVSEEK_FLAG_BACKWARD);
     if (ret < 0) {
-        readError_ = "cannot rewind " + path_ + ": " + describeAVError(ret);
-        return false;
+        readStatus_ = device::Status::error("cannot rewind " + path_ + ": " + describeAVError(ret));
+        return readStatus_;
     }
-    readError_.clear();
-    return true;
+    readStatus_ = device::Status::OK();
+    return readStatus_;
 }

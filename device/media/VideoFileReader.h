@@ -41,12 +41,12 @@ public:
     const std::string& path() const { return path_; }
 
     // The next video packet as a sample buffer the caller owns. Null at the end of the stream, or
-    // when the rest of the file cannot be read: readError() then says why (empty at a clean end).
+    // when the rest of the file cannot be read: readStatus() then says why (ok at a clean end).
     SampleBufferHolder nextSample();
-    // Why reading stopped early; empty while reading goes well and at a clean end.
-    const std::string& readError() const { return readError_; }
-    // Goes back to the first packet. Returns false (and sets readError) when the file cannot seek.
-    bool rewind();
+    // Why reading stopped early; ok while reading goes well and at a clean end.
+    const device::Status& readStatus() const { return readStatus_; }
+    // Goes back to the first packet; an error (also kept as readStatus) when the file cannot seek.
+    device::Status rewind();
 
 private:
     VideoFileReader() = default;
@@ -58,5 +58,5 @@ private:
     FormatDescriptionHolder format_;
     CMTime duration_ = kCMTimeInvalid;
     double frameRate_ = 0;
-    std::string readError_;
+    device::Status readStatus_;
 };

@@ -45,7 +45,7 @@ Outcome readAndDecode(VideoFileReader& reader) {
         if (decoder->decode(sample, count) != kMediaOK) ++outcome.errors;
     }
     if (decoder->drain(count) != kMediaOK) ++outcome.errors;
-    outcome.readError = reader.readError();
+    outcome.readError = reader.readStatus().ok() ? "" : reader.readStatus().message();
     return outcome;
 }
 

@@ -50,7 +50,7 @@ DecodedClip decodeFile(const std::string& path, const PacketDecoderOptions& opti
         const int status = decoder->decode(sample, keep);
         if (status != kMediaOK && clip.firstError == kMediaOK) clip.firstError = status;
     }
-    EXPECT_EQ(reader->readError(), "");
+    EXPECT_TRUE(reader->readStatus().ok()) << reader->readStatus().message();
     const int status = decoder->drain(keep);
     if (status != kMediaOK && clip.firstError == kMediaOK) clip.firstError = status;
     return clip;
@@ -252,7 +252,7 @@ TEST(MediaDecoderReuse, DecodesTheClipAgainAfterDrain) {
         EXPECT_EQ(decoder->drain(count), kMediaOK);
         ASSERT_EQ(times.size(), 6u);
         EXPECT_NEAR(CMTimeGetSeconds(times.back()), 5 / 25.0, 1e-6);
-        ASSERT_TRUE(reader->rewind());
+        ASSERT_TRUE(reader->rewind().ok());
     }
 }
 

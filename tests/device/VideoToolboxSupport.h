@@ -52,7 +52,7 @@ inline ClipSamples readClip(const std::string& path) {
     if (!reader) return clip;
     clip.format = FormatDescriptionHolder::retain(reader->formatDescription());
     while (SampleBufferHolder sample = reader->nextSample()) clip.samples.push_back(std::move(sample));
-    EXPECT_EQ(reader->readError(), "");
+    EXPECT_TRUE(reader->readStatus().ok()) << reader->readStatus().message();
     return clip;
 }
 
