@@ -36,6 +36,8 @@ constexpr const char* kStatementText[] = {
 
 constexpr const char* kCreateTable =
     "CREATE TABLE IF NOT EXISTS characteristics (identifier TEXT PRIMARY KEY NOT NULL, value TEXT NOT NULL) "
+    "WITHOUT ROWID; "
+    "CREATE TABLE IF NOT EXISTS reachability (accessory TEXT PRIMARY KEY NOT NULL, problem TEXT NOT NULL) "
     "WITHOUT ROWID";
 
 std::string columnText(sqlite3_stmt* statement, int column) {
@@ -185,6 +187,40 @@ Status AccessoryStore::write(const std::string& identifier, NSObject* value) {
         bindText(statements_[kUpsert], 2, text);
         return step(kUpsert);
     });
+}
+
+Status AccessoryStore::writeReachability(const std::string& accessoryIdentifier, const std::string& problem) {
+    return transaction([&] {
+        sqlite3_stmt* upsert = nullptr;
+        int rc = sqlite3_prepare_v2(db_,
+                                    "INSERT INTO reachability (accessory, problem) VALUES (?1, ?2) "
+                                    "ON CONFLICT (accessory) DO UPDATE SET problem = excluded.problem",
+                                    -1, &upsert, nullptr);
+        if (rc == SQLITE_OK) {
+            bindText(upsert, 1, accessoryIdentifier);
+            bindText(upsert, 2, problem);
+            rc = sqlite3_step(upsert);
+        }
+        sqlite3_finalize(upsert);
+        return rc;
+    });
+}
+
+Status AccessoryStore::readReachability(std::unordered_map<std::string, std::string>* problems) {
+    problems->clear();
+    if (Status problem = connect(); !problem.ok()) return problem;
+    sqlite3_stmt* rows = nullptr;
+    int rc = sqlite3_prepare_v2(db_, "SELECT accessory, problem FROM reachability", -1, &rows, nullptr);
+    if (rc != SQLITE_OK) {
+        // A database made before the table existed, opened read-only: nothing is known.
+        bool noTable = std::strstr(sqlite3_errmsg(db_), "no such table") != nullptr;
+        return noTable ? Status::OK() : Status::error(describe(rc));
+    }
+    while ((rc = sqlite3_step(rows)) == SQLITE_ROW) problems->emplace(columnText(rows, 0), columnText(rows, 1));
+    sqlite3_finalize(rows);
+    if (rc == SQLITE_DONE) return Status::OK();
+    problems->clear();
+    return Status::error(describe(rc));
 }
 
 std::string AccessoryStore::describe(int code) const {

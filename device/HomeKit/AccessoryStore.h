@@ -53,6 +53,13 @@ public:
     // why not (nothing changed then).
     device::Status write(const std::string& identifier, NSObject* value);
 
+    // A real accessory's reachability as last found, by the accessory's identifier: `problem` is
+    // empty when it answered, else why it could not be reached. Kept in a table of its own,
+    //   reachability(accessory TEXT PRIMARY KEY, problem TEXT NOT NULL),
+    // which a database made before it simply lacks (then nothing is known).
+    device::Status writeReachability(const std::string& accessoryIdentifier, const std::string& problem);
+    device::Status readReachability(std::unordered_map<std::string, std::string>* problems);
+
     const std::string& path() const { return path_; }
 
 private:

@@ -252,7 +252,7 @@ private:
             refuse(pointer, std::string("an accessory must be an object, not ") + typeName(object));
         AccessoryDescription accessory;
         accessory.name = name(object, pointer);
-        allowOnly(object, pointer, {"name", "uuid", "latencyMs", "fault", "timeoutMs", "services"});
+        allowOnly(object, pointer, {"name", "uuid", "latencyMs", "fault", "timeoutMs", "hap", "services"});
         accessory.identifier = identifier(object, pointer, homeUUID, "accessory:" + occurrence(seen, accessory.name));
         accessory.latencyMs = milliseconds(object, pointer, "latencyMs", accessory.latencyMs);
         accessory.timeoutMs = milliseconds(object, pointer, "timeoutMs", accessory.timeoutMs);
@@ -267,6 +267,13 @@ private:
                 refuse(childPointer(pointer, "fault"),
                        "unknown fault " + quote(*fault) + " (none, error or unreachable)");
         }
+        if (object.contains("hap")) {
+            accessory.hap = hapAddress(object.at("hap"), childPointer(pointer, "hap"));
+            for (const char* simulated : {"latencyMs", "fault"})
+                if (object.contains(simulated))
+                    refuse(childPointer(pointer, simulated),
+                           quote(simulated) + " is for a simulated accessory; a real one has its own");
+        }
         Strong<NSUUID> accessoryUUID = uuid(accessory.identifier);
         std::unordered_map<std::string, int> servicesSeen;
         const json& services = arrayMember(object, pointer, "services");
@@ -275,7 +282,39 @@ private:
             accessory.services.push_back(service(services[i], childPointer(childPointer(pointer, "services"), i),
                                                  accessoryUUID, accessory.name, servicesSeen));
         }
+        for (const ServiceDescription& service : accessory.services)
+            for (const CharacteristicDescription& characteristic : service.characteristics)
+                if ((characteristic.iid != 0) != accessory.hap.has_value())
+                    refuse(pointer, accessory.hap ? "every characteristic of a real accessory needs its \"hap\" ids"
+                                                  : "a characteristic has \"hap\" ids but its accessory has no \"hap\"");
         return accessory;
+    }
+
+    HapAccessoryAddress hapAddress(const json& object, const std::string& pointer) {
+        if (!object.is_object()) refuse(pointer, std::string("\"hap\" must be an object, not ") + typeName(object));
+        allowOnly(object, pointer, {"address", "port", "id"});
+        HapAccessoryAddress address;
+        std::optional<std::string> host = stringMember(object, pointer, "address");
+        std::optional<std::string> id = stringMember(object, pointer, "id");
+        if (!host || host->empty()) refuse(pointer, "missing \"address\"");
+        if (!id || id->empty()) refuse(pointer, "missing \"id\"");
+        address.host = *host;
+        address.pairingId = *id;
+        address.port = static_cast<uint16_t>(wholeNumber(object, pointer, "port", 1, 65535));
+        return address;
+    }
+
+    // The whole number `key` of `object`, which must be there and within [low, high].
+    uint64_t wholeNumber(const json& object, const std::string& pointer, const char* key, uint64_t low, uint64_t high) {
+        if (!object.contains(key)) refuse(pointer, "missing " + quote(key));
+        const json& value = object.at(key);
+        if (!value.is_number_unsigned() && !(value.is_number_integer() && value.get<long long>() >= 0))
+            refuse(childPointer(pointer, key), quote(key) + " must be a whole number, not " + value.dump());
+        uint64_t number = value.get<uint64_t>();
+        if (number < low || number > high)
+            refuse(childPointer(pointer, key), quote(key) + " must be from " + std::to_string(low) + " to " +
+                                                   std::to_string(high) + ", not " + value.dump());
+        return number;
     }
 
     // The type identifier `object` names, from a short name or a UUID in any case.
@@ -314,7 +353,7 @@ private:
                                              std::unordered_map<std::string, int>& seen) {
         if (!object.is_object())
             refuse(pointer, std::string("a characteristic must be an object, not ") + typeName(object));
-        allowOnly(object, pointer, {"type", "uuid", "value", "metadata"});
+        allowOnly(object, pointer, {"type", "uuid", "value", "metadata", "hap"});
         CharacteristicDescription characteristic;
         characteristic.line = where_.lineOf(pointer);
         characteristic.type = type(object, pointer, device::characteristicTypeForShortName);
@@ -322,6 +361,14 @@ private:
             identifier(object, pointer, serviceUUID, "characteristic:" + occurrence(seen, characteristic.type));
         if (object.contains("metadata"))
             characteristic.metadata = metadata(object.at("metadata"), childPointer(pointer, "metadata"));
+        if (object.contains("hap")) {
+            const json& ids = object.at("hap");
+            std::string at = childPointer(pointer, "hap");
+            if (!ids.is_object()) refuse(at, std::string("\"hap\" must be an object, not ") + typeName(ids));
+            allowOnly(ids, at, {"aid", "iid"});
+            characteristic.aid = wholeNumber(ids, at, "aid", 1, UINT64_MAX);
+            characteristic.iid = wholeNumber(ids, at, "iid", 1, UINT64_MAX);
+        }
         if (object.contains("value")) {
             std::string at = childPointer(pointer, "value");
             characteristic.value = value(object.at("value"), at);

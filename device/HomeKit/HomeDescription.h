@@ -6,14 +6,22 @@
 // The file:
 //   {"homes": [{"name", "uuid"?, "primary"?, "rooms": [{"name", "uuid"?, "accessories": [
 //     {"name", "uuid"?, "latencyMs"?, "fault"? ("none" | "error" | "unreachable"), "timeoutMs"?,
+//      "hap"?: {"address", "port", "id"},
 //      "services": [{"type", "name"?, "uuid"?, "characteristics": [
 //        {"type", "uuid"?, "value"?, "metadata"?: {"format"?, "minimumValue"?, "maximumValue"?,
-//                                                  "stepValue"?, "units"?}}]}]}]}]}]}
+//                                                  "stepValue"?, "units"?},
+//         "hap"?: {"aid", "iid"}}]}]}]}]}]}
 // Types are HomeKit type identifiers or short names ("lightbulb", "hue", ...; see HomeKitDevice.h).
 // Arrays other than "homes" may be left out. A missing uuid is derived from the names (or types)
 // of the object and its parents, so it is the same in every process and every run.
+//
+// An accessory with "hap" is a real one, paired with `glimmora home pair` and reached over the
+// HomeKit Accessory Protocol at that address; "id" is its pairing identifier, and each of its
+// characteristics names its own accessory and instance ids. Its latency and faults are its own, so
+// it takes no "latencyMs" or "fault"; "timeoutMs" bounds each request to it.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,6 +40,7 @@ struct CharacteristicDescription {
     std::string identifier;  // upper case
     Strong<NSObject> value;  // NSNumber or NSString; nil when the description gives none
     std::optional<ValueLimits> metadata;
+    uint64_t aid = 0, iid = 0;  // a real accessory's own ids for it; 0 for a simulated one
     int line = 0;  // where the description starts in its file
 };
 
@@ -42,12 +51,20 @@ struct ServiceDescription {
     std::vector<CharacteristicDescription> characteristics;
 };
 
+// Where a real accessory is reached, and who it is.
+struct HapAccessoryAddress {
+    std::string host;
+    uint16_t port = 0;
+    std::string pairingId;
+};
+
 struct AccessoryDescription {
     std::string name;
     std::string identifier;
     int latencyMs = 20;
     AccessoryFault fault = AccessoryFault::none;
     int timeoutMs = 10000;
+    std::optional<HapAccessoryAddress> hap;  // absent for a simulated accessory
     std::vector<ServiceDescription> services;
 };
 
