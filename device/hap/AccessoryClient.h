@@ -1,0 +1,75 @@
+// The persistent session the device's HomeKit writes through, one per accessory, on its own
+// thread: it connects and verifies on the first write (or connect()), keeps the session, sends
+// queued writes together, delivers events, and after a drop reconnects by itself with backoff.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/Status.h"
+#include "hap/Endpoint.h"
+#include "hap/Keyring.h"
+
+namespace device::hap {
+
+struct CharacteristicRef {
+    uint64_t aid = 0, iid = 0;
+};
+struct CharacteristicWrite {
+    uint64_t aid = 0, iid = 0;
+    std::string value;  // JSON text
+};
+struct CharacteristicStatus {
+    uint64_t aid = 0, iid = 0;
+    int status = 0;  // 0 = taken; otherwise the accessory's status code, e.g. -70410
+};
+struct CharacteristicReport {
+    uint64_t aid = 0, iid = 0;
+    std::string value;  // JSON text
+};
+
+class AccessoryClient {
+public:
+    struct Callbacks {
+        // On the client's thread: values the accessory reported: events, and a read of every
+        // subscribed characteristic each time a session is verified.
+        std::function<void(const std::vector<CharacteristicReport>&)> values;
+        // On the client's thread: the accessory became reachable (a verified session) or not (why).
+        std::function<void(bool reachable, const device::Status& why)> reachability;
+    };
+    struct Options {
+        std::chrono::milliseconds connectTimeout{3000};  // connect + verify
+        std::chrono::milliseconds requestTimeout{3000};  // one request's answer
+        std::chrono::milliseconds firstRetry{1000};      // the backoff after a drop, doubling...
+        std::chrono::milliseconds longestRetry{30000};   // ...up to this
+    };
+    using WriteDone = std::function<void(device::Status, std::vector<CharacteristicStatus>)>;
+
+    AccessoryClient(Endpoint endpoint, ControllerIdentity controller, AccessoryPairing accessory,
+                    std::vector<CharacteristicRef> subscribe, Callbacks callbacks, Options options);
+    // Closes the session and joins the thread; pending writes complete with an error.
+    ~AccessoryClient();
+    AccessoryClient(const AccessoryClient&) = delete;
+    AccessoryClient& operator=(const AccessoryClient&) = delete;
+
+    // Queues `writes`. `done` runs on the client's thread once the accessory answered (ok and one
+    // status per write: from a 204 all 0, from a 207 each its own) or failed (an error; the vector
+    // is empty). Writes queued while a request is in flight go together in the next
+    // PUT /characteristics, until one characteristic would appear twice. No session: the write
+    // connects and verifies first.
+    void write(std::vector<CharacteristicWrite> writes, WriteDone done);
+    // Starts connecting now, without waiting for a write.
+    void connect();
+
+    const Endpoint& endpoint() const;
+
+private:
+    class Worker;
+    std::unique_ptr<Worker> worker_;
+};
+
+}  // namespace device::hap

@@ -1,0 +1,22 @@
+// Pair-setup: the one-off, blocking exchange (M1..M6) that makes an accessory and this controller
+// know each other's long-term keys, proved by the accessory's setup code.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+
+#include "base/Status.h"
+#include "hap/Endpoint.h"
+#include "hap/Keyring.h"
+
+namespace device::hap {
+
+// Pair-setup M1..M6 with `setupCode` ("XXX-XX-XXX"). Errors: a wrong code says the setup code was
+// not accepted; an accessory already paired says it is paired with another controller and that
+// pairing must be removed first; too many tries and busy likewise by name. The code is never logged.
+std::optional<AccessoryPairing> pairSetup(const Endpoint& endpoint, const std::string& setupCode,
+                                          const ControllerIdentity& controller, std::chrono::milliseconds timeout,
+                                          device::Status* status = nullptr);
+
+}  // namespace device::hap

@@ -1,0 +1,56 @@
+// A verified, encrypted connection to a paired accessory: pair-verify M1..M4 with both signatures
+// checked, then every request and response in session frames. An accessory presenting another
+// long-term key than the pairing's is refused with a loud error and nothing is sent to it.
+// Blocking; one request at a time; used from one thread.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "base/Status.h"
+#include "hap/Endpoint.h"
+#include "hap/HttpResponse.h"
+#include "hap/Keyring.h"
+
+namespace device::hap {
+
+class SessionConnection;
+
+class Session {
+public:
+    static std::unique_ptr<Session> open(const Endpoint& endpoint, const ControllerIdentity& controller,
+                                         const AccessoryPairing& accessory, std::chrono::milliseconds timeout,
+                                         device::Status* status = nullptr);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // Sends one request (framed in one write) and returns its response; EVENT/1.0 messages that
+    // arrive meanwhile go to the event handler, if set. Any error leaves the session closed.
+    std::optional<HttpResponse> request(std::string_view method, std::string_view path, std::string_view body,
+                                        std::chrono::milliseconds timeout, device::Status* status = nullptr);
+    void setEventHandler(std::function<void(const HttpResponse&)> handler);
+
+    // The socket, for a poll loop waiting for events between requests; -1 once closed.
+    int descriptor() const;
+    // Reads what the socket holds now without blocking and hands complete events to the handler.
+    // An error (the accessory closed, a malformed frame or message) closes the session.
+    device::Status readPendingEvents();
+    bool isOpen() const;
+    const Endpoint& endpoint() const { return endpoint_; }
+
+private:
+    Session(Endpoint endpoint, std::unique_ptr<SessionConnection> connection);
+
+    Endpoint endpoint_;
+    std::unique_ptr<SessionConnection> connection_;
+};
+
+// POST /pairings, remove pairing, of `controllerPairingId` (usually this controller's own).
+device::Status removePairing(Session& session, const std::string& controllerPairingId);
+
+}  // namespace device::hap
