@@ -1,6 +1,6 @@
-// `glimmora home`: sets up the device's homes and looks into them. It reads the home description
-// and the accessory state directly (no main queue, no manager), and keeps room selections in the
-// settings store com.tovek.glimmora through HBPreferences, as one more process of the device.
+// `glimmora home`: sets up the device's homes, pairs real accessories and looks into them. It reads the home
+// description and the accessory state directly (no main queue, no manager), and keeps room selections in the settings
+// store com.tovek.glimmora through HBPreferences, as one more process of the device.
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cctype>
@@ -20,6 +20,7 @@
 
 #include <apps/GlimmoraSettings.h>
 #include <apps/HomeLights.h>
+#include <apps/RealAccessoryPairing.h>
 
 #include "Commands.h"
 
@@ -163,6 +164,10 @@ void showHomes(bool asJson) {
                     {"hue", {light.hasHue, light.hue.get()}},
                 };
                 json entry = {{"accessory", light.accessory}, {"name", light.name}, {"uuid", light.identifier}};
+                if (light.real) {
+                    entry["reachable"] = light.unreachable.empty();
+                    if (!light.unreachable.empty()) entry["problem"] = light.unreachable;
+                }
                 std::string line =
                     "    " + quotedPrintable(light.name) + " of " + quotedPrintable(light.accessory) + ":";
                 const char* separator = " ";
@@ -173,6 +178,7 @@ void showHomes(bool asJson) {
                         separator + std::string(key) + " " + textValue(value.second, std::string_view(key) == "power");
                     separator = ", ";
                 }
+                if (!light.unreachable.empty()) line += "  (unreachable: " + device::printable(light.unreachable) + ")";
                 lights.push_back(std::move(entry));
                 text += line + "\n";
             }
@@ -248,6 +254,51 @@ void installExampleHome(bool force) { initHome(force); }
 
 void setRoomsSelected(const std::vector<std::string>& rooms, bool selected) { selectRooms(rooms, selected); }
 
+namespace {
+
+void addPairingCommands(CLI::App* home) {
+    auto request = std::make_shared<device::RealAccessoryRequest>();
+    CLI::App* pair = home->add_subcommand(
+        "pair",
+        "Pair a real HomeKit lamp (or a bridge of lamps) reached over the network, and add its lightbulbs to "
+        "ROOM as accessory NAME, so they follow the video when the room is selected. The lamp must not be paired "
+        "with another home; its setup code is printed on it or its box. The code is used once and never stored");
+    pair->add_option("NAME", request->name, "The accessory's name in the home")->required();
+    pair->add_option("--room", request->room, "The room to put it in (made when the home has none of that name)")
+        ->required();
+    pair->add_option("--home", request->home, "The home (default: the primary one)");
+    pair->add_option("--address", request->host, "The accessory's host name or IP address")->required();
+    pair->add_option("--port", request->port, "The accessory's TCP port")->required()->check(CLI::Range(1, 65535));
+    pair->add_option("--code", request->setupCode, "The setup code, XXX-XX-XXX")->required();
+    pair->callback([request] {
+        std::string summary;
+        if (device::Status problem = device::pairRealAccessory(*request, &summary); !problem.ok())
+            fail(problem.message() + "\nnothing was recorded");
+        std::cout << summary << "\n";
+        if (device::colourServerProcess() != 0)
+            std::cerr << "glimmora home: a home screen is running on this device and keeps the home it started "
+                         "with; restart `glimmora springboard` to drive the new accessory\n";
+    });
+
+    auto name = std::make_shared<std::string>();
+    auto forget = std::make_shared<bool>(false);
+    CLI::App* unpair = home->add_subcommand(
+        "unpair",
+        "Remove the pairing of accessory NAME on the accessory itself, then its keys and its lights here. An "
+        "accessory that cannot be reached is left as it is unless --forget is given");
+    unpair->add_option("NAME", *name, "The paired accessory's name")->required();
+    unpair->add_flag("--forget", *forget,
+                     "Remove it here even when the accessory cannot be reached (it then needs a reset to pair again)");
+    unpair->callback([name, forget] {
+        std::string summary;
+        if (device::Status problem = device::unpairRealAccessory(*name, *forget, &summary); !problem.ok())
+            fail(problem.message());
+        std::cout << summary << "\n";
+    });
+}
+
+}  // namespace
+
 void addHomeCommand(CLI::App& app) {
     CLI::App* home = app.add_subcommand(
         "home", "Set up the device's homes (home.json in the device directory) and look at their rooms and lights");
@@ -295,4 +346,6 @@ void addHomeCommand(CLI::App& app) {
                              "com.tovek.glimmora. An unknown or ambiguous ROOM is refused and nothing is stored");
     deselect->add_option("ROOM", *rooms, roomHelp)->required();
     deselect->callback([rooms] { selectRooms(*rooms, false); });
+
+    addPairingCommands(home);
 }

@@ -190,6 +190,7 @@ void LightView::refresh(const std::string& status) {
                  << number(light.hasBrightness, light.brightness.get()) << " s"
                  << number(light.hasSaturation, light.saturation.get()) << " h"
                  << number(light.hasHue, light.hue.get());
+            if (!light.unreachable.empty()) line << " (unreachable)";
         }
         if (line.str() == lastPlain_) return;  // nothing new to say
         lastPlain_ = line.str();
@@ -222,6 +223,7 @@ void LightView::refresh(const std::string& status) {
                               padded(number(light.hasBrightness, light.brightness.get()), 8) +
                               padded(number(light.hasSaturation, light.saturation.get()), 6) +
                               padded(number(light.hasHue, light.hue.get()), 5);
+            if (light.real) row += light.unreachable.empty() ? "  (real lamp)" : "  (unreachable)";
             if (!light.selectionKnown)
                 row += std::string(kDim) + "  (room selection unknown)" + kReset;
             else if (!light.roomSelected)

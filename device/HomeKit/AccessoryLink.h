@@ -11,6 +11,7 @@
 
 #include "AccessoryStore.h"
 #include "HomeDescription.h"
+#include "RealAccessory.h"
 
 struct AccessoryLink {
     std::string accessoryName;
@@ -18,6 +19,8 @@ struct AccessoryLink {
     std::chrono::milliseconds latency{20};
     std::chrono::milliseconds timeout{10000};
     std::shared_ptr<AccessoryStore> store;  // used on the HomeKit queue only
+    // A real accessory's session; null for a simulated one, whose latency and fault apply instead.
+    std::shared_ptr<RealAccessory> real;
 };
 
 // What one characteristic's writes need, besides its accessory.
@@ -25,5 +28,6 @@ struct CharacteristicBackend {
     std::string identifier;
     std::string typeName;  // the short name or the type identifier, for messages
     std::optional<ValueLimits> limits;
+    uint64_t aid = 0, iid = 0;  // a real accessory's own ids for it
     std::shared_ptr<const AccessoryLink> accessory;
 };

@@ -1,5 +1,6 @@
 #include "CharacteristicValue.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -117,4 +118,30 @@ std::string describeValue(NSObject* value) {
     }
     if (auto* s = objc_cast<NSString>(value)) return "\"" + s->string() + "\"";
     return value->description();
+}
+
+Strong<NSObject> fitCharacteristicValue(const ValueLimits* limits, NSObject* value) {
+    auto* numberValue = objc_cast<NSNumber>(value);
+    if (numberValue == nullptr || limits == nullptr) return value;
+    const FormatRange* format = limits->format.empty() ? nullptr : findFormat(limits->format);
+    if (format && !format->numeric) return value;
+    double v = numberValue->doubleValue();
+    if (!std::isfinite(v)) return value;
+    if (format && std::string_view(format->format) == "bool") return NSNumber::numberWithBool(v != 0);
+    double low = limits->minimumValue.value_or(format ? format->low : -kUnbounded);
+    double high = limits->maximumValue.value_or(format ? format->high : kUnbounded);
+    if (format) low = std::max(low, format->low), high = std::min(high, format->high);
+    v = std::clamp(v, low, high);
+    if (limits->stepValue && *limits->stepValue > 0) {
+        double base = limits->minimumValue.value_or(0.0);
+        v = base + std::round((v - base) / *limits->stepValue) * *limits->stepValue;
+        // A step that does not divide the range may round past its end.
+        if (v > high) v -= *limits->stepValue;
+        if (v < low) v += *limits->stepValue;
+        v = std::clamp(v, low, high);
+    }
+    if (format && format->whole) return NSNumber::numberWithLongLong(static_cast<long long>(std::llround(v)));
+    if (numberValue->kind() == NSNumber::Kind::integer && v == std::floor(v))
+        return NSNumber::numberWithLongLong(static_cast<long long>(v));
+    return NSNumber::numberWithDouble(v);
 }

@@ -35,3 +35,8 @@ ValueCheck checkCharacteristicValue(const ValueLimits* limits, NSObject* value);
 
 // A short text of a value for messages and the tools: YES/NO, a number, or the quoted string.
 std::string describeValue(NSObject* value);
+
+// `value` fitted to `limits` (nullptr: none) before it goes to a real accessory: within the minimum
+// and maximum, on the step grid, whole for integer formats, a Boolean for "bool". Anything that is
+// not a number comes back as it is, for the check to refuse.
+Strong<NSObject> fitCharacteristicValue(const ValueLimits* limits, NSObject* value);

@@ -74,6 +74,9 @@ void HomeKitDevice::setCountsLightReads(HMCharacteristic* characteristic, bool c
 
 Strong<NSObject> HMCharacteristic::value() const {
     if (countsLightReads_) device::countActivity(device::Activity::lightValuesRead);
+    if (backend_ && backend_->accessory && backend_->accessory->real) {
+        if (Strong<NSObject> reported = backend_->accessory->real->value(backend_->aid, backend_->iid)) return reported;
+    }
     std::lock_guard<std::mutex> guard(valueLock_);
     return value_;
 }
@@ -84,6 +87,10 @@ void HMCharacteristic::writeValue_completionHandler(id value, Block<void(NSError
     Strong<HMCharacteristic> self(this);
     Strong<NSObject> held(value);
     Strong<Block<void(NSError*)>> heldCompletion(completion);
+    if (backend_ && backend_->accessory && backend_->accessory->real) {
+        writeToRealAccessory(held, heldCompletion);
+        return;
+    }
     std::chrono::milliseconds delay{0};
     if (backend_ && backend_->accessory) {
         const AccessoryLink& accessory = *backend_->accessory;
@@ -124,6 +131,32 @@ void HMCharacteristic::finishWrite(const Strong<NSObject>& value, const Strong<B
     }
     if (error) device::countActivity(device::Activity::writesFailed);
     if (completion) (*completion)(error.get());
+}
+
+// A real accessory answers for itself: the value, fitted to the characteristic's limits, goes over
+// its session, and the completion runs when the accessory has answered.
+void HMCharacteristic::writeToRealAccessory(const Strong<NSObject>& value,
+                                            const Strong<Block<void(NSError*)>>& completion) {
+    const CharacteristicBackend& backend = *backend_;
+    std::string what = "\"" + backend.accessory->accessoryName + "\" " + backend.typeName;
+    const ValueLimits* limits = backend.limits ? &*backend.limits : nullptr;
+    Strong<NSObject> fitted = fitCharacteristicValue(limits, value.get());
+    Strong<HMCharacteristic> self(this);
+    auto finish = [self, fitted, completion](Strong<NSError> error) {
+        if (error) {
+            device::countActivity(device::Activity::writesFailed);
+        } else {
+            std::lock_guard<std::mutex> guard(self->valueLock_);
+            self->value_ = fitted;
+        }
+        if (completion) (*completion)(error.get());
+    };
+    if (ValueCheck check = checkCharacteristicValue(limits, fitted.get()); !check.accepted()) {
+        Strong<NSError> error = device::homeKitError(check.code, what + ": " + check.reason);
+        dispatch_async(homeKitQueue(), makeBlock([finish, error] { finish(error); }));
+        return;
+    }
+    backend.accessory->real->write(backend.aid, backend.iid, fitted.get(), what, std::move(finish));
 }
 
 std::string HMCharacteristic::description() const {

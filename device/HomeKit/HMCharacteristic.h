@@ -54,6 +54,7 @@ public:
 private:
     friend struct device::HomeKitDevice;
 
+    void writeToRealAccessory(const Strong<NSObject>& value, const Strong<Block<void(NSError*)>>& completion);
     void finishWrite(const Strong<NSObject>& value, const Strong<Block<void(NSError*)>>& completion);
 
     Strong<NSString> type_;

@@ -285,8 +285,9 @@ private:
         for (const ServiceDescription& service : accessory.services)
             for (const CharacteristicDescription& characteristic : service.characteristics)
                 if ((characteristic.iid != 0) != accessory.hap.has_value())
-                    refuse(pointer, accessory.hap ? "every characteristic of a real accessory needs its \"hap\" ids"
-                                                  : "a characteristic has \"hap\" ids but its accessory has no \"hap\"");
+                    refuse(pointer, accessory.hap
+                                        ? "every characteristic of a real accessory needs its \"hap\" ids"
+                                        : "a characteristic has \"hap\" ids but its accessory has no \"hap\"");
         return accessory;
     }
 

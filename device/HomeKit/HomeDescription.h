@@ -41,7 +41,7 @@ struct CharacteristicDescription {
     Strong<NSObject> value;  // NSNumber or NSString; nil when the description gives none
     std::optional<ValueLimits> metadata;
     uint64_t aid = 0, iid = 0;  // a real accessory's own ids for it; 0 for a simulated one
-    int line = 0;  // where the description starts in its file
+    int line = 0;               // where the description starts in its file
 };
 
 struct ServiceDescription {

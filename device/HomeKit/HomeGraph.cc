@@ -12,6 +12,7 @@
 #include "HMTypes.h"
 #include "HomeDescription.h"
 #include "HomeKitDevice.h"
+#include "RealAccessory.h"
 
 namespace {
 
@@ -38,6 +39,8 @@ Strong<HMCharacteristic> buildCharacteristic(const CharacteristicDescription& de
     backend->identifier = description.identifier;
     backend->typeName = device::shortNameOfCharacteristicType(description.type);
     backend->limits = description.metadata;
+    backend->aid = description.aid;
+    backend->iid = description.iid;
     backend->accessory = link;
     auto found = stored.find(description.identifier);
     NSObject* value = found != stored.end() ? found->second.get() : description.value.get();
@@ -48,8 +51,10 @@ Strong<HMCharacteristic> buildCharacteristic(const CharacteristicDescription& de
 }
 
 Strong<HMAccessory> buildAccessory(const AccessoryDescription& description,
-                                   const std::shared_ptr<AccessoryStore>& store, const StoredValues& stored) {
+                                   const std::shared_ptr<AccessoryStore>& store, const StoredValues& stored,
+                                   const std::string& directory) {
     auto link = std::make_shared<AccessoryLink>();
+    if (description.hap) link->real = RealAccessory::make(description, store, directory);
     link->accessoryName = description.name;
     link->fault = description.fault;
     link->latency = std::chrono::milliseconds(description.latencyMs);
@@ -103,7 +108,7 @@ LoadedHomes loadHomes(const std::string& directory) {
         for (const RoomDescription& room : home.rooms) {
             std::vector<Strong<NSObject>> accessories;
             for (const AccessoryDescription& accessory : room.accessories)
-                accessories.push_back(buildAccessory(accessory, store, stored));
+                accessories.push_back(buildAccessory(accessory, store, stored, directory));
             rooms.push_back(device::HomeKitDevice::makeRoom(text(room.name), uuid(room.identifier),
                                                             NSArray::arrayWithVector(std::move(accessories))));
         }

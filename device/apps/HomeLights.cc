@@ -27,7 +27,10 @@ Status readHomeLights(HomeLights* out, bool* missing) {
     if (absent) return Status::error("the device has no homes (no " + path + ")");
     if (!problem.ok()) return problem;
     std::unordered_map<std::string, Strong<NSObject>> state;
-    out->stateProblem = AccessoryStore(deviceDirectory()).readAll(&state).message();
+    AccessoryStore store(deviceDirectory());
+    out->stateProblem = store.readAll(&state).message();
+    std::unordered_map<std::string, std::string> reachability;
+    if (out->stateProblem.empty()) out->stateProblem = store.readReachability(&reachability).message();
     Strong<HBPreferences> settings = openGlimmoraSettings();
 
     for (const HomeDescription& home : out->description.homes) {
@@ -50,6 +53,9 @@ Status readHomeLights(HomeLights* out, bool* missing) {
                     light.roomSelected = selected;
                     light.selectionKnown = unreadable.empty();
                     light.accessory = accessory.name;
+                    light.real = accessory.hap.has_value();
+                    if (auto found = reachability.find(accessory.identifier); light.real && found != reachability.end())
+                        light.unreachable = found->second;
                     light.name = service.name;
                     light.identifier = service.identifier;
                     for (const CharacteristicDescription& characteristic : service.characteristics) {

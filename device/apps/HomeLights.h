@@ -21,6 +21,8 @@ namespace device {
 struct LightState {
     std::string home, room, roomIdentifier, accessory, name, identifier;
     bool roomSelected = false;
+    bool real = false;           // a paired accessory, reached over the network
+    std::string unreachable;     // a real accessory that could not be reached when last tried: why
     bool selectionKnown = true;  // false when the settings store could not tell
     // The current value of each characteristic, nil when unknown; `has…` is false when the light
     // has no such characteristic.
