@@ -27,8 +27,7 @@ struct ServiceInfo {
     std::vector<CharacteristicInfo> characteristics;
 };
 
-std::optional<std::vector<ServiceInfo>> parseAccessoryDatabase(std::string_view json,
-                                                               device::Status* status = nullptr);
+std::optional<std::vector<ServiceInfo>> parseAccessoryDatabase(std::string_view json, device::Status* status = nullptr);
 
 // A type as the accessory wrote it ("25", "2F", or a UUID in any case) as a full upper-case UUID;
 // empty when it is neither.

@@ -48,9 +48,7 @@ std::string seal(std::string_view plain, std::string_view aad, const std::array<
 std::optional<std::string> open(std::string_view sealed, std::string_view aad, const std::array<uint8_t, 12>& nonce,
                                 const std::array<uint8_t, 32>& key);
 
-inline std::string_view view(const uint8_t* data, size_t size) {
-    return {reinterpret_cast<const char*>(data), size};
-}
+inline std::string_view view(const uint8_t* data, size_t size) { return {reinterpret_cast<const char*>(data), size}; }
 template <size_t N>
 std::string_view view(const std::array<uint8_t, N>& bytes) {
     return view(bytes.data(), N);

@@ -13,13 +13,13 @@
 namespace device::hap {
 
 struct ControllerIdentity {
-    std::string pairingId;              // a UUID text made once
+    std::string pairingId;                // a UUID text made once
     std::array<uint8_t, 32> publicKey{};  // Ed25519
     std::array<uint8_t, 64> secretKey{};  // libsodium's Ed25519 secret key; never logged
 };
 
 struct AccessoryPairing {
-    std::string pairingId;              // the accessory's identifier ("AA:BB:..."), as it sent it
+    std::string pairingId;                // the accessory's identifier ("AA:BB:..."), as it sent it
     std::array<uint8_t, 32> publicKey{};  // its Ed25519 long-term public key
 };
 
