@@ -33,6 +33,10 @@ public:
     // arrive meanwhile go to the event handler, if set. Any error leaves the session closed.
     std::optional<HttpResponse> request(std::string_view method, std::string_view path, std::string_view body,
                                         std::chrono::milliseconds timeout, device::Status* status = nullptr);
+    // The same with a body of another type than JSON (the pairings' TLV8).
+    std::optional<HttpResponse> requestWithType(std::string_view method, std::string_view path,
+                                                std::string_view contentType, std::string_view body,
+                                                std::chrono::milliseconds timeout, device::Status* status = nullptr);
     void setEventHandler(std::function<void(const HttpResponse&)> handler);
 
     // The socket, for a poll loop waiting for events between requests; -1 once closed.

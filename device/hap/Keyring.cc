@@ -1,0 +1,164 @@
+#include "hap/Keyring.h"
+
+#include <fcntl.h>
+#include <sodium.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "hap/Crypto.h"
+
+namespace device::hap {
+
+namespace {
+
+constexpr const char* kFileName = "hap-keys.json";
+
+std::string toHex(std::string_view bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out.push_back(digits[c >> 4]);
+        out.push_back(digits[c & 15]);
+    }
+    return out;
+}
+
+template <size_t N>
+bool fromHex(const std::string& text, std::array<uint8_t, N>& out) {
+    if (text.size() != 2 * N) return false;
+    size_t written = 0;
+    return sodium_hex2bin(out.data(), N, text.data(), text.size(), nullptr, &written, nullptr) == 0 && written == N;
+}
+
+std::string makeUuid() {
+    auto bytes = crypto::randomBytes(16);
+    bytes[6] = static_cast<char>((bytes[6] & 0x0F) | 0x40);  // version 4
+    bytes[8] = static_cast<char>((bytes[8] & 0x3F) | 0x80);  // the RFC 4122 variant
+    std::string hex = toHex(bytes);
+    for (char& c : hex) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return hex.substr(0, 8) + "-" + hex.substr(8, 4) + "-" + hex.substr(12, 4) + "-" + hex.substr(16, 4) + "-" +
+           hex.substr(20);
+}
+
+}  // namespace
+
+std::optional<Keyring> Keyring::open(const std::string& directory, device::Status* status) {
+    auto fail = [&](std::string why) -> std::optional<Keyring> {
+        if (status) *status = Status::error(std::move(why));
+        return std::nullopt;
+    };
+    if (!crypto::ready()) return fail("The cryptography library could not start.");
+    Keyring keyring;
+    keyring.path_ = directory + "/" + kFileName;
+    std::ifstream file(keyring.path_);
+    if (!file) {
+        if (errno != ENOENT) return fail("The HomeKit keyring " + keyring.path_ + " could not be read.");
+        auto pair = crypto::ed25519KeyPair();
+        keyring.controller_.pairingId = makeUuid();
+        keyring.controller_.publicKey = pair.publicKey;
+        keyring.controller_.secretKey = pair.secretKey;
+        sodium_memzero(pair.secretKey.data(), pair.secretKey.size());
+        Status saved = keyring.save();
+        if (!saved.ok()) return fail(saved.message());
+        if (status) *status = Status::OK();
+        return keyring;
+    }
+    std::stringstream text;
+    text << file.rdbuf();
+    nlohmann::json document = nlohmann::json::parse(text.str(), nullptr, false);
+    std::string broken = "The HomeKit keyring " + keyring.path_ + " is damaged";
+    if (document.is_discarded() || !document.is_object()) return fail(broken + ": it is not JSON.");
+    try {
+        const auto& controller = document.at("controller");
+        keyring.controller_.pairingId = controller.at("pairingId").get<std::string>();
+        if (!fromHex(controller.at("publicKey").get<std::string>(), keyring.controller_.publicKey) ||
+            !fromHex(controller.at("secretKey").get<std::string>(), keyring.controller_.secretKey)) {
+            return fail(broken + ": the controller's keys are malformed.");
+        }
+        for (const auto& entry : document.at("accessories")) {
+            AccessoryPairing pairing;
+            pairing.pairingId = entry.at("pairingId").get<std::string>();
+            if (!fromHex(entry.at("publicKey").get<std::string>(), pairing.publicKey)) {
+                return fail(broken + ": the key of accessory " + pairing.pairingId + " is malformed.");
+            }
+            keyring.pairings_.push_back(std::move(pairing));
+        }
+    } catch (const std::exception&) {
+        return fail(broken + ": a field is missing or of the wrong kind.");
+    }
+    if (status) *status = Status::OK();
+    return keyring;
+}
+
+std::optional<AccessoryPairing> Keyring::pairing(const std::string& accessoryPairingId) const {
+    for (const auto& pairing : pairings_) {
+        if (pairing.pairingId == accessoryPairingId) return pairing;
+    }
+    return std::nullopt;
+}
+
+device::Status Keyring::addPairing(const AccessoryPairing& pairing) {
+    auto previous = pairings_;
+    auto it = std::find_if(pairings_.begin(), pairings_.end(),
+                           [&](const AccessoryPairing& p) { return p.pairingId == pairing.pairingId; });
+    if (it != pairings_.end()) {
+        *it = pairing;
+    } else {
+        pairings_.push_back(pairing);
+    }
+    Status saved = save();
+    if (!saved.ok()) pairings_ = std::move(previous);
+    return saved;
+}
+
+device::Status Keyring::removePairing(const std::string& accessoryPairingId) {
+    auto previous = pairings_;
+    std::erase_if(pairings_, [&](const AccessoryPairing& p) { return p.pairingId == accessoryPairingId; });
+    if (pairings_.size() == previous.size()) return Status::OK();
+    Status saved = save();
+    if (!saved.ok()) pairings_ = std::move(previous);
+    return saved;
+}
+
+device::Status Keyring::save() const {
+    nlohmann::json document;
+    document["controller"] = {{"pairingId", controller_.pairingId},
+                              {"publicKey", toHex(crypto::view(controller_.publicKey))},
+                              {"secretKey", toHex(crypto::view(controller_.secretKey))}};
+    document["accessories"] = nlohmann::json::array();
+    for (const auto& pairing : pairings_) {
+        document["accessories"].push_back(
+            {{"pairingId", pairing.pairingId}, {"publicKey", toHex(crypto::view(pairing.publicKey))}});
+    }
+    std::string text = document.dump(2) + "\n";
+
+    std::string temporary = path_ + ".XXXXXX";
+    int fd = mkstemp(temporary.data());  // made with mode 0600
+    if (fd < 0) return Status::error("The HomeKit keyring " + path_ + " could not be written: " + std::strerror(errno));
+    bool written = fchmod(fd, 0600) == 0;
+    size_t offset = 0;
+    while (written && offset < text.size()) {
+        ssize_t n = ::write(fd, text.data() + offset, text.size() - offset);
+        if (n < 0 && errno == EINTR) continue;
+        written = n > 0;
+        if (written) offset += static_cast<size_t>(n);
+    }
+    written = written && fsync(fd) == 0;
+    written = close(fd) == 0 && written;
+    sodium_memzero(text.data(), text.size());
+    if (!written || rename(temporary.c_str(), path_.c_str()) != 0) {
+        int error = errno;
+        unlink(temporary.c_str());
+        return Status::error("The HomeKit keyring " + path_ + " could not be written: " + std::strerror(error));
+    }
+    return Status::OK();
+}
+
+}  // namespace device::hap

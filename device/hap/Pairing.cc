@@ -1,0 +1,92 @@
+#include "hap/Pairing.h"
+
+#include <sodium.h>
+
+#include "hap/Crypto.h"
+#include "hap/PairingExchange.h"
+#include "hap/Srp.h"
+
+namespace device::hap {
+
+std::optional<AccessoryPairing> pairSetup(const Endpoint& endpoint, const std::string& setupCode,
+                                          const ControllerIdentity& controller, std::chrono::milliseconds timeout,
+                                          device::Status* status) {
+    auto fail = [&](Status why) -> std::optional<AccessoryPairing> {
+        if (status) *status = std::move(why);
+        return std::nullopt;
+    };
+    auto failText = [&](std::string why) { return fail(Status::error(std::move(why))); };
+    if (!crypto::ready()) return failText("The cryptography library could not start.");
+    auto deadline = SteadyClock::now() + timeout;
+    Status step;
+    auto socket = Socket::connect(endpoint, deadline, &step);
+    if (!socket) return fail(step);
+    const char* path = "/pair-setup";
+    auto errorOf = [&](const Tlv8& answer) -> std::optional<Status> {
+        if (auto error = answer.byte(kTlvError)) return Status::error(tlvErrorText(*error, endpoint, "pairing"));
+        return std::nullopt;
+    };
+
+    // M1 -> M2: the accessory's salt and SRP public value.
+    auto m2 = exchangeTlv(*socket, endpoint, path, Tlv8().add(kTlvState, 1).add(kTlvMethod, 0), 2, deadline, &step);
+    if (!m2) return fail(step);
+    if (auto error = errorOf(*m2)) return fail(*error);
+    const std::string* salt = m2->find(kTlvSalt);
+    const std::string* serverPublic = m2->find(kTlvPublicKey);
+    if (!salt || !serverPublic) return failText("The accessory at " + endpoint.text() + " sent no SRP values.");
+    auto srp = SrpClient::make("Pair-Setup", setupCode);
+    if (!srp || !srp->setServer(*salt, *serverPublic)) {
+        return failText("The accessory at " + endpoint.text() + " sent an invalid SRP public value.");
+    }
+
+    // M3 -> M4: proofs both ways.
+    auto m4 = exchangeTlv(*socket, endpoint, path,
+                          Tlv8().add(kTlvState, 3).add(kTlvPublicKey, srp->publicValue()).add(kTlvProof, srp->proof()),
+                          4, deadline, &step);
+    if (!m4) return fail(step);
+    if (auto error = errorOf(*m4)) return fail(*error);
+    const std::string* serverProof = m4->find(kTlvProof);
+    if (!serverProof || !srp->verifyServer(*serverProof)) {
+        return failText("The accessory at " + endpoint.text() + " did not prove it knows the setup code.");
+    }
+
+    // M5 -> M6: long-term keys, each signed, inside the channel the SRP key made.
+    const std::string& srpKey = srp->sessionKey();
+    auto encryptKey = crypto::hkdf(srpKey, "Pair-Setup-Encrypt-Salt", "Pair-Setup-Encrypt-Info");
+    auto controllerX = crypto::hkdf(srpKey, "Pair-Setup-Controller-Sign-Salt", "Pair-Setup-Controller-Sign-Info");
+    auto accessoryX = crypto::hkdf(srpKey, "Pair-Setup-Accessory-Sign-Salt", "Pair-Setup-Accessory-Sign-Info");
+    if (!encryptKey || !controllerX || !accessoryX) return failText("Deriving the pairing keys failed.");
+    std::string controllerInfo = std::string(crypto::view(*controllerX)) + controller.pairingId +
+                                 std::string(crypto::view(controller.publicKey));
+    auto signature = crypto::ed25519Sign(controllerInfo, controller.secretKey);
+    std::string inner = Tlv8()
+                            .add(kTlvIdentifier, controller.pairingId)
+                            .add(kTlvPublicKey, crypto::view(controller.publicKey))
+                            .add(kTlvSignature, crypto::view(signature))
+                            .encode();
+    std::string sealed = crypto::seal(inner, {}, crypto::nonce("PS-Msg05"), *encryptKey);
+    auto m6 = exchangeTlv(*socket, endpoint, path, Tlv8().add(kTlvState, 5).add(kTlvEncryptedData, sealed), 6,
+                          deadline, &step);
+    if (!m6) return fail(step);
+    if (auto error = errorOf(*m6)) return fail(*error);
+    const std::string* encrypted = m6->find(kTlvEncryptedData);
+    auto opened = encrypted ? crypto::open(*encrypted, {}, crypto::nonce("PS-Msg06"), *encryptKey) : std::nullopt;
+    if (!opened) return failText("The accessory at " + endpoint.text() + " sent an unreadable final pairing message.");
+    auto accessoryTlv = Tlv8::decode(*opened, &step);
+    if (!accessoryTlv) return fail(step);
+    const std::string* accessoryId = accessoryTlv->find(kTlvIdentifier);
+    const std::string* accessoryKey = accessoryTlv->find(kTlvPublicKey);
+    const std::string* accessorySignature = accessoryTlv->find(kTlvSignature);
+    if (!accessoryId || accessoryId->empty() || !accessoryKey || !accessorySignature) {
+        return failText("The accessory at " + endpoint.text() + " left out its identity.");
+    }
+    std::string accessoryInfo = std::string(crypto::view(*accessoryX)) + *accessoryId + *accessoryKey;
+    auto key = crypto::toArray<32>(*accessoryKey);
+    if (!key || !crypto::ed25519Verify(accessoryInfo, *accessorySignature, *accessoryKey)) {
+        return failText("The accessory at " + endpoint.text() + " sent a long-term key it could not sign with.");
+    }
+    if (status) *status = Status::OK();
+    return AccessoryPairing{*accessoryId, *key};
+}
+
+}  // namespace device::hap

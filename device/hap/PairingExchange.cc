@@ -1,0 +1,69 @@
+#include "hap/PairingExchange.h"
+
+#include "hap/HttpParser.h"
+
+namespace device::hap {
+
+std::string httpRequestText(std::string_view method, std::string_view path, const Endpoint& endpoint,
+                            std::string_view contentType, std::string_view body) {
+    std::string text;
+    text.reserve(128 + body.size());
+    text.append(method).append(" ").append(path).append(" HTTP/1.1\r\nHost: ").append(endpoint.text()).append("\r\n");
+    if (!body.empty() || method == "PUT" || method == "POST") {
+        text.append("Content-Type: ").append(contentType).append("\r\n");
+        text.append("Content-Length: ").append(std::to_string(body.size())).append("\r\n");
+    }
+    text.append("\r\n").append(body);
+    return text;
+}
+
+std::optional<Tlv8> exchangeTlv(Socket& socket, const Endpoint& endpoint, std::string_view path, const Tlv8& request,
+                                uint8_t expectedState, SteadyClock::time_point deadline, device::Status* status) {
+    auto fail = [&](Status why) -> std::optional<Tlv8> {
+        if (status) *status = std::move(why);
+        return std::nullopt;
+    };
+    Status sent = socket.send(httpRequestText("POST", path, endpoint, kTlvContentType, request.encode()), deadline);
+    if (!sent.ok()) return fail(sent);
+    HttpParser parser;
+    char buffer[4096];
+    while (!parser.hasMessage()) {
+        size_t received = 0;
+        Status read = socket.receive(buffer, sizeof buffer, received, deadline);
+        if (!read.ok()) return fail(read);
+        Status parsed = parser.feed(std::string_view(buffer, received));
+        if (!parsed.ok()) return fail(Status::error(parsed.message() + " (" + endpoint.text() + ")"));
+    }
+    HttpResponse response = parser.next();
+    if (response.event || response.status != 200) {
+        return fail(Status::error("The accessory at " + endpoint.text() + " answered " + std::string(path) +
+                                  " with HTTP status " + std::to_string(response.status) + "."));
+    }
+    Status decoded;
+    auto tlv = Tlv8::decode(response.body, &decoded);
+    if (!tlv) return fail(Status::error(decoded.message() + " (" + endpoint.text() + ")"));
+    if (tlv->byte(kTlvState) != expectedState) {
+        return fail(Status::error("The accessory at " + endpoint.text() + " answered out of step (expected state " +
+                                  std::to_string(expectedState) + ")."));
+    }
+    if (status) *status = Status::OK();
+    return tlv;
+}
+
+std::string tlvErrorText(uint8_t error, const Endpoint& endpoint, std::string_view what) {
+    std::string at = "The accessory at " + endpoint.text();
+    switch (error) {
+        case kTlvErrorAuthentication:
+            return what == "pairing" ? "The setup code was not accepted by the accessory at " + endpoint.text() + "."
+                                     : at + " refused " + std::string(what) + ": authentication failed.";
+        case kTlvErrorBackoff: return at + " asks to wait before trying " + std::string(what) + " again.";
+        case kTlvErrorMaxPeers: return at + " cannot take another controller.";
+        case kTlvErrorMaxTries: return at + " refuses " + std::string(what) + " after too many tries.";
+        case kTlvErrorUnavailable:
+            return at + " is paired with another controller; that pairing must be removed first.";
+        case kTlvErrorBusy: return at + " is busy with another " + std::string(what) + "; try again later.";
+        default: return at + " refused " + std::string(what) + " (error " + std::to_string(error) + ").";
+    }
+}
+
+}  // namespace device::hap
