@@ -36,7 +36,12 @@ std::string glimmoraExecutable() {
 
 std::unique_ptr<DemoChild> DemoChild::start(std::string name, const std::vector<std::string>& arguments,
                                             const std::string& logPath, device::Status* status) {
-    std::string program = glimmoraExecutable();
+    return startProgram(std::move(name), glimmoraExecutable(), arguments, logPath, status);
+}
+
+std::unique_ptr<DemoChild> DemoChild::startProgram(std::string name, const std::string& program,
+                                                   const std::vector<std::string>& arguments,
+                                                   const std::string& logPath, device::Status* status) {
     std::vector<std::string> argv = {program};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     std::vector<char*> pointers;
@@ -66,7 +71,7 @@ std::unique_ptr<DemoChild> DemoChild::start(std::string name, const std::vector<
     for (std::string& variable : environment) environmentPointers.push_back(variable.data());
     environmentPointers.push_back(nullptr);
     pid_t pid = -1;
-    int failure = posix_spawn(&pid, program.c_str(), &files, &attributes, pointers.data(), environmentPointers.data());
+    int failure = posix_spawnp(&pid, program.c_str(), &files, &attributes, pointers.data(), environmentPointers.data());
     posix_spawn_file_actions_destroy(&files);
     posix_spawnattr_destroy(&attributes);
     if (failure != 0) {

@@ -1,4 +1,4 @@
-// A process the demo starts: `glimmora` itself with other arguments, in a process group of its
+// A process the demo starts: `glimmora` itself with other arguments (or another program), in a process group of its
 // own, ending when the demo ends (see endWithTheDemo), so that Ctrl-C in the terminal reaches only the demo, which then
 // stops its children in order. Its standard output and error go to a log file, so they do not tear the live view.
 //
@@ -19,6 +19,10 @@ public:
     // cannot.
     static std::unique_ptr<DemoChild> start(std::string name, const std::vector<std::string>& arguments,
                                             const std::string& logPath, device::Status* status);
+    // Starts `program ARGUMENTS...` the same way (a path, or a name looked up in PATH).
+    static std::unique_ptr<DemoChild> startProgram(std::string name, const std::string& program,
+                                                   const std::vector<std::string>& arguments,
+                                                   const std::string& logPath, device::Status* status);
     // Stops the child if it still runs.
     ~DemoChild();
     DemoChild(const DemoChild&) = delete;

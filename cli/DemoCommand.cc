@@ -26,6 +26,10 @@ void addDemoCommand(CLI::App& app) {
     command->add_option("--app", options->app, "The video app: safari or youtube")
         ->check(CLI::IsMember({"safari", "youtube"}))
         ->capture_default_str();
+    command->add_flag("--hap", options->realAccessories,
+                      "Also start two test HomeKit accessories (hap-nodejs, installed by scripts/setup) in a network "
+                      "of the demo's own that holds only loopback, pair them into \"Living Room\" and let them "
+                      "follow the video beside the simulated lights; the view shows what they report");
     command->callback([options] {
         // Ended, and so cleaned up, before exit, which would not unwind it.
         int status = DemoSession(*options).run();

@@ -5,7 +5,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
+#include <iterator>
 #include <vector>
 
 #include <Foundation/DeviceDirectory.h>
@@ -15,6 +17,8 @@
 #include <apps/ColourDelivery.h>
 #include <apps/DemoVideo.h>
 #include <apps/GlimmoraSettings.h>
+#include <apps/RealAccessoryPairing.h>
+#include <base/LoopbackNetwork.h>
 
 #include "Commands.h"
 #include "DemoSignals.h"
@@ -25,6 +29,21 @@ namespace {
 
 // The rooms of the built-in home the demo selects; the others stay as they are, for contrast.
 const std::vector<std::string> kDemoRooms = {"Living Room", "Kitchen"};
+
+// The test accessories of `demo --hap`: their names, ports (in the demo's own network) and code.
+const char* const kRealLampNames[] = {"Real Lamp A", "Real Lamp B"};
+constexpr uint16_t kFirstRealLampPort = 51826;
+constexpr const char* kRealLampCode = "031-45-154";
+
+bool logSays(const std::string& path, const std::string& text) {
+    FILE* file = std::fopen(path.c_str(), "r");
+    if (!file) return false;
+    char buffer[1024];
+    bool found = false;
+    while (!found && std::fgets(buffer, sizeof buffer, file)) found = std::strstr(buffer, text.c_str()) != nullptr;
+    std::fclose(file);
+    return found;
+}
 
 void say(const std::string& line) { std::cout << "demo: " << line << std::endl; }
 
@@ -70,10 +89,20 @@ void checkSwitches(const DemoOptions& options, bool freshDevice) {
 }  // namespace
 
 int DemoSession::run() {
+    // Before any thread starts: the accessories and everything that talks to them stay on this machine.
+    if (options_.realAccessories) {
+        if (device::Status moved = device::enterLoopbackOnlyNetwork(); !moved.ok()) {
+            std::cerr << "glimmora demo: --hap runs the test accessories in a network of its own holding only "
+                         "loopback, and none could be made: "
+                      << moved.message() << std::endl;
+            return 1;
+        }
+    }
     catchStopSignals();
     try {
         prepareDevice();
         prepareVideo();
+        if (options_.realAccessories) startRealAccessories();
         startHomeScreen();
         startApp();
     } catch (const Failure& early) {
@@ -115,6 +144,8 @@ void DemoSession::prepareDevice() {
 
     struct stat info {};
     bool freshDevice = stat(homeDescriptionPath().c_str(), &info) != 0;
+    if (options_.realAccessories && !freshDevice)
+        throw Failure{"--hap pairs its test accessories into a fresh device; leave out --device (and GLIMMORA_DEVICE)"};
     if (freshDevice) {
         installExampleHome(false);
         setRoomsSelected(kDemoRooms, true);
@@ -129,6 +160,42 @@ void DemoSession::prepareVideo() {
     say("making the built-in video (12 s of hue sweeps, cuts, black, white, a fade)...");
     if (device::Status written = device::writeDemoVideo(video_); !written.ok())
         throw Failure{"cannot make the built-in video: " + written.message()};
+}
+
+void DemoSession::startRealAccessories() {
+    std::string script = std::string(GLIMMORA_ACCESSORY_DIR) + "/accessory.js";
+    if (access((std::string(GLIMMORA_ACCESSORY_DIR) + "/node_modules/hap-nodejs").c_str(), F_OK) != 0)
+        throw Failure{"the test accessories are not installed (" + std::string(GLIMMORA_ACCESSORY_DIR) +
+                      "/node_modules); scripts/setup installs them"};
+    for (size_t i = 0; i < std::size(kRealLampNames); ++i) {
+        uint16_t port = static_cast<uint16_t>(kFirstRealLampPort + i);
+        std::string log = directory_ + "/demo-accessory-" + std::to_string(i + 1) + ".log";
+        device::Status started;
+        auto accessory = DemoChild::startProgram(
+            "test accessory " + std::to_string(i + 1), "node",
+            {script, "--port", std::to_string(port), "--code", kRealLampCode, "--storage",
+             directory_ + "/demo-accessory-" + std::to_string(i + 1), "--name", kRealLampNames[i]},
+            log, &started);
+        if (!accessory) throw Failure{started.message()};
+        for (int waited = 0; !logSays(log, "ready"); waited += 50) {
+            if (stopRequested()) throw Failure{"stopped", accessory.get()};
+            if (!accessory->running())
+                throw Failure{accessory->name() + " " + accessory->howItEnded(), accessory.get()};
+            if (waited > 20000) throw Failure{accessory->name() + " did not start within 20 s", accessory.get()};
+            sleepUnlessStopped(50);
+        }
+        accessories_.push_back(std::move(accessory));
+        device::RealAccessoryRequest request;
+        request.name = kRealLampNames[i];
+        request.room = "Living Room";
+        request.host = "127.0.0.1";
+        request.port = port;
+        request.setupCode = kRealLampCode;
+        std::string summary;
+        if (device::Status paired = device::pairRealAccessory(request, &summary); !paired.ok())
+            throw Failure{paired.message(), accessories_.back().get()};
+        say(summary);
+    }
 }
 
 void DemoSession::startHomeScreen() {
@@ -181,6 +248,7 @@ std::optional<DemoSession::Failure> DemoSession::watch() {
 std::optional<DemoSession::Failure> DemoSession::stopProcesses() {
     if (app_) app_->stop(std::chrono::seconds(3));
     if (homeScreen_) homeScreen_->stop(std::chrono::seconds(3));
+    for (auto& accessory : accessories_) accessory->stop(std::chrono::seconds(3));
     if (app_ && !app_->endedWell()) return Failure{"the video app " + app_->howItEnded(), app_.get()};
     if (homeScreen_ && !homeScreen_->endedWell())
         return Failure{"the home screen " + homeScreen_->howItEnded(), homeScreen_.get()};

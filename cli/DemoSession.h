@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "DemoChild.h"
 #include "DemoDevice.h"
@@ -20,6 +21,9 @@
 struct DemoOptions {
     std::string video;  // empty: the built-in video, made in the device directory
     std::string app = "safari";
+    // Also run two test accessories (in a network of the demo's own holding only loopback) and pair
+    // them into "Living Room" beside the simulated lights.
+    bool realAccessories = false;
 };
 
 class DemoSession {
@@ -43,6 +47,7 @@ private:
     // The phases before the live view throw a Failure.
     void prepareDevice();
     void prepareVideo();
+    void startRealAccessories();
     void startHomeScreen();
     void startApp();
     // Shows the live view until the video ends, a process ends or a stop is asked for.
@@ -57,4 +62,5 @@ private:
     std::unique_ptr<TemporaryDevice> temporary_;
     std::string directory_, video_;
     std::unique_ptr<DemoChild> homeScreen_, app_;
+    std::vector<std::unique_ptr<DemoChild>> accessories_;
 };

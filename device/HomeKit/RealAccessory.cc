@@ -90,9 +90,9 @@ std::shared_ptr<RealAccessory> RealAccessory::make(const AccessoryDescription& d
     hap::AccessoryClient::Options options;
     options.requestTimeout = std::chrono::milliseconds(description.timeoutMs);
     options.connectTimeout = std::min(options.connectTimeout, options.requestTimeout);
-    accessory->client_ = std::make_unique<hap::AccessoryClient>(
-        hap::Endpoint{address.host, address.port}, keyring->controller(), *pairing, std::move(subscribe),
-        std::move(callbacks), options);
+    accessory->client_ =
+        std::make_unique<hap::AccessoryClient>(hap::Endpoint{address.host, address.port}, keyring->controller(),
+                                               *pairing, std::move(subscribe), std::move(callbacks), options);
     accessory->client_->connect();
     return accessory;
 }
@@ -111,23 +111,23 @@ void RealAccessory::write(uint64_t aid, uint64_t iid, NSObject* value, const std
     // home is released there (the client's thread must never end its own client).
     auto finish = [weak, held, what, done = std::move(done)](device::Status status,
                                                              std::vector<hap::CharacteristicStatus> statuses) mutable {
-        dispatch_async(homeKitQueue(), makeBlock([weak = std::move(weak), held = std::move(held), what = std::move(what),
-                                                  done = std::move(done), status = std::move(status),
-                                                  statuses = std::move(statuses)]() mutable {
-                           Strong<NSError> error;
-                           int code = statuses.empty() ? 0 : statuses.front().status;
-                           if (!status.ok()) {
-                               error = device::homeKitError(HMErrorCodeAccessoryNotReachable,
-                                                            what + ": " + status.message());
-                           } else if (code != 0) {
-                               auto [errorCode, reason] = describeStatus(code);
-                               error = device::homeKitError(
-                                   errorCode, what + ": " + reason + " (status " + std::to_string(code) + ")");
-                           } else if (std::shared_ptr<RealAccessory> self = weak.lock()) {
-                               self->take({statuses.front().aid, statuses.front().iid}, held);
-                           }
-                           done(error);
-                       }));
+        dispatch_async(
+            homeKitQueue(),
+            makeBlock([weak = std::move(weak), held = std::move(held), what = std::move(what), done = std::move(done),
+                       status = std::move(status), statuses = std::move(statuses)]() mutable {
+                Strong<NSError> error;
+                int code = statuses.empty() ? 0 : statuses.front().status;
+                if (!status.ok()) {
+                    error = device::homeKitError(HMErrorCodeAccessoryNotReachable, what + ": " + status.message());
+                } else if (code != 0) {
+                    auto [errorCode, reason] = describeStatus(code);
+                    error = device::homeKitError(errorCode,
+                                                 what + ": " + reason + " (status " + std::to_string(code) + ")");
+                } else if (std::shared_ptr<RealAccessory> self = weak.lock()) {
+                    self->take({statuses.front().aid, statuses.front().iid}, held);
+                }
+                done(error);
+            }));
     };
     client_->write({{aid, iid, encodeAccessoryValue(value)}}, std::move(finish));
 }

@@ -123,7 +123,8 @@ json characteristicEntry(const hap::CharacteristicInfo& info, const char* type) 
 }
 
 // The lightbulb services of the accessory database, as home description entries.
-json lightbulbEntries(const std::vector<hap::ServiceInfo>& services) {
+// A single lamp's light takes the accessory's name; a bridge's lights keep their own.
+json lightbulbEntries(const std::vector<hap::ServiceInfo>& services, const std::string& accessoryName) {
     json entries = json::array();
     for (const hap::ServiceInfo& service : services) {
         if (service.type != hap::kLightbulbService) continue;
@@ -133,10 +134,11 @@ json lightbulbEntries(const std::vector<hap::ServiceInfo>& services) {
                 characteristics.push_back(characteristicEntry(characteristic, type));
         if (characteristics.empty()) continue;
         json entry{{"type", "lightbulb"}};
-        if (!service.name.empty()) entry["name"] = service.name;
+        entry["name"] = service.name.empty() ? accessoryName : service.name;
         entry["characteristics"] = std::move(characteristics);
         entries.push_back(std::move(entry));
     }
+    if (entries.size() == 1) entries[0]["name"] = accessoryName;
     return entries;
 }
 
@@ -144,7 +146,8 @@ json lightbulbEntries(const std::vector<hap::ServiceInfo>& services) {
 Status removeOnAccessory(const hap::Endpoint& endpoint, const hap::ControllerIdentity& controller,
                          const hap::AccessoryPairing& pairing) {
     Status problem;
-    std::unique_ptr<hap::Session> session = hap::Session::open(endpoint, controller, pairing, kExchangeTimeout, &problem);
+    std::unique_ptr<hap::Session> session =
+        hap::Session::open(endpoint, controller, pairing, kExchangeTimeout, &problem);
     if (!session) return problem;
     return hap::removePairing(*session, controller.pairingId);
 }
@@ -209,7 +212,7 @@ Status pairRealAccessory(const RealAccessoryRequest& request, std::string* summa
         return undo("the accessory answered " + std::to_string(response->status) + " when asked for its services");
     std::optional<std::vector<hap::ServiceInfo>> services = hap::parseAccessoryDatabase(response->body, &problem);
     if (!services) return undo("the accessory's services cannot be read: " + problem.message());
-    json lightbulbs = lightbulbEntries(*services);
+    json lightbulbs = lightbulbEntries(*services, request.name);
     if (lightbulbs.empty()) return undo("the accessory has no lightbulb, so nothing of it could follow the video");
 
     json* room = nullptr;
@@ -260,8 +263,7 @@ Status unpairRealAccessory(const std::string& name, bool forget, std::string* su
         Status removed = removeOnAccessory(endpoint, keyring->controller(), *pairing);
         if (!removed.ok() && !forget)
             return Status::error("the pairing could not be removed on the accessory at " + endpoint.text() + ": " +
-                                 removed.message() +
-                                 "; `glimmora home unpair " + name +
+                                 removed.message() + "; `glimmora home unpair " + name +
                                  " --forget` removes it from this device anyway (the accessory then needs a reset "
                                  "before it pairs again)");
         if (!removed.ok()) note = " (only here: " + removed.message() + ")";
