@@ -151,10 +151,12 @@ void RealAccessory::take(const Key& key, const Strong<NSObject>& value) {
 
 void RealAccessory::setReachable(const std::string& problem) {
     if (problem == lastReachability_) return;
+    bool wasUnreachable = !lastReachability_.empty() && lastReachability_ != "unknown";
     lastReachability_ = problem;
-    if (problem.empty())
-        NSLog("HomeKit: \"%s\" is reachable", name_.c_str());
-    else
+    // Reaching an accessory is the usual case; only its loss and its return are news.
+    if (problem.empty() && wasUnreachable)
+        NSLog("HomeKit: \"%s\" is reachable again", name_.c_str());
+    else if (!problem.empty())
         NSLog("HomeKit: \"%s\" cannot be reached: %s", name_.c_str(), problem.c_str());
     if (device::Status stored = store_->writeReachability(identifier_, problem); !stored.ok())
         NSLog("HomeKit: \"%s\": its reachability was not kept: %s", name_.c_str(), stored.message().c_str());
