@@ -58,6 +58,9 @@ void printDemoSummary(const DemoChild& homeScreen, const DemoChild& app) {
               << latencyText(served.latency[static_cast<size_t>(device::CallKind::fireAndForget)]) << "\n"
               << "    decoder path: "
               << latencyText(served.latency[static_cast<size_t>(device::CallKind::acknowledged)]) << std::endl;
+    if (served.acknowledgedLatency.count() > 0)
+        std::cout << "  latency from frame to a real lamp's answer: " << latencyText(served.acknowledgedLatency)
+                  << std::endl;
     // Zeros from a process that could not count would read as nothing done.
     for (const auto& [child, role] : {std::pair{&app, "the video app"}, std::pair{&homeScreen, "the home screen"}})
         if (device::runsWithoutRecord(directory, child->pid()))

@@ -5,6 +5,7 @@
 #include "HMError.h"
 #include "HomeKitDevice.h"
 #include "HomeKitQueue.h"
+#include "activity/ProcessActivity.h"
 #include "hap/AccessoryClient.h"
 #include "hap/Keyring.h"
 
@@ -107,10 +108,12 @@ void RealAccessory::write(uint64_t aid, uint64_t iid, NSObject* value, const std
     }
     std::weak_ptr<RealAccessory> weak = weak_from_this();
     Strong<NSObject> held(value);
+    device::FrameOrigin origin = device::currentFrameOrigin();
     // Runs on the client's thread: everything it holds moves into the block, so nothing of the
     // home is released there (the client's thread must never end its own client).
-    auto finish = [weak, held, what, done = std::move(done)](device::Status status,
-                                                             std::vector<hap::CharacteristicStatus> statuses) mutable {
+    auto finish = [weak, held, what, origin, done = std::move(done)](
+                      device::Status status, std::vector<hap::CharacteristicStatus> statuses) mutable {
+        if (status.ok()) device::recordAcknowledgedLatency(origin);
         dispatch_async(
             homeKitQueue(),
             makeBlock([weak = std::move(weak), held = std::move(held), what = std::move(what), done = std::move(done),

@@ -23,7 +23,7 @@ namespace device {
 namespace {
 
 constexpr uint64_t kMagic = 0x5954495649544341ull;  // "ACTIVITY"
-constexpr uint32_t kVersion = 1;
+constexpr uint32_t kVersion = 2;
 constexpr size_t kMessageWords = 8;            // 64 bytes of text, NUL-terminated
 constexpr time_t kKeepEndedRecords = 60 * 60;  // seconds
 
@@ -38,6 +38,7 @@ struct Record {
     std::atomic<uint64_t> callSequence;  // odd while the last call is being replaced
     std::atomic<uint64_t> callNanos;
     std::atomic<uint64_t> callText[kMessageWords];
+    std::atomic<uint64_t> acknowledgedLatency[LatencyHistogram::kBuckets];
 };
 static_assert(std::atomic<uint64_t>::is_always_lock_free);
 
@@ -149,6 +150,9 @@ bool readRecord(const std::string& path, ActivitySnapshot& out) {
             for (size_t b = 0; b < LatencyHistogram::kBuckets; ++b)
                 if (uint64_t n = record->latency[kind][b].load(std::memory_order_relaxed))
                     out.latency[kind].addCount(b, n);
+        for (size_t b = 0; b < LatencyHistogram::kBuckets; ++b)
+            if (uint64_t n = record->acknowledgedLatency[b].load(std::memory_order_relaxed))
+                out.acknowledgedLatency.addCount(b, n);
         for (int attempt = 0; attempt < 100; ++attempt) {
             uint64_t before = record->callSequence.load(std::memory_order_acquire);
             if (before & 1) continue;
@@ -185,6 +189,14 @@ void recordWriteLatency(FrameOrigin origin) {
             1, std::memory_order_relaxed);
 }
 
+void recordAcknowledgedLatency(FrameOrigin origin) {
+    if (origin.nanos == 0) return;
+    uint64_t now = monotonicNanos();
+    uint64_t elapsed = now > origin.nanos ? now - origin.nanos : 0;
+    if (Record* r = record())
+        r->acknowledgedLatency[LatencyHistogram::bucketOf(elapsed)].fetch_add(1, std::memory_order_relaxed);
+}
+
 void recordCallReceived(std::string_view text) {
     Record* r = record();
     if (!r) return;
@@ -206,6 +218,7 @@ void recordCallReceived(std::string_view text) {
 void ActivitySnapshot::merge(const ActivitySnapshot& other) {
     for (size_t i = 0; i < kActivityCount; ++i) counts[i] += other.counts[i];
     for (size_t kind = 0; kind < latency.size(); ++kind) latency[kind].merge(other.latency[kind]);
+    acknowledgedLatency.merge(other.acknowledgedLatency);
     if (other.lastCallNanos > lastCallNanos) {
         lastCall = other.lastCall;
         lastCallNanos = other.lastCallNanos;

@@ -15,7 +15,7 @@
 //   and keeps the text of the last call received;
 // - HomeKit counts the characteristics of lightbulb services handed out (`offered`), the values of
 //   those characteristics read, writes issued and writes that failed, and the time from each
-//   write's frame origin (FrameOrigin.h) to its issue.
+//   write's frame origin (FrameOrigin.h) to its issue, and for a real accessory to its answer.
 // The light controller reads the value of each characteristic it means to write and writes it only
 // when it differs, and passes over the rest of a light whose write is in flight, so a reader can
 // tell writes left unchanged (read, not written) from characteristics passed over (offered, not
@@ -53,6 +53,8 @@ inline constexpr size_t kActivityCount = static_cast<size_t>(Activity::count);
 void countActivity(Activity what, uint64_t amount = 1);
 // Records a write issued now for a frame that entered at `origin` (nothing when it has none).
 void recordWriteLatency(FrameOrigin origin);
+// Records the answer, now, of a real accessory to a write for a frame that entered at `origin`.
+void recordAcknowledgedLatency(FrameOrigin origin);
 // Keeps `text` (its first 63 bytes) as the last call received, with the time it arrived.
 void recordCallReceived(std::string_view text);
 
@@ -62,6 +64,8 @@ struct ActivitySnapshot {
     std::array<uint64_t, kActivityCount> counts{};
     // Latency from frame origin to write, by the call kind that carried the frame's colour.
     std::array<LatencyHistogram, 3> latency{};
+    // Latency from frame origin to a real accessory's answer to the write.
+    LatencyHistogram acknowledgedLatency{};
     std::string lastCall;        // the text of the last call received; empty when none
     uint64_t lastCallNanos = 0;  // when it arrived (monotonic), 0 when none
 
