@@ -11,9 +11,9 @@
 #include <string>
 #include <thread>
 
+#include "base/LoopbackNetwork.h"
 #include "support/ChildProcess.h"
 #include "support/TestAccessory.h"
-#include "base/LoopbackNetwork.h"
 
 namespace {
 
