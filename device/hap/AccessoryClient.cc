@@ -111,8 +111,8 @@ private:
     Status subscribeAndRead() {
         if (subscribe_.empty()) return Status::OK();
         Status status;
-        auto answer = session_->request("PUT", "/characteristics", subscribeBody(subscribe_), options_.requestTimeout,
-                                        &status);
+        auto answer =
+            session_->request("PUT", "/characteristics", subscribeBody(subscribe_), options_.requestTimeout, &status);
         if (!answer) return status;
         if (answer->status != 204 && answer->status != 207 && answer->status != 200) {
             return Status::error("The accessory at " + endpoint_.text() + " refused the event subscription (HTTP " +

@@ -112,10 +112,9 @@ std::string seal(std::string_view plain, std::string_view aad, const std::array<
     ready();
     std::string out(plain.size() + crypto_aead_chacha20poly1305_ietf_ABYTES, '\0');
     unsigned long long size = 0;
-    crypto_aead_chacha20poly1305_ietf_encrypt(reinterpret_cast<uint8_t*>(out.data()), &size,
-                                              reinterpret_cast<const uint8_t*>(plain.data()), plain.size(),
-                                              reinterpret_cast<const uint8_t*>(aad.data()), aad.size(), nullptr,
-                                              nonce.data(), key.data());
+    crypto_aead_chacha20poly1305_ietf_encrypt(
+        reinterpret_cast<uint8_t*>(out.data()), &size, reinterpret_cast<const uint8_t*>(plain.data()), plain.size(),
+        reinterpret_cast<const uint8_t*>(aad.data()), aad.size(), nullptr, nonce.data(), key.data());
     out.resize(size);
     return out;
 }
@@ -126,10 +125,9 @@ std::optional<std::string> open(std::string_view sealed, std::string_view aad, c
     if (sealed.size() < crypto_aead_chacha20poly1305_ietf_ABYTES) return std::nullopt;
     std::string out(sealed.size() - crypto_aead_chacha20poly1305_ietf_ABYTES, '\0');
     unsigned long long size = 0;
-    if (crypto_aead_chacha20poly1305_ietf_decrypt(reinterpret_cast<uint8_t*>(out.data()), &size, nullptr,
-                                                  reinterpret_cast<const uint8_t*>(sealed.data()), sealed.size(),
-                                                  reinterpret_cast<const uint8_t*>(aad.data()), aad.size(),
-                                                  nonce.data(), key.data()) != 0) {
+    if (crypto_aead_chacha20poly1305_ietf_decrypt(
+            reinterpret_cast<uint8_t*>(out.data()), &size, nullptr, reinterpret_cast<const uint8_t*>(sealed.data()),
+            sealed.size(), reinterpret_cast<const uint8_t*>(aad.data()), aad.size(), nonce.data(), key.data()) != 0) {
         return std::nullopt;
     }
     out.resize(size);

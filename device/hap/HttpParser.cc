@@ -1,8 +1,8 @@
 #include "hap/HttpParser.h"
 
+#include <strings.h>
 #include <charconv>
 #include <optional>
-#include <strings.h>
 
 namespace device::hap {
 
@@ -26,21 +26,24 @@ Chunked readChunked(std::string_view data, std::string& body, size_t& consumed) 
     body.clear();
     for (;;) {
         size_t lineEnd = data.find("\r\n", offset);
-        if (lineEnd == std::string_view::npos) return data.size() - offset > 64 ? Chunked::kMalformed : Chunked::kIncomplete;
+        if (lineEnd == std::string_view::npos)
+            return data.size() - offset > 64 ? Chunked::kMalformed : Chunked::kIncomplete;
         std::string_view line = data.substr(offset, lineEnd - offset);
         line = line.substr(0, line.find(';'));
         line = trim(line);
         size_t size = 0;
         auto [end, error] = std::from_chars(line.data(), line.data() + line.size(), size, 16);
         if (line.empty() || error != std::errc() || end != line.data() + line.size()) return Chunked::kMalformed;
-        if (size > HttpParser::kMaxBodyBytes || body.size() + size > HttpParser::kMaxBodyBytes) return Chunked::kTooLarge;
+        if (size > HttpParser::kMaxBodyBytes || body.size() + size > HttpParser::kMaxBodyBytes)
+            return Chunked::kTooLarge;
         offset = lineEnd + 2;
         if (size == 0) {
             // Trailers, each a line, then an empty line.
             for (;;) {
                 size_t trailerEnd = data.find("\r\n", offset);
                 if (trailerEnd == std::string_view::npos) {
-                    return data.size() - offset > HttpParser::kMaxHeaderBytes ? Chunked::kTooLarge : Chunked::kIncomplete;
+                    return data.size() - offset > HttpParser::kMaxHeaderBytes ? Chunked::kTooLarge
+                                                                              : Chunked::kIncomplete;
                 }
                 bool empty = trailerEnd == offset;
                 offset = trailerEnd + 2;
@@ -80,7 +83,8 @@ device::Status HttpParser::parse() {
     for (;;) {
         size_t headerEnd = buffer_.find("\r\n\r\n");
         if (headerEnd == std::string::npos) {
-            if (buffer_.size() > kMaxHeaderBytes) return Status::error("The accessory sent a response header too long.");
+            if (buffer_.size() > kMaxHeaderBytes)
+                return Status::error("The accessory sent a response header too long.");
             return Status::OK();
         }
         if (headerEnd > kMaxHeaderBytes) return Status::error("The accessory sent a response header too long.");
@@ -145,10 +149,15 @@ device::Status HttpParser::parse() {
         } else if (chunked) {
             size_t used = 0;
             switch (readChunked(std::string_view(buffer_).substr(bodyStart), message.body, used)) {
-                case Chunked::kIncomplete: return Status::OK();
-                case Chunked::kMalformed: return Status::error("The accessory sent a malformed chunked body.");
-                case Chunked::kTooLarge: return Status::error("The accessory sent a response body too large.");
-                case Chunked::kComplete: consumed = bodyStart + used; break;
+                case Chunked::kIncomplete:
+                    return Status::OK();
+                case Chunked::kMalformed:
+                    return Status::error("The accessory sent a malformed chunked body.");
+                case Chunked::kTooLarge:
+                    return Status::error("The accessory sent a response body too large.");
+                case Chunked::kComplete:
+                    consumed = bodyStart + used;
+                    break;
             }
         } else {
             size_t length = contentLength.value_or(0);

@@ -65,8 +65,8 @@ std::optional<AccessoryPairing> pairSetup(const Endpoint& endpoint, const std::s
                             .add(kTlvSignature, crypto::view(signature))
                             .encode();
     std::string sealed = crypto::seal(inner, {}, crypto::nonce("PS-Msg05"), *encryptKey);
-    auto m6 = exchangeTlv(*socket, endpoint, path, Tlv8().add(kTlvState, 5).add(kTlvEncryptedData, sealed), 6,
-                          deadline, &step);
+    auto m6 = exchangeTlv(*socket, endpoint, path, Tlv8().add(kTlvState, 5).add(kTlvEncryptedData, sealed), 6, deadline,
+                          &step);
     if (!m6) return fail(step);
     if (auto error = errorOf(*m6)) return fail(*error);
     const std::string* encrypted = m6->find(kTlvEncryptedData);

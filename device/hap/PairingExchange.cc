@@ -56,13 +56,18 @@ std::string tlvErrorText(uint8_t error, const Endpoint& endpoint, std::string_vi
         case kTlvErrorAuthentication:
             return what == "pairing" ? "The setup code was not accepted by the accessory at " + endpoint.text() + "."
                                      : at + " refused " + std::string(what) + ": authentication failed.";
-        case kTlvErrorBackoff: return at + " asks to wait before trying " + std::string(what) + " again.";
-        case kTlvErrorMaxPeers: return at + " cannot take another controller.";
-        case kTlvErrorMaxTries: return at + " refuses " + std::string(what) + " after too many tries.";
+        case kTlvErrorBackoff:
+            return at + " asks to wait before trying " + std::string(what) + " again.";
+        case kTlvErrorMaxPeers:
+            return at + " cannot take another controller.";
+        case kTlvErrorMaxTries:
+            return at + " refuses " + std::string(what) + " after too many tries.";
         case kTlvErrorUnavailable:
             return at + " is paired with another controller; that pairing must be removed first.";
-        case kTlvErrorBusy: return at + " is busy with another " + std::string(what) + "; try again later.";
-        default: return at + " refused " + std::string(what) + " (error " + std::to_string(error) + ").";
+        case kTlvErrorBusy:
+            return at + " is busy with another " + std::string(what) + "; try again later.";
+        default:
+            return at + " refused " + std::string(what) + " (error " + std::to_string(error) + ").";
     }
 }
 

@@ -58,8 +58,9 @@ std::optional<std::pair<std::array<uint8_t, 32>, std::array<uint8_t, 32>>> pairV
     };
     const char* path = "/pair-verify";
     auto ours = crypto::x25519KeyPair();
-    auto m2 = exchangeTlv(socket, endpoint, path, Tlv8().add(kTlvState, 1).add(kTlvPublicKey, crypto::view(ours.publicKey)),
-                          2, deadline, status);
+    auto m2 =
+        exchangeTlv(socket, endpoint, path, Tlv8().add(kTlvState, 1).add(kTlvPublicKey, crypto::view(ours.publicKey)),
+                    2, deadline, status);
     if (!m2) return std::nullopt;
     if (auto error = m2->byte(kTlvError)) return fail(tlvErrorText(*error, endpoint, "verification"));
     const std::string* theirs = m2->find(kTlvPublicKey);
@@ -86,17 +87,15 @@ std::optional<std::pair<std::array<uint8_t, 32>, std::array<uint8_t, 32>>> pairV
     if (*identifier != accessory.pairingId ||
         !crypto::ed25519Verify(accessoryInfo, *signature, crypto::view(accessory.publicKey))) {
         return fail("REFUSED: the accessory at " + endpoint.text() + " did not prove it is the paired accessory " +
-                    accessory.pairingId + " (it presented " + (*identifier == accessory.pairingId ? "another long-term key" : "the identifier " + *identifier) +
+                    accessory.pairingId + " (it presented " +
+                    (*identifier == accessory.pairingId ? "another long-term key" : "the identifier " + *identifier) +
                     "). Nothing was sent to it; pair it again if it was reset.");
     }
 
-    std::string controllerInfo =
-        std::string(crypto::view(ours.publicKey)) + controller.pairingId + *theirs;
+    std::string controllerInfo = std::string(crypto::view(ours.publicKey)) + controller.pairingId + *theirs;
     auto controllerSignature = crypto::ed25519Sign(controllerInfo, controller.secretKey);
-    std::string proof = Tlv8()
-                            .add(kTlvIdentifier, controller.pairingId)
-                            .add(kTlvSignature, crypto::view(controllerSignature))
-                            .encode();
+    std::string proof =
+        Tlv8().add(kTlvIdentifier, controller.pairingId).add(kTlvSignature, crypto::view(controllerSignature)).encode();
     std::string sealed = crypto::seal(proof, {}, crypto::nonce("PV-Msg03"), *verifyKey);
     auto m4 = exchangeTlv(socket, endpoint, path, Tlv8().add(kTlvState, 3).add(kTlvEncryptedData, sealed), 4, deadline,
                           status);
@@ -149,7 +148,8 @@ std::optional<HttpResponse> Session::requestWithType(std::string_view method, st
         if (status) *status = std::move(why);
         return std::nullopt;
     };
-    if (!connection_) return fail(Status::error("The session with the accessory at " + endpoint_.text() + " is closed."));
+    if (!connection_)
+        return fail(Status::error("The session with the accessory at " + endpoint_.text() + " is closed."));
     auto deadline = SteadyClock::now() + timeout;
     SessionConnection& c = *connection_;
     c.outgoing.clear();
@@ -198,7 +198,8 @@ device::Status removePairing(Session& session, const std::string& controllerPair
     // The request's body is TLV8, so it goes through the session's framing by hand.
     std::string body = Tlv8().add(kTlvState, 1).add(kTlvMethod, 4).add(kTlvIdentifier, controllerPairingId).encode();
     Status status;
-    auto response = session.requestWithType("POST", "/pairings", kTlvContentType, body, std::chrono::seconds(10), &status);
+    auto response =
+        session.requestWithType("POST", "/pairings", kTlvContentType, body, std::chrono::seconds(10), &status);
     if (!response) return status;
     const std::string at = "The accessory at " + session.endpoint().text();
     if (response->status != 200) {
@@ -207,7 +208,8 @@ device::Status removePairing(Session& session, const std::string& controllerPair
     }
     auto tlv = Tlv8::decode(response->body, &status);
     if (!tlv) return status;
-    if (auto error = tlv->byte(kTlvError)) return Status::error(tlvErrorText(*error, session.endpoint(), "removing the pairing"));
+    if (auto error = tlv->byte(kTlvError))
+        return Status::error(tlvErrorText(*error, session.endpoint(), "removing the pairing"));
     if (tlv->byte(kTlvState) != 2) return Status::error(at + " answered the removal of the pairing out of step.");
     return Status::OK();
 }

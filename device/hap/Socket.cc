@@ -38,7 +38,8 @@ std::unique_ptr<Socket> Socket::connect(const Endpoint& endpoint, SteadyClock::t
     if (resolved != 0) return fail(std::string("the host is unknown (") + gai_strerror(resolved) + ").");
     std::string lastError = "no address to try.";
     for (addrinfo* address = found; address; address = address->ai_next) {
-        int fd = ::socket(address->ai_family, address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, address->ai_protocol);
+        int fd =
+            ::socket(address->ai_family, address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, address->ai_protocol);
         if (fd < 0) {
             lastError = std::strerror(errno);
             continue;

@@ -57,7 +57,8 @@ std::unique_ptr<SrpClient> SrpClient::make(std::string_view username, std::strin
     state->password = password;
     state->a = fromBytes(privateValue.empty() ? crypto::randomBytes(32) : std::string(privateValue));
     Bn bigA(BN_new());
-    if (!state->a || !bigA || !BN_mod_exp(bigA.get(), state->g.get(), state->a.get(), state->n.get(), state->ctx.get())) {
+    if (!state->a || !bigA ||
+        !BN_mod_exp(bigA.get(), state->g.get(), state->a.get(), state->n.get(), state->ctx.get())) {
         return nullptr;
     }
     state->publicValue = toBytes(bigA.get(), kGroupBytes);
