@@ -1,5 +1,7 @@
 // The TLV8 decoder of the pairing messages: whatever an accessory sends during pair-setup and
-// pair-verify. Every input that decodes must encode and decode again to the same items.
+// pair-verify. Every input that decodes must encode and decode again, to the same items unless an
+// item a multiple of 255 bytes long is followed by one of its type (the format cannot tell that
+// from one long item).
 #include "FuzzSupport.h"
 #include "hap/Tlv8.h"
 
@@ -35,6 +37,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     auto again = Tlv8::decode(decoded->encode());
     if (!again) fuzz::fail("decoded TLV8 does not decode after encoding");
+    const auto& items = decoded->items();
+    for (size_t i = 0; i + 1 < items.size(); ++i) {
+        if (items[i].type == items[i + 1].type && !items[i].value.empty() && items[i].value.size() % 255 == 0) return 0;
+    }
     if (again->items().size() != decoded->items().size()) fuzz::fail("the items changed on the way round");
     for (size_t i = 0; i < again->items().size(); ++i) {
         if (again->items()[i].type != decoded->items()[i].type || again->items()[i].value != decoded->items()[i].value)
