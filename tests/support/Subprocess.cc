@@ -36,7 +36,7 @@ std::string tempFile(const char* role) {
 // tests fork from processes with many threads (and under the sanitizers), where a child that
 // allocates or takes a lock before exec can hang for good on a lock another thread held.
 pid_t spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment,
-            const std::string& outPath, const std::string& errPath) {
+            const std::string& outPath, const std::string& errPath, bool appendErr) {
     std::vector<std::string> arguments = argv, variables = environmentWith(environment);
     std::vector<char*> args = pointersTo(arguments), envp = pointersTo(variables);
 
@@ -44,7 +44,8 @@ pid_t spawn(const std::vector<std::string>& argv, const std::map<std::string, st
     posix_spawn_file_actions_init(&files);
     posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&files, 1, outPath.c_str(), O_WRONLY | O_TRUNC, 0);
-    posix_spawn_file_actions_addopen(&files, 2, errPath.c_str(), O_WRONLY | O_TRUNC, 0);
+    int errFlags = appendErr ? O_WRONLY | O_CREAT | O_APPEND : O_WRONLY | O_TRUNC;
+    posix_spawn_file_actions_addopen(&files, 2, errPath.c_str(), errFlags, 0600);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t none;
@@ -103,15 +104,17 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::map<st
 }
 
 BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv,
-                                     const std::map<std::string, std::string>& environment)
-    : outPath_(tempFile("standard output")), errPath_(tempFile("standard error")) {
-    pid_ = spawn(argv, environment, outPath_, errPath_);
+                                     const std::map<std::string, std::string>& environment, const std::string& errorLog)
+    : outPath_(tempFile("standard output")),
+      errPath_(errorLog.empty() ? tempFile("standard error") : errorLog),
+      ownsErrPath_(errorLog.empty()) {
+    pid_ = spawn(argv, environment, outPath_, errPath_, !ownsErrPath_);
 }
 
 BackgroundProcess::~BackgroundProcess() {
     stop(SIGTERM);
     std::remove(outPath_.c_str());
-    std::remove(errPath_.c_str());
+    if (ownsErrPath_) std::remove(errPath_.c_str());
 }
 
 bool BackgroundProcess::running() {

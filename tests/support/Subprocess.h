@@ -33,10 +33,12 @@ ProcessResult runProcess(const std::vector<std::string>& argv,
                          std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
 // A child that runs while the test goes on: started at construction, stopped with SIGTERM (then
-// SIGKILL after two seconds) at `stop` or destruction. Its output goes to files read by `out`/`err`.
+// SIGKILL after two seconds) at `stop` or destruction. Its output goes to files read by `out`/`err`:
+// temporary ones, or for standard error `errorLog` when given, appended to and left in place.
 class BackgroundProcess {
 public:
-    BackgroundProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment = {});
+    BackgroundProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment = {},
+                      const std::string& errorLog = {});
     ~BackgroundProcess();
     BackgroundProcess(const BackgroundProcess&) = delete;
     BackgroundProcess& operator=(const BackgroundProcess&) = delete;
@@ -62,6 +64,7 @@ private:
     static void sleepBriefly();
     pid_t pid_ = -1;
     std::string outPath_, errPath_;
+    bool ownsErrPath_ = true;
     bool finished_ = false;
     ProcessResult result_;
 };
