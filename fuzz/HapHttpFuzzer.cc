@@ -10,8 +10,9 @@ namespace {
 std::vector<fuzz::Seed> makeSeeds() {
     return {
         {"204", "HTTP/1.1 204 No Content\r\n\r\n"},
-        {"json", "HTTP/1.1 200 OK\r\nContent-Type: application/hap+json\r\nContent-Length: 21\r\n\r\n"
-                 "{\"characteristics\":[]}"},
+        {"json",
+         "HTTP/1.1 200 OK\r\nContent-Type: application/hap+json\r\nContent-Length: 21\r\n\r\n"
+         "{\"characteristics\":[]}"},
         {"event", "EVENT/1.0 200 OK\r\nContent-Type: application/hap+json\r\nContent-Length: 2\r\n\r\n{}"},
         {"chunked", "HTTP/1.1 207 Multi-Status\r\nTransfer-Encoding: chunked\r\n\r\n4\r\nabcd\r\n0\r\n\r\n"},
         {"two", "HTTP/1.1 470 Connection Authorization Required\r\nContent-Length: 0\r\n\r\nHTTP/1.1 204 OK\r\n\r\n"},

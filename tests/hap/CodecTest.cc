@@ -30,7 +30,8 @@ TEST(Tlv8Test, LongValuesSplitAndJoinAndTruncationIsAnError) {
     EXPECT_TRUE(decoded->find(kTlvProof)->empty());
 
     // Two short items of one type, split by a separator, stay two items.
-    auto listed = Tlv8::decode(Tlv8().add(kTlvIdentifier, "a").add(kTlvSeparator, "").add(kTlvIdentifier, "b").encode());
+    auto listed =
+        Tlv8::decode(Tlv8().add(kTlvIdentifier, "a").add(kTlvSeparator, "").add(kTlvIdentifier, "b").encode());
     ASSERT_TRUE(listed);
     EXPECT_EQ(listed->items().size(), 3u);
 
@@ -153,9 +154,11 @@ TEST(AccessoryDatabaseTest, ReadsServicesWithShortAndFullTypesAndRefusesMalforme
     EXPECT_FALSE(light.characteristics[3].minimum);
     EXPECT_TRUE(light.characteristics[3].value.empty());
 
-    for (const char* bad : {"", "[]", R"({"accessories":{}})", R"({"accessories":[{"services":[]}]})",
-                            R"({"accessories":[{"aid":1,"services":[{"iid":1,"type":"XYZ","characteristics":[]}]}]})",
-                            R"({"accessories":[{"aid":1,"services":[{"iid":1,"type":"43","characteristics":[{"iid":"2","type":"25"}]}]}]})"}) {
+    for (
+        const char* bad :
+        {"", "[]", R"({"accessories":{}})", R"({"accessories":[{"services":[]}]})",
+         R"({"accessories":[{"aid":1,"services":[{"iid":1,"type":"XYZ","characteristics":[]}]}]})",
+         R"({"accessories":[{"aid":1,"services":[{"iid":1,"type":"43","characteristics":[{"iid":"2","type":"25"}]}]}]})"}) {
         device::Status why;
         EXPECT_FALSE(parseAccessoryDatabase(bad, &why)) << bad;
         EXPECT_FALSE(why.ok());

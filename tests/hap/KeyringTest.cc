@@ -51,7 +51,8 @@ TEST(KeyringTest, IdentityAndPairingsPersistInAPrivateFile) {
 TEST(KeyringTest, ADamagedFileIsRefusedAndLeftAlone) {
     TempDirectory directory;
     std::string path = directory.path() + "/hap-keys.json";
-    for (const char* text : {"not json", R"({"controller":{"pairingId":"x","publicKey":"00","secretKey":"00"},"accessories":[]})"}) {
+    for (const char* text :
+         {"not json", R"({"controller":{"pairingId":"x","publicKey":"00","secretKey":"00"},"accessories":[]})"}) {
         std::ofstream(path) << text;
         device::Status status;
         EXPECT_FALSE(Keyring::open(directory.path(), &status));
