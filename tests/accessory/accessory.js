@@ -65,7 +65,8 @@ function parseArguments(argv) {
         fail("--username must look like AA:BB:CC:DD:EE:FF");
     }
     if (options.storage === "") options.storage = path.join(os.tmpdir(), `glimmora-accessory-${options.port}`);
-    if (options.name === "") options.name = options.lights === 1 ? "Test Lamp" : "Test Bridge";
+    // Names are announced over multicast DNS: two accessories of one name in one network would clash.
+    if (options.name === "") options.name = `${options.lights === 1 ? "Test Lamp" : "Test Bridge"} ${options.port}`;
     return options;
 }
 

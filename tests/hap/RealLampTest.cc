@@ -106,7 +106,8 @@ TEST_F(RealLamp, APairedLampFollowsTheVideoAsTheLampItselfReports) {
     EXPECT_TRUE(eventually([&] {
         reported = lampSays(devicePath(), lamp);
         return reported && showsColour(*reported, last);
-    })) << "the lamp holds " << (reported ? ::testing::PrintToString(*reported) : "nothing readable");
+    })) << "the lamp holds "
+        << (reported ? ::testing::PrintToString(*reported) : "nothing readable");
     // The device's own view is what the lamp holds.
     EXPECT_TRUE(eventually([&] { return reported && light("Desk Lamp") == *reported; }));
     EXPECT_TRUE(healthy(*homeScreen));
