@@ -13,12 +13,15 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "DemoChild.h"
 #include "DemoDevice.h"
 
 struct DemoOptions {
     std::string video;  // empty: the built-in video, made in the device directory
+    // A live source instead of a video: the app's arguments ("--live", SOURCE, and its options).
+    std::vector<std::string> live;
     std::string app = "safari";
 };
 

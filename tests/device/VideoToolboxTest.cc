@@ -107,7 +107,8 @@ INSTANTIATE_TEST_SUITE_P(Codecs, VTDecodeClip,
                          ::testing::Values(CodecCase{ClipCodec::h264, "h264.mp4"}, CodecCase{ClipCodec::vp9, "vp9.mkv"},
                                            CodecCase{ClipCodec::mpeg4, "mpeg4.mp4"},
                                            CodecCase{ClipCodec::h264, "h264.mp4", true},
-                                           CodecCase{ClipCodec::hevc, "hevc.mp4", true}),
+                                           CodecCase{ClipCodec::hevc, "hevc.mp4", true},
+                                           CodecCase{ClipCodec::mjpeg, "mjpeg.mkv"}),
                          caseName);
 
 // Decodes all of a clip with B-frames (each sample's decode flags from `flags`, `after` run after
