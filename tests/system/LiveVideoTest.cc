@@ -103,14 +103,15 @@ TEST_F(LiveScreen, AnXServerThatGoesAwayEndsTheAppAndSaysSo) {
 // A colour source whose colour changes, and then ends: the same path as the screen.
 TEST_F(LiveVideo, AFilterGraphIsALiveSourceToo) {
     auto homeScreen = startHomeScreen();
-    const std::string graph =
-        "lavfi:color=c=0xe02020:s=64x48:r=10:d=2[a];color=c=0x3040e0:s=64x48:r=10:d=4[b];[a][b]concat";
-    ProcessResult played = glimmora({"play", "--live", graph});
+    auto app = playLive("lavfi:color=c=0xe02020:s=64x48:r=10:d=3[a];color=c=0x3040e0:s=64x48:r=10:d=4[b];[a][b]concat");
+    EXPECT_TRUE(eventuallyShows("Lamp", lightColourOf(0xe0, 0x20, 0x20))) << app->err();
+    EXPECT_TRUE(eventuallyShows("Lamp", lightColourOf(0x30, 0x40, 0xe0))) << app->err();
+    EXPECT_TRUE(eventually([&] { return !app->running(); })) << "the app ends with its source";
+    ProcessResult played = app->stop(SIGTERM);
     EXPECT_EQ(played.exitCode, 0) << played.err;
-    EXPECT_THAT(played.err, HasSubstr("(64x48, 10 fps, raw pictures)"));
-    EXPECT_THAT(played.err, HasSubstr(" ended"));
+    EXPECT_THAT(played.err, HasSubstr(" live (64x48, "));
+    EXPECT_THAT(played.err, HasSubstr("[a][b]concat ended"));
     EXPECT_TRUE(onlyPlayerReports(played.err));
-    EXPECT_TRUE(eventuallyShows("Lamp", lightColourOf(0x30, 0x40, 0xe0)));
     EXPECT_TRUE(healthy(*homeScreen));
 }
 
