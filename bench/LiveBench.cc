@@ -6,7 +6,8 @@
 // - LiveCpu: the app's CPU time in percent of one core, split by thread: grabbing (the reading
 //   thread: x11grab's copy of the screen), showing (the player thread: scaling each picture into
 //   the player view), frame clock (the main thread: the snapshot of the player view, its colour
-//   and the send), the rest (the channel, dispatch queues).
+//   and the send), the rest (the channel, dispatch queues). Beside it, the X server's own CPU: with
+//   shared memory it is the X server that copies the screen for the grab.
 // Both need Xvfb and xlogo; they are skipped without them.
 #include <benchmark/benchmark.h>
 
@@ -52,9 +53,9 @@ std::map<std::string, double> cpuByRole(pid_t pid) {
             }
         }
         std::string role = std::to_string(pid) == entry->d_name ? "frame_clock"
-                           : name == "live-grab"                 ? "grabbing"
-                           : name == "live-show"                 ? "showing"
-                                                                 : "rest";
+                           : name == "live-grab"                ? "grabbing"
+                           : name == "live-show"                ? "showing"
+                                                                : "rest";
         roles[role] += (utime + stime) / ticks;
     }
     closedir(directory);
@@ -62,8 +63,9 @@ std::map<std::string, double> cpuByRole(pid_t pid) {
 }
 
 struct LiveRun {
-    device::LatencyHistogram latency;     // capture to write, frame clock path, after the first second
-    std::map<std::string, double> cpu;    // percent of one core by role, after the first second
+    device::LatencyHistogram latency;   // capture to write, frame clock path, after the first second
+    std::map<std::string, double> cpu;  // percent of one core by role, after the first second
+    double xServerCpu = 0;              // percent of one core
     std::string failure;
 };
 
@@ -84,6 +86,7 @@ LiveRun liveRun(int seconds) {
     std::this_thread::sleep_for(std::chrono::seconds(1));
     const device::ActivitySnapshot before = device.homeScreenActivity();
     const std::map<std::string, double> cpuBefore = cpuByRole(app.pid());
+    const std::map<std::string, double> xBefore = cpuByRole(screen.serverPid());
     const auto start = std::chrono::steady_clock::now();
     for (int change = 1; std::chrono::steady_clock::now() - start < std::chrono::seconds(seconds); ++change) {
         const auto due = start + change * std::chrono::milliseconds(250);
@@ -93,6 +96,9 @@ LiveRun liveRun(int seconds) {
     }
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const std::map<std::string, double> cpuAfter = cpuByRole(app.pid());
+    const std::map<std::string, double> xAfter = cpuByRole(screen.serverPid());
+    for (const auto& [role, seconds] : xAfter)
+        run.xServerCpu += (seconds - (xBefore.count(role) ? xBefore.at(role) : 0)) / elapsed * 100;
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the last writes
     const size_t path = static_cast<size_t>(device::CallKind::fireAndForget);
     run.latency = device.homeScreenActivity().latency[path].since(before.latency[path]);
@@ -147,6 +153,7 @@ void LiveCpu(benchmark::State& state) {
             total += percent;
         }
         state.counters["core_percent"] = total;
+        state.counters["x_server_percent"] = run.xServerCpu;
         state.SetIterationTime(total / 100);
     }
 }

@@ -22,7 +22,6 @@ public:
     FrameConverter converter;
     // Live pictures come full size, many times a second, to be looked at by the frame clock.
     FrameConverter liveConverter{FrameConverter::Quality::fast};
-    BgraImage picture;
 };
 
 // A sample buffer is spelt by the name of the opaque struct it points at.
@@ -129,22 +128,21 @@ void AVSampleBufferDisplayLayer::decode(CMSampleBufferRef sample, uint64_t origi
 void AVSampleBufferDisplayLayer::convertAndShow(const DecodedFrame& frame, FrameConverter& converter, uint64_t origin) {
     // Made at the size the picture is shown at: fitted into the view's pixels in its proportions
     // (the view draws it centred, with bars), so that drawing the view copies it.
-    int width = 0, height = 0;
+    int width = frame.width(), height = frame.height();
     if (pixelWidth_ > 0 && pixelHeight_ > 0 && frame.width() > 0 && frame.height() > 0) {
         const double scale = std::min(static_cast<double>(pixelWidth_) / frame.width(),
                                       static_cast<double>(pixelHeight_) / frame.height());
         width = std::clamp(static_cast<int>(std::lround(frame.width() * scale)), 1, pixelWidth_);
         height = std::clamp(static_cast<int>(std::lround(frame.height() * scale)), 1, pixelHeight_);
     }
-    if (converter.convert(frame, &decoder_->picture, width, height) == kMediaOK) show(decoder_->picture, origin);
-}
-
-void AVSampleBufferDisplayLayer::show(const BgraImage& picture, uint64_t origin) {
+    if (width <= 0 || height <= 0) return;
+    // Converted straight into the picture's own memory.
+    CGImageRef image = CGImageCreateWithPixelWriter(width, height, true, [&](uint8_t* pixels, size_t bytesPerRow) {
+        return converter.convertInto(frame.avFrame(), pixels, bytesPerRow, width, height) == kMediaOK;
+    });
+    if (image == nullptr) return;
     shown_.fetch_add(1);
     shownOrigin_.store(origin);
-    if (displayView_ == nullptr) return;
-    CGImageRef image =
-        CGImageCreateWithBGRAData(picture.width, picture.height, picture.bytesPerRow, picture.pixels.data(), true);
-    displayView_->setContents(image);
+    if (displayView_ != nullptr) displayView_->setContents(image);
     CGImageRelease(image);
 }

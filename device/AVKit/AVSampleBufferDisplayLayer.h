@@ -69,7 +69,6 @@ private:
     };
     void decode(CMSampleBufferRef sample, uint64_t origin);
     void convertAndShow(const DecodedFrame& frame, class FrameConverter& converter, uint64_t origin);
-    void show(const struct BgraImage& picture, uint64_t origin);
 
     // The queue between the enqueuing thread and the display thread.
     std::mutex queueLock_;

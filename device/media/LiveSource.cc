@@ -13,7 +13,6 @@ extern "C" {
 #include <mutex>
 #include <thread>
 
-
 #include "FFmpegLogging.h"
 #include "MediaStatus.h"
 #include "StreamFormat.h"
@@ -75,9 +74,7 @@ int interruptCallback(void* opaque) { return static_cast<std::atomic<bool>*>(opa
 
 LivePicture::~LivePicture() { av_frame_free(&frame_); }
 
-DecodedFrame LivePicture::view() const {
-    return DecodedFrame(*frame_, frame_->width, frame_->height, kCMTimeInvalid);
-}
+DecodedFrame LivePicture::view() const { return DecodedFrame(*frame_, frame_->width, frame_->height, kCMTimeInvalid); }
 
 std::unique_ptr<LiveSource> LiveSource::open(const LiveSourceSpec& spec, device::Status* status) {
     setUpFFmpegLogging();
@@ -114,8 +111,7 @@ std::unique_ptr<LiveSource> LiveSource::open(const LiveSourceSpec& spec, device:
     int ret = avformat_open_input(&source->context_, url.c_str(), input, &options);
     av_dict_free(&options);
     if (ret < 0) return fail(openFailure(spec, ret));
-    if (source->context_->nb_streams < 1 ||
-        source->context_->streams[0]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
+    if (source->context_->nb_streams < 1 || source->context_->streams[0]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
         return fail("it gives no video");
 
     AVStream* stream = source->context_->streams[0];
@@ -135,8 +131,9 @@ std::unique_ptr<LiveSource> LiveSource::open(const LiveSourceSpec& spec, device:
         if (!source->decoder_) return fail("out of memory");
         ret = avcodec_parameters_to_context(source->decoder_, &parameters);
         if (ret >= 0) ret = avcodec_open2(source->decoder_, codec, nullptr);
-        if (ret < 0) return fail(std::string("cannot read its ") + avcodec_get_name(parameters.codec_id) +
-                                 " pictures: " + describeAVError(ret));
+        if (ret < 0)
+            return fail(std::string("cannot read its ") + avcodec_get_name(parameters.codec_id) +
+                        " pictures: " + describeAVError(ret));
     } else {
         device::Status described;
         source->format_ = formatDescriptionForStream(parameters, source->name_, &described);
@@ -250,6 +247,7 @@ LiveSource::Read LiveSource::readSample(LiveFrame* frame) {
     const OSStatus status =
         CMSampleBufferCreateWithPacket(kCFAllocatorDefault, format_, packet_->data, static_cast<size_t>(packet_->size),
                                        &timing, frame->keyFrame, frame->sample.receive());
-    if (status != noErr) return fail("gave a packet of " + std::to_string(packet_->size) + " bytes that was not accepted");
+    if (status != noErr)
+        return fail("gave a packet of " + std::to_string(packet_->size) + " bytes that was not accepted");
     return Read::frame;
 }

@@ -70,8 +70,10 @@ std::optional<LiveSourceSpec> parseLiveSource(const std::string& text, const std
         if (const size_t plus = spec.target.find('+'); plus != std::string::npos) {
             const std::string offset = spec.target.substr(plus + 1);
             const size_t comma = offset.find(',');
-            std::optional<int> x = comma == std::string::npos ? std::nullopt : parseCount(offset.substr(0, comma), kMaxSide);
-            std::optional<int> y = comma == std::string::npos ? std::nullopt : parseCount(offset.substr(comma + 1), kMaxSide);
+            std::optional<int> x =
+                comma == std::string::npos ? std::nullopt : parseCount(offset.substr(0, comma), kMaxSide);
+            std::optional<int> y =
+                comma == std::string::npos ? std::nullopt : parseCount(offset.substr(comma + 1), kMaxSide);
             if (!x || !y) return fail("the offset \"" + offset + "\" is not X,Y");
             spec.x = *x;
             spec.y = *y;

@@ -21,8 +21,8 @@ struct PixelSize {
 struct LiveSourceSpec {
     enum class Kind { x11, v4l2, lavfi };
     Kind kind = Kind::x11;
-    std::string target;  // the display (without the offset), the device path, or the graph
-    int x = 0, y = 0;    // x11: the region's top left corner
+    std::string target;                  // the display (without the offset), the device path, or the graph
+    int x = 0, y = 0;                    // x11: the region's top left corner
     std::optional<PixelSize> region;     // x11: the region's size; whole screen when absent
     std::optional<PixelSize> inputSize;  // v4l2: the size to ask the device for
     double frameRate = 0;                // x11, v4l2: 0 for the source's own rate

@@ -1,5 +1,6 @@
 // Live sources below the app: how `--live` text is read, what the hand-over to the player keeps
 // when the player falls behind, and frames read from a filter graph.
+#include <time.h>
 #include <algorithm>
 #include <chrono>
 #include <thread>
@@ -7,11 +8,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <activity/FrameOrigin.h>
 #include <apps/LiveFrameQueue.h>
+#include <media/FrameConverter.h>
 #include <media/LiveSource.h>
 #include <media/LiveSourceSpec.h>
-#include <activity/FrameOrigin.h>
-#include <media/FrameConverter.h>
 
 namespace {
 
@@ -129,7 +130,8 @@ TEST(LiveSource, AFilterGraphGivesItsPicturesAtItsOwnPaceStampedWhenTheyCame) {
     EXPECT_GE(stamps.back() - start, 400'000'000u);
 }
 
-TEST(LiveSource, InterruptEndsAWaitingRead) {
+// Waiting for a frame that is late costs no CPU (no busy loop), and interrupt() ends the wait.
+TEST(LiveSource, AWaitingReadSleepsUntilInterrupted) {
     device::Status status;
     auto spec = parseLiveSource("lavfi:color=c=red:s=16x16:r=0.2", "", "", 0, &status);
     auto source = LiveSource::open(*spec, &status);
@@ -137,10 +139,17 @@ TEST(LiveSource, InterruptEndsAWaitingRead) {
     LiveFrame frame;
     ASSERT_EQ(source->read(&frame), LiveSource::Read::frame);  // the first comes at once, the next in 5 s
     std::thread interrupter([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
         source->interrupt();
     });
+    auto threadCpu = [] {
+        timespec now{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+        return now.tv_sec + now.tv_nsec / 1e9;
+    };
+    const double before = threadCpu();
     EXPECT_EQ(source->read(&frame), LiveSource::Read::interrupted);
+    EXPECT_LT(threadCpu() - before, 0.1) << "half a second of waiting";
     interrupter.join();
 }
 

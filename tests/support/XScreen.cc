@@ -20,10 +20,10 @@ XScreen::XScreen(int width, int height) {
     for (int number = 90; number < 190 && !server_; ++number) {
         const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
         if (exists(socket) || exists("/tmp/.X" + std::to_string(number) + "-lock")) continue;
-        const std::string display = ":" + std::to_string(number);
-        auto server = std::make_unique<BackgroundProcess>(std::vector<std::string>{
-            kXvfb, display, "-nolisten", "tcp", "-noreset", "-screen", "0",
-            std::to_string(width) + "x" + std::to_string(height) + "x24"});
+        const std::string display = std::string(":").append(std::to_string(number));
+        auto server = std::make_unique<BackgroundProcess>(
+            std::vector<std::string>{kXvfb, display, "-nolisten", "tcp", "-noreset", "-screen", "0",
+                                     std::to_string(width) + "x" + std::to_string(height) + "x24"});
         // Ready once a client can ask it about its root window.
         const bool ready = BackgroundProcess::waitFor(
             [&] {
@@ -50,8 +50,8 @@ std::unique_ptr<BackgroundProcess> XScreen::paint(const std::string& colour, int
                                                   int height) const {
     const std::string geometry =
         std::to_string(width) + "x" + std::to_string(height) + "+" + std::to_string(x) + "+" + std::to_string(y);
-    auto window = std::make_unique<BackgroundProcess>(std::vector<std::string>{
-        kXlogo, "-display", display_, "-bg", colour, "-fg", colour, "-geometry", geometry});
+    auto window = std::make_unique<BackgroundProcess>(
+        std::vector<std::string>{kXlogo, "-display", display_, "-bg", colour, "-fg", colour, "-geometry", geometry});
     // Mapped once the server lists a window of that geometry.
     const bool shown = BackgroundProcess::waitFor(
         [&] {

@@ -22,6 +22,8 @@ public:
     // Shows a window filled with `colour` (an X colour name or "#rrggbb") at x,y, on top of the
     // others; it stays until closed or the screen stops.
     std::unique_ptr<BackgroundProcess> paint(const std::string& colour, int x, int y, int width, int height) const;
+    // The X server's process (for its CPU time); -1 when none runs.
+    pid_t serverPid() const { return server_ ? server_->pid() : -1; }
     // Ends the X server now, as a crash would (SIGKILL).
     void kill();
 

@@ -129,7 +129,8 @@ TEST_F(LiveVideo, ASourceThatCannotBeOpenedIsRefusedClearly) {
             freeDisplay = ":" + std::to_string(number);
     const std::vector<Case> cases = {
         {{"--live", "x11:" + freeDisplay}, "cannot open x11:" + freeDisplay + ": "},
-        {{"--live", "v4l2:" + devicePath() + "/no-such-video"}, "cannot open v4l2:" + devicePath() + "/no-such-video: "},
+        {{"--live", "v4l2:" + devicePath() + "/no-such-video"},
+         "cannot open v4l2:" + devicePath() + "/no-such-video: "},
         {{"--live", "v4l2:/dev/null"}, "cannot open v4l2:/dev/null: "},
         {{"--live", "lavfi:nosuchfilter=1"}, "cannot open lavfi:nosuchfilter=1: "},
         {{"--live", "x11:otherhost:0"}, "is not a display of this machine"},
