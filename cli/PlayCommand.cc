@@ -35,7 +35,7 @@ void addPlayCommand(CLI::App& app) {
         ->needs(liveOption);
     command->add_option("--input-size", live->inputSize, "v4l2: the picture size WxH to ask the device for")
         ->needs(liveOption);
-    command->add_option("--framerate", live->frameRate, "x11, v4l2: frames per second to grab (x11 default 30)")
+    command->add_option("--framerate", live->frameRate, "x11, v4l2: frames per second to grab (x11 default 29.97)")
         ->needs(liveOption);
     command
         ->add_option("--app", *appName,
