@@ -1,5 +1,5 @@
 // Live sources below the app: how `--live` text is read, what the hand-over to the player keeps
-// when the player falls behind, and frames read from a filter graph.
+// when the player falls behind, frames read from a filter graph, and a live picture in the player.
 #include <time.h>
 #include <algorithm>
 #include <chrono>
@@ -8,11 +8,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <AVKit/AVPlayerViews.h>
+#include <UIKit/UIGraphics.h>
 #include <activity/FrameOrigin.h>
 #include <apps/LiveFrameQueue.h>
 #include <media/FrameConverter.h>
 #include <media/LiveSource.h>
 #include <media/LiveSourceSpec.h>
+
+#include "VideoToolboxSupport.h"
 
 namespace {
 
@@ -128,6 +132,42 @@ TEST(LiveSource, AFilterGraphGivesItsPicturesAtItsOwnPaceStampedWhenTheyCame) {
     EXPECT_TRUE(std::is_sorted(stamps.begin(), stamps.end()));
     // Paced: the last of ten frames at 20 a second comes at least 0.45 s after the start.
     EXPECT_GE(stamps.back() - start, 400'000'000u);
+}
+
+// A live picture is in the player view as soon as it is shown, scaled to the view, and whatever
+// snapshots the view at a later tick serves the frame captured then, not the tick.
+TEST(LiveSource, APictureShownGoesIntoThePlayerViewWithItsCaptureTime) {
+    // Packed B,G,R,x as a grabbed screen comes, and YUV as a filter graph's colour comes.
+    for (const char* graph : {"lavfi:color=c=0x3040e0:s=64x48,format=bgr0", "lavfi:color=c=0x3040e0:s=64x48"}) {
+        SCOPED_TRACE(graph);
+        device::Status status;
+        auto source = LiveSource::open(*parseLiveSource(graph, "", "", 0, &status), &status);
+        ASSERT_TRUE(source) << status.message();
+        LiveFrame frame;
+        ASSERT_EQ(source->read(&frame), LiveSource::Read::frame);
+
+        Strong<AVPlayerLayerView> view = AVPlayerLayerView::viewWithFrame(CGRectMake(0, 0, 844, 390));
+        view->displayLayer()->showPicture(frame.picture->view(), frame.captureNanos);
+        EXPECT_EQ(view->displayLayer()->shownFrameCount(), 1);
+        CGHandle<CGImageRef> shown = view->contents();
+        ASSERT_TRUE(shown);
+        EXPECT_EQ(CGImageGetWidth(shown.get()), 1560u);  // 4:3 in the 2532 x 1170 pixel view
+        EXPECT_EQ(CGImageGetHeight(shown.get()), 1170u);
+        EXPECT_TRUE(vt_test::isFilledWith(shown.get(), {0x30, 0x40, 0xe0}, 3));
+
+        auto snapshot = [&] {
+            UIGraphicsBeginImageContextWithOptions(view->bounds().size, YES, 1.0);
+            EXPECT_TRUE(view->drawViewHierarchyInRect_afterScreenUpdates(view->bounds(), NO));
+            UIGraphicsEndImageContext();
+        };
+        {
+            device::FrameOriginScope tick({device::monotonicNanos(), device::CallKind::none});
+            snapshot();
+            EXPECT_EQ(device::currentFrameOrigin().nanos, frame.captureNanos);
+        }
+        snapshot();  // outside any frame's work: no origin is made up
+        EXPECT_EQ(device::currentFrameOrigin().nanos, 0u);
+    }
 }
 
 // Waiting for a frame that is late costs no CPU (no busy loop), and interrupt() ends the wait.
