@@ -6,6 +6,7 @@
 #include <iostream>
 #include <memory>
 
+#include <media/LiveSourceSpec.h>
 #include "Commands.h"
 #include "DemoSession.h"
 
@@ -20,9 +21,21 @@ void addDemoCommand(CLI::App& app) {
         "write). Uses a fresh temporary device unless --device (or GLIMMORA_DEVICE) names one; a device "
         "that has a home keeps it and its room selection, and a device another home screen already serves is "
         "refused. A temporary device left behind by a demo that was killed is removed by the next demo");
-    command
-        ->add_option("VIDEO", options->video, "The video to play (anything FFmpeg reads); default: the built-in video")
-        ->check(CLI::ExistingFile);
+    CLI::Option* video = command
+                             ->add_option("VIDEO", options->video,
+                                          "The video to play (anything FFmpeg reads); default: the built-in video")
+                             ->check(CLI::ExistingFile);
+    auto live = std::make_shared<std::string>();
+    auto size = std::make_shared<std::string>();
+    auto frameRate = std::make_shared<double>(0);
+    CLI::Option* liveOption =
+        command
+            ->add_option("--live", *live,
+                         "Follow a live source instead of a video, until Ctrl-C or the source ends: x11:DISPLAY[+X,Y], "
+                         "v4l2:PATH or lavfi:GRAPH, as `glimmora play --live` takes it")
+            ->excludes(video);
+    command->add_option("--size", *size, "x11: the size WxH of the screen region to follow")->needs(liveOption);
+    command->add_option("--framerate", *frameRate, "x11, v4l2: frames per second to grab")->needs(liveOption);
     command->add_option("--app", options->app, "The video app: safari or youtube")
         ->check(CLI::IsMember({"safari", "youtube"}))
         ->capture_default_str();
@@ -30,7 +43,15 @@ void addDemoCommand(CLI::App& app) {
                       "Also start two test HomeKit accessories (hap-nodejs, installed by scripts/setup) in a network "
                       "of the demo's own that holds only loopback, pair them into \"Living Room\" and let them "
                       "follow the video beside the simulated lights; the view shows what they report");
-    command->callback([options] {
+    command->callback([options, live, size, frameRate] {
+        if (!live->empty()) {
+            device::Status parsed;
+            if (!parseLiveSource(*live, *size, "", *frameRate, &parsed))
+                throw CLI::ValidationError("--live", parsed.message());
+            options->live = {"--live", *live};
+            if (!size->empty()) options->live.insert(options->live.end(), {"--size", *size});
+            if (*frameRate > 0) options->live.insert(options->live.end(), {"--framerate", std::to_string(*frameRate)});
+        }
         // Ended, and so cleaned up, before exit, which would not unwind it.
         int status = DemoSession(*options).run();
         std::cout.flush();

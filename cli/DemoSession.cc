@@ -155,7 +155,7 @@ void DemoSession::prepareDevice() {
 
 void DemoSession::prepareVideo() {
     video_ = options_.video;
-    if (!video_.empty()) return;
+    if (!video_.empty() || !options_.live.empty()) return;
     video_ = directory_ + "/demo-video.mp4";
     say("making the built-in video (12 s of hue sweeps, cuts, black, white, a fade)...");
     if (device::Status written = device::writeDemoVideo(video_); !written.ok())
@@ -213,10 +213,15 @@ void DemoSession::startHomeScreen() {
 
 void DemoSession::startApp() {
     device::Status started;
-    app_ = DemoChild::start("the video app", {"play", video_, "--app", options_.app}, directory_ + "/demo-app.log",
-                            &started);
+    std::vector<std::string> arguments = {"play", "--app", options_.app};
+    if (options_.live.empty())
+        arguments.push_back(video_);
+    else
+        arguments.insert(arguments.end(), options_.live.begin(), options_.live.end());
+    app_ = DemoChild::start("the video app", arguments, directory_ + "/demo-app.log", &started);
     if (!app_) throw Failure{started.message()};
-    say("the colour server is up; playing " + device::printable(video_) + " in the " + options_.app + " app (pid " +
+    const std::string what = options_.live.empty() ? device::printable(video_) : options_.live[1] + " live";
+    say("the colour server is up; playing " + what + " in the " + options_.app + " app (pid " +
         std::to_string(app_->pid()) + "); Ctrl-C stops the demo");
 }
 

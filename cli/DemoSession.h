@@ -20,6 +20,8 @@
 
 struct DemoOptions {
     std::string video;  // empty: the built-in video, made in the device directory
+    // A live source instead of a video: the app's arguments ("--live", SOURCE, and its options).
+    std::vector<std::string> live;
     std::string app = "safari";
     // Also run two test accessories (in a network of the demo's own holding only loopback) and pair
     // them into "Living Room" beside the simulated lights.

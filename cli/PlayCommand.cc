@@ -9,32 +9,63 @@
 void addPlayCommand(CLI::App& app) {
     auto options = std::make_shared<device::VideoAppOptions>();
     auto appName = std::make_shared<std::string>("safari");
+    struct Live {
+        std::string source, size, inputSize;
+        double frameRate = 0;
+    };
+    auto live = std::make_shared<Live>();
     CLI::App* command = app.add_subcommand(
         "play",
-        "Play a video file in a video app's full-screen player until it ends (or SIGINT/SIGTERM): the app "
-        "process loads libglimmora.so, which sends the colours of the frames to the home screen");
-    command->add_option("VIDEO", options->videoPath, "The video file (anything FFmpeg reads: MP4, MKV, ...)")
-        ->required()
-        ->check(CLI::ExistingFile);
+        "Play a video file, or show a live source, in a video app's full-screen player until it ends (or "
+        "SIGINT/SIGTERM): the app process loads libglimmora.so, which sends the colours of the frames to the "
+        "home screen");
+    CLI::Option* video =
+        command->add_option("VIDEO", options->videoPath, "The video file (anything FFmpeg reads: MP4, MKV, ...)")
+            ->check(CLI::ExistingFile);
+    CLI::Option* liveOption =
+        command
+            ->add_option("--live", live->source,
+                         "Show a live source instead of a file, each frame as it is captured: x11:DISPLAY[+X,Y] (an X "
+                         "screen of this machine, e.g. :0, or the region of it at X,Y; see --size), "
+                         "v4l2:PATH (a capture device, e.g. /dev/video0), lavfi:GRAPH (a libavfilter source, e.g. "
+                         "\"color=c=red:s=320x240:r=30\"). Runs until SIGINT/SIGTERM or the source ends; exit "
+                         "status 2 when the source goes away")
+            ->excludes(video);
+    command->add_option("--size", live->size, "x11: the size WxH of the screen region to follow (default: the screen)")
+        ->needs(liveOption);
+    command->add_option("--input-size", live->inputSize, "v4l2: the picture size WxH to ask the device for")
+        ->needs(liveOption);
+    command->add_option("--framerate", live->frameRate, "x11, v4l2: frames per second to grab (x11 default 29.97)")
+        ->needs(liveOption);
     command
         ->add_option("--app", *appName,
                      "The app that plays it: safari (com.apple.mobilesafari) or youtube (com.google.ios.youtube, "
                      "which the library serves only while the \"Youtube\" setting is on)")
         ->check(CLI::IsMember({"safari", "youtube"}))
         ->capture_default_str();
-    command->add_flag("--inline", options->inlinePlayback,
-                      "Play inside the page instead of in the full-screen player: only the video samples are captured "
-                      "(the library's decoder), not the player view");
+    command
+        ->add_flag("--inline", options->inlinePlayback,
+                   "Play inside the page instead of in the full-screen player: only the video samples are captured "
+                   "(the library's decoder), not the player view")
+        ->excludes(liveOption);
     command
         ->add_flag("--player-layer", options->playerLayer,
                    "Show the video as a player layer (AVPlayerLayer) does: the pictures reach the full-screen "
                    "player's view without passing through enqueueSampleBuffer:, so only the player view is "
                    "captured (the frame clock), not the video samples")
-        ->excludes("--inline");
-    command->callback([options, appName] {
+        ->excludes("--inline")
+        ->excludes(liveOption);
+    command->callback([options, appName, live] {
         static const std::map<std::string, std::string> bundles = {{"safari", "com.apple.mobilesafari"},
                                                                    {"youtube", "com.google.ios.youtube"}};
         options->bundleIdentifier = bundles.at(*appName);
+        if (!live->source.empty()) {
+            device::Status parsed;
+            options->live = parseLiveSource(live->source, live->size, live->inputSize, live->frameRate, &parsed);
+            if (!options->live) throw CLI::ValidationError("--live", parsed.message());
+        } else if (options->videoPath.empty()) {
+            throw CLI::RequiredError("VIDEO or --live");
+        }
         int status = device::runVideoApp(*options, std::cerr);
         std::cerr.flush();
         std::cout.flush();

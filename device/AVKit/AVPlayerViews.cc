@@ -6,6 +6,7 @@
 #include <UIKit/UIScreen.h>
 
 #include "../objc/MethodRegistration.h"
+#include "activity/FrameOrigin.h"
 
 namespace {
 
@@ -59,6 +60,8 @@ void AVPlayerLayerView::drawLayer(CGContextRef context) const {
     }
     CGHandle<CGImageRef> picture = contents();
     if (!picture) return;
+    // Whatever reads this picture now serves the frame it came from.
+    if (layer_) device::adoptEarlierFrameOrigin({layer_->shownPictureOrigin(), device::CallKind::none});
     const CGSize size = CGSizeMake(CGImageGetWidth(picture.get()), CGImageGetHeight(picture.get()));
     const CGRect where = aspectFitRect(size, bounds());
     if (!CGRectIsEmpty(where)) CGContextDrawImage(context, where, picture.get());

@@ -9,6 +9,7 @@
 #include <UIKit/UIView.h>
 
 #include "../objc/MethodRegistration.h"
+#include "activity/FrameOrigin.h"
 #include "media/BgraImage.h"
 #include "media/FrameConverter.h"
 #include "media/MediaStatus.h"
@@ -19,7 +20,8 @@ class DisplayLayerDecoder {
 public:
     std::unique_ptr<PacketDecoder> decoder;
     FrameConverter converter;
-    BgraImage picture;
+    // Live pictures come full size, many times a second, to be looked at by the frame clock.
+    FrameConverter liveConverter{FrameConverter::Quality::fast};
 };
 
 // A sample buffer is spelt by the name of the opaque struct it points at.
@@ -62,7 +64,7 @@ void AVSampleBufferDisplayLayer::enqueueSampleBuffer(CMSampleBufferRef sample) {
     std::unique_lock hold(queueLock_);
     if (!displayThread_.joinable()) displayThread_ = std::thread([this] { runDisplayThread(); });
     queueChanged_.wait(hold, [&] { return queued_.size() < kQueueLimit || stopping_; });
-    queued_.push_back(SampleBufferHolder::retain(sample));
+    queued_.push_back({SampleBufferHolder::retain(sample), device::currentFrameOrigin().nanos});
     queueChanged_.notify_all();
 }
 
@@ -73,7 +75,13 @@ void AVSampleBufferDisplayLayer::flushDecoder() {
     }
     std::lock_guard hold(lock_);
     if (!decoder_->decoder) return;
-    decoder_->decoder->drain([this](const DecodedFrame& frame) { convertAndShow(frame); });
+    decoder_->decoder->drain(
+        [this](const DecodedFrame& frame) { convertAndShow(frame, decoder_->converter, shownOrigin_.load()); });
+}
+
+void AVSampleBufferDisplayLayer::showPicture(const DecodedFrame& picture, uint64_t originNanos) {
+    std::lock_guard hold(lock_);
+    convertAndShow(picture, decoder_->liveConverter, originNanos);
 }
 
 void AVSampleBufferDisplayLayer::runDisplayThread() {
@@ -81,12 +89,13 @@ void AVSampleBufferDisplayLayer::runDisplayThread() {
     while (true) {
         queueChanged_.wait(hold, [&] { return !queued_.empty() || stopping_; });
         if (stopping_) return;
-        SampleBufferHolder sample = std::move(queued_.front());
+        SampleBufferHolder sample = std::move(queued_.front().sample);
+        const uint64_t origin = queued_.front().origin;
         queued_.pop_front();
         decoding_ = true;
         queueChanged_.notify_all();  // there is room again
         hold.unlock();
-        decode(sample);
+        decode(sample, origin);
         sample.reset();
         hold.lock();
         decoding_ = false;
@@ -94,7 +103,7 @@ void AVSampleBufferDisplayLayer::runDisplayThread() {
     }
 }
 
-void AVSampleBufferDisplayLayer::decode(CMSampleBufferRef sample) {
+void AVSampleBufferDisplayLayer::decode(CMSampleBufferRef sample, uint64_t origin) {
     std::lock_guard hold(lock_);
     CMFormatDescriptionRef format = CMSampleBufferGetFormatDescription(sample);
     if (!decoder_->decoder || !decoder_->decoder->canAccept(format)) {
@@ -109,31 +118,31 @@ void AVSampleBufferDisplayLayer::decode(CMSampleBufferRef sample) {
     const bool display = !CMSampleBufferGetDoNotDisplay(sample);
     int status = decoder_->decoder->decode(sample, [&](const DecodedFrame& frame) {
         if (display)
-            convertAndShow(frame);
+            convertAndShow(frame, decoder_->converter, origin);
         else
             dropped_.fetch_add(1);
     });
     if (status != kMediaOK) failed_.fetch_add(1);
 }
 
-void AVSampleBufferDisplayLayer::convertAndShow(const DecodedFrame& frame) {
+void AVSampleBufferDisplayLayer::convertAndShow(const DecodedFrame& frame, FrameConverter& converter, uint64_t origin) {
     // Made at the size the picture is shown at: fitted into the view's pixels in its proportions
     // (the view draws it centred, with bars), so that drawing the view copies it.
-    int width = 0, height = 0;
+    int width = frame.width(), height = frame.height();
     if (pixelWidth_ > 0 && pixelHeight_ > 0 && frame.width() > 0 && frame.height() > 0) {
         const double scale = std::min(static_cast<double>(pixelWidth_) / frame.width(),
                                       static_cast<double>(pixelHeight_) / frame.height());
         width = std::clamp(static_cast<int>(std::lround(frame.width() * scale)), 1, pixelWidth_);
         height = std::clamp(static_cast<int>(std::lround(frame.height() * scale)), 1, pixelHeight_);
     }
-    if (decoder_->converter.convert(frame, &decoder_->picture, width, height) == kMediaOK) show(decoder_->picture);
-}
-
-void AVSampleBufferDisplayLayer::show(const BgraImage& picture) {
+    if (width <= 0 || height <= 0) return;
+    // Converted straight into the picture's own memory.
+    CGImageRef image = CGImageCreateWithPixelWriter(width, height, true, [&](uint8_t* pixels, size_t bytesPerRow) {
+        return converter.convertInto(frame.avFrame(), pixels, bytesPerRow, width, height) == kMediaOK;
+    });
+    if (image == nullptr) return;
     shown_.fetch_add(1);
-    if (displayView_ == nullptr) return;
-    CGImageRef image =
-        CGImageCreateWithBGRAData(picture.width, picture.height, picture.bytesPerRow, picture.pixels.data(), true);
-    displayView_->setContents(image);
+    shownOrigin_.store(origin);
+    if (displayView_ != nullptr) displayView_->setContents(image);
     CGImageRelease(image);
 }

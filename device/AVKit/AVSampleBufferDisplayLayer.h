@@ -17,6 +17,7 @@
 #include <QuartzCore/CALayer.h>
 
 #include "../CoreFoundation/CFHolder.h"
+#include "../media/DecodedFrame.h"
 
 class UIView;
 class DisplayLayerDecoder;
@@ -36,6 +37,14 @@ public:
     // pictures are then counted as dropped. A sample of a new format starts a new decoder; a sample
     // that cannot be decoded is counted and passed over.
     void enqueueSampleBuffer(CMSampleBufferRef sample);
+    // Shows `picture` at once, on the calling thread, as a player layer shows its player's pictures:
+    // past enqueueSampleBuffer: and the display thread, straight into the display view, scaled to
+    // it as decoded pictures are. `originNanos`: when the picture entered the process
+    // (activity/FrameOrigin.h). Not to be mixed with enqueued samples on one layer.
+    void showPicture(const DecodedFrame& picture, uint64_t originNanos);
+    // When the picture shown now entered the process (CLOCK_MONOTONIC nanoseconds): the frame origin
+    // of the thread that enqueued its sample, or the origin given with it; 0 when unknown or none.
+    uint64_t shownPictureOrigin() const { return shownOrigin_.load(); }
     // Waits until every queued sample has been decoded, then shows the pictures the decoder still
     // holds back (at the end of a stream).
     void flushDecoder();
@@ -54,14 +63,17 @@ public:
 
 private:
     void runDisplayThread();
-    void decode(CMSampleBufferRef sample);
-    void convertAndShow(const class DecodedFrame& frame);
-    void show(const struct BgraImage& picture);
+    struct Queued {
+        CFHolder<CMSampleBufferRef> sample;
+        uint64_t origin;
+    };
+    void decode(CMSampleBufferRef sample, uint64_t origin);
+    void convertAndShow(const DecodedFrame& frame, class FrameConverter& converter, uint64_t origin);
 
     // The queue between the enqueuing thread and the display thread.
     std::mutex queueLock_;
     std::condition_variable queueChanged_;
-    std::deque<CFHolder<CMSampleBufferRef>> queued_;
+    std::deque<Queued> queued_;
     bool decoding_ = false;  // the display thread is working on a sample it took off the queue
     bool stopping_ = false;
     std::thread displayThread_;  // started by the first enqueue
@@ -71,4 +83,5 @@ private:
     UIView* displayView_ = nullptr;
     int pixelWidth_ = 0, pixelHeight_ = 0;
     std::atomic<long> enqueued_{0}, shown_{0}, failed_{0}, dropped_{0};
+    std::atomic<uint64_t> shownOrigin_{0};
 };

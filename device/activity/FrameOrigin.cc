@@ -16,6 +16,10 @@ uint64_t monotonicNanos() {
 
 FrameOrigin currentFrameOrigin() { return current; }
 
+void adoptEarlierFrameOrigin(FrameOrigin origin) {
+    if (current.nanos != 0 && origin.nanos != 0 && origin.nanos < current.nanos) current = origin;
+}
+
 FrameOriginScope::FrameOriginScope(FrameOrigin origin) : previous_(current) { current = origin; }
 
 FrameOriginScope::~FrameOriginScope() { current = previous_; }

@@ -25,6 +25,12 @@ uint64_t monotonicNanos();
 // The origin of the work on this thread; {} when none is set.
 FrameOrigin currentFrameOrigin();
 
+// Says that the work under way on this thread serves an earlier frame than the one its scope set:
+// a picture drawn at a display-link tick that entered its process before the tick. Takes `origin`
+// when it is earlier than the current origin; nothing changes outside a scope (no origin set). The
+// enclosing scope restores the previous origin as usual.
+void adoptEarlierFrameOrigin(FrameOrigin origin);
+
 // Sets this thread's origin for the life of the scope and restores the previous one after it.
 class FrameOriginScope {
 public:

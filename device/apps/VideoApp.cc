@@ -95,6 +95,7 @@ void sendAppearance(id controller, SEL selector) { objc_msgSend<void>(controller
 }  // namespace
 
 int runVideoApp(const VideoAppOptions& options, std::ostream& err) {
+    if (options.live) return runLiveVideoApp(options, err);
     Status opened;
     std::unique_ptr<VideoFileReader> reader = VideoFileReader::open(options.videoPath, &opened);
     if (!reader) {

@@ -23,10 +23,8 @@ struct CodecChoice {
 };
 
 constexpr CodecChoice kCodecs[] = {
-    {ClipCodec::h264, "h264", "libx264"},
-    {ClipCodec::hevc, "hevc", "libx265"},
-    {ClipCodec::mpeg4, "mpeg4", "mpeg4"},
-    {ClipCodec::vp9, "vp9", "libvpx-vp9"},
+    {ClipCodec::h264, "h264", "libx264"},  {ClipCodec::hevc, "hevc", "libx265"}, {ClipCodec::mpeg4, "mpeg4", "mpeg4"},
+    {ClipCodec::vp9, "vp9", "libvpx-vp9"}, {ClipCodec::mjpeg, "mjpeg", "mjpeg"},
 };
 
 const CodecChoice& choiceFor(ClipCodec codec) {
@@ -71,6 +69,7 @@ void setEncoderOptions(ClipCodec codec, const ClipSettings& s, AVCodecContext* e
             break;
         }
         case ClipCodec::mpeg4:
+        case ClipCodec::mjpeg:
             encoder->flags |= AV_CODEC_FLAG_QSCALE;
             encoder->global_quality = FF_QP2LAMBDA * 2;
             break;
@@ -145,7 +144,10 @@ std::unique_ptr<ClipWriter> ClipWriter::open(const std::string& path, const Clip
     AVCodecContext* encoder = writer->encoder_;
     encoder->width = settings.width;
     encoder->height = settings.height;
-    encoder->pix_fmt = AV_PIX_FMT_YUV420P;
+    // JPEG pictures are full range.
+    const bool jpeg = settings.codec == ClipCodec::mjpeg;
+    const AVPixelFormat pixelFormat = jpeg ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P;
+    encoder->pix_fmt = pixelFormat;
     encoder->time_base = AVRational{1, settings.fps};
     encoder->framerate = AVRational{settings.fps, 1};
     encoder->gop_size = settings.gop;
@@ -157,7 +159,7 @@ std::unique_ptr<ClipWriter> ClipWriter::open(const std::string& path, const Clip
     encoder->colorspace = defaultColourSpace(settings.width, settings.height);
     encoder->color_primaries = hd ? AVCOL_PRI_BT709 : AVCOL_PRI_SMPTE170M;
     encoder->color_trc = hd ? AVCOL_TRC_BT709 : AVCOL_TRC_SMPTE170M;
-    encoder->color_range = AVCOL_RANGE_MPEG;
+    encoder->color_range = jpeg ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
     if (output->oformat->flags & AVFMT_GLOBALHEADER) encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
 
     AVDictionary* options = nullptr;
@@ -186,20 +188,20 @@ std::unique_ptr<ClipWriter> ClipWriter::open(const std::string& path, const Clip
     }
 
     AVFrame* picture = writer->picture_;
-    picture->format = AV_PIX_FMT_YUV420P;
+    picture->format = pixelFormat;
     picture->width = settings.width;
     picture->height = settings.height;
     ret = av_frame_get_buffer(picture, 0);
     writer->scaler_ =
-        sws_getContext(settings.width, settings.height, AV_PIX_FMT_BGRA, settings.width, settings.height,
-                       AV_PIX_FMT_YUV420P, SWS_BILINEAR | SWS_ACCURATE_RND | SWS_BITEXACT, nullptr, nullptr, nullptr);
+        sws_getContext(settings.width, settings.height, AV_PIX_FMT_BGRA, settings.width, settings.height, pixelFormat,
+                       SWS_BILINEAR | SWS_ACCURATE_RND | SWS_BITEXACT, nullptr, nullptr, nullptr);
     if (ret < 0 || !writer->scaler_) {
         return fail("cannot start " + path + ": out of memory");
     }
-    // BGRA in is full range; YUV out is limited range in the matrix the clip is tagged with.
+    // BGRA in is full range; YUV out is limited range (full for JPEG) in the matrix the clip is tagged with.
     const int matrix = swsColourMatrix(encoder->colorspace, settings.width, settings.height);
-    sws_setColorspaceDetails(writer->scaler_, sws_getCoefficients(SWS_CS_DEFAULT), 1, sws_getCoefficients(matrix), 0, 0,
-                             1 << 16, 1 << 16);
+    sws_setColorspaceDetails(writer->scaler_, sws_getCoefficients(SWS_CS_DEFAULT), 1, sws_getCoefficients(matrix),
+                             jpeg ? 1 : 0, 0, 1 << 16, 1 << 16);
     return writer;
 }
 
@@ -228,7 +230,8 @@ device::Status ClipWriter::addFrame(const BgraImage& frame) {
     const int sourceStride[4] = {static_cast<int>(frame.bytesPerRow), 0, 0, 0};
     sws_scale(scaler_, source, sourceStride, 0, frame.height, picture_->data, picture_->linesize);
     picture_->pts = framesAdded_;
-    if (settings_.codec == ClipCodec::mpeg4) picture_->quality = encoder_->global_quality;
+    if (settings_.codec == ClipCodec::mpeg4 || settings_.codec == ClipCodec::mjpeg)
+        picture_->quality = encoder_->global_quality;
     ret = avcodec_send_frame(encoder_, picture_);
     if (ret < 0) return failed("cannot encode a frame of", ret);
     ++framesAdded_;

@@ -5,8 +5,9 @@
 //
 // Output is deterministic: the same settings and frames give the same bytes (one encoder thread,
 // fixed options, no time stamps or version strings in the file). Quality is high (x264/x265 CRF
-// 12, MPEG-4 qscale 2, VP9 CRF 10), so solid colours decode back within a few levels. Pictures
-// are 4:2:0, limited range, tagged BT.601 below HD and BT.709 from HD on.
+// 12, MPEG-4 and MJPEG qscale 2, VP9 CRF 10), so solid colours decode back within a few levels.
+// Pictures are 4:2:0, limited range (full range for MJPEG), tagged BT.601 below HD and BT.709 from
+// HD on.
 //
 // Not thread-safe: one thread at a time.
 #pragma once
@@ -27,7 +28,7 @@ struct AVPacket;
 struct AVStream;
 struct SwsContext;
 
-enum class ClipCodec { h264, hevc, mpeg4, vp9 };
+enum class ClipCodec { h264, hevc, mpeg4, vp9, mjpeg };
 
 struct ClipSettings {
     ClipCodec codec = ClipCodec::h264;
@@ -38,7 +39,7 @@ struct ClipSettings {
     bool bframes = false;  // let the encoder reorder (H.264, HEVC, MPEG-4); VP9 has no B-frames
 };
 
-// "h264", "hevc", "mpeg4", "vp9".
+// "h264", "hevc", "mpeg4", "vp9", "mjpeg".
 const char* clipCodecName(ClipCodec codec);
 // The codec of a name clipCodecName gives; nullopt for any other text.
 std::optional<ClipCodec> clipCodecNamed(std::string_view name);

@@ -34,7 +34,8 @@ class FrameConverter {
 public:
     // precise: exact rounding and bilinear scaling, for pictures people look at. fast: libswscale's
     // SIMD paths (colours within four levels of precise) and fast bilinear scaling, for pictures
-    // that are measured rather than seen; several times cheaper at full size.
+    // that are measured rather than seen; several times cheaper at full size. Fast converts packed
+    // B,G,R,x pictures (a grabbed screen) without libswscale, scaled nearest neighbour.
     enum class Quality { precise, fast };
 
     explicit FrameConverter(Quality quality = Quality::precise);

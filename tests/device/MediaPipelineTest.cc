@@ -126,7 +126,8 @@ INSTANTIATE_TEST_SUITE_P(Codecs, MediaRoundTrip,
                                            CodecCase{ClipCodec::hevc, "hevc.mp4", true},
                                            CodecCase{ClipCodec::mpeg4, "mpeg4.mp4", true},
                                            CodecCase{ClipCodec::vp9, "vp9.mkv", false},
-                                           CodecCase{ClipCodec::h264, "h264.mkv", false}),
+                                           CodecCase{ClipCodec::h264, "h264.mkv", false},
+                                           CodecCase{ClipCodec::mjpeg, "mjpeg.mkv", false}),
                          [](const auto& info) {
                              std::string name = info.param.file;
                              for (char& ch : name)

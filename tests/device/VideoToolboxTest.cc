@@ -95,7 +95,10 @@ TEST_P(VTDecodeClip, EveryPictureComesOutOnceWithItsSamplesRefConTimeAndColour) 
             EXPECT_EQ(CMTimeCompare(out.duration, CMSampleBufferGetDuration(clip.samples[found->second])), 0);
             EXPECT_EQ(CVPixelBufferGetWidth(out.picture), 64u);
             EXPECT_EQ(CVPixelBufferGetHeight(out.picture), 48u);
-            EXPECT_EQ(CVPixelBufferGetPixelFormatType(out.picture), kCVPixelFormatType_420YpCbCr8Planar);
+            // JPEG pictures are full range.
+            EXPECT_EQ(CVPixelBufferGetPixelFormatType(out.picture), GetParam().codec == ClipCodec::mjpeg
+                                                                        ? kCVPixelFormatType_420YpCbCr8PlanarFullRange
+                                                                        : kCVPixelFormatType_420YpCbCr8Planar);
             EXPECT_TRUE(isFilledWith(render(out.picture), colourAt(text, out.time, kFps)))
                 << CMTimeGetSeconds(out.time);
         }
@@ -107,7 +110,8 @@ INSTANTIATE_TEST_SUITE_P(Codecs, VTDecodeClip,
                          ::testing::Values(CodecCase{ClipCodec::h264, "h264.mp4"}, CodecCase{ClipCodec::vp9, "vp9.mkv"},
                                            CodecCase{ClipCodec::mpeg4, "mpeg4.mp4"},
                                            CodecCase{ClipCodec::h264, "h264.mp4", true},
-                                           CodecCase{ClipCodec::hevc, "hevc.mp4", true}),
+                                           CodecCase{ClipCodec::hevc, "hevc.mp4", true},
+                                           CodecCase{ClipCodec::mjpeg, "mjpeg.mkv"}),
                          caseName);
 
 // Decodes all of a clip with B-frames (each sample's decode flags from `flags`, `after` run after

@@ -1,0 +1,134 @@
+// The video app on a live source (see runLiveVideoApp in VideoApp.h).
+#include <pthread.h>
+#include <csignal>
+#include <thread>
+
+#include <AVKit/AVFullScreenViewController.h>
+#include <CoreMedia/CoreMediaDevice.h>
+#include <Foundation/Foundation.h>
+#include <dispatch/dispatch.h>
+
+#include "ColourDelivery.h"
+#include "LiveFrameQueue.h"
+#include "SimulatedProcess.h"
+#include "VideoApp.h"
+#include "activity/FrameOrigin.h"
+
+namespace device {
+
+namespace {
+
+struct LiveResult {
+    long frames = 0;  // taken from the source
+    long shown = 0;   // handed to the layer to be shown
+    LiveSource::Read end = LiveSource::Read::interrupted;
+};
+
+// The reading thread: every frame the source gives goes to the queue, as soon as it is read.
+void readFrames(LiveSource& source, LiveFrameQueue& queue, LiveResult& result) {
+    LiveFrame frame;
+    for (;;) {
+        result.end = source.read(&frame);
+        if (result.end != LiveSource::Read::frame) break;
+        ++result.frames;
+        queue.push(std::move(frame));
+    }
+    queue.close();
+}
+
+// The player thread: shows the newest of what waits; older samples still go to the decoder, marked
+// not to be shown, since the newest may need them.
+void showFrames(LiveFrameQueue& queue, AVSampleBufferDisplayLayer* layer, LiveResult& result) {
+    for (std::vector<LiveFrame> frames = queue.take(); !frames.empty(); frames = queue.take()) {
+        for (size_t i = 0; i < frames.size(); ++i) {
+            LiveFrame& frame = frames[i];
+            const bool newest = i + 1 == frames.size();
+            if (frame.picture) {
+                if (newest) layer->showPicture(frame.picture->view(), frame.captureNanos);
+            } else {
+                CMSampleBufferSetDoNotDisplay(frame.sample.get(), !newest);
+                FrameOriginScope origin({frame.captureNanos, CallKind::none});  // the frame entered when captured
+                objc_msgSend<void>(layer, SEL_(enqueueSampleBuffer:), frame.sample.get());
+            }
+            if (newest) ++result.shown;
+        }
+    }
+}
+
+void sendAppearance(id controller, SEL selector) { objc_msgSend<void>(controller, selector, YES); }
+
+}  // namespace
+
+int runLiveVideoApp(const VideoAppOptions& options, std::ostream& err) {
+    // Opening a source may start threads (a filter graph's), which must not take the stop signals.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    Status opened;
+    std::unique_ptr<LiveSource> source = LiveSource::open(*options.live, &opened);
+    if (!source) {
+        err << "glimmora play: " << opened.message() << "\n";
+        return 1;
+    }
+    if (Status prepared = prepareProcess(options.bundleIdentifier); !prepared.ok()) {
+        err << "glimmora play: " << prepared.message() << "\n";
+        return 1;
+    }
+
+    auto* player =
+        static_cast<AVFullScreenViewController*>(objc_msgSend<id>(AVFullScreenViewController::objcClass(), SEL_(new)));
+    AVSampleBufferDisplayLayer* layer = player->playerLayerView()->displayLayer();
+    Strong<AVSampleBufferDisplayLayer> heldLayer(layer);
+
+    warnWhenNoHomeScreen(err);
+    err << "glimmora play: " << options.bundleIdentifier << " (pid " << getpid() << ") showing " << source->name()
+        << " live (" << source->width() << "x" << source->height() << ", " << source->frameRate() << " fps, "
+        << (source->compressed() ? "compressed samples" : "raw pictures") << "); SIGINT or SIGTERM ends it"
+        << std::endl;
+
+    dispatch_async(dispatch_get_main_queue(), makeBlock([player] { sendAppearance(player, SEL_(viewDidAppear:)); }));
+    LiveFrameQueue queue;
+    LiveResult result;
+    const auto started = std::chrono::steady_clock::now();
+    // Named, so that what each costs can be told apart (/proc/PID/task/*/comm).
+    std::thread reader([&] {
+        pthread_setname_np(pthread_self(), "live-grab");
+        readFrames(*source, queue, result);
+    });
+    std::thread shower([&] {
+        pthread_setname_np(pthread_self(), "live-show");
+        showFrames(queue, layer, result);
+        // The source ended or went away: so does the app.
+        dispatch_async(dispatch_get_main_queue(), makeBlock([] { NSRunLoop::mainRunLoop()->stop(); }));
+    });
+
+    NSRunLoop::mainRunLoop()->run();
+    source->interrupt();
+    queue.close();
+    reader.join();
+    shower.join();
+    if (source->compressed()) layer->flushDecoder();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    sendAppearance(player, SEL_(viewWillDisappear:));
+    sendAppearance(player, SEL_(viewDidDisappear:));
+    objc_release(player);
+
+    err << "glimmora play: took " << result.frames << " frames from " << source->name() << " in " << seconds
+        << " s, showed " << result.shown << ", dropped " << queue.dropped() << " as newer ones came";
+    if (layer->failedSampleCount() > 0) err << "; " << layer->failedSampleCount() << " samples could not be decoded";
+    err << std::endl;
+    int status = 0;
+    if (result.end == LiveSource::Read::failed) {
+        err << "glimmora play: the source went away: " << source->readStatus().message() << std::endl;
+        status = kLiveSourceLost;
+    } else if (result.end == LiveSource::Read::ended) {
+        err << "glimmora play: " << source->name() << " ended" << std::endl;
+    }
+    reportColourDelivery(err);
+    return status;
+}
+
+}  // namespace device
