@@ -43,7 +43,12 @@ XScreen::~XScreen() {
 }
 
 void XScreen::kill() {
-    if (server_) server_->stop(SIGKILL);
+    if (!server_) return;
+    server_->stop(SIGKILL);
+    // A killed server leaves its socket and lock behind: they would keep the display taken.
+    const std::string number = display_.substr(1);
+    unlink(("/tmp/.X11-unix/X" + number).c_str());
+    unlink(("/tmp/.X" + number + "-lock").c_str());
 }
 
 std::unique_ptr<BackgroundProcess> XScreen::paint(const std::string& colour, int x, int y, int width,

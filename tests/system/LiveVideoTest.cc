@@ -103,7 +103,8 @@ TEST_F(LiveScreen, AnXServerThatGoesAwayEndsTheAppAndSaysSo) {
 // A colour source whose colour changes, and then ends: the same path as the screen.
 TEST_F(LiveVideo, AFilterGraphIsALiveSourceToo) {
     auto homeScreen = startHomeScreen();
-    auto app = playLive("lavfi:color=c=0xe02020:s=64x48:r=10:d=3[a];color=c=0x3040e0:s=64x48:r=10:d=4[b];[a][b]concat");
+    // Red long enough to be seen on a loaded machine, then blue to the end.
+    auto app = playLive("lavfi:color=c=0xe02020:s=64x48:r=10:d=8[a];color=c=0x3040e0:s=64x48:r=10:d=4[b];[a][b]concat");
     EXPECT_TRUE(eventuallyShows("Lamp", lightColourOf(0xe0, 0x20, 0x20))) << app->err();
     EXPECT_TRUE(eventuallyShows("Lamp", lightColourOf(0x30, 0x40, 0xe0))) << app->err();
     EXPECT_TRUE(eventually([&] { return !app->running(); })) << "the app ends with its source";
