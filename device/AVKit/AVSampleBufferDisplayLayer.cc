@@ -118,7 +118,7 @@ void AVSampleBufferDisplayLayer::decode(CMSampleBufferRef sample, uint64_t origi
     const bool display = !CMSampleBufferGetDoNotDisplay(sample);
     int status = decoder_->decoder->decode(sample, [&](const DecodedFrame& frame) {
         if (display)
-            convertAndShow(frame, decoder_->converter, origin);
+            convertAndShow(frame, decoder_->converter, enqueuedOriginsAreCaptureTimes_.load() ? origin : 0);
         else
             dropped_.fetch_add(1);
     });

@@ -45,6 +45,9 @@ public:
     // When the picture shown now entered the process (CLOCK_MONOTONIC nanoseconds): the frame origin
     // of the thread that enqueued its sample, or the origin given with it; 0 when unknown or none.
     uint64_t shownPictureOrigin() const { return shownOrigin_.load(); }
+    // Whether the origins of enqueued samples are capture times (a live source's), which the frame
+    // clock then measures from. Off for a file: a file's frame enters the frame clock at its tick.
+    void setEnqueuedOriginsAreCaptureTimes(bool captureTimes) { enqueuedOriginsAreCaptureTimes_ = captureTimes; }
     // Waits until every queued sample has been decoded, then shows the pictures the decoder still
     // holds back (at the end of a stream).
     void flushDecoder();
@@ -84,4 +87,5 @@ private:
     int pixelWidth_ = 0, pixelHeight_ = 0;
     std::atomic<long> enqueued_{0}, shown_{0}, failed_{0}, dropped_{0};
     std::atomic<uint64_t> shownOrigin_{0};
+    std::atomic<bool> enqueuedOriginsAreCaptureTimes_{false};
 };

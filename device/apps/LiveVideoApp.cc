@@ -82,6 +82,7 @@ int runLiveVideoApp(const VideoAppOptions& options, std::ostream& err) {
         static_cast<AVFullScreenViewController*>(objc_msgSend<id>(AVFullScreenViewController::objcClass(), SEL_(new)));
     AVSampleBufferDisplayLayer* layer = player->playerLayerView()->displayLayer();
     Strong<AVSampleBufferDisplayLayer> heldLayer(layer);
+    layer->setEnqueuedOriginsAreCaptureTimes(true);
 
     warnWhenNoHomeScreen(err);
     err << "glimmora play: " << options.bundleIdentifier << " (pid " << getpid() << ") showing " << source->name()
