@@ -6,7 +6,7 @@
 #include <iostream>
 #include <memory>
 
-#include <media/LiveSourceSpec.h>
+#include <media/LiveSourceRequest.h>
 #include "Commands.h"
 #include "DemoSession.h"
 

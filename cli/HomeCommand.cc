@@ -47,17 +47,6 @@ HomesDescription installedDescription() {
     return description;
 }
 
-std::vector<std::pair<std::string, Strong<NSObject>>> describedValues(const HomesDescription& description) {
-    std::vector<std::pair<std::string, Strong<NSObject>>> values;
-    for (const HomeDescription& home : description.homes)
-        for (const RoomDescription& room : home.rooms)
-            for (const AccessoryDescription& accessory : room.accessories)
-                for (const ServiceDescription& service : accessory.services)
-                    for (const CharacteristicDescription& characteristic : service.characteristics)
-                        values.emplace_back(characteristic.identifier, characteristic.value);
-    return values;
-}
-
 // --- init and load -----------------------------------------------------------------------------------
 
 void installDescription(std::string_view text, const HomesDescription& description, AccessoryStore::Sync sync) {

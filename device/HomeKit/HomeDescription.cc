@@ -580,3 +580,14 @@ Status installHomeDescription(const std::string& directory, std::string_view tex
     if (!problem.empty()) unlink(temporary.c_str());
     return problem.empty() ? Status::OK() : Status::error(problem);
 }
+
+std::vector<std::pair<std::string, Strong<NSObject>>> describedValues(const HomesDescription& description) {
+    std::vector<std::pair<std::string, Strong<NSObject>>> values;
+    for (const HomeDescription& home : description.homes)
+        for (const RoomDescription& room : home.rooms)
+            for (const AccessoryDescription& accessory : room.accessories)
+                for (const ServiceDescription& service : accessory.services)
+                    for (const CharacteristicDescription& characteristic : service.characteristics)
+                        values.emplace_back(characteristic.identifier, characteristic.value);
+    return values;
+}

@@ -25,6 +25,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "../base/Status.h"
@@ -101,6 +102,10 @@ device::Status readHomeDescription(const std::string& path, const std::string& s
 // Reads `path` whole, refusing files larger than kMaxHomeDescriptionBytes. An error says why not
 // (then `*text` is unspecified); sets `*missing` when there is no file.
 device::Status readDescriptionFile(const std::string& path, std::string* text, bool* missing = nullptr);
+
+// Every characteristic's identifier with its described value (nil when none), in description order:
+// what the accessory store is brought in line with.
+std::vector<std::pair<std::string, Strong<NSObject>>> describedValues(const HomesDescription& description);
 
 // "home.json" in the device directory.
 std::string homeDescriptionPath();

@@ -84,16 +84,9 @@ LoadedHomes loadHomes(const std::string& directory) {
     loaded.problem = readHomeDescription(directory + "/home.json", directory + "/home.json", &description);
     if (!loaded.problem.ok()) return loaded;
 
-    std::vector<std::pair<std::string, Strong<NSObject>>> described;
-    for (const HomeDescription& home : description.homes)
-        for (const RoomDescription& room : home.rooms)
-            for (const AccessoryDescription& accessory : room.accessories)
-                for (const ServiceDescription& service : accessory.services)
-                    for (const CharacteristicDescription& characteristic : service.characteristics)
-                        described.emplace_back(characteristic.identifier, characteristic.value);
     auto store = std::make_shared<AccessoryStore>(directory);
     StoredValues stored;
-    device::Status problem = store->synchronise(described, AccessoryStore::Sync::addMissing);
+    device::Status problem = store->synchronise(describedValues(description), AccessoryStore::Sync::addMissing);
     if (problem.ok()) problem = store->readAll(&stored);
     if (!problem.ok())
         loaded.problem = device::Status::error("the accessory state cannot be read, so described values are used: " +

@@ -57,15 +57,9 @@ Status installDocument(const json& document) {
         return problem;
     std::string directory = deviceDirectory();
     if (Status problem = installHomeDescription(directory, text); !problem.ok()) return problem;
-    std::vector<std::pair<std::string, Strong<NSObject>>> values;
-    for (const HomeDescription& home : description.homes)
-        for (const RoomDescription& room : home.rooms)
-            for (const AccessoryDescription& accessory : room.accessories)
-                for (const ServiceDescription& service : accessory.services)
-                    for (const CharacteristicDescription& characteristic : service.characteristics)
-                        values.emplace_back(characteristic.identifier, characteristic.value);
     AccessoryStore store(directory);
-    if (Status problem = store.synchronise(values, AccessoryStore::Sync::keepDescribed); !problem.ok())
+    if (Status problem = store.synchronise(describedValues(description), AccessoryStore::Sync::keepDescribed);
+        !problem.ok())
         return Status::error("the home description is installed, but the accessory state was not updated: " +
                              problem.message());
     return Status::OK();

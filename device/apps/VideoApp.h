@@ -6,7 +6,7 @@
 #include <ostream>
 #include <string>
 
-#include "media/LiveSourceSpec.h"
+#include "media/LiveSourceRequest.h"
 
 namespace device {
 
@@ -14,7 +14,7 @@ struct VideoAppOptions {
     std::string bundleIdentifier;  // "com.apple.mobilesafari" or "com.google.ios.youtube"
     std::string videoPath;
     // A live source to play instead of the file (see runLiveVideoApp).
-    std::optional<LiveSourceSpec> live;
+    std::optional<LiveSourceRequest> live;
     // Plays the video inline, in the page, as an embedded video plays: the full-screen player is
     // never presented, so only its display layer sees the video.
     bool inlinePlayback = false;

@@ -29,13 +29,13 @@ constexpr int64_t kMaxStampAgeMicros = 2'000'000;
 // How often a screen source asks its X server whether it is still there.
 constexpr auto kXServerCheckInterval = std::chrono::milliseconds(250);
 
-const char* formatName(LiveSourceSpec::Kind kind) {
+const char* formatName(LiveSourceRequest::Kind kind) {
     switch (kind) {
-        case LiveSourceSpec::Kind::x11:
+        case LiveSourceRequest::Kind::x11:
             return "x11grab";
-        case LiveSourceSpec::Kind::v4l2:
+        case LiveSourceRequest::Kind::v4l2:
             return "video4linux2";
-        case LiveSourceSpec::Kind::lavfi:
+        case LiveSourceRequest::Kind::lavfi:
             return "lavfi";
     }
     return "";
@@ -44,15 +44,16 @@ const char* formatName(LiveSourceSpec::Kind kind) {
 std::string sizeText(const PixelSize& size) { return std::to_string(size.width) + "x" + std::to_string(size.height); }
 
 // Why a source could not be opened, in the words of its kind where FFmpeg's are vague.
-std::string openFailure(const LiveSourceSpec& spec, int averror) {
+std::string openFailure(const LiveSourceRequest& request, int averror) {
     const std::string reason = describeAVError(averror);
-    switch (spec.kind) {
-        case LiveSourceSpec::Kind::x11:
-            if (averror == AVERROR(EIO)) return "no X server answers on display " + spec.target + " (" + reason + ")";
+    switch (request.kind) {
+        case LiveSourceRequest::Kind::x11:
+            if (averror == AVERROR(EIO))
+                return "no X server answers on display " + request.target + " (" + reason + ")";
             if (averror == AVERROR(EINVAL))
-                return "the region does not fit on the screen of " + spec.target + " (" + reason + ")";
+                return "the region does not fit on the screen of " + request.target + " (" + reason + ")";
             break;
-        case LiveSourceSpec::Kind::v4l2:
+        case LiveSourceRequest::Kind::v4l2:
             if (averror == AVERROR(ENOENT)) return "no such device (" + reason + ")";
             if (averror == AVERROR(ENOTTY) || averror == AVERROR(ENODEV))
                 return "not a video capture device (" + reason + ")";
@@ -60,7 +61,7 @@ std::string openFailure(const LiveSourceSpec& spec, int averror) {
             if (averror == AVERROR(EINVAL) || averror == AVERROR(EIO))
                 return "the device refuses the size, rate or format asked for (" + reason + ")";
             break;
-        case LiveSourceSpec::Kind::lavfi:
+        case LiveSourceRequest::Kind::lavfi:
             if (averror == AVERROR(EINVAL) || averror == AVERROR_FILTER_NOT_FOUND)
                 return "the graph is not a valid source graph (" + reason + ")";
             break;
@@ -76,7 +77,7 @@ LivePicture::~LivePicture() { av_frame_free(&frame_); }
 
 DecodedFrame LivePicture::view() const { return DecodedFrame(*frame_, frame_->width, frame_->height, kCMTimeInvalid); }
 
-std::unique_ptr<LiveSource> LiveSource::open(const LiveSourceSpec& spec, device::Status* status) {
+std::unique_ptr<LiveSource> LiveSource::open(const LiveSourceRequest& request, device::Status* status) {
     setUpFFmpegLogging();
     static std::once_flag registered;
     std::call_once(registered, [] { avdevice_register_all(); });
@@ -84,24 +85,24 @@ std::unique_ptr<LiveSource> LiveSource::open(const LiveSourceSpec& spec, device:
     if (!status) status = &ignored;
     *status = device::Status::OK();
     std::unique_ptr<LiveSource> source(new LiveSource);
-    source->name_ = spec.name();
-    source->kind_ = spec.kind;
+    source->name_ = request.name();
+    source->kind_ = request.kind;
     auto fail = [&](const std::string& why) {
         *status = device::Status::error("cannot open " + source->name_ + ": " + why);
         return nullptr;
     };
 
-    const AVInputFormat* input = av_find_input_format(formatName(spec.kind));
-    if (!input) return fail(std::string("this FFmpeg build has no ") + formatName(spec.kind) + " input");
-    std::string url = spec.target;
+    const AVInputFormat* input = av_find_input_format(formatName(request.kind));
+    if (!input) return fail(std::string("this FFmpeg build has no ") + formatName(request.kind) + " input");
+    std::string url = request.target;
     AVDictionary* options = nullptr;
-    if (spec.kind == LiveSourceSpec::Kind::x11) {
-        url += "+" + std::to_string(spec.x) + "," + std::to_string(spec.y);
-        if (spec.region) av_dict_set(&options, "video_size", sizeText(*spec.region).c_str(), 0);
+    if (request.kind == LiveSourceRequest::Kind::x11) {
+        url += "+" + std::to_string(request.x) + "," + std::to_string(request.y);
+        if (request.region) av_dict_set(&options, "video_size", sizeText(*request.region).c_str(), 0);
         av_dict_set(&options, "draw_mouse", "0", 0);
     }
-    if (spec.inputSize) av_dict_set(&options, "video_size", sizeText(*spec.inputSize).c_str(), 0);
-    if (spec.frameRate > 0) av_dict_set(&options, "framerate", std::to_string(spec.frameRate).c_str(), 0);
+    if (request.inputSize) av_dict_set(&options, "video_size", sizeText(*request.inputSize).c_str(), 0);
+    if (request.frameRate > 0) av_dict_set(&options, "framerate", std::to_string(request.frameRate).c_str(), 0);
 
     source->context_ = avformat_alloc_context();
     if (!source->context_) return fail("out of memory");
@@ -110,7 +111,7 @@ std::unique_ptr<LiveSource> LiveSource::open(const LiveSourceSpec& spec, device:
     source->context_->flags |= AVFMT_FLAG_NOBUFFER;
     int ret = avformat_open_input(&source->context_, url.c_str(), input, &options);
     av_dict_free(&options);
-    if (ret < 0) return fail(openFailure(spec, ret));
+    if (ret < 0) return fail(openFailure(request, ret));
     if (source->context_->nb_streams < 1 || source->context_->streams[0]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
         return fail("it gives no video");
 
@@ -141,9 +142,9 @@ std::unique_ptr<LiveSource> LiveSource::open(const LiveSourceSpec& spec, device:
     }
     source->packet_ = av_packet_alloc();
     if (!source->packet_) return fail("out of memory");
-    if (spec.kind == LiveSourceSpec::Kind::x11) {
-        source->xServer_ = xcb_connect(spec.target.c_str(), nullptr);
-        if (xcb_connection_has_error(source->xServer_)) return fail("no X server answers on display " + spec.target);
+    if (request.kind == LiveSourceRequest::Kind::x11) {
+        source->xServer_ = xcb_connect(request.target.c_str(), nullptr);
+        if (xcb_connection_has_error(source->xServer_)) return fail("no X server answers on display " + request.target);
         source->xServerAsked_ = std::chrono::steady_clock::now();
     }
     return source;
@@ -175,7 +176,7 @@ bool LiveSource::xServerAnswers() {
 
 uint64_t LiveSource::captureTime(int64_t pts) {
     const uint64_t now = device::monotonicNanos();
-    if (pts == AV_NOPTS_VALUE || kind_ == LiveSourceSpec::Kind::lavfi) return now;
+    if (pts == AV_NOPTS_VALUE || kind_ == LiveSourceRequest::Kind::lavfi) return now;
     // x11grab and v4l2 stamp each frame with the wall clock when it was captured.
     const int64_t stamp = av_rescale_q(pts, context_->streams[0]->time_base, AVRational{1, 1000000});
     const int64_t age = av_gettime() - stamp;
@@ -184,7 +185,7 @@ uint64_t LiveSource::captureTime(int64_t pts) {
 }
 
 bool LiveSource::pace(int64_t pts) {
-    if (kind_ != LiveSourceSpec::Kind::lavfi || pts == AV_NOPTS_VALUE) return !interrupted_.load();
+    if (kind_ != LiveSourceRequest::Kind::lavfi || pts == AV_NOPTS_VALUE) return !interrupted_.load();
     if (!firstPts_) {
         firstPts_ = pts;
         firstAt_ = std::chrono::steady_clock::now();

@@ -26,7 +26,7 @@
 
 #include "../base/Status.h"
 #include "DecodedFrame.h"
-#include "LiveSourceSpec.h"
+#include "LiveSourceRequest.h"
 
 struct AVCodecContext;
 struct AVFormatContext;
@@ -60,7 +60,7 @@ public:
     // Opens the source and learns its format; nothing is read yet. Returns null, with `*status`
     // "cannot open SOURCE: REASON" (no X server on that display, no such device, not a capture
     // device, a size or format the device refuses, a graph that does not parse), when it cannot.
-    static std::unique_ptr<LiveSource> open(const LiveSourceSpec& spec, device::Status* status);
+    static std::unique_ptr<LiveSource> open(const LiveSourceRequest& request, device::Status* status);
     ~LiveSource();
     LiveSource(const LiveSource&) = delete;
     LiveSource& operator=(const LiveSource&) = delete;
@@ -93,7 +93,7 @@ private:
     bool xServerAnswers();
 
     std::string name_;
-    LiveSourceSpec::Kind kind_ = LiveSourceSpec::Kind::x11;
+    LiveSourceRequest::Kind kind_ = LiveSourceRequest::Kind::x11;
     AVFormatContext* context_ = nullptr;
     AVCodecContext* decoder_ = nullptr;  // raw sources
     AVPacket* packet_ = nullptr;

@@ -14,7 +14,7 @@
 #include <apps/LiveFrameQueue.h>
 #include <media/FrameConverter.h>
 #include <media/LiveSource.h>
-#include <media/LiveSourceSpec.h>
+#include <media/LiveSourceRequest.h>
 
 #include "VideoToolboxSupport.h"
 
@@ -22,11 +22,11 @@ namespace {
 
 using ::testing::HasSubstr;
 
-TEST(LiveSourceSpec, ReadsEachKindWithItsOptionsAndRefusesWhatDoesNotFit) {
+TEST(LiveSourceRequest, ReadsEachKindWithItsOptionsAndRefusesWhatDoesNotFit) {
     device::Status status;
     auto region = parseLiveSource("x11::1.0+100,50", "640x360", "", 60, &status);
     ASSERT_TRUE(region) << status.message();
-    EXPECT_EQ(region->kind, LiveSourceSpec::Kind::x11);
+    EXPECT_EQ(region->kind, LiveSourceRequest::Kind::x11);
     EXPECT_EQ(region->target, ":1.0");
     EXPECT_EQ(region->x, 100);
     EXPECT_EQ(region->y, 50);
@@ -101,9 +101,9 @@ TEST(LiveFrameQueue, KeepsOnlyWhatTheNewestFrameNeeds) {
 
 TEST(LiveSource, AFilterGraphGivesItsPicturesAtItsOwnPaceStampedWhenTheyCame) {
     device::Status status;
-    auto spec = parseLiveSource("lavfi:color=c=0x3040e0:s=64x48:r=20:d=0.5", "", "", 0, &status);
-    ASSERT_TRUE(spec);
-    auto source = LiveSource::open(*spec, &status);
+    auto request = parseLiveSource("lavfi:color=c=0x3040e0:s=64x48:r=20:d=0.5", "", "", 0, &status);
+    ASSERT_TRUE(request);
+    auto source = LiveSource::open(*request, &status);
     ASSERT_TRUE(source) << status.message();
     EXPECT_FALSE(source->compressed());
     EXPECT_EQ(source->width(), 64);
@@ -173,8 +173,8 @@ TEST(LiveSource, APictureShownGoesIntoThePlayerViewWithItsCaptureTime) {
 // Waiting for a frame that is late costs no CPU (no busy loop), and interrupt() ends the wait.
 TEST(LiveSource, AWaitingReadSleepsUntilInterrupted) {
     device::Status status;
-    auto spec = parseLiveSource("lavfi:color=c=red:s=16x16:r=0.2", "", "", 0, &status);
-    auto source = LiveSource::open(*spec, &status);
+    auto request = parseLiveSource("lavfi:color=c=red:s=16x16:r=0.2", "", "", 0, &status);
+    auto source = LiveSource::open(*request, &status);
     ASSERT_TRUE(source) << status.message();
     LiveFrame frame;
     ASSERT_EQ(source->read(&frame), LiveSource::Read::frame);  // the first comes at once, the next in 5 s

@@ -1,4 +1,4 @@
-// LiveSourceSpec: which live video source to read, as `glimmora play --live` names it:
+// LiveSourceRequest: which live video source to read, as `glimmora play --live` names it:
 //   x11:DISPLAY[+X,Y]   an X screen (":0", ":1.0"), or the region of it whose top left corner is X,Y;
 //   v4l2:PATH           a Video4Linux2 capture device (a webcam, an HDMI or USB capture card);
 //   lavfi:GRAPH         a libavfilter source graph ("color=c=red:s=320x240:r=30").
@@ -18,7 +18,7 @@ struct PixelSize {
     bool operator==(const PixelSize&) const = default;
 };
 
-struct LiveSourceSpec {
+struct LiveSourceRequest {
     enum class Kind { x11, v4l2, lavfi };
     Kind kind = Kind::x11;
     std::string target;                  // the display (without the offset), the device path, or the graph
@@ -34,8 +34,9 @@ struct LiveSourceSpec {
 // The source that `text` names, with the sizes and rate given beside it ("" and 0 when not given),
 // or nullopt with `*status` saying what is wrong: an unknown kind, an empty target, a malformed
 // offset or size, a size or rate for a kind that takes none.
-std::optional<LiveSourceSpec> parseLiveSource(const std::string& text, const std::string& size,
-                                              const std::string& inputSize, double frameRate, device::Status* status);
+std::optional<LiveSourceRequest> parseLiveSource(const std::string& text, const std::string& size,
+                                                 const std::string& inputSize, double frameRate,
+                                                 device::Status* status);
 
 // "WxH" with both sides 1 ... 16384; nullopt otherwise.
 std::optional<PixelSize> parsePixelSize(const std::string& text);

@@ -1,4 +1,4 @@
-#include "LiveSourceSpec.h"
+#include "LiveSourceRequest.h"
 
 #include <cstdlib>
 
@@ -26,7 +26,7 @@ std::optional<PixelSize> parsePixelSize(const std::string& text) {
     return PixelSize{*width, *height};
 }
 
-std::string LiveSourceSpec::name() const {
+std::string LiveSourceRequest::name() const {
     switch (kind) {
         case Kind::x11: {
             std::string text = "x11:" + target;
@@ -42,8 +42,9 @@ std::string LiveSourceSpec::name() const {
     return target;
 }
 
-std::optional<LiveSourceSpec> parseLiveSource(const std::string& text, const std::string& size,
-                                              const std::string& inputSize, double frameRate, device::Status* status) {
+std::optional<LiveSourceRequest> parseLiveSource(const std::string& text, const std::string& size,
+                                                 const std::string& inputSize, double frameRate,
+                                                 device::Status* status) {
     device::Status ignored;
     if (!status) status = &ignored;
     auto fail = [&](const std::string& why) {
@@ -53,54 +54,54 @@ std::optional<LiveSourceSpec> parseLiveSource(const std::string& text, const std
     const size_t colon = text.find(':');
     if (colon == std::string::npos) return fail("expected x11:DISPLAY[+X,Y], v4l2:PATH or lavfi:GRAPH");
     const std::string kind = text.substr(0, colon);
-    LiveSourceSpec spec;
-    spec.target = text.substr(colon + 1);
+    LiveSourceRequest request;
+    request.target = text.substr(colon + 1);
     if (kind == "x11") {
-        spec.kind = LiveSourceSpec::Kind::x11;
+        request.kind = LiveSourceRequest::Kind::x11;
     } else if (kind == "v4l2") {
-        spec.kind = LiveSourceSpec::Kind::v4l2;
+        request.kind = LiveSourceRequest::Kind::v4l2;
     } else if (kind == "lavfi") {
-        spec.kind = LiveSourceSpec::Kind::lavfi;
+        request.kind = LiveSourceRequest::Kind::lavfi;
     } else {
         return fail("unknown kind \"" + kind + "\" (x11, v4l2 or lavfi)");
     }
-    if (spec.target.empty()) return fail("names no display, device or graph after \"" + kind + ":\"");
+    if (request.target.empty()) return fail("names no display, device or graph after \"" + kind + ":\"");
 
-    if (spec.kind == LiveSourceSpec::Kind::x11) {
-        if (const size_t plus = spec.target.find('+'); plus != std::string::npos) {
-            const std::string offset = spec.target.substr(plus + 1);
+    if (request.kind == LiveSourceRequest::Kind::x11) {
+        if (const size_t plus = request.target.find('+'); plus != std::string::npos) {
+            const std::string offset = request.target.substr(plus + 1);
             const size_t comma = offset.find(',');
             std::optional<int> x =
                 comma == std::string::npos ? std::nullopt : parseCount(offset.substr(0, comma), kMaxSide);
             std::optional<int> y =
                 comma == std::string::npos ? std::nullopt : parseCount(offset.substr(comma + 1), kMaxSide);
             if (!x || !y) return fail("the offset \"" + offset + "\" is not X,Y");
-            spec.x = *x;
-            spec.y = *y;
-            spec.target.resize(plus);
+            request.x = *x;
+            request.y = *y;
+            request.target.resize(plus);
         }
         // Only a display of this machine (":N"): a host name would reach X over the network.
-        if (spec.target.size() < 2 || spec.target[0] != ':' ||
-            spec.target.find_first_not_of("0123456789.", 1) != std::string::npos)
-            return fail("\"" + spec.target + "\" is not a display of this machine (\":0\", \":1.0\")");
+        if (request.target.size() < 2 || request.target[0] != ':' ||
+            request.target.find_first_not_of("0123456789.", 1) != std::string::npos)
+            return fail("\"" + request.target + "\" is not a display of this machine (\":0\", \":1.0\")");
     } else if (!size.empty()) {
         return fail("--size picks a screen region and applies only to x11 sources");
     }
     if (!size.empty()) {
-        spec.region = parsePixelSize(size);
-        if (!spec.region) return fail("--size \"" + size + "\" is not WxH");
+        request.region = parsePixelSize(size);
+        if (!request.region) return fail("--size \"" + size + "\" is not WxH");
     }
     if (!inputSize.empty()) {
-        if (spec.kind != LiveSourceSpec::Kind::v4l2) return fail("--input-size applies only to v4l2 sources");
-        spec.inputSize = parsePixelSize(inputSize);
-        if (!spec.inputSize) return fail("--input-size \"" + inputSize + "\" is not WxH");
+        if (request.kind != LiveSourceRequest::Kind::v4l2) return fail("--input-size applies only to v4l2 sources");
+        request.inputSize = parsePixelSize(inputSize);
+        if (!request.inputSize) return fail("--input-size \"" + inputSize + "\" is not WxH");
     }
     if (frameRate != 0) {
-        if (spec.kind == LiveSourceSpec::Kind::lavfi)
+        if (request.kind == LiveSourceRequest::Kind::lavfi)
             return fail("--framerate does not apply to lavfi sources (the graph sets its rate)");
         if (!(frameRate > 0 && frameRate <= 1000)) return fail("--framerate must be more than 0 and at most 1000");
-        spec.frameRate = frameRate;
+        request.frameRate = frameRate;
     }
     *status = device::Status::OK();
-    return spec;
+    return request;
 }
