@@ -1,15 +1,19 @@
 // `glimmora home`: sets up the device's homes, pairs real accessories and looks into them. It reads the home
 // description and the accessory state directly (no main queue, no manager), and keeps room selections in the settings
 // store com.tovek.glimmora through HBPreferences, as one more process of the device.
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cctype>
+#include <csignal>
 #include <iostream>
 #include <memory>
 
 #include <nlohmann/json.hpp>
 
 #include <Foundation/DeviceDirectory.h>
+#include <Foundation/DeviceLock.h>
 #include <Foundation/PrintableText.h>
 #include <HomeKit/AccessoryStore.h>
 #include <HomeKit/CharacteristicValue.h>
@@ -19,8 +23,10 @@
 #include <apps/ColourDelivery.h>
 
 #include <apps/GlimmoraSettings.h>
+#include <apps/HomeChanges.h>
 #include <apps/HomeLights.h>
 #include <apps/RealAccessoryPairing.h>
+#include <hap/Keyring.h>
 
 #include "Commands.h"
 
@@ -49,12 +55,26 @@ HomesDescription installedDescription() {
 
 // --- init and load -----------------------------------------------------------------------------------
 
-void installDescription(std::string_view text, const HomesDescription& description, AccessoryStore::Sync sync) {
+// Installs `text` in place of the home description there is, under the home lock. A current
+// description that cannot be read is replaced all the same (that is what init --force is for):
+// the pairings of its lamps stay in the keyring, where `home show` lists them.
+void replaceHome(std::string_view text, const HomesDescription& description, AccessoryStore::Sync sync,
+                 std::string_view change, bool mayReplace) {
     std::string directory = device::deviceDirectory();
-    if (device::Status problem = installHomeDescription(directory, text); !problem.ok()) fail(problem.message());
-    AccessoryStore store(directory);
-    if (device::Status problem = store.synchronise(describedValues(description), sync); !problem.ok())
-        fail("the description is installed, but the accessory state was not updated: " + problem.message());
+    if (device::Status problem = device::ensurePrivateDirectory(directory); !problem.ok())
+        fail("the device directory cannot be used: " + problem.message());
+    device::DeviceLock lock;
+    if (device::Status problem = device::lockHomeChanges(directory, &lock); !problem.ok()) fail(problem.message());
+    std::string path = homeDescriptionPath();
+    HomesDescription current;
+    bool missing = false;
+    device::Status readable = readHomeDescription(path, path, &current, &missing);
+    if (!missing && !mayReplace)
+        fail(path + " already exists; `glimmora home init --force` replaces it and resets every accessory");
+    if (readable.ok())
+        if (device::Status kept = device::checkPairedLampsKept(current, description, change); !kept.ok())
+            fail(kept.message());
+    if (device::Status problem = device::installHome(text, description, sync); !problem.ok()) fail(problem.message());
     // The home screen reads the home once, when it starts.
     if (device::colourServerProcess() != 0)
         std::cerr << "glimmora home: a home screen is running on this device and keeps the home it started with; "
@@ -62,16 +82,12 @@ void installDescription(std::string_view text, const HomesDescription& descripti
 }
 
 void initHome(bool force) {
-    std::string path = homeDescriptionPath();
-    struct stat info {};
-    if (!force && stat(path.c_str(), &info) == 0)
-        fail(path + " already exists; `glimmora home init --force` replaces it and resets every accessory");
     std::string text = exampleHomeDescription();
     HomesDescription description;
     if (device::Status problem = parseHomeDescription(text, "the example home", &description); !problem.ok())
         fail(problem.message());  // a broken build, not bad input
-    installDescription(text, description, AccessoryStore::Sync::resetAll);
-    std::cout << "Installed the example home at " << path << "\n";
+    replaceHome(text, description, AccessoryStore::Sync::resetAll, "installing the example home", force);
+    std::cout << "Installed the example home at " << homeDescriptionPath() << "\n";
 }
 
 void loadHome(const std::string& file) {
@@ -80,7 +96,7 @@ void loadHome(const std::string& file) {
     HomesDescription description;
     if (device::Status problem = parseHomeDescription(text, file, &description); !problem.ok())
         fail(problem.message() + "\nnothing was changed");
-    installDescription(text, description, AccessoryStore::Sync::keepDescribed);
+    replaceHome(text, description, AccessoryStore::Sync::keepDescribed, "loading " + device::printable(file), true);
     std::cout << "Installed " << device::printable(file) << " as " << homeDescriptionPath() << "\n";
 }
 
@@ -188,8 +204,31 @@ void showHomes(bool asJson) {
                          {"primary", primary},
                          {"rooms", std::move(rooms)}});
     }
+    json unused = json::array();
+    std::string unusedText;
+    device::Status problem;
+    if (std::optional<device::hap::Keyring> keyring = device::hap::Keyring::open(device::deviceDirectory(), &problem)) {
+        for (const device::hap::AccessoryPairing& pairing : device::pairingsWithoutLamp(*keyring, home.description)) {
+            json entry{{"id", pairing.pairingId}};
+            unusedText += "  " + device::printable(pairing.pairingId);
+            if (!pairing.pairedAt.host.empty()) {
+                entry["address"] = pairing.pairedAt.host;
+                entry["port"] = pairing.pairedAt.port;
+                unusedText += "  paired at " + device::printable(pairing.pairedAt.text());
+            }
+            unused.push_back(std::move(entry));
+            unusedText += "\n";
+        }
+    } else {
+        std::cerr << "glimmora home: " << problem.message() << "\n";
+    }
+    if (!asJson && !unusedText.empty())
+        std::cout << "Pairings kept here that no lamp in the home uses (`glimmora home unpair ID` removes one):\n"
+                  << unusedText;
     if (asJson)
-        std::cout << json({{"homes", std::move(homes)}}).dump(2, ' ', false, json::error_handler_t::replace) << "\n";
+        std::cout << json({{"homes", std::move(homes)}, {"unusedPairings", std::move(unused)}})
+                         .dump(2, ' ', false, json::error_handler_t::replace)
+                  << "\n";
     if (!home.selectionProblem.empty()) throw CLI::RuntimeError(1);
 }
 
@@ -245,6 +284,36 @@ void setRoomsSelected(const std::vector<std::string>& rooms, bool selected) { se
 
 namespace {
 
+volatile std::sig_atomic_t pairingInterrupted = 0;
+
+void notePairingInterrupted(int) {
+    pairingInterrupted = 1;
+    const char note[] = "glimmora home: stopping; anything paired so far is taken back (again to stop at once)\n";
+    ssize_t ignored = write(STDERR_FILENO, note, sizeof note - 1);
+    (void)ignored;
+}
+
+// While pairing, SIGINT and SIGTERM ask the pairing to stop and take back what it made; a second
+// one ends the process at once (the keys kept by then still let `home unpair ID` reach the lamp).
+void deferInterruptions() {
+    struct sigaction action {};
+    action.sa_handler = notePairingInterrupted;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+// A TCP port, said plainly when it is not one.
+std::string checkPort(const std::string& text) {
+    std::string digits = text;
+    bool number = !digits.empty() && digits.size() <= 5 &&
+                  std::all_of(digits.begin(), digits.end(), [](unsigned char c) { return std::isdigit(c); });
+    if (!number || std::stoi(digits) < 1 || std::stoi(digits) > 65535)
+        return device::quotedPrintable(text) + " is not a TCP port (a number from 1 to 65535)";
+    return "";
+}
+
 void addPairingCommands(CLI::App* home) {
     auto request = std::make_shared<device::RealAccessoryRequest>();
     CLI::App* pair = home->add_subcommand(
@@ -257,9 +326,11 @@ void addPairingCommands(CLI::App* home) {
         ->required();
     pair->add_option("--home", request->home, "The home (default: the primary one)");
     pair->add_option("--address", request->host, "The accessory's host name or IP address")->required();
-    pair->add_option("--port", request->port, "The accessory's TCP port")->required()->check(CLI::Range(1, 65535));
+    pair->add_option("--port", request->port, "The accessory's TCP port")->required()->check(checkPort, "PORT");
     pair->add_option("--code", request->setupCode, "The setup code, XXX-XX-XXX")->required();
     pair->callback([request] {
+        deferInterruptions();
+        request->interrupted = [] { return pairingInterrupted != 0; };
         std::string summary;
         if (device::Status problem = device::pairRealAccessory(*request, &summary); !problem.ok())
             fail(problem.message() + "\nnothing was recorded");
@@ -273,9 +344,10 @@ void addPairingCommands(CLI::App* home) {
     auto forget = std::make_shared<bool>(false);
     CLI::App* unpair = home->add_subcommand(
         "unpair",
-        "Remove the pairing of accessory NAME on the accessory itself, then its keys and its lights here. An "
+        "Remove the pairing of accessory NAME on the accessory itself, then its keys and its lights here. NAME "
+        "may also be a pairing identifier, for a pairing that `home show` lists as used by no lamp. An "
         "accessory that cannot be reached is left as it is unless --forget is given");
-    unpair->add_option("NAME", *name, "The paired accessory's name")->required();
+    unpair->add_option("NAME", *name, "The paired accessory's name, or its pairing identifier")->required();
     unpair->add_flag("--forget", *forget,
                      "Remove it here even when the accessory cannot be reached (it then needs a reset to pair again)");
     unpair->callback([name, forget] {

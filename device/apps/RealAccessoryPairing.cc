@@ -1,5 +1,6 @@
 #include "RealAccessoryPairing.h"
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <optional>
@@ -7,12 +8,14 @@
 #include <nlohmann/json.hpp>
 
 #include <Foundation/DeviceDirectory.h>
+#include <Foundation/DeviceLock.h>
 #include <Foundation/PrintableText.h>
 #include <HomeKit/AccessoryStore.h>
 #include <HomeKit/CharacteristicValue.h>
 #include <HomeKit/HomeDescription.h>
 #include <HomeKit/HomeKitDevice.h>
 
+#include "HomeChanges.h"
 #include "hap/AccessoryDatabase.h"
 #include "hap/Keyring.h"
 #include "hap/Pairing.h"
@@ -55,14 +58,7 @@ Status installDocument(const json& document) {
     HomesDescription description;
     if (Status problem = parseHomeDescription(text, "the new home description", &description); !problem.ok())
         return problem;
-    std::string directory = deviceDirectory();
-    if (Status problem = installHomeDescription(directory, text); !problem.ok()) return problem;
-    AccessoryStore store(directory);
-    if (Status problem = store.synchronise(describedValues(description), AccessoryStore::Sync::keepDescribed);
-        !problem.ok())
-        return Status::error("the home description is installed, but the accessory state was not updated: " +
-                             problem.message());
-    return Status::OK();
+    return installHome(text, description, AccessoryStore::Sync::keepDescribed);
 }
 
 json& arrayOf(json& object, const char* key) {
@@ -146,6 +142,71 @@ Status removeOnAccessory(const hap::Endpoint& endpoint, const hap::ControllerIde
     return hap::removePairing(*session, controller.pairingId);
 }
 
+// Every accessory entry of the document, with the array that holds it.
+struct EntryPlace {
+    json* home;
+    json* accessories;
+    size_t index;
+    json& entry() const { return (*accessories)[index]; }
+};
+
+std::vector<EntryPlace> accessoryEntries(json& document) {
+    std::vector<EntryPlace> places;
+    for (json& home : arrayOf(document, "homes"))
+        for (json& room : arrayOf(home, "rooms")) {
+            json& accessories = arrayOf(room, "accessories");
+            for (size_t i = 0; i < accessories.size(); ++i) places.push_back({&home, &accessories, i});
+        }
+    return places;
+}
+
+std::string pairingIdOf(const json& entry) {
+    if (!entry.contains("hap") || !entry["hap"].is_object()) return "";
+    return entry["hap"].value("id", "");
+}
+
+// Removes the entries at `places` (of one document), last first so the others' indexes hold.
+void eraseEntries(std::vector<EntryPlace> places) {
+    std::sort(places.begin(), places.end(), [](const EntryPlace& a, const EntryPlace& b) {
+        return a.accessories != b.accessories ? a.accessories < b.accessories : a.index > b.index;
+    });
+    for (const EntryPlace& place : places) place.accessories->erase(place.accessories->begin() + place.index);
+}
+
+// A message to go on with "; ..." or inside parentheses: without its own final full stop.
+std::string clause(const std::string& message) {
+    return !message.empty() && message.back() == '.' ? message.substr(0, message.size() - 1) : message;
+}
+
+bool sameEndpoint(const hap::Endpoint& a, const hap::Endpoint& b) { return a.host == b.host && a.port == b.port; }
+
+bool isBlank(const std::string& text) {
+    return std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isspace(c); });
+}
+
+// The pairing of this device's that the accessory at `endpoint` proves it holds, if any: one of
+// `candidates`, each tried with a verified session (which sends nothing once verified).
+std::optional<hap::AccessoryPairing> ownPairingAt(const hap::Endpoint& endpoint, const hap::Keyring& keyring,
+                                                  const std::vector<hap::AccessoryPairing>& candidates) {
+    for (const hap::AccessoryPairing& candidate : candidates) {
+        if (hap::Session::open(endpoint, keyring.controller(), candidate, kExchangeTimeout)) return candidate;
+    }
+    return std::nullopt;
+}
+
+std::string alreadyPairedText(const hap::Endpoint& endpoint, const hap::AccessoryPairing& pairing, json& document) {
+    std::string text = "the accessory at " + printable(endpoint.text()) + " is already paired with this device, as " +
+                       printable(pairing.pairingId);
+    for (const EntryPlace& place : accessoryEntries(document))
+        if (pairingIdOf(place.entry()) == pairing.pairingId)
+            return text + " (the accessory " + quote(place.entry().value("name", "")) +
+                   " in the home); `glimmora home unpair` it first to pair it anew";
+    return text +
+           ", but no accessory in the home uses that pairing (a pairing that was interrupted); `glimmora home "
+           "unpair " +
+           pairing.pairingId + "` removes it, then pair again";
+}
+
 }  // namespace
 
 bool isSetupCode(const std::string& code) {
@@ -156,11 +217,19 @@ bool isSetupCode(const std::string& code) {
 }
 
 Status pairRealAccessory(const RealAccessoryRequest& request, std::string* summary) {
-    if (request.name.empty()) return Status::error("the accessory needs a name");
-    if (request.room.empty()) return Status::error("the accessory needs a room");
+    if (isBlank(request.name)) return Status::error("the accessory needs a name that is not blank");
+    if (isBlank(request.room)) return Status::error("the accessory needs a room name that is not blank");
     if (!isSetupCode(request.setupCode))
         return Status::error("the setup code must have the form XXX-XX-XXX (digits, as printed on the accessory)");
     if (request.host.empty() || request.port == 0) return Status::error("the accessory needs an address and a port");
+    auto interrupted = [&] { return request.interrupted && request.interrupted(); };
+
+    // One change to the home and the keyring at a time, from the first read to the last write.
+    std::string directory = deviceDirectory();
+    if (Status problem = ensurePrivateDirectory(directory); !problem.ok())
+        return Status::error("the device directory cannot be used: " + problem.message());
+    DeviceLock lock;
+    if (Status problem = lockHomeChanges(directory, &lock); !problem.ok()) return problem;
 
     // Everything that can be checked here is checked before the accessory is touched.
     json document;
@@ -168,47 +237,99 @@ Status pairRealAccessory(const RealAccessoryRequest& request, std::string* summa
     Status problem;
     json* home = findHome(document, request.home, &problem);
     if (!home) return problem;
-    json& rooms = arrayOf(*home, "rooms");
-    for (json& room : rooms)
-        for (json& accessory : arrayOf(room, "accessories"))
-            if (accessory.value("name", "") == request.name)
+    hap::Endpoint endpoint{request.host, request.port};
+    // The name may be taken only by the entry of a real lamp at this address: the same lamp, reset
+    // and paired again, whose entry the new pairing replaces (checked once its identifier is known).
+    for (json& room : arrayOf(*home, "rooms"))
+        for (json& accessory : arrayOf(room, "accessories")) {
+            if (accessory.value("name", "") != request.name) continue;
+            const json* address = accessory.contains("hap") ? &accessory["hap"] : nullptr;
+            bool sameLamp = address && address->is_object() && address->value("address", "") == request.host &&
+                            address->value("port", 0) == request.port;
+            if (!sameLamp)
                 return Status::error("the home " + quote(home->value("name", "")) + " already has an accessory named " +
                                      quote(request.name));
-    std::optional<hap::Keyring> keyring = hap::Keyring::open(deviceDirectory(), &problem);
+        }
+    std::optional<hap::Keyring> keyring = hap::Keyring::open(directory, &problem);
     if (!keyring) return problem;
 
-    hap::Endpoint endpoint{request.host, request.port};
+    // A lamp already paired with this device would refuse pair-setup as "paired with another
+    // controller"; it is told apart by a verified session with the pairings recorded at its address.
+    std::vector<hap::AccessoryPairing> here, elsewhere;
+    for (const hap::AccessoryPairing& candidate : keyring->pairings())
+        (sameEndpoint(candidate.pairedAt, endpoint) ? here : elsewhere).push_back(candidate);
+    if (std::optional<hap::AccessoryPairing> own = ownPairingAt(endpoint, *keyring, here))
+        return Status::error(alreadyPairedText(endpoint, *own, document));
+    if (interrupted()) return Status::error("interrupted before the accessory was paired");
+
     std::optional<hap::AccessoryPairing> pairing =
         hap::pairSetup(endpoint, request.setupCode, keyring->controller(), kExchangeTimeout, &problem);
-    if (!pairing) return Status::error("pairing with " + endpoint.text() + " failed: " + problem.message());
+    if (!pairing) {
+        std::string why = problem.message();
+        if (why.find("paired with another controller") != std::string::npos)
+            if (std::optional<hap::AccessoryPairing> own = ownPairingAt(endpoint, *keyring, elsewhere))
+                return Status::error(alreadyPairedText(endpoint, *own, document));
+        return Status::error("pairing with " + device::printable(endpoint.text()) + " failed: " + clause(why));
+    }
+    pairing->pairedAt = endpoint;
+    // The keys are kept before anything else, with where the lamp was paired: from here on, however
+    // this process ends, the pairing is one `glimmora home show` lists and `home unpair` removes.
     if (problem = keyring->addPairing(*pairing); !problem.ok()) {
-        (void)removeOnAccessory(endpoint, keyring->controller(), *pairing);
-        return problem;
+        Status removed = removeOnAccessory(endpoint, keyring->controller(), *pairing);
+        if (removed.ok())
+            return Status::error(clause(problem.message()) + "; the pairing was taken back on the accessory");
+        return Status::error(clause(problem.message()) +
+                             "; the pairing could not be taken back on the accessory either (" +
+                             clause(removed.message()) + "), so it needs a reset before it pairs again");
     }
     // From here on a failure takes the pairing back on both sides.
     auto undo = [&](const std::string& why) {
         Status removed = removeOnAccessory(endpoint, keyring->controller(), *pairing);
-        (void)keyring->removePairing(pairing->pairingId);
         std::string text = why;
-        if (!removed.ok())
-            text += "; the pairing could not be removed on the accessory (" + removed.message() +
-                    "), so it may need a reset before it pairs again";
+        if (!removed.ok()) {
+            text += "; the pairing could not be removed on the accessory (" + clause(removed.message()) +
+                    "), so its keys stay here: `glimmora home unpair " + pairing->pairingId +
+                    "` removes it when the accessory can be reached, `--forget` removes it here only";
+            return Status::error(text);
+        }
+        if (Status forgotten = keyring->removePairing(pairing->pairingId); !forgotten.ok())
+            text +=
+                "; the pairing was removed on the accessory, but its keys stay here: " + clause(forgotten.message());
         return Status::error(text);
     };
+    const char* stopped = "interrupted; the pairing was taken back";
+    if (interrupted()) return undo(stopped);
 
     std::unique_ptr<hap::Session> session =
         hap::Session::open(endpoint, keyring->controller(), *pairing, kExchangeTimeout, &problem);
-    if (!session) return undo("the paired accessory could not be reached again: " + problem.message());
+    if (!session) return undo("the paired accessory could not be reached again: " + clause(problem.message()));
     std::optional<hap::HttpResponse> response = session->request("GET", "/accessories", "", kExchangeTimeout, &problem);
     session.reset();
-    if (!response) return undo("the accessory's services could not be read: " + problem.message());
+    if (interrupted()) return undo(stopped);
+    if (!response) return undo("the accessory's services could not be read: " + clause(problem.message()));
     if (response->status != 200)
         return undo("the accessory answered " + std::to_string(response->status) + " when asked for its services");
     std::optional<std::vector<hap::ServiceInfo>> services = hap::parseAccessoryDatabase(response->body, &problem);
-    if (!services) return undo("the accessory's services cannot be read: " + problem.message());
+    if (!services) return undo("the accessory's services cannot be read: " + clause(problem.message()));
     json lightbulbs = lightbulbEntries(*services, request.name);
     if (lightbulbs.empty()) return undo("the accessory has no lightbulb, so nothing of it could follow the video");
 
+    // An entry with this identifier is this lamp from before a reset: the new pairing replaces it.
+    std::vector<EntryPlace> replaced;
+    std::string replacedNames;
+    for (const EntryPlace& place : accessoryEntries(document)) {
+        const json& entry = place.entry();
+        if (pairingIdOf(entry) == pairing->pairingId) {
+            replaced.push_back(place);
+            replacedNames += (replacedNames.empty() ? "" : ", ") + quote(entry.value("name", ""));
+        } else if (place.home == home && entry.value("name", "") == request.name) {
+            return undo("the home " + quote(home->value("name", "")) + " already has an accessory named " +
+                        quote(request.name));
+        }
+    }
+    eraseEntries(replaced);
+
+    json& rooms = arrayOf(*home, "rooms");
     json* room = nullptr;
     for (json& candidate : rooms)
         if (candidate.value("name", "") == request.room) room = &candidate;
@@ -223,56 +344,82 @@ Status pairRealAccessory(const RealAccessoryRequest& request, std::string* summa
                         {"timeoutMs", kWriteTimeoutMs},
                         {"services", std::move(lightbulbs)}});
     if (problem = installDocument(document); !problem.ok())
-        return undo("the accessory could not be recorded: " + problem.message());
-    *summary = "Paired " + quote(request.name) + " (" + pairing->pairingId + ", " + endpoint.text() + ") into " +
-               quote(request.room) + " of " + quote(home->value("name", "")) + ": " + std::to_string(lights) +
-               (lights == 1 ? " light" : " lights");
+        return undo("the accessory could not be recorded: " + clause(problem.message()));
+    *summary = "Paired " + quote(request.name) + " (" + device::printable(pairing->pairingId) + ", " +
+               device::printable(endpoint.text()) + ") into " + quote(request.room) + " of " +
+               quote(home->value("name", "")) + ": " + std::to_string(lights) + (lights == 1 ? " light" : " lights");
+    if (!replacedNames.empty()) *summary += "; it replaces " + replacedNames + ", the same lamp paired before";
     return Status::OK();
 }
 
-Status unpairRealAccessory(const std::string& name, bool forget, std::string* summary) {
+Status unpairRealAccessory(const std::string& nameOrId, bool forget, std::string* summary) {
+    std::string directory = deviceDirectory();
+    if (Status problem = ensurePrivateDirectory(directory); !problem.ok())
+        return Status::error("the device directory cannot be used: " + problem.message());
+    DeviceLock lock;
+    if (Status problem = lockHomeChanges(directory, &lock); !problem.ok()) return problem;
     json document;
     if (Status problem = readDocument(&document); !problem.ok()) return problem;
-    json* found = nullptr;
-    json* foundIn = nullptr;
-    int count = 0;
-    for (json& home : arrayOf(document, "homes"))
-        for (json& room : arrayOf(home, "rooms"))
-            for (json& accessory : arrayOf(room, "accessories"))
-                if (accessory.value("name", "") == name && accessory.contains("hap")) {
-                    found = &accessory, foundIn = &room;
-                    ++count;
-                }
-    if (count == 0) return Status::error("no paired accessory is named " + quote(name));
-    if (count > 1) return Status::error("more than one paired accessory is named " + quote(name));
-    const json& address = found->at("hap");
-    hap::Endpoint endpoint{address.at("address").get<std::string>(), address.at("port").get<uint16_t>()};
-    std::string pairingId = address.at("id").get<std::string>();
-
     Status problem;
-    std::optional<hap::Keyring> keyring = hap::Keyring::open(deviceDirectory(), &problem);
+    std::optional<hap::Keyring> keyring = hap::Keyring::open(directory, &problem);
     if (!keyring) return problem;
+
+    // The lamp named so, else every entry of the pairing identified so, else a pairing kept here
+    // with no entry at all.
+    std::vector<EntryPlace> entries = accessoryEntries(document), chosen;
+    for (const EntryPlace& place : entries)
+        if (place.entry().value("name", "") == nameOrId && !pairingIdOf(place.entry()).empty()) chosen.push_back(place);
+    if (chosen.size() > 1)
+        return Status::error("more than one paired accessory is named " + quote(nameOrId) +
+                             "; give its identifier instead (`glimmora home show --json` lists them)");
+    std::string pairingId = chosen.empty() ? nameOrId : pairingIdOf(chosen.front().entry());
+    if (chosen.empty())
+        for (const EntryPlace& place : entries)
+            if (pairingIdOf(place.entry()) == pairingId) chosen.push_back(place);
+    std::optional<hap::AccessoryPairing> pairing = keyring->pairing(pairingId);
+    if (chosen.empty() && !pairing)
+        return Status::error("no paired accessory is named or identified " + quote(nameOrId) +
+                             "; `glimmora home show` lists the lamps and the pairings kept here");
+
+    // Another entry that stays with the same identifier still uses the pairing: only this entry goes.
+    bool sharedWithOthers = false;
+    for (const EntryPlace& place : entries)
+        if (pairingIdOf(place.entry()) == pairingId &&
+            std::none_of(chosen.begin(), chosen.end(), [&](const EntryPlace& c) {
+                return c.accessories == place.accessories && c.index == place.index;
+            }))
+            sharedWithOthers = true;
+
+    std::string what =
+        chosen.size() == 1 ? quote(chosen.front().entry().value("name", "")) : device::printable(pairingId);
     std::string note;
-    if (std::optional<hap::AccessoryPairing> pairing = keyring->pairing(pairingId)) {
-        Status removed = removeOnAccessory(endpoint, keyring->controller(), *pairing);
+    if (sharedWithOthers) {
+        note = " (its pairing stays: another accessory in the home uses it)";
+    } else if (pairing) {
+        hap::Endpoint endpoint = pairing->pairedAt;
+        if (!chosen.empty()) {
+            const json& address = chosen.front().entry()["hap"];
+            endpoint = {address.value("address", ""), address.value("port", uint16_t{0})};
+        }
+        Status removed = endpoint.host.empty()
+                             ? Status::error("this device does not know where the accessory was paired")
+                             : removeOnAccessory(endpoint, keyring->controller(), *pairing);
         if (!removed.ok() && !forget)
-            return Status::error("the pairing could not be removed on the accessory at " + endpoint.text() + ": " +
-                                 removed.message() + "; `glimmora home unpair " + name +
+            return Status::error("the pairing could not be removed on the accessory" +
+                                 (endpoint.host.empty() ? "" : " at " + device::printable(endpoint.text())) + ": " +
+                                 clause(removed.message()) + "; `glimmora home unpair " + nameOrId +
                                  " --forget` removes it from this device anyway (the accessory then needs a reset "
                                  "before it pairs again)");
-        if (!removed.ok()) note = " (only here: " + removed.message() + ")";
+        if (!removed.ok()) note = " (only here: " + clause(removed.message()) + ")";
         if (problem = keyring->removePairing(pairingId); !problem.ok()) return problem;
     } else {
         note = " (this device held no keys for it)";
     }
-    json& accessories = (*foundIn)["accessories"];
-    for (auto it = accessories.begin(); it != accessories.end(); ++it)
-        if (&*it == found) {
-            accessories.erase(it);
-            break;
-        }
-    if (problem = installDocument(document); !problem.ok()) return problem;
-    *summary = "Unpaired " + quote(name) + note;
+    if (!chosen.empty()) {
+        eraseEntries(chosen);
+        if (problem = installDocument(document); !problem.ok()) return problem;
+    }
+    *summary = "Unpaired " + what + note;
     return Status::OK();
 }
 

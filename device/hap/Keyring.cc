@@ -7,11 +7,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "Foundation/PrintableText.h"
 #include "hap/Crypto.h"
 
 namespace device::hap {
@@ -19,6 +20,8 @@ namespace device::hap {
 namespace {
 
 constexpr const char* kFileName = "hap-keys.json";
+// Far more than the identity and a household's accessories take.
+constexpr size_t kMaxBytes = 1 << 20;
 
 std::string toHex(std::string_view bytes) {
     static const char digits[] = "0123456789abcdef";
@@ -57,23 +60,66 @@ std::optional<Keyring> Keyring::open(const std::string& directory, device::Statu
     if (!crypto::ready()) return fail("The cryptography library could not start.");
     Keyring keyring;
     keyring.path_ = directory + "/" + kFileName;
-    std::ifstream file(keyring.path_);
-    if (!file) {
-        if (errno != ENOENT) return fail("The HomeKit keyring " + keyring.path_ + " could not be read.");
+    const std::string& path = keyring.path_;
+    // Opened without following a link and checked on the descriptor, so the file judged is the one read.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) {
+        struct stat link {};
+        if (lstat(path.c_str(), &link) == 0)
+            return fail("The HomeKit keyring " + path +
+                        " is a symbolic link to a missing file; this device will not take it for no keyring, "
+                        "since a new identity would cut it off from its paired accessories. Restore its target, "
+                        "or remove the link if this device has no paired accessories.");
         auto pair = crypto::ed25519KeyPair();
         keyring.controller_.pairingId = makeUuid();
         keyring.controller_.publicKey = pair.publicKey;
         keyring.controller_.secretKey = pair.secretKey;
         sodium_memzero(pair.secretKey.data(), pair.secretKey.size());
-        Status saved = keyring.save();
-        if (!saved.ok()) return fail(saved.message());
+        keyring.new_ = true;
         if (status) *status = Status::OK();
         return keyring;
     }
-    std::stringstream text;
-    text << file.rdbuf();
-    nlohmann::json document = nlohmann::json::parse(text.str(), nullptr, false);
-    std::string broken = "The HomeKit keyring " + keyring.path_ + " is damaged";
+    if (fd < 0 && errno == ELOOP)
+        return fail("The HomeKit keyring " + path +
+                    " is a symbolic link; the keyring must be a file of its own. Move its target there if it "
+                    "is this device's keyring.");
+    if (fd < 0) return fail("The HomeKit keyring " + path + " could not be read: " + std::strerror(errno) + ".");
+    struct stat info {};
+    std::string problem;
+    if (fstat(fd, &info) != 0)
+        problem = "could not be read: " + std::string(std::strerror(errno)) + ".";
+    else if (S_ISDIR(info.st_mode))
+        problem = "is a directory, not a keyring.";
+    else if (!S_ISREG(info.st_mode))
+        problem = "is not a regular file.";
+    else if (info.st_uid != geteuid())
+        problem = "belongs to another user.";
+    else if ((info.st_mode & 077) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+        problem = "can be read or changed by other users (mode " + std::string(mode) +
+                  "), so its controller's secret key may have been copied. If nobody else could reach it, `chmod "
+                  "600 " +
+                  path + "` and try again; if someone could, unpair every accessory and pair it anew.";
+    }
+    std::string text;
+    char buffer[4096];
+    while (problem.empty()) {
+        ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) problem = "could not be read: " + std::string(std::strerror(errno)) + ".";
+        if (got <= 0) break;
+        text.append(buffer, static_cast<size_t>(got));
+        if (text.size() > kMaxBytes) problem = "is larger than a keyring can be.";
+    }
+    ::close(fd);
+    if (!problem.empty()) {
+        sodium_memzero(text.data(), text.size());
+        return fail("The HomeKit keyring " + path + " " + problem);
+    }
+    nlohmann::json document = nlohmann::json::parse(text, nullptr, false);
+    sodium_memzero(text.data(), text.size());
+    std::string broken = "The HomeKit keyring " + path + " is damaged";
     if (document.is_discarded() || !document.is_object()) return fail(broken + ": it is not JSON.");
     try {
         const auto& controller = document.at("controller");
@@ -86,7 +132,11 @@ std::optional<Keyring> Keyring::open(const std::string& directory, device::Statu
             AccessoryPairing pairing;
             pairing.pairingId = entry.at("pairingId").get<std::string>();
             if (!fromHex(entry.at("publicKey").get<std::string>(), pairing.publicKey)) {
-                return fail(broken + ": the key of accessory " + pairing.pairingId + " is malformed.");
+                return fail(broken + ": the key of accessory " + printable(pairing.pairingId) + " is malformed.");
+            }
+            if (entry.contains("address")) {
+                pairing.pairedAt.host = entry.at("address").get<std::string>();
+                pairing.pairedAt.port = entry.at("port").get<uint16_t>();
             }
             keyring.pairings_.push_back(std::move(pairing));
         }
@@ -127,15 +177,19 @@ device::Status Keyring::removePairing(const std::string& accessoryPairingId) {
     return saved;
 }
 
-device::Status Keyring::save() const {
+device::Status Keyring::save() {
     nlohmann::json document;
     document["controller"] = {{"pairingId", controller_.pairingId},
                               {"publicKey", toHex(crypto::view(controller_.publicKey))},
                               {"secretKey", toHex(crypto::view(controller_.secretKey))}};
     document["accessories"] = nlohmann::json::array();
     for (const auto& pairing : pairings_) {
-        document["accessories"].push_back(
-            {{"pairingId", pairing.pairingId}, {"publicKey", toHex(crypto::view(pairing.publicKey))}});
+        nlohmann::json entry{{"pairingId", pairing.pairingId}, {"publicKey", toHex(crypto::view(pairing.publicKey))}};
+        if (!pairing.pairedAt.host.empty()) {
+            entry["address"] = pairing.pairedAt.host;
+            entry["port"] = pairing.pairedAt.port;
+        }
+        document["accessories"].push_back(std::move(entry));
     }
     std::string text = document.dump(2) + "\n";
 
@@ -158,6 +212,7 @@ device::Status Keyring::save() const {
         unlink(temporary.c_str());
         return Status::error("The HomeKit keyring " + path_ + " could not be written: " + std::strerror(error));
     }
+    new_ = false;
     return Status::OK();
 }
 

@@ -1,5 +1,12 @@
 // The controller's identity and its pairings: the file "hap-keys.json" in the device directory,
-// mode 0600, replaced atomically (private temporary file, then rename), created on first use.
+// mode 0600, replaced atomically (private temporary file, then rename). The identity is made when
+// there is no file, but the file is written only with the first pairing, so a pairing that fails
+// leaves nothing behind. A keyring that is not a regular file of its own (a symbolic link, a
+// directory) or that other users can read is refused with the reason, never replaced: replacing it
+// would cut this device off from every accessory paired with the identity it holds.
+//
+// Not locked by itself: whoever changes it holds the device's home lock (DeviceLock.h) across the
+// read, the change and the write.
 #pragma once
 
 #include <array>
@@ -9,6 +16,7 @@
 #include <vector>
 
 #include "base/Status.h"
+#include "hap/Endpoint.h"
 
 namespace device::hap {
 
@@ -21,11 +29,13 @@ struct ControllerIdentity {
 struct AccessoryPairing {
     std::string pairingId;                // the accessory's identifier ("AA:BB:..."), as it sent it
     std::array<uint8_t, 32> publicKey{};  // its Ed25519 long-term public key
+    Endpoint pairedAt{};                  // where it was paired (an empty host when not known)
 };
 
 class Keyring {
 public:
-    // The keyring of `directory` (the device directory); makes the identity when there is none.
+    // The keyring of `directory` (the device directory); makes the identity when there is none
+    // (kept in memory until the first pairing is added).
     static std::optional<Keyring> open(const std::string& directory, device::Status* status = nullptr);
 
     const ControllerIdentity& controller() const { return controller_; }
@@ -37,13 +47,16 @@ public:
     device::Status removePairing(const std::string& accessoryPairingId);
     // The file's path.
     const std::string& path() const { return path_; }
+    // Whether the identity was made by this opening and is not in the file yet.
+    bool isNew() const { return new_; }
 
 private:
-    device::Status save() const;
+    device::Status save();
 
     std::string path_;
     ControllerIdentity controller_;
     std::vector<AccessoryPairing> pairings_;
+    bool new_ = false;
 };
 
 }  // namespace device::hap

@@ -35,7 +35,11 @@ std::optional<Tlv8> exchangeTlv(Socket& socket, const Endpoint& endpoint, std::s
         if (!parsed.ok()) return fail(Status::error(parsed.message() + " (" + endpoint.text() + ")"));
     }
     HttpResponse response = parser.next();
-    if (response.event || response.status != 200) {
+    if (response.event) {
+        return fail(Status::error("The accessory at " + endpoint.text() + " answered " + std::string(path) +
+                                  " with an event notification, which is not an answer."));
+    }
+    if (response.status != 200) {
         return fail(Status::error("The accessory at " + endpoint.text() + " answered " + std::string(path) +
                                   " with HTTP status " + std::to_string(response.status) + "."));
     }

@@ -239,3 +239,20 @@ TEST_F(HomeCommandTest, NamesFromTheDescriptionShowWithTheirControlCharactersEsc
 }
 
 }  // namespace
+
+TEST_F(HomeCommandTest, PairRefusesABlankNameAndAPortThatIsNotOneBeforeDialling) {
+    ASSERT_EQ(home({"init"}).exitCode, 0);
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"pair", "   ", "--room", "Den", "--address", "lamp.local", "--port", "51826", "--code", "031-45-154"},
+         "name that is not blank"},
+        {{"pair", "Lamp", "--room", "Den", "--address", "lamp.local", "--port", "abc", "--code", "031-45-154"},
+         "\"abc\" is not a TCP port"},
+        {{"pair", "Lamp", "--room", "Den", "--address", "lamp.local", "--port", "70000", "--code", "031-45-154"},
+         "is not a TCP port"},
+    };
+    for (const auto& [arguments, expected] : cases) {
+        ProcessResult refused = home(arguments);
+        EXPECT_NE(refused.exitCode, 0);
+        EXPECT_THAT(refused.err, HasSubstr(expected));
+    }
+}

@@ -1,7 +1,8 @@
-// The keyring file: made once with a fresh identity, private to the user, kept across openings,
-// and a damaged file refused rather than replaced.
+// The keyring file: written with the first pairing, private to the user, kept across openings; a
+// damaged, linked, misplaced or readable-by-others file refused rather than replaced.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 
@@ -18,12 +19,11 @@ TEST(KeyringTest, IdentityAndPairingsPersistInAPrivateFile) {
     ASSERT_TRUE(keyring) << status.message();
     const ControllerIdentity identity = keyring->controller();
     EXPECT_EQ(identity.pairingId.size(), 36u);
-
+    // Nothing is written before there is a pairing to keep.
     struct stat info {};
-    ASSERT_EQ(stat(keyring->path().c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_NE(stat(keyring->path().c_str(), &info), 0);
 
-    AccessoryPairing lamp{"0E:47:4C:00:01:02", {}};
+    AccessoryPairing lamp{"0E:47:4C:00:01:02", {}, {"lamp.local", 51826}};
     lamp.publicKey[0] = 0xAB;
     AccessoryPairing other{"0E:47:4C:00:01:03", {}};
     ASSERT_TRUE(succeeded(keyring->addPairing(lamp)));
@@ -37,6 +37,7 @@ TEST(KeyringTest, IdentityAndPairingsPersistInAPrivateFile) {
     EXPECT_EQ(again->controller().secretKey, identity.secretKey);
     ASSERT_TRUE(again->pairing(lamp.pairingId));
     EXPECT_EQ(again->pairing(lamp.pairingId)->publicKey, lamp.publicKey);
+    EXPECT_EQ(again->pairing(lamp.pairingId)->pairedAt.text(), "lamp.local:51826");
     EXPECT_FALSE(again->pairing(other.pairingId));
     ASSERT_EQ(stat(keyring->path().c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
@@ -54,6 +55,7 @@ TEST(KeyringTest, ADamagedFileIsRefusedAndLeftAlone) {
     for (const char* text :
          {"not json", R"({"controller":{"pairingId":"x","publicKey":"00","secretKey":"00"},"accessories":[]})"}) {
         std::ofstream(path) << text;
+        chmod(path.c_str(), 0600);
         device::Status status;
         EXPECT_FALSE(Keyring::open(directory.path(), &status));
         EXPECT_NE(status.message().find("damaged"), std::string::npos) << status.message();
@@ -61,4 +63,35 @@ TEST(KeyringTest, ADamagedFileIsRefusedAndLeftAlone) {
         std::string kept((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
         EXPECT_EQ(kept, text);
     }
+}
+
+TEST(KeyringTest, AKeyringThatIsNotAPrivateFileOfItsOwnIsRefusedAndLeftAlone) {
+    TempDirectory directory;
+    std::string path = directory.path() + "/hap-keys.json";
+    auto refusal = [&] {
+        device::Status status;
+        EXPECT_FALSE(Keyring::open(directory.path(), &status));
+        return status.message();
+    };
+    // A link to a keyring that is gone is not "no keyring": a new identity would cut off every lamp.
+    ASSERT_EQ(symlink((directory.path() + "/gone.json").c_str(), path.c_str()), 0);
+    EXPECT_NE(refusal().find("symbolic link"), std::string::npos);
+    std::ofstream(directory.path() + "/gone.json") << "{}";
+    EXPECT_NE(refusal().find("symbolic link"), std::string::npos);
+    ASSERT_EQ(unlink(path.c_str()), 0);
+
+    ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
+    EXPECT_NE(refusal().find("is a directory"), std::string::npos);
+    ASSERT_EQ(rmdir(path.c_str()), 0);
+
+    auto keyring = Keyring::open(directory.path());
+    ASSERT_TRUE(keyring);
+    ASSERT_TRUE(succeeded(keyring->addPairing({"0E:47:4C:00:01:02", {}, {}})));
+    ASSERT_EQ(chmod(path.c_str(), 0644), 0);
+    std::string readable = refusal();
+    EXPECT_NE(readable.find("mode 0644"), std::string::npos) << readable;
+    EXPECT_NE(readable.find("chmod 600"), std::string::npos) << readable;
+    struct stat info {};
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0644u);
 }

@@ -115,6 +115,14 @@ testing::AssertionResult TestAccessory::restart() {
     return start();
 }
 
+testing::AssertionResult TestAccessory::reset() {
+    stop();
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(storagePath_, ignored))
+        std::filesystem::remove_all(entry.path(), ignored);
+    return start();
+}
+
 void TestAccessory::kill() {
     if (process_) process_->stop(SIGKILL);
     process_.reset();

@@ -29,6 +29,9 @@ public:
     void stop();
     // stop(), then start() again on the same port with the same storage: its pairings survive.
     testing::AssertionResult restart();
+    // A factory reset: stop(), its storage (pairings included) emptied, then start() again. Its
+    // identifier stays, as a real lamp's does.
+    testing::AssertionResult reset();
     // Ends it with SIGKILL, at once, as a crash or a pulled plug would.
     void kill();
     bool running();
