@@ -164,6 +164,11 @@ TEST_F(PairingRecords, ALampResetAndPairedAgainHasOneEntryAndSharedKeysOutliveOn
     ASSERT_TRUE(lamp.start());
     ASSERT_EQ(pair("Old Name", lamp).exitCode, 0);
     ASSERT_TRUE(lamp.reset());
+    // The reset lamp no longer proves it is the one paired: unpair says so, in one sentence.
+    ProcessResult stale = glimmora({"home", "unpair", "Old Name"});
+    EXPECT_EQ(stale.exitCode, 1);
+    EXPECT_THAT(stale.err, HasSubstr("--forget"));
+    EXPECT_THAT(stale.err, Not(HasSubstr(".;")));
     ProcessResult renamed = pair("New Name", lamp);
     ASSERT_EQ(renamed.exitCode, 0) << renamed.err;
     EXPECT_THAT(renamed.out, HasSubstr("replaces \"Old Name\""));
