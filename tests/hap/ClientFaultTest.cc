@@ -241,4 +241,24 @@ TEST(ClientFaultTest, TheHomeScreenLogsAnImpostorAndItsOwnNamesEscaped) {
     }
 }
 
+TEST(ClientFaultTest, WritesDuringTheBackoffFailAtOnceWithTheLastReasonAndDialNothing) {
+    MisbehavingAccessory accessory([](int) { return false; });  // refuses every session
+    AccessoryClient::Options options;
+    options.firstRetry = 60s;
+    AccessoryClient client(accessory.endpoint(), identity(), AccessoryPairing{"AA", {}}, {}, {}, options);
+    std::string firstReason;
+    for (int i = 0; i < 20; ++i) {
+        auto done = std::make_shared<std::promise<device::Status>>();
+        client.write({{1, 10, std::to_string(i)}},
+                     [done](device::Status s, std::vector<CharacteristicStatus>) { done->set_value(std::move(s)); });
+        auto answered = done->get_future();
+        ASSERT_EQ(answered.wait_for(10s), std::future_status::ready) << "write " << i;
+        device::Status status = answered.get();
+        ASSERT_FALSE(status.ok()) << "write " << i;
+        if (i == 0) firstReason = status.message();
+        EXPECT_EQ(status.message(), firstReason) << "write " << i;
+    }
+    EXPECT_EQ(accessory.accepted(), 1);
+}
+
 }  // namespace
