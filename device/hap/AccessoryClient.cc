@@ -33,9 +33,12 @@ public:
           subscribe_(std::move(subscribe)),
           callbacks_(std::move(callbacks)),
           options_(options),
-          thread_([this] { run(); }) {}
+          thread_(pump_.status().ok() ? std::thread([this] { run(); }) : std::thread()) {
+        if (!thread_.joinable()) reportReachability(false, startProblem());
+    }
 
     ~Worker() {
+        if (!thread_.joinable()) return;
         {
             std::lock_guard lock(lock_);
             stopping_ = true;
@@ -45,6 +48,7 @@ public:
     }
 
     void write(std::vector<CharacteristicWrite> writes, WriteDone done) {
+        if (!thread_.joinable()) return done(startProblem(), {});
         {
             std::lock_guard lock(lock_);
             queue_.push_back({std::move(writes), std::move(done)});
@@ -53,6 +57,7 @@ public:
     }
 
     void connect() {
+        if (!thread_.joinable()) return;
         {
             std::lock_guard lock(lock_);
             connectWanted_ = true;
@@ -63,6 +68,12 @@ public:
     const Endpoint& endpoint() const { return endpoint_; }
 
 private:
+    // Why there is no thread: one that could never be woken could never be told to stop either.
+    Status startProblem() const {
+        return Status::error("The client of the accessory at " + endpoint_.text() +
+                             " cannot wait for work: " + pump_.status().message() + ".");
+    }
+
     void run() {
         for (;;) {
             bool stopping, connectWanted, writesWaiting;

@@ -2,6 +2,9 @@
 // thread: it connects and verifies on the first write (or connect()), keeps the session, sends
 // queued writes together, delivers events, and after a drop reconnects by itself with backoff.
 // Only the backoff dials again: a write while it runs fails at once with the last reason.
+//
+// A client whose thread could not be woken (no descriptor for its pump) does not start: it reports
+// the accessory unreachable and fails every write at once, on the caller's thread, saying why.
 #pragma once
 
 #include <chrono>

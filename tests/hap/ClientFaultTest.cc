@@ -4,12 +4,19 @@
 // test program's loopback-only network.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <netinet/in.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cctype>
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <future>
@@ -259,6 +266,59 @@ TEST(ClientFaultTest, WritesDuringTheBackoffFailAtOnceWithTheLastReasonAndDialNo
         EXPECT_EQ(status.message(), firstReason) << "write " << i;
     }
     EXPECT_EQ(accessory.accepted(), 1);
+}
+
+// Runs `work` on a thread of its own on which making an eventfd fails as it does when the process
+// has no descriptor left (EMFILE); threads `work` starts inherit that. Every other call works.
+template <class Work>
+void withoutEventfds(Work work) {
+    std::thread([&] {
+        sock_filter filter[] = {
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_eventfd2, 1, 0),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_eventfd, 0, 1),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EMFILE),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        };
+        sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+        if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+            ADD_FAILURE() << "cannot filter this thread's calls: " << std::strerror(errno);
+        work();
+    }).join();
+}
+
+TEST(ClientFaultTest, AClientThatCouldNotBeWokenRefusesToStartAndFailsEveryWrite) {
+    std::vector<std::string> reachability;
+    std::unique_ptr<AccessoryClient> client;
+    withoutEventfds([&] {
+        client = std::make_unique<AccessoryClient>(
+            Endpoint{"127.0.0.1", 9}, identity(), AccessoryPairing{"AA", {}}, std::vector<CharacteristicRef>{},
+            AccessoryClient::Callbacks{nullptr,
+                                       [&](bool reachable, const device::Status& why) {
+                                           reachability.push_back(reachable ? "reachable" : why.message());
+                                       }},
+            AccessoryClient::Options{});
+    });
+    auto done = std::make_shared<std::promise<device::Status>>();
+    client->write({{1, 10, "true"}},
+                  [done](device::Status s, std::vector<CharacteristicStatus>) { done->set_value(std::move(s)); });
+    auto answered = done->get_future();
+    bool completed = answered.wait_for(5s) == std::future_status::ready;
+    EXPECT_TRUE(completed) << "the write never completed";
+    if (completed) {
+        device::Status status = answered.get();
+        EXPECT_NE(status.message().find("cannot wait for work"), std::string::npos) << status.message();
+        EXPECT_EQ(reachability, std::vector<std::string>{status.message()});
+    }
+
+    // Its end must not wait on a thread nothing can wake: a bounded wait, and a client that
+    // cannot end is left behind.
+    auto gone = std::make_shared<std::promise<void>>();
+    std::thread([client = client.release(), gone] {
+        delete client;
+        gone->set_value();
+    }).detach();
+    EXPECT_EQ(gone->get_future().wait_for(5s), std::future_status::ready) << "the client never ended";
 }
 
 }  // namespace
