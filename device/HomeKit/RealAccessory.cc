@@ -1,6 +1,7 @@
 #include "RealAccessory.h"
 
 #include <Foundation/Foundation.h>
+#include <Foundation/PrintableText.h>
 
 #include "HMError.h"
 #include "HomeKitDevice.h"
@@ -43,7 +44,7 @@ std::shared_ptr<RealAccessory> RealAccessory::make(const AccessoryDescription& d
                                                    std::shared_ptr<AccessoryStore> store,
                                                    const std::string& directory) {
     std::shared_ptr<RealAccessory> accessory(new RealAccessory());
-    accessory->name_ = description.name;
+    accessory->name_ = device::quotedPrintable(description.name);
     accessory->identifier_ = description.identifier;
     accessory->store_ = std::move(store);
     std::vector<hap::CharacteristicRef> subscribe;
@@ -149,7 +150,7 @@ void RealAccessory::take(const Key& key, const Strong<NSObject>& value) {
     auto identifier = characteristicIdentifiers_.find(key);
     if (identifier == characteristicIdentifiers_.end()) return;
     if (device::Status problem = store_->write(identifier->second, value.get()); !problem.ok())
-        NSLog("HomeKit: \"%s\": the accessory's value was not kept: %s", name_.c_str(), problem.message().c_str());
+        NSLog("HomeKit: %s: the accessory's value was not kept: %s", name_.c_str(), problem.message().c_str());
 }
 
 void RealAccessory::setReachable(const std::string& problem) {
@@ -158,9 +159,9 @@ void RealAccessory::setReachable(const std::string& problem) {
     lastReachability_ = problem;
     // Reaching an accessory is the usual case; only its loss and its return are news.
     if (problem.empty() && wasUnreachable)
-        NSLog("HomeKit: \"%s\" is reachable again", name_.c_str());
+        NSLog("HomeKit: %s is reachable again", name_.c_str());
     else if (!problem.empty())
-        NSLog("HomeKit: \"%s\" cannot be reached: %s", name_.c_str(), problem.c_str());
+        NSLog("HomeKit: %s cannot be reached: %s", name_.c_str(), problem.c_str());
     if (device::Status stored = store_->writeReachability(identifier_, problem); !stored.ok())
-        NSLog("HomeKit: \"%s\": its reachability was not kept: %s", name_.c_str(), stored.message().c_str());
+        NSLog("HomeKit: %s: its reachability was not kept: %s", name_.c_str(), stored.message().c_str());
 }

@@ -51,7 +51,7 @@ private:
     void take(const Key& key, const Strong<NSObject>& value);
     void setReachable(const std::string& problem);
 
-    std::string name_;
+    std::string name_;  // quoted, anything a terminal would act on escaped: as log lines show it
     std::string identifier_;
     std::string problem_;  // why there is no session at all (not paired), else empty
     std::shared_ptr<AccessoryStore> store_;

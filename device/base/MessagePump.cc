@@ -3,7 +3,9 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 #include <cerrno>
+#include <cstring>
 #include <ctime>
+#include <string>
 
 namespace device {
 
@@ -27,7 +29,7 @@ void ConditionPump::wake() {
 
 PollPump::PollPump() {
     wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wakeFd_ < 0) status_ = Status::error("cannot make an eventfd");
+    if (wakeFd_ < 0) status_ = Status::error(std::string("cannot make an eventfd (") + std::strerror(errno) + ")");
 }
 
 PollPump::~PollPump() {

@@ -33,9 +33,12 @@ public:
           subscribe_(std::move(subscribe)),
           callbacks_(std::move(callbacks)),
           options_(options),
-          thread_([this] { run(); }) {}
+          thread_(pump_.status().ok() ? std::thread([this] { run(); }) : std::thread()) {
+        if (!thread_.joinable()) reportReachability(false, startProblem());
+    }
 
     ~Worker() {
+        if (!thread_.joinable()) return;
         {
             std::lock_guard lock(lock_);
             stopping_ = true;
@@ -45,6 +48,7 @@ public:
     }
 
     void write(std::vector<CharacteristicWrite> writes, WriteDone done) {
+        if (!thread_.joinable()) return done(startProblem(), {});
         {
             std::lock_guard lock(lock_);
             queue_.push_back({std::move(writes), std::move(done)});
@@ -53,6 +57,7 @@ public:
     }
 
     void connect() {
+        if (!thread_.joinable()) return;
         {
             std::lock_guard lock(lock_);
             connectWanted_ = true;
@@ -63,6 +68,12 @@ public:
     const Endpoint& endpoint() const { return endpoint_; }
 
 private:
+    // Why there is no thread: one that could never be woken could never be told to stop either.
+    Status startProblem() const {
+        return Status::error("The client of the accessory at " + endpoint_.text() +
+                             " cannot wait for work: " + pump_.status().message() + ".");
+    }
+
     void run() {
         for (;;) {
             bool stopping, connectWanted, writesWaiting;
@@ -74,10 +85,14 @@ private:
                 writesWaiting = !queue_.empty();
             }
             if (stopping) break;
-            auto now = SteadyClock::now();
-            bool retryDue = !session_ && retryAt_ && now >= *retryAt_;
-            if (!session_ && (connectWanted || writesWaiting || retryDue)) openSession();
-            if (writesWaiting) sendWrites();
+            // After a failure only the backoff decides when to dial again; until then writes fail at
+            // once with the last reason.
+            bool dialDue = !retryAt_ || SteadyClock::now() >= *retryAt_;
+            if (!session_ && dialDue && (connectWanted || writesWaiting || retryAt_)) openSession();
+            if (writesWaiting && session_)
+                sendWrites();
+            else if (writesWaiting)
+                failQueued(lastProblem_);
 
             std::vector<pollfd> watched;
             if (session_) watched.push_back({session_->descriptor(), POLLIN, 0});
@@ -161,18 +176,18 @@ private:
             for (const auto& pending : batch) writes.insert(writes.end(), pending.writes.begin(), pending.writes.end());
             std::string body = writeBody(writes);
 
-            Status status;
+            // Without a session (an earlier batch lost it) the backoff decides: the batch fails.
+            Status status = session_ ? Status::OK() : lastProblem_;
             std::optional<HttpResponse> answer;
             // A session that sat idle may have been closed by the accessory (a restart): one more
             // try on a fresh session, unless the accessory simply did not answer.
-            for (int attempt = 0; attempt < 2 && !answer; ++attempt) {
-                if (!session_ && !openSessionForWrite(status)) break;
+            for (int attempt = 0; attempt < 2 && session_; ++attempt) {
                 auto started = SteadyClock::now();
                 answer = session_->request("PUT", "/characteristics", body, options_.requestTimeout, &status);
-                if (!answer) {
-                    dropSession(status);
-                    if (SteadyClock::now() - started >= options_.requestTimeout) break;
-                }
+                if (answer) break;
+                dropSession(status);
+                bool timedOut = SteadyClock::now() - started >= options_.requestTimeout;
+                if (attempt > 0 || timedOut || !openSessionForWrite(status)) break;
             }
             if (!answer) {
                 for (auto& pending : batch) pending.done(status, {});
@@ -235,6 +250,7 @@ private:
     // Forgets the session, says the accessory is unreachable and plans the next try.
     void dropSession(const Status& why) {
         session_.reset();
+        lastProblem_ = why;
         reportReachability(false, why);
         retryAt_ = SteadyClock::now() + retryDelay_;
         retryDelay_ = std::min(retryDelay_ * 2, options_.longestRetry);
@@ -263,6 +279,7 @@ private:
     std::unique_ptr<Session> session_;
     std::optional<SteadyClock::time_point> retryAt_;
     std::chrono::milliseconds retryDelay_{options_.firstRetry};
+    Status lastProblem_;  // why the last session failed or was lost
     std::optional<bool> reachable_;
 
     std::thread thread_;  // last: starts once everything above is made

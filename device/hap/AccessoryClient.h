@@ -1,6 +1,10 @@
 // The persistent session the device's HomeKit writes through, one per accessory, on its own
 // thread: it connects and verifies on the first write (or connect()), keeps the session, sends
 // queued writes together, delivers events, and after a drop reconnects by itself with backoff.
+// Only the backoff dials again: a write while it runs fails at once with the last reason.
+//
+// A client whose thread could not be woken (no descriptor for its pump) does not start: it reports
+// the accessory unreachable and fails every write at once, on the caller's thread, saying why.
 #pragma once
 
 #include <chrono>
@@ -60,7 +64,7 @@ public:
     // status per write: from a 204 all 0, from a 207 each its own) or failed (an error; the vector
     // is empty). Writes queued while a request is in flight go together in the next
     // PUT /characteristics, until one characteristic would appear twice. No session: the write
-    // connects and verifies first.
+    // connects and verifies first, or during the backoff after a failure fails with its reason.
     void write(std::vector<CharacteristicWrite> writes, WriteDone done);
     // Starts connecting now, without waiting for a write.
     void connect();

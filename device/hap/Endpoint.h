@@ -4,13 +4,15 @@
 #include <cstdint>
 #include <string>
 
+#include "Foundation/PrintableText.h"
+
 namespace device::hap {
 
 struct Endpoint {
     std::string host;
     uint16_t port = 0;
-    // "host:port", for messages.
-    std::string text() const { return host + ":" + std::to_string(port); }
+    // "host:port", for messages, with anything in the host a terminal would act on escaped.
+    std::string text() const { return device::printable(host) + ":" + std::to_string(port); }
 };
 
 }  // namespace device::hap

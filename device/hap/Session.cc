@@ -2,6 +2,7 @@
 
 #include <sodium.h>
 
+#include "Foundation/PrintableText.h"
 #include "hap/Crypto.h"
 #include "hap/HttpParser.h"
 #include "hap/PairingExchange.h"
@@ -87,8 +88,9 @@ std::optional<std::pair<std::array<uint8_t, 32>, std::array<uint8_t, 32>>> pairV
     if (*identifier != accessory.pairingId ||
         !crypto::ed25519Verify(accessoryInfo, *signature, crypto::view(accessory.publicKey))) {
         return fail("REFUSED: the accessory at " + endpoint.text() + " did not prove it is the paired accessory " +
-                    accessory.pairingId + " (it presented " +
-                    (*identifier == accessory.pairingId ? "another long-term key" : "the identifier " + *identifier) +
+                    printable(accessory.pairingId) + " (it presented " +
+                    (*identifier == accessory.pairingId ? "another long-term key"
+                                                        : "the identifier " + printable(*identifier)) +
                     "). Nothing was sent to it; pair it again if it was reset.");
     }
 

@@ -265,7 +265,7 @@ TEST_F(ControllerTest, TheClientWritesReportsEventsAndVerifiesAgainAfterARestart
     EXPECT_EQ(observed.reachability, (std::vector<bool>{true, false, true}));
 }
 
-TEST_F(ControllerTest, AWriteToADownAccessoryFailsAfterTheTimeoutAndTheNextOneReconnects) {
+TEST_F(ControllerTest, AWriteToADownAccessoryFailsAndTheClientReconnectsWhenItsBackoffEnds) {
     ASSERT_NO_FATAL_FAILURE(pair());
     Light l;
     {
@@ -277,7 +277,8 @@ TEST_F(ControllerTest, AWriteToADownAccessoryFailsAfterTheTimeoutAndTheNextOneRe
     AccessoryClient::Options options;
     options.connectTimeout = 1s;
     options.requestTimeout = 1s;
-    options.firstRetry = 60s;  // no retry of its own in this test: the writes do it
+    options.firstRetry = 200ms;  // writes never dial: only the backoff does
+    options.longestRetry = 1s;
     AccessoryClient client(endpoint(), keyring->controller(), pairing, l.refs(), observed.callbacks(), options);
     ASSERT_TRUE(succeeded(writeAndWait(client, {{1, l.on.iid, "true"}}).status));
 
@@ -288,6 +289,7 @@ TEST_F(ControllerTest, AWriteToADownAccessoryFailsAfterTheTimeoutAndTheNextOneRe
     EXPECT_TRUE(observed.waitFor([&] { return !observed.reachability.empty() && !observed.reachability.back(); }));
 
     ASSERT_TRUE(accessory.start());
+    EXPECT_TRUE(observed.waitFor([&] { return observed.reachability.back(); }));
     WriteResult again = writeAndWait(client, {{1, l.brightness.iid, "20"}});
     ASSERT_TRUE(succeeded(again.status));
     EXPECT_EQ(readBack(l)[l.brightness.iid], "20");
