@@ -214,7 +214,7 @@ void showHomes(bool asJson) {
             if (!pairing.pairedAt.host.empty()) {
                 entry["address"] = pairing.pairedAt.host;
                 entry["port"] = pairing.pairedAt.port;
-                unusedText += "  paired at " + device::printable(pairing.pairedAt.text());
+                unusedText += "  paired at " + pairing.pairedAt.text();
             }
             unused.push_back(std::move(entry));
             unusedText += "\n";

@@ -195,7 +195,7 @@ std::optional<hap::AccessoryPairing> ownPairingAt(const hap::Endpoint& endpoint,
 }
 
 std::string alreadyPairedText(const hap::Endpoint& endpoint, const hap::AccessoryPairing& pairing, json& document) {
-    std::string text = "the accessory at " + printable(endpoint.text()) + " is already paired with this device, as " +
+    std::string text = "the accessory at " + endpoint.text() + " is already paired with this device, as " +
                        printable(pairing.pairingId);
     for (const EntryPlace& place : accessoryEntries(document))
         if (pairingIdOf(place.entry()) == pairing.pairingId)
@@ -269,7 +269,7 @@ Status pairRealAccessory(const RealAccessoryRequest& request, std::string* summa
         if (why.find("paired with another controller") != std::string::npos)
             if (std::optional<hap::AccessoryPairing> own = ownPairingAt(endpoint, *keyring, elsewhere))
                 return Status::error(alreadyPairedText(endpoint, *own, document));
-        return Status::error("pairing with " + device::printable(endpoint.text()) + " failed: " + clause(why));
+        return Status::error("pairing with " + endpoint.text() + " failed: " + clause(why));
     }
     pairing->pairedAt = endpoint;
     // The keys are kept before anything else, with where the lamp was paired: from here on, however
@@ -345,9 +345,9 @@ Status pairRealAccessory(const RealAccessoryRequest& request, std::string* summa
                         {"services", std::move(lightbulbs)}});
     if (problem = installDocument(document); !problem.ok())
         return undo("the accessory could not be recorded: " + clause(problem.message()));
-    *summary = "Paired " + quote(request.name) + " (" + device::printable(pairing->pairingId) + ", " +
-               device::printable(endpoint.text()) + ") into " + quote(request.room) + " of " +
-               quote(home->value("name", "")) + ": " + std::to_string(lights) + (lights == 1 ? " light" : " lights");
+    *summary = "Paired " + quote(request.name) + " (" + device::printable(pairing->pairingId) + ", " + endpoint.text() +
+               ") into " + quote(request.room) + " of " + quote(home->value("name", "")) + ": " +
+               std::to_string(lights) + (lights == 1 ? " light" : " lights");
     if (!replacedNames.empty()) *summary += "; it replaces " + replacedNames + ", the same lamp paired before";
     return Status::OK();
 }
@@ -406,7 +406,7 @@ Status unpairRealAccessory(const std::string& nameOrId, bool forget, std::string
                              : removeOnAccessory(endpoint, keyring->controller(), *pairing);
         if (!removed.ok() && !forget)
             return Status::error("the pairing could not be removed on the accessory" +
-                                 (endpoint.host.empty() ? "" : " at " + device::printable(endpoint.text())) + ": " +
+                                 (endpoint.host.empty() ? "" : " at " + endpoint.text()) + ": " +
                                  clause(removed.message()) + "; `glimmora home unpair " + nameOrId +
                                  " --forget` removes it from this device anyway (the accessory then needs a reset "
                                  "before it pairs again)");

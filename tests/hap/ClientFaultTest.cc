@@ -28,6 +28,7 @@
 
 #include "hap/AccessoryClient.h"
 #include "hap/Crypto.h"
+#include "hap/Pairing.h"
 #include "hap/Session.h"
 #include "hap/Tlv8.h"
 #include "support/TempDirectory.h"
@@ -174,6 +175,11 @@ TEST(ClientFaultTest, MalformedAnswersDropTheConnectionWithAReason) {
         EXPECT_NE(status.message().find(accessory.endpoint().text()), std::string::npos)
             << name << ": " << status.message();
     }
+    // An event notification where pair-setup expects its answer is named as what it is.
+    MisbehavingAccessory eventful("EVENT/1.0 200 OK\r\nContent-Length: 0\r\n\r\n");
+    device::Status status;
+    EXPECT_FALSE(pairSetup(eventful.endpoint(), "031-45-154", identity(), 5s, &status));
+    EXPECT_NE(status.message().find("event notification"), std::string::npos) << status.message();
 }
 
 TEST(ClientFaultTest, ASilentAccessoryTimesOutAndPendingWritesFailWhenTheClientGoes) {
