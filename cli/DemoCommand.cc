@@ -35,7 +35,11 @@ void addDemoCommand(CLI::App& app) {
                          "v4l2:PATH or lavfi:GRAPH, as `glimmora play --live` takes it")
             ->excludes(video);
     command->add_option("--size", *size, "x11: the size WxH of the screen region to follow")->needs(liveOption);
-    command->add_option("--framerate", *frameRate, "x11, v4l2: frames per second to grab")->needs(liveOption);
+    CLI::Option* frameRateOption =
+        command
+            ->add_option("--framerate", *frameRate,
+                         "x11, v4l2: frames per second to grab, 0.1 to 1000 (at least one frame every 10 s)")
+            ->needs(liveOption);
     command->add_option("--app", options->app, "The video app: safari or youtube")
         ->check(CLI::IsMember({"safari", "youtube"}))
         ->capture_default_str();
@@ -43,14 +47,15 @@ void addDemoCommand(CLI::App& app) {
                       "Also start two test HomeKit accessories (hap-nodejs, installed by scripts/setup) in a network "
                       "of the demo's own that holds only loopback, pair them into \"Living Room\" and let them "
                       "follow the video beside the simulated lights; the view shows what they report");
-    command->callback([options, live, size, frameRate] {
+    command->callback([options, live, size, frameRate, frameRateOption] {
         if (!live->empty()) {
             device::Status parsed;
-            if (!parseLiveSource(*live, *size, "", *frameRate, &parsed))
+            const std::optional<double> rate = frameRateOption->count() ? std::optional(*frameRate) : std::nullopt;
+            if (!parseLiveSource(*live, *size, "", rate, &parsed))
                 throw CLI::ValidationError("--live", parsed.message());
             options->live = {"--live", *live};
             if (!size->empty()) options->live.insert(options->live.end(), {"--size", *size});
-            if (*frameRate > 0) options->live.insert(options->live.end(), {"--framerate", std::to_string(*frameRate)});
+            if (rate) options->live.insert(options->live.end(), {"--framerate", std::to_string(*rate)});
         }
         // Ended, and so cleaned up, before exit, which would not unwind it.
         int status = DemoSession(*options).run();
