@@ -46,8 +46,15 @@ void addDemoCommand(CLI::App& app) {
     command->add_flag("--hap", options->realAccessories,
                       "Also start two test HomeKit accessories (hap-nodejs, installed by scripts/setup) in a network "
                       "of the demo's own that holds only loopback, pair them into \"Living Room\" and let them "
-                      "follow the video beside the simulated lights; the view shows what they report");
+                      "follow the video beside the simulated lights; the view shows what they report. Runs on a "
+                      "fresh temporary device only: the accessories end with the demo, so a pairing kept on a "
+                      "device of yours would point at nothing; refused with --device (or GLIMMORA_DEVICE)");
     command->callback([options, live, size, frameRate, frameRateOption] {
+        if (const char* chosen = std::getenv("GLIMMORA_DEVICE"); options->realAccessories && chosen && *chosen)
+            throw CLI::ValidationError(
+                "--hap",
+                "the test accessories end with the demo, so it pairs them only into a fresh temporary "
+                "device, which it removes at the end; leave out --device (and GLIMMORA_DEVICE)");
         if (!live->empty()) {
             device::Status parsed;
             const std::optional<double> rate = frameRateOption->count() ? std::optional(*frameRate) : std::nullopt;
