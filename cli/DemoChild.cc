@@ -7,6 +7,7 @@
 #include <unistd.h>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -114,6 +115,8 @@ void DemoChild::stop(std::chrono::milliseconds patience) {
     while (running() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     if (running()) {
+        killedByUs_ = true;
+        patience_ = patience;
         kill(pid_, SIGKILL);
         int status = 0;
         while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
@@ -130,6 +133,11 @@ bool DemoChild::endedWell() const {
 
 std::string DemoChild::howItEnded() const {
     if (!ended_) return "is running";
+    if (killedByUs_ && signal_ == SIGKILL) {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%g", std::chrono::duration<double>(patience_).count());
+        return std::string("did not end within ") + seconds + " s of SIGTERM, so the demo killed it (SIGKILL)";
+    }
     if (signal_ != 0) return "was killed by signal " + std::to_string(signal_) + " (" + strsignal(signal_) + ")";
     return "exited with status " + std::to_string(exitCode_);
 }

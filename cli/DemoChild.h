@@ -38,7 +38,8 @@ public:
     void stop(std::chrono::milliseconds patience);
     // True when it ended by itself with status 0 (or by the demo's own SIGTERM, which is a clean stop).
     bool endedWell() const;
-    // "exited with status N", "was killed by signal N (name)", or "is running".
+    // "exited with status N", "was killed by signal N (name)", "did not end within N s of SIGTERM, so
+    // the demo killed it (SIGKILL)", or "is running".
     std::string howItEnded() const;
 
 private:
@@ -48,7 +49,8 @@ private:
 
     std::string name_, logPath_;
     pid_t pid_;
-    bool ended_ = false, stoppedByUs_ = false;
+    bool ended_ = false, stoppedByUs_ = false, killedByUs_ = false;
+    std::chrono::milliseconds patience_{0};  // given to stop() before SIGKILL
     int exitCode_ = -1, signal_ = 0;
 };
 

@@ -35,22 +35,34 @@ void addDemoCommand(CLI::App& app) {
                          "v4l2:PATH or lavfi:GRAPH, as `glimmora play --live` takes it")
             ->excludes(video);
     command->add_option("--size", *size, "x11: the size WxH of the screen region to follow")->needs(liveOption);
-    command->add_option("--framerate", *frameRate, "x11, v4l2: frames per second to grab")->needs(liveOption);
+    CLI::Option* frameRateOption =
+        command
+            ->add_option("--framerate", *frameRate,
+                         "x11, v4l2: frames per second to grab, 0.1 to 1000 (at least one frame every 10 s)")
+            ->needs(liveOption);
     command->add_option("--app", options->app, "The video app: safari or youtube")
         ->check(CLI::IsMember({"safari", "youtube"}))
         ->capture_default_str();
     command->add_flag("--hap", options->realAccessories,
                       "Also start two test HomeKit accessories (hap-nodejs, installed by scripts/setup) in a network "
                       "of the demo's own that holds only loopback, pair them into \"Living Room\" and let them "
-                      "follow the video beside the simulated lights; the view shows what they report");
-    command->callback([options, live, size, frameRate] {
+                      "follow the video beside the simulated lights; the view shows what they report. Runs on a "
+                      "fresh temporary device only: the accessories end with the demo, so a pairing kept on a "
+                      "device of yours would point at nothing; refused with --device (or GLIMMORA_DEVICE)");
+    command->callback([options, live, size, frameRate, frameRateOption] {
+        if (const char* chosen = std::getenv("GLIMMORA_DEVICE"); options->realAccessories && chosen && *chosen)
+            throw CLI::ValidationError(
+                "--hap",
+                "the test accessories end with the demo, so it pairs them only into a fresh temporary "
+                "device, which it removes at the end; leave out --device (and GLIMMORA_DEVICE)");
         if (!live->empty()) {
             device::Status parsed;
-            if (!parseLiveSource(*live, *size, "", *frameRate, &parsed))
+            const std::optional<double> rate = frameRateOption->count() ? std::optional(*frameRate) : std::nullopt;
+            if (!parseLiveSource(*live, *size, "", rate, &parsed))
                 throw CLI::ValidationError("--live", parsed.message());
             options->live = {"--live", *live};
             if (!size->empty()) options->live.insert(options->live.end(), {"--size", *size});
-            if (*frameRate > 0) options->live.insert(options->live.end(), {"--framerate", std::to_string(*frameRate)});
+            if (rate) options->live.insert(options->live.end(), {"--framerate", std::to_string(*rate)});
         }
         // Ended, and so cleaned up, before exit, which would not unwind it.
         int status = DemoSession(*options).run();

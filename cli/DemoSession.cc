@@ -144,8 +144,6 @@ void DemoSession::prepareDevice() {
 
     struct stat info {};
     bool freshDevice = stat(homeDescriptionPath().c_str(), &info) != 0;
-    if (options_.realAccessories && !freshDevice)
-        throw Failure{"--hap pairs its test accessories into a fresh device; leave out --device (and GLIMMORA_DEVICE)"};
     if (freshDevice) {
         installExampleHome(false);
         setRoomsSelected(kDemoRooms, true);

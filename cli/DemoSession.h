@@ -24,7 +24,8 @@ struct DemoOptions {
     std::vector<std::string> live;
     std::string app = "safari";
     // Also run two test accessories (in a network of the demo's own holding only loopback) and pair
-    // them into "Living Room" beside the simulated lights.
+    // them into "Living Room" beside the simulated lights. Only on a temporary device: the command
+    // refuses it on a chosen one, which would keep pairings with accessories that are gone.
     bool realAccessories = false;
 };
 

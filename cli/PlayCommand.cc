@@ -35,8 +35,12 @@ void addPlayCommand(CLI::App& app) {
         ->needs(liveOption);
     command->add_option("--input-size", live->inputSize, "v4l2: the picture size WxH to ask the device for")
         ->needs(liveOption);
-    command->add_option("--framerate", live->frameRate, "x11, v4l2: frames per second to grab (x11 default 29.97)")
-        ->needs(liveOption);
+    CLI::Option* frameRate =
+        command
+            ->add_option("--framerate", live->frameRate,
+                         "x11, v4l2: frames per second to grab, 0.1 to 1000 (x11 default 29.97); at least one frame "
+                         "every 10 s, or the lights would keep the colour of a picture long gone")
+            ->needs(liveOption);
     command
         ->add_option("--app", *appName,
                      "The app that plays it: safari (com.apple.mobilesafari) or youtube (com.google.ios.youtube, "
@@ -55,13 +59,15 @@ void addPlayCommand(CLI::App& app) {
                    "captured (the frame clock), not the video samples")
         ->excludes("--inline")
         ->excludes(liveOption);
-    command->callback([options, appName, live] {
+    command->callback([options, appName, live, frameRate] {
         static const std::map<std::string, std::string> bundles = {{"safari", "com.apple.mobilesafari"},
                                                                    {"youtube", "com.google.ios.youtube"}};
         options->bundleIdentifier = bundles.at(*appName);
         if (!live->source.empty()) {
             device::Status parsed;
-            options->live = parseLiveSource(live->source, live->size, live->inputSize, live->frameRate, &parsed);
+            options->live =
+                parseLiveSource(live->source, live->size, live->inputSize,
+                                frameRate->count() ? std::optional(live->frameRate) : std::nullopt, &parsed);
             if (!options->live) throw CLI::ValidationError("--live", parsed.message());
         } else if (options->videoPath.empty()) {
             throw CLI::RequiredError("VIDEO or --live");

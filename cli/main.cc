@@ -1,11 +1,30 @@
 // glimmora: runs the simulated device's processes and the tools around them.
 #include <cstdlib>
+#include <iostream>
 #include <string>
 
 #include <Foundation/DeviceDirectory.h>
 
 #include "Commands.h"
 #include "DemoChild.h"
+
+namespace {
+
+// Refuses, before the command does anything, a device directory it could not use (one others can
+// write to, one of another user, not a directory): otherwise a command that reads before it writes
+// would first report on the device as if it were usable. make-video and a demo on a temporary
+// device of its own use no chosen device.
+void refuseUnusableDevice(const CLI::App& app) {
+    if (app.got_subcommand("make-video")) return;
+    const char* chosen = std::getenv("GLIMMORA_DEVICE");
+    if (app.got_subcommand("demo") && (chosen == nullptr || *chosen == '\0')) return;
+    if (device::Status problem = device::checkDeviceDirectory(device::deviceDirectory()); !problem.ok()) {
+        std::cerr << "glimmora: " << problem.message() << std::endl;
+        throw CLI::RuntimeError(1);
+    }
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     endWithTheDemo();
@@ -31,6 +50,7 @@ int main(int argc, char** argv) {
     // Child processes and every part of the device find the directory through the environment.
     app.parse_complete_callback([&] {
         if (!device.empty()) setenv("GLIMMORA_DEVICE", device.c_str(), 1);
+        refuseUnusableDevice(app);
     });
 
     addAppCommand(app);

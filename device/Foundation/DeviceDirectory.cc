@@ -37,23 +37,27 @@ Status makeMissing(const std::string& path, bool* made) {
     }
 }
 
-// Checks the device directory itself: it is changed only when it was made just now.
-Status checkDeviceDirectory(const std::string& path) {
+// Whether the device directory that `info` describes may hold the device. One made just now may
+// still have a mode the umask gave it.
+Status checkUsable(const std::string& path, const struct stat& info, bool made) {
+    if (!S_ISDIR(info.st_mode)) return Status::error(path + " is not a directory");
+    if (info.st_uid != geteuid()) return Status::error(path + " belongs to another user");
+    if (!made && (info.st_mode & (S_IWGRP | S_IWOTH)))
+        return Status::error(path + " (mode " + modeText(info.st_mode) +
+                             ") can be written by other users, so it cannot hold the device's sockets and settings; "
+                             "it is left as it is: choose a directory of your own (a missing one is made private)");
+    return Status::OK();
+}
+
+// Makes the device directory when missing and checks it: it is changed only when it was made just now.
+Status prepareDeviceDirectory(const std::string& path) {
     bool made = false;
     if (Status problem = makeMissing(path, &made); !problem.ok()) return problem;
     struct stat info {};
     if (stat(path.c_str(), &info) != 0) return failed("cannot read", path);
-    if (!S_ISDIR(info.st_mode)) return Status::error(path + " is not a directory");
-    if (info.st_uid != geteuid()) return Status::error(path + " belongs to another user");
-    if (made) {
-        if ((info.st_mode & 07777) != 0700 && chmod(path.c_str(), 0700) != 0)
-            return failed("cannot make private", path);
-        return Status::OK();
-    }
-    if (info.st_mode & (S_IWGRP | S_IWOTH))
-        return Status::error(path + " (mode " + modeText(info.st_mode) +
-                             ") can be written by other users, so it cannot hold the device's sockets and settings; "
-                             "it is left as it is: choose a directory of your own (a missing one is made private)");
+    if (Status problem = checkUsable(path, info, made); !problem.ok()) return problem;
+    if (made && (info.st_mode & 07777) != 0700 && chmod(path.c_str(), 0700) != 0)
+        return failed("cannot make private", path);
     return Status::OK();
 }
 
@@ -100,7 +104,7 @@ Status ensurePrivateDirectory(const std::string& path) {
     bool below =
         path.size() > device.size() && path.compare(0, device.size(), device) == 0 && path[device.size()] == '/';
     const std::string root = below ? device : path;
-    if (Status problem = checkDeviceDirectory(root); !problem.ok()) return problem;
+    if (Status problem = prepareDeviceDirectory(root); !problem.ok()) return problem;
     for (size_t end = root.size(); end < path.size();) {
         end = path.find('/', end + 1);
         if (end == std::string::npos) end = path.size();
@@ -108,6 +112,13 @@ Status ensurePrivateDirectory(const std::string& path) {
         if (Status problem = ensureOwnDirectory(path.substr(0, end)); !problem.ok()) return problem;
     }
     return Status::OK();
+}
+
+Status checkDeviceDirectory(const std::string& path) {
+    if (path.empty()) return Status::error("no directory given");
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) return errno == ENOENT ? Status::OK() : failed("cannot read", path);
+    return checkUsable(path, info, /*made=*/false);
 }
 
 Status ensurePrivateFile(const std::string& path, bool create) {

@@ -23,6 +23,11 @@ std::string deviceDirectory();
 // missing, narrowed to 0700 when there, and refused when they are not real directories of this user.
 Status ensurePrivateDirectory(const std::string& path);
 
+// Ok when the device directory `path` is missing (ensurePrivateDirectory makes it private) or is one
+// ensurePrivateDirectory would use; else the same refusal, e.g. of a directory others can write to.
+// Changes nothing: for a command to refuse a device before it does anything.
+Status checkDeviceDirectory(const std::string& path);
+
 // Makes the file at `path` private to this user (0600), whatever the process's umask: creates it
 // empty when missing and `create` is set, and narrows the mode of one that is there and is this
 // user's. A symbolic link is never followed: it is refused and it and its target are left as they

@@ -1,6 +1,10 @@
 // The video app on a live source (see runLiveVideoApp in VideoApp.h).
 #include <pthread.h>
+#include <atomic>
+#include <condition_variable>
 #include <csignal>
+#include <mutex>
+#include <optional>
 #include <thread>
 
 #include <AVKit/AVFullScreenViewController.h>
@@ -18,27 +22,47 @@ namespace device {
 
 namespace {
 
-struct LiveResult {
-    long frames = 0;  // taken from the source
-    long shown = 0;   // handed to the layer to be shown
-    LiveSource::Read end = LiveSource::Read::interrupted;
+// How long a stopping app waits for the reading thread to see the interrupt. A source may wait for
+// its next frame where interrupt() does not reach (x11grab sleeps until the frame is due, which at
+// a low rate is seconds away; a capture device waits in the kernel): the app then ends without it.
+constexpr auto kReaderPatience = std::chrono::milliseconds(50);
+
+// The source, its queue and what was read: shared by the app and its reading thread, which may be
+// left behind when the app ends.
+struct LiveReading {
+    std::unique_ptr<LiveSource> source;
+    LiveFrameQueue queue;
+    std::atomic<long> frames{0};                           // taken from the source
+    LiveSource::Read end = LiveSource::Read::interrupted;  // under `lock`, once `finished`
+    std::mutex lock;
+    std::condition_variable changed;
+    bool finished = false;
+
+    // The reading thread: every frame the source gives goes to the queue, as soon as it is read.
+    void run() {
+        LiveFrame frame;
+        LiveSource::Read read;
+        while ((read = source->read(&frame)) == LiveSource::Read::frame) {
+            ++frames;
+            queue.push(std::move(frame));
+        }
+        queue.close();
+        std::lock_guard hold(lock);
+        end = read;
+        finished = true;
+        changed.notify_all();
+    }
+    // How reading ended, once it has within `patience`; else nullopt.
+    std::optional<LiveSource::Read> waitForEnd(std::chrono::milliseconds patience) {
+        std::unique_lock hold(lock);
+        if (!changed.wait_for(hold, patience, [&] { return finished; })) return std::nullopt;
+        return end;
+    }
 };
 
-// The reading thread: every frame the source gives goes to the queue, as soon as it is read.
-void readFrames(LiveSource& source, LiveFrameQueue& queue, LiveResult& result) {
-    LiveFrame frame;
-    for (;;) {
-        result.end = source.read(&frame);
-        if (result.end != LiveSource::Read::frame) break;
-        ++result.frames;
-        queue.push(std::move(frame));
-    }
-    queue.close();
-}
-
 // The player thread: shows the newest of what waits; older samples still go to the decoder, marked
-// not to be shown, since the newest may need them.
-void showFrames(LiveFrameQueue& queue, AVSampleBufferDisplayLayer* layer, LiveResult& result) {
+// not to be shown, since the newest may need them. Counts the frames handed to the layer in `shown`.
+void showFrames(LiveFrameQueue& queue, AVSampleBufferDisplayLayer* layer, long& shown) {
     for (std::vector<LiveFrame> frames = queue.take(); !frames.empty(); frames = queue.take()) {
         for (size_t i = 0; i < frames.size(); ++i) {
             LiveFrame& frame = frames[i];
@@ -50,7 +74,7 @@ void showFrames(LiveFrameQueue& queue, AVSampleBufferDisplayLayer* layer, LiveRe
                 FrameOriginScope origin({frame.captureNanos, CallKind::none});  // the frame entered when captured
                 objc_msgSend<void>(layer, SEL_(enqueueSampleBuffer:), frame.sample.get());
             }
-            if (newest) ++result.shown;
+            if (newest) ++shown;
         }
     }
 }
@@ -68,7 +92,9 @@ int runLiveVideoApp(const VideoAppOptions& options, std::ostream& err) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     Status opened;
-    std::unique_ptr<LiveSource> source = LiveSource::open(*options.live, &opened);
+    auto reading = std::make_shared<LiveReading>();
+    reading->source = LiveSource::open(*options.live, &opened);
+    LiveSource* source = reading->source.get();
     if (!source) {
         err << "glimmora play: " << opened.message() << "\n";
         return 1;
@@ -91,17 +117,17 @@ int runLiveVideoApp(const VideoAppOptions& options, std::ostream& err) {
         << std::endl;
 
     dispatch_async(dispatch_get_main_queue(), makeBlock([player] { sendAppearance(player, SEL_(viewDidAppear:)); }));
-    LiveFrameQueue queue;
-    LiveResult result;
+    LiveFrameQueue& queue = reading->queue;
+    long shown = 0;
     const auto started = std::chrono::steady_clock::now();
     // Named, so that what each costs can be told apart (/proc/PID/task/*/comm).
-    std::thread reader([&] {
+    std::thread reader([reading] {
         pthread_setname_np(pthread_self(), "live-grab");
-        readFrames(*source, queue, result);
+        reading->run();
     });
     std::thread shower([&] {
         pthread_setname_np(pthread_self(), "live-show");
-        showFrames(queue, layer, result);
+        showFrames(queue, layer, shown);
         // The source ended or went away: so does the app.
         dispatch_async(dispatch_get_main_queue(), makeBlock([] { NSRunLoop::mainRunLoop()->stop(); }));
     });
@@ -109,7 +135,11 @@ int runLiveVideoApp(const VideoAppOptions& options, std::ostream& err) {
     NSRunLoop::mainRunLoop()->run();
     source->interrupt();
     queue.close();
-    reader.join();
+    const std::optional<LiveSource::Read> end = reading->waitForEnd(kReaderPatience);
+    if (end)
+        reader.join();
+    else
+        reader.detach();  // still waiting inside the source; it holds what it uses
     shower.join();
     if (source->compressed()) layer->flushDecoder();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -117,15 +147,15 @@ int runLiveVideoApp(const VideoAppOptions& options, std::ostream& err) {
     sendAppearance(player, SEL_(viewDidDisappear:));
     objc_release(player);
 
-    err << "glimmora play: took " << result.frames << " frames from " << source->name() << " in " << seconds
-        << " s, showed " << result.shown << ", dropped " << queue.dropped() << " as newer ones came";
+    err << "glimmora play: took " << reading->frames << " frames from " << source->name() << " in " << seconds
+        << " s, showed " << shown << ", dropped " << queue.dropped() << " as newer ones came";
     if (layer->failedSampleCount() > 0) err << "; " << layer->failedSampleCount() << " samples could not be decoded";
     err << std::endl;
     int status = 0;
-    if (result.end == LiveSource::Read::failed) {
+    if (end == LiveSource::Read::failed) {
         err << "glimmora play: the source went away: " << source->readStatus().message() << std::endl;
         status = kLiveSourceLost;
-    } else if (result.end == LiveSource::Read::ended) {
+    } else if (end == LiveSource::Read::ended) {
         err << "glimmora play: " << source->name() << " ended" << std::endl;
     }
     reportColourDelivery(err);

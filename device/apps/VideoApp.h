@@ -46,7 +46,9 @@ constexpr int kLiveSourceLost = 2;  // the source went away or broke during the 
 // samples enqueued on the display layer through the run-time (so both capture paths see them).
 // Frames never queue (LiveFrameQueue): when the player falls behind, the oldest are dropped. Each
 // frame's origin is its capture time. Runs until SIGINT or SIGTERM, or the source ends (0), or
-// goes away (kLiveSourceLost, having said so on `err`).
+// goes away (kLiveSourceLost, having said so on `err`). A stop signal ends it at once, also while
+// the source waits for a frame that is seconds away: a reading thread still waiting inside the
+// source then stays behind, holding the source, so the caller ends the process once this returns.
 int runLiveVideoApp(const VideoAppOptions& options, std::ostream& err);
 
 }  // namespace device

@@ -1,28 +1,45 @@
 #include "LiveSourceRequest.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <sstream>
 
 namespace {
 
-constexpr int kMaxSide = 16384;
+const std::string kTooLarge =
+    "is too large: a side or an offset is at most " + std::to_string(kMaxLiveSide) + " pixels";
 
-// A whole number 0 ... limit spelt with digits only; nullopt otherwise.
-std::optional<int> parseCount(const std::string& text, int limit) {
-    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
-        return std::nullopt;
-    const int value = std::atoi(text.c_str());
-    if (value > limit) return std::nullopt;
-    return value;
+// A whole number spelt with digits only, capped at kMaxLiveSide + 1 (which stands for any larger
+// one); nullopt otherwise.
+std::optional<int> parseCount(const std::string& text) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+    const size_t first = std::min(text.find_first_not_of('0'), text.size());
+    if (text.size() - first > 6) return kMaxLiveSide + 1;
+    return std::min(std::atoi(text.c_str()), kMaxLiveSide + 1);
+}
+
+std::string rateText(double rate) {
+    std::ostringstream text;
+    text << rate;
+    return text.str();
 }
 
 }  // namespace
 
-std::optional<PixelSize> parsePixelSize(const std::string& text) {
+std::optional<PixelSize> parsePixelSize(const std::string& text, std::string* why) {
+    std::string ignored;
+    if (!why) why = &ignored;
+    *why = "is not WxH";
     const size_t cross = text.find('x');
     if (cross == std::string::npos) return std::nullopt;
-    std::optional<int> width = parseCount(text.substr(0, cross), kMaxSide);
-    std::optional<int> height = parseCount(text.substr(cross + 1), kMaxSide);
+    std::optional<int> width = parseCount(text.substr(0, cross));
+    std::optional<int> height = parseCount(text.substr(cross + 1));
     if (!width || !height || *width < 1 || *height < 1) return std::nullopt;
+    if (*width > kMaxLiveSide || *height > kMaxLiveSide) {
+        *why = kTooLarge;
+        return std::nullopt;
+    }
+    why->clear();
     return PixelSize{*width, *height};
 }
 
@@ -43,7 +60,7 @@ std::string LiveSourceRequest::name() const {
 }
 
 std::optional<LiveSourceRequest> parseLiveSource(const std::string& text, const std::string& size,
-                                                 const std::string& inputSize, double frameRate,
+                                                 const std::string& inputSize, std::optional<double> frameRate,
                                                  device::Status* status) {
     device::Status ignored;
     if (!status) status = &ignored;
@@ -65,17 +82,24 @@ std::optional<LiveSourceRequest> parseLiveSource(const std::string& text, const 
     } else {
         return fail("unknown kind \"" + kind + "\" (x11, v4l2 or lavfi)");
     }
-    if (request.target.empty()) return fail("names no display, device or graph after \"" + kind + ":\"");
+    if (request.target.empty()) {
+        // Most often "x11:$DISPLAY" where the shell had no DISPLAY to put in.
+        const char* display = std::getenv("DISPLAY");
+        if (request.kind == LiveSourceRequest::Kind::x11 && (display == nullptr || *display == '\0'))
+            return fail(
+                "names no display, and DISPLAY is unset here, so x11:$DISPLAY names none: give the display, "
+                "e.g. x11::0");
+        return fail("names no display, device or graph after \"" + kind + ":\"");
+    }
 
     if (request.kind == LiveSourceRequest::Kind::x11) {
         if (const size_t plus = request.target.find('+'); plus != std::string::npos) {
             const std::string offset = request.target.substr(plus + 1);
             const size_t comma = offset.find(',');
-            std::optional<int> x =
-                comma == std::string::npos ? std::nullopt : parseCount(offset.substr(0, comma), kMaxSide);
-            std::optional<int> y =
-                comma == std::string::npos ? std::nullopt : parseCount(offset.substr(comma + 1), kMaxSide);
+            std::optional<int> x = comma == std::string::npos ? std::nullopt : parseCount(offset.substr(0, comma));
+            std::optional<int> y = comma == std::string::npos ? std::nullopt : parseCount(offset.substr(comma + 1));
             if (!x || !y) return fail("the offset \"" + offset + "\" is not X,Y");
+            if (*x > kMaxLiveSide || *y > kMaxLiveSide) return fail("the offset \"" + offset + "\" " + kTooLarge);
             request.x = *x;
             request.y = *y;
             request.target.resize(plus);
@@ -87,20 +111,25 @@ std::optional<LiveSourceRequest> parseLiveSource(const std::string& text, const 
     } else if (!size.empty()) {
         return fail("--size picks a screen region and applies only to x11 sources");
     }
+    std::string why;
     if (!size.empty()) {
-        request.region = parsePixelSize(size);
-        if (!request.region) return fail("--size \"" + size + "\" is not WxH");
+        request.region = parsePixelSize(size, &why);
+        if (!request.region) return fail("--size \"" + size + "\" " + why);
     }
     if (!inputSize.empty()) {
         if (request.kind != LiveSourceRequest::Kind::v4l2) return fail("--input-size applies only to v4l2 sources");
-        request.inputSize = parsePixelSize(inputSize);
-        if (!request.inputSize) return fail("--input-size \"" + inputSize + "\" is not WxH");
+        request.inputSize = parsePixelSize(inputSize, &why);
+        if (!request.inputSize) return fail("--input-size \"" + inputSize + "\" " + why);
     }
-    if (frameRate != 0) {
+    if (frameRate) {
         if (request.kind == LiveSourceRequest::Kind::lavfi)
             return fail("--framerate does not apply to lavfi sources (the graph sets its rate)");
-        if (!(frameRate > 0 && frameRate <= 1000)) return fail("--framerate must be more than 0 and at most 1000");
-        request.frameRate = frameRate;
+        if (!(*frameRate >= kMinLiveFrameRate && *frameRate <= kMaxLiveFrameRate))
+            return fail("--framerate " + rateText(*frameRate) + " is out of range: it is " +
+                        rateText(kMinLiveFrameRate) + " to " + rateText(kMaxLiveFrameRate) +
+                        " frames a second (at least one frame every 10 s, or the lights keep the colour of a "
+                        "picture long gone)");
+        request.frameRate = *frameRate;
     }
     *status = device::Status::OK();
     return request;

@@ -4,13 +4,21 @@
 //   lavfi:GRAPH         a libavfilter source graph ("color=c=red:s=320x240:r=30").
 // Sizes and the frame rate come separately: `region` (the size of the screen region to grab),
 // `inputSize` (the picture size to ask a capture device for), `frameRate` (frames per second to
-// grab or ask for). Parsing checks only the text; whether the source exists is for opening it.
+// grab or ask for). Parsing checks only the text (and, for an empty display, whether DISPLAY is
+// set, to say why it is empty); whether the source exists is for opening it.
 #pragma once
 
 #include <optional>
 #include <string>
 
 #include "../base/Status.h"
+
+// The slowest rate a source may be asked for: one frame every 10 s. Slower, the lights would keep
+// the colour of a picture long gone, and waits of minutes between frames look like a hung app.
+constexpr double kMinLiveFrameRate = 0.1;
+constexpr double kMaxLiveFrameRate = 1000;
+// The largest side of a screen region or a capture size, and the furthest offset on a screen.
+constexpr int kMaxLiveSide = 16384;
 
 struct PixelSize {
     int width = 0;
@@ -25,18 +33,20 @@ struct LiveSourceRequest {
     int x = 0, y = 0;                    // x11: the region's top left corner
     std::optional<PixelSize> region;     // x11: the region's size; whole screen when absent
     std::optional<PixelSize> inputSize;  // v4l2: the size to ask the device for
-    double frameRate = 0;                // x11, v4l2: 0 for the source's own rate
+    double frameRate = 0;                // x11, v4l2: kMinLiveFrameRate ... kMaxLiveFrameRate; 0 for the source's own
 
     // "x11::1+100,50 (640x360)", "v4l2:/dev/video0", "lavfi:color=c=red": the source as messages name it.
     std::string name() const;
 };
 
-// The source that `text` names, with the sizes and rate given beside it ("" and 0 when not given),
-// or nullopt with `*status` saying what is wrong: an unknown kind, an empty target, a malformed
-// offset or size, a size or rate for a kind that takes none.
+// The source that `text` names, with the sizes and rate given beside it ("" and nullopt when not
+// given), or nullopt with `*status` saying what is wrong: an unknown kind, an empty target, a
+// malformed or too large offset or size, a rate out of range, a size or rate for a kind that takes
+// none.
 std::optional<LiveSourceRequest> parseLiveSource(const std::string& text, const std::string& size,
-                                                 const std::string& inputSize, double frameRate,
+                                                 const std::string& inputSize, std::optional<double> frameRate,
                                                  device::Status* status);
 
-// "WxH" with both sides 1 ... 16384; nullopt otherwise.
-std::optional<PixelSize> parsePixelSize(const std::string& text);
+// "WxH" with both sides 1 ... kMaxLiveSide; nullopt otherwise, with `*why` (when given) "is not
+// WxH" or "is too large: ...".
+std::optional<PixelSize> parsePixelSize(const std::string& text, std::string* why = nullptr);

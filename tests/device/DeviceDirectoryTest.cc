@@ -61,6 +61,29 @@ TEST_F(DeviceDirectory, AnExistingDirectoryKeepsItsModeAndOneOthersCanWriteIsRef
     EXPECT_EQ(modeOf(at("new/device")), 0700);
 }
 
+// Refused before anything is read, written or started: a command that reads first would otherwise
+// report on the device ("the device has no homes") as if it could use it.
+TEST_F(DeviceDirectory, EveryCommandRefusesADirectoryOthersCanWriteBeforeDoingAnything) {
+    const std::string device = at("shared");
+    ASSERT_EQ(mkdir(device.c_str(), 0700), 0);
+    ASSERT_EQ(chmod(device.c_str(), 01777), 0);
+    const std::vector<std::vector<std::string>> commands = {{"home", "show"},
+                                                            {"home", "select", "Kitchen"},
+                                                            {"lights"},
+                                                            {"springboard"},
+                                                            {"app", "com.apple.mobilesafari"},
+                                                            {"play", "--live", "lavfi:color=d=0.2"},
+                                                            {"demo", "--live", "lavfi:color=d=0.2"}};
+    for (const auto& arguments : commands) {
+        ProcessResult result = glimmora(device, arguments);
+        EXPECT_EQ(result.exitCode, 1) << arguments[0] << " " << arguments[1 % arguments.size()];
+        EXPECT_THAT(result.err, HasSubstr(device + " (mode 1777) can be written by other users")) << arguments[0];
+        EXPECT_EQ(result.out, "") << arguments[0];
+    }
+    EXPECT_EQ(modeOf(device), 01777);
+    EXPECT_EQ(rmdir(device.c_str()), 0) << "something was put into the directory";
+}
+
 TEST_F(DeviceDirectory, AStoreThatIsASymbolicLinkIsRefusedAndItsTargetKeepsItsMode) {
     ASSERT_EQ(mkdir(at("device").c_str(), 0700), 0);
     std::ofstream(at("elsewhere")) << "not a database";

@@ -38,29 +38,52 @@ TEST(LiveSourceRequest, ReadsEachKindWithItsOptionsAndRefusesWhatDoesNotFit) {
     ASSERT_TRUE(camera) << status.message();
     EXPECT_EQ(camera->inputSize, (PixelSize{1280, 720}));
     // The graph is the rest of the text, colons and all.
-    auto graph = parseLiveSource("lavfi:color=c=red:s=64x48", "", "", 0, &status);
+    auto graph = parseLiveSource("lavfi:color=c=red:s=64x48", "", "", std::nullopt, &status);
     ASSERT_TRUE(graph) << status.message();
     EXPECT_EQ(graph->target, "color=c=red:s=64x48");
 
+    const std::optional<double> none;
     const struct {
         const char *text, *size, *inputSize;
-        double rate;
+        std::optional<double> rate;
         const char* why;
     } refused[] = {
-        {"x11::0+10", "", "", 0, "is not X,Y"},
-        {"x11::0+-1,0", "", "", 0, "is not X,Y"},
-        {"x11:", "", "", 0, "names no display"},
-        {"x11::0", "0x10", "", 0, "is not WxH"},
-        {"x11::0", "", "", -5, "--framerate"},
-        {"x11::0", "", "64x48", 0, "--input-size applies only to v4l2"},
+        {"x11::0+10", "", "", none, "is not X,Y"},
+        {"x11::0+-1,0", "", "", none, "is not X,Y"},
+        {"x11::0+20000,0", "", "", none, "\"20000,0\" is too large"},
+        {"x11:", "", "", none, "names no display"},
+        {"x11::0", "0x10", "", none, "is not WxH"},
+        {"x11::0", "20000x20000", "", none, "--size \"20000x20000\" is too large"},
+        {"v4l2:/dev/video0", "", "1280x9999999999", none, "\"1280x9999999999\" is too large"},
+        // A rate given as 0 is refused like any other out of range; it never means "the default".
+        {"x11::0", "", "", -5, "--framerate -5 is out of range"},
+        {"x11::0", "", "", 0, "--framerate 0 is out of range"},
+        {"x11::0", "", "", 1e-9, "--framerate 1e-09 is out of range: it is 0.1 to 1000"},
+        {"v4l2:/dev/video0", "", "", 0.05, "--framerate 0.05 is out of range"},
+        {"x11::0", "", "64x48", none, "--input-size applies only to v4l2"},
         {"lavfi:color", "", "", 30, "does not apply to lavfi"},
-        {"/dev/video0", "", "", 0, "expected x11:DISPLAY"},
+        {"/dev/video0", "", "", none, "expected x11:DISPLAY"},
     };
     for (const auto& c : refused) {
         EXPECT_FALSE(parseLiveSource(c.text, c.size, c.inputSize, c.rate, &status)) << c.text;
         EXPECT_THAT(status.message(), HasSubstr(c.why)) << c.text;
         EXPECT_THAT(status.message(), HasSubstr(c.text)) << "the message names the source";
     }
+    EXPECT_TRUE(parseLiveSource("x11::0", "16384x16384", "", 0.1, &status)) << status.message();
+
+    // "x11:$DISPLAY" in a shell without DISPLAY: the message says why the display is missing.
+    const char* saved = std::getenv("DISPLAY");
+    const std::string display = saved ? saved : "";
+    unsetenv("DISPLAY");
+    EXPECT_FALSE(parseLiveSource("x11:", "", "", none, &status));
+    EXPECT_THAT(status.message(), HasSubstr("DISPLAY is unset"));
+    setenv("DISPLAY", ":7", 1);
+    EXPECT_FALSE(parseLiveSource("x11:", "", "", none, &status));
+    EXPECT_THAT(status.message(), ::testing::Not(HasSubstr("DISPLAY")));
+    if (saved)
+        setenv("DISPLAY", display.c_str(), 1);
+    else
+        unsetenv("DISPLAY");
 }
 
 LiveFrame sampleFrame(uint64_t when, bool keyFrame) {
@@ -101,7 +124,7 @@ TEST(LiveFrameQueue, KeepsOnlyWhatTheNewestFrameNeeds) {
 
 TEST(LiveSource, AFilterGraphGivesItsPicturesAtItsOwnPaceStampedWhenTheyCame) {
     device::Status status;
-    auto request = parseLiveSource("lavfi:color=c=0x3040e0:s=64x48:r=20:d=0.5", "", "", 0, &status);
+    auto request = parseLiveSource("lavfi:color=c=0x3040e0:s=64x48:r=20:d=0.5", "", "", std::nullopt, &status);
     ASSERT_TRUE(request);
     auto source = LiveSource::open(*request, &status);
     ASSERT_TRUE(source) << status.message();
@@ -141,7 +164,7 @@ TEST(LiveSource, APictureShownGoesIntoThePlayerViewWithItsCaptureTime) {
     for (const char* graph : {"lavfi:color=c=0x3040e0:s=64x48,format=bgr0", "lavfi:color=c=0x3040e0:s=64x48"}) {
         SCOPED_TRACE(graph);
         device::Status status;
-        auto source = LiveSource::open(*parseLiveSource(graph, "", "", 0, &status), &status);
+        auto source = LiveSource::open(*parseLiveSource(graph, "", "", std::nullopt, &status), &status);
         ASSERT_TRUE(source) << status.message();
         LiveFrame frame;
         ASSERT_EQ(source->read(&frame), LiveSource::Read::frame);
@@ -173,7 +196,7 @@ TEST(LiveSource, APictureShownGoesIntoThePlayerViewWithItsCaptureTime) {
 // Waiting for a frame that is late costs no CPU (no busy loop), and interrupt() ends the wait.
 TEST(LiveSource, AWaitingReadSleepsUntilInterrupted) {
     device::Status status;
-    auto request = parseLiveSource("lavfi:color=c=red:s=16x16:r=0.2", "", "", 0, &status);
+    auto request = parseLiveSource("lavfi:color=c=red:s=16x16:r=0.2", "", "", std::nullopt, &status);
     auto source = LiveSource::open(*request, &status);
     ASSERT_TRUE(source) << status.message();
     LiveFrame frame;

@@ -142,6 +142,25 @@ TEST(Demo, RefusesAMissingVideoBeforeStartingAnything) {
     EXPECT_TRUE(startedPids(demo.out).empty());
 }
 
+// The test accessories of --hap end with the demo: paired into a device that stays, they would be
+// retried by every later home screen there.
+TEST(Demo, RefusesRealAccessoriesOnAChosenDeviceBeforeStartingAnything) {
+    TempDirectory directory;
+    const std::string device = directory.path() + "/device";
+    const std::vector<std::pair<std::vector<std::string>, std::map<std::string, std::string>>> ways = {
+        {{glimmoraCommand(), "demo", "--hap", "--device", device}, {}},
+        {{glimmoraCommand(), "demo", "--hap"}, {{"GLIMMORA_DEVICE", device}}},
+    };
+    for (const auto& [arguments, environment] : ways) {
+        ProcessResult demo = runProcess(arguments, environment, std::chrono::seconds(90));
+        EXPECT_NE(demo.exitCode, 0) << demo.out << demo.err;
+        EXPECT_NE(demo.err.find("--hap: the test accessories end with the demo"), std::string::npos) << demo.err;
+        EXPECT_NE(demo.err.find("leave out --device (and GLIMMORA_DEVICE)"), std::string::npos) << demo.err;
+        EXPECT_TRUE(startedPids(demo.out).empty()) << demo.out;
+        EXPECT_FALSE(std::filesystem::exists(device)) << "the demo prepared the device";
+    }
+}
+
 // Its own home screen could not serve beside the other one: the demo would show nothing.
 TEST(Demo, RefusesADeviceThatAnotherHomeScreenServes) {
     TempDirectory directory;

@@ -100,6 +100,30 @@ TEST_F(LiveScreen, AnXServerThatGoesAwayEndsTheAppAndSaysSo) {
     EXPECT_TRUE(healthy(*homeScreen));
 }
 
+// At the slowest rate the next grab is 10 s away; a stop signal must not wait for it, in the app
+// or in the demo, which would otherwise kill the app it is waiting for.
+TEST_F(LiveScreen, AStopSignalEndsTheAppAtOnceWhileTheNextFrameIsSecondsAway) {
+    const std::string ready = "SIGINT or SIGTERM ends it";
+    for (int signal : {SIGINT, SIGTERM}) {
+        auto app = playLive("x11:" + screen_->display(), {"--framerate", "0.1"});
+        ASSERT_TRUE(eventually([&] { return app->err().find(ready) != std::string::npos || !app->running(); }));
+        ASSERT_THAT(app->err(), HasSubstr(ready));
+        kill(app->pid(), signal);
+        EXPECT_TRUE(BackgroundProcess::waitFor([&] { return !app->running(); }, std::chrono::seconds(5)))
+            << "still running 5 s after signal " << signal;
+        ProcessResult played = app->stop(SIGKILL);
+        EXPECT_EQ(played.exitCode, 0) << played.err;
+        EXPECT_THAT(played.err, HasSubstr(" frames from x11:")) << "the app ends with its report";
+    }
+
+    auto demo = start({"demo", "--live", "x11:" + screen_->display(), "--framerate", "0.1"});
+    ASSERT_TRUE(eventually([&] { return readBytes(devicePath() + "/demo-app.log").find(ready) != std::string::npos; }))
+        << demo->out() << demo->err();
+    ProcessResult stopped = demo->stop(SIGINT);
+    EXPECT_EQ(stopped.exitCode, 130) << stopped.out << stopped.err;
+    EXPECT_THAT(stopped.err, ::testing::Not(HasSubstr("the video app"))) << "the app ended well";
+}
+
 // A colour source whose colour changes, and then ends: the same path as the screen.
 TEST_F(LiveVideo, AFilterGraphIsALiveSourceToo) {
     auto homeScreen = startHomeScreen();
