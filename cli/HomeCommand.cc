@@ -304,14 +304,13 @@ void deferInterruptions() {
     sigaction(SIGTERM, &action, nullptr);
 }
 
-// A TCP port, said plainly when it is not one.
+// A TCP port, said plainly when it is not one. A leading zero is refused too: the conversion
+// would read it as octal.
 std::string checkPort(const std::string& text) {
-    std::string digits = text;
-    bool number = !digits.empty() && digits.size() <= 5 &&
-                  std::all_of(digits.begin(), digits.end(), [](unsigned char c) { return std::isdigit(c); });
-    if (!number || std::stoi(digits) < 1 || std::stoi(digits) > 65535)
-        return device::quotedPrintable(text) + " is not a TCP port (a number from 1 to 65535)";
-    return "";
+    bool digits = !text.empty() && text.size() <= 5 && text[0] != '0' &&
+                  text.find_first_not_of("0123456789") == std::string::npos;
+    if (digits && std::stoi(text) <= 65535) return "";
+    return device::quotedPrintable(text) + " is not a TCP port (a whole number from 1 to 65535)";
 }
 
 void addPairingCommands(CLI::App* home) {

@@ -247,7 +247,7 @@ TEST_F(HomeCommandTest, PairRefusesABlankNameAndAPortThatIsNotOneBeforeDialling)
          "name that is not blank"},
         {{"pair", "Lamp", "--room", "Den", "--address", "lamp.local", "--port", "abc", "--code", "031-45-154"},
          "\"abc\" is not a TCP port"},
-        {{"pair", "Lamp", "--room", "Den", "--address", "lamp.local", "--port", "70000", "--code", "031-45-154"},
+        {{"pair", "Lamp", "--room", "Den", "--address", "lamp.local", "--port", "08080", "--code", "031-45-154"},
          "is not a TCP port"},
     };
     for (const auto& [arguments, expected] : cases) {
