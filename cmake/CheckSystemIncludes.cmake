@@ -1,4 +1,4 @@
-# Lists every #include of the system and fails, naming the file and the include, when one reaches
+# Lists every #include of the system (system/) and fails, naming the file and the include, when one reaches
 # past what the system may see: an angle-bracket header that is not in IosHeaders.txt, or a quoted
 # header that is not in the system's own folders, a floor down from the includer or its own.
 #   cmake -DSOURCE_DIR=<root of the tree> -P CheckSystemIncludes.cmake
@@ -20,7 +20,7 @@ glimmora_read_ios_headers(${SOURCE_DIR}/cmake/IosHeaders.txt allowed)
 set(failures 0)
 set(count 0)
 foreach(folder IN LISTS folders)
-  file(GLOB files ${SOURCE_DIR}/${folder}/*.h ${SOURCE_DIR}/${folder}/*.cc)
+  file(GLOB files ${SOURCE_DIR}/system/${folder}/*.h ${SOURCE_DIR}/system/${folder}/*.cc)
   foreach(file IN LISTS files)
     file(STRINGS ${file} includes REGEX "^[ \t]*#[ \t]*include")
     foreach(include IN LISTS includes)
@@ -39,7 +39,7 @@ foreach(folder IN LISTS folders)
           set(name ${folder}/${name})
         endif()
         string(REGEX MATCH "^[^/]+" target "${name}")
-        if(NOT target IN_LIST folders OR NOT EXISTS ${SOURCE_DIR}/${name})
+        if(NOT target IN_LIST folders OR NOT EXISTS ${SOURCE_DIR}/system/${name})
           message(SEND_ERROR "${shown}: \"${written}\" is not a header of the system's own folders")
           math(EXPR failures "${failures} + 1")
         elseif(NOT target STREQUAL folder AND NOT floor_${target} LESS floor_${folder})

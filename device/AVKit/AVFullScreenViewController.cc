@@ -1,6 +1,6 @@
 #include "AVFullScreenViewController.h"
 
-#include <UIKit/UIScreen.h>
+#include "../UIKit/UIScreen.h"
 
 #include "../objc/MethodRegistration.h"
 

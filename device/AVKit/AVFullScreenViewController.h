@@ -6,7 +6,7 @@
 // enqueues. Main thread only, like every view controller.
 #pragma once
 
-#include <UIKit/UIResponder.h>
+#include "../UIKit/UIResponder.h"
 
 #include "AVPlayerViews.h"
 

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
-#include <UIKit/UIScreen.h>
+#include "../UIKit/UIScreen.h"
 
+#include "../activity/FrameOrigin.h"
 #include "../objc/MethodRegistration.h"
-#include "activity/FrameOrigin.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 // from the thread that enqueues samples (UIView's contents may be set from any thread).
 #pragma once
 
-#include <UIKit/UIView.h>
+#include "../UIKit/UIView.h"
 
 #include "AVSampleBufferDisplayLayer.h"
 

@@ -3,17 +3,17 @@
 #include <algorithm>
 #include <cmath>
 
-#include <CoreGraphics/CGDevice.h>
-#include <CoreGraphics/CoreGraphics.h>
-#include <CoreMedia/CoreMediaDevice.h>
-#include <UIKit/UIView.h>
+#include "../CoreGraphics/CGDevice.h"
+#include "../CoreGraphics/CoreGraphics.h"
+#include "../CoreMedia/CoreMediaDevice.h"
+#include "../UIKit/UIView.h"
 
+#include "../activity/FrameOrigin.h"
+#include "../media/BgraImage.h"
+#include "../media/FrameConverter.h"
+#include "../media/MediaStatus.h"
+#include "../media/PacketDecoder.h"
 #include "../objc/MethodRegistration.h"
-#include "activity/FrameOrigin.h"
-#include "media/BgraImage.h"
-#include "media/FrameConverter.h"
-#include "media/MediaStatus.h"
-#include "media/PacketDecoder.h"
 
 // The layer's own decoder and the converter that makes its pictures.
 class DisplayLayerDecoder {

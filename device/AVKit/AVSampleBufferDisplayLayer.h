@@ -13,8 +13,8 @@
 #include <mutex>
 #include <thread>
 
-#include <CoreMedia/CMSampleBuffer.h>
-#include <QuartzCore/CALayer.h>
+#include "../CoreMedia/CMSampleBuffer.h"
+#include "../QuartzCore/CALayer.h"
 
 #include "../CoreFoundation/CFHolder.h"
 #include "../media/DecodedFrame.h"

@@ -8,7 +8,7 @@
 
 #include <pixman.h>
 
-#include <CoreFoundation/CFRuntime.h>
+#include "../CoreFoundation/CFRuntime.h"
 
 #include "CGAffineTransform.h"
 #include "CGContext.h"

@@ -8,13 +8,13 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
-#include <CoreVideo/CVPixelBufferFrame.h>
+#include "../CoreVideo/CVPixelBufferFrame.h"
 
 #include "../CoreGraphics/CGDevice.h"
 #include "../CoreGraphics/CGTypeEncoding.h"
-#include "media/BgraImage.h"
-#include "media/FrameConverter.h"
-#include "media/MediaStatus.h"
+#include "../media/BgraImage.h"
+#include "../media/FrameConverter.h"
+#include "../media/MediaStatus.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 // -createCGImage:fromRect: ("^{CGImage=}56@0:8@16{CGRect={CGPoint=dd}{CGSize=dd}}24").
 #pragma once
 
-#include <CoreGraphics/CGImage.h>
-#include <Foundation/NSDictionary.h>
+#include "../CoreGraphics/CGImage.h"
+#include "../Foundation/NSDictionary.h"
 
 #include "CIImage.h"
 

@@ -7,9 +7,9 @@
 // result, as with every factory on this device), -extent.
 #pragma once
 
-#include <CoreGraphics/CGGeometry.h>
-#include <CoreVideo/CVPixelBuffer.h>
-#include <objc/runtime.h>
+#include "../CoreGraphics/CGGeometry.h"
+#include "../CoreVideo/CVPixelBuffer.h"
+#include "../objc/runtime.h"
 
 class CIImage : public NSObject {
 public:

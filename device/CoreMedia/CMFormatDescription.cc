@@ -4,7 +4,7 @@
 #include <new>
 #include <vector>
 
-#include <CoreFoundation/CFRuntime.h>
+#include "../CoreFoundation/CFRuntime.h"
 
 struct opaqueCMFormatDescription : CFRuntimeBase {
     CMVideoCodecType codecType = 0;

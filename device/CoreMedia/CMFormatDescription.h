@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include <CoreFoundation/CFBase.h>
+#include "../CoreFoundation/CFBase.h"
 
 typedef const struct opaqueCMFormatDescription* CMFormatDescriptionRef;
 typedef CMFormatDescriptionRef CMVideoFormatDescriptionRef;

@@ -5,7 +5,7 @@
 #include <memory>
 #include <new>
 
-#include <CoreFoundation/CFRuntime.h>
+#include "../CoreFoundation/CFRuntime.h"
 
 #include "CMSampleBufferSharing.h"
 #include "CoreMediaDevice.h"

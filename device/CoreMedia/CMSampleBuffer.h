@@ -8,7 +8,7 @@
 
 #include <cstddef>
 
-#include <CoreFoundation/CFBase.h>
+#include "../CoreFoundation/CFBase.h"
 
 #include "CMFormatDescription.h"
 #include "CMTime.h"

@@ -7,7 +7,7 @@ extern "C" {
 
 #include <new>
 
-#include <CoreFoundation/CFRuntime.h>
+#include "../CoreFoundation/CFRuntime.h"
 
 #include "CVPixelBufferFrame.h"
 

@@ -9,7 +9,7 @@
 
 #include <cstddef>
 
-#include <CoreFoundation/CFBase.h>
+#include "../CoreFoundation/CFBase.h"
 
 typedef struct __CVBuffer* CVBufferRef;
 typedef CVBufferRef CVImageBufferRef;

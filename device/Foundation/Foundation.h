@@ -1,8 +1,8 @@
 // Foundation: the values, bundles, threads, run loops and logging the system uses.
 #pragma once
 
-#include <objc/Block.h>
-#include <objc/runtime.h>
+#include "../objc/Block.h"
+#include "../objc/runtime.h"
 
 #include "NSArray.h"
 #include "NSBundle.h"

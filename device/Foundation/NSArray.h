@@ -5,7 +5,7 @@
 #include <initializer_list>
 #include <vector>
 
-#include <objc/runtime.h>
+#include "../objc/runtime.h"
 
 class NSArray : public NSObject {
 public:

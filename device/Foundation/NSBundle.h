@@ -1,7 +1,7 @@
 // NSBundle: the process's main bundle and its identifier.
 #pragma once
 
-#include <objc/runtime.h>
+#include "../objc/runtime.h"
 
 #include "NSString.h"
 

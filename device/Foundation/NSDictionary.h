@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include <objc/runtime.h>
+#include "../objc/runtime.h"
 
 class NSDictionary : public NSObject {
 public:

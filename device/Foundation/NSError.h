@@ -2,7 +2,7 @@
 // Safe to share between threads.
 #pragma once
 
-#include <objc/runtime.h>
+#include "../objc/runtime.h"
 
 #include "NSDictionary.h"
 #include "NSString.h"

@@ -1,7 +1,7 @@
 // NSNumber: an immutable Boolean, integer or floating-point number. Safe to share between threads.
 #pragma once
 
-#include <objc/runtime.h>
+#include "../objc/runtime.h"
 
 class NSNumber : public NSObject {
 public:

@@ -22,8 +22,8 @@
 #include "../base/MessagePump.h"
 #include "../base/ThreadChecker.h"
 
-#include <objc/Block.h>
-#include <objc/runtime.h>
+#include "../objc/Block.h"
+#include "../objc/runtime.h"
 
 #include "NSString.h"
 

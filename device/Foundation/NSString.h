@@ -4,7 +4,7 @@
 #include <cstdarg>
 #include <string>
 
-#include <objc/runtime.h>
+#include "../objc/runtime.h"
 
 class NSArray;
 

@@ -1,7 +1,7 @@
 // NSThread: which thread is the process's main thread.
 #pragma once
 
-#include <objc/runtime.h>
+#include "../objc/runtime.h"
 
 class NSThread : public NSObject {
 public:

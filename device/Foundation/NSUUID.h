@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include <objc/runtime.h>
+#include "../objc/runtime.h"
 
 #include "NSString.h"
 

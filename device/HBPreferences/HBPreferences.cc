@@ -1,6 +1,6 @@
 #include "HBPreferences.h"
 
-#include <Foundation/DeviceDirectory.h>
+#include "../Foundation/DeviceDirectory.h"
 
 #include "HBPreferencesStore.h"
 #include "HBPreferencesValue.h"

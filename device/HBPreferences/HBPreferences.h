@@ -16,7 +16,7 @@
 #include <string>
 #include <unordered_map>
 
-#include <Foundation/Foundation.h>
+#include "../Foundation/Foundation.h"
 
 class HBPreferencesStore;
 

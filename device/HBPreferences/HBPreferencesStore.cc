@@ -10,11 +10,11 @@
 
 #include <sqlite3.h>
 
-#include <Foundation/DeviceDirectory.h>
+#include "../Foundation/DeviceDirectory.h"
 
-#include "sqlite/DescribeSQLiteError.h"
-#include "sqlite/ReadOnlyOpen.h"
-#include "sqlite/WriteAheadLogLimit.h"
+#include "../sqlite/DescribeSQLiteError.h"
+#include "../sqlite/ReadOnlyOpen.h"
+#include "../sqlite/WriteAheadLogLimit.h"
 
 namespace {
 

@@ -29,7 +29,7 @@
 #include <utility>
 #include <vector>
 
-#include <Foundation/Foundation.h>
+#include "../Foundation/Foundation.h"
 
 #include "HBPreferencesValue.h"
 #include "WalIndexWatch.h"

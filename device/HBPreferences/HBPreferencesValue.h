@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include <Foundation/Foundation.h>
+#include "../Foundation/Foundation.h"
 
 #include "../base/Status.h"
 

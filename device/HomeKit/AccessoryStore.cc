@@ -9,11 +9,11 @@
 #include <sqlite3.h>
 #include <nlohmann/json.hpp>
 
-#include <Foundation/DeviceDirectory.h>
+#include "../Foundation/DeviceDirectory.h"
 
-#include "sqlite/DescribeSQLiteError.h"
-#include "sqlite/ReadOnlyOpen.h"
-#include "sqlite/WriteAheadLogLimit.h"
+#include "../sqlite/DescribeSQLiteError.h"
+#include "../sqlite/ReadOnlyOpen.h"
+#include "../sqlite/WriteAheadLogLimit.h"
 
 using device::Status;
 

@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-#include <Foundation/Foundation.h>
+#include "../Foundation/Foundation.h"
 
 #include "../base/Status.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include <Foundation/Foundation.h>
+#include "../Foundation/Foundation.h"
 
 // A characteristic's metadata as the home description gives it.
 struct ValueLimits {

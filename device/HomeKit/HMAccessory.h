@@ -5,7 +5,7 @@
 
 #include <atomic>
 
-#include <Foundation/Foundation.h>
+#include "../Foundation/Foundation.h"
 
 class HMRoom;
 namespace device {

@@ -1,12 +1,12 @@
 #include "HMCharacteristic.h"
 
+#include "../activity/ProcessActivity.h"
 #include "../objc/MethodRegistration.h"
 #include "AccessoryLink.h"
 #include "HMError.h"
 #include "HMService.h"
 #include "HomeKitDevice.h"
 #include "HomeKitQueue.h"
-#include "activity/ProcessActivity.h"
 
 namespace {
 

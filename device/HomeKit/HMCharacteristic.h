@@ -11,7 +11,7 @@
 #include <memory>
 #include <mutex>
 
-#include <Foundation/Foundation.h>
+#include "../Foundation/Foundation.h"
 
 #include "HMCharacteristicMetadata.h"
 

@@ -2,7 +2,7 @@
 // Immutable once made; safe to share between threads.
 #pragma once
 
-#include <Foundation/Foundation.h>
+#include "../Foundation/Foundation.h"
 
 namespace device {
 struct HomeKitDevice;

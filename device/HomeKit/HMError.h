@@ -2,7 +2,7 @@
 // report, with their values from the HomeKit SDK.
 #pragma once
 
-#include <Foundation/Foundation.h>
+#include "../Foundation/Foundation.h"
 
 extern NSString* const HMErrorDomain;
 

@@ -1,6 +1,6 @@
 #include "HMHomeManager.h"
 
-#include <Foundation/DeviceDirectory.h>
+#include "../Foundation/DeviceDirectory.h"
 
 #include "../objc/MethodRegistration.h"
 #include "HomeGraph.h"

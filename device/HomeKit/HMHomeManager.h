@@ -10,7 +10,7 @@
 // homes are built once per manager, so every walk meets the same objects.
 #pragma once
 
-#include <Foundation/Foundation.h>
+#include "../Foundation/Foundation.h"
 
 #include "HMHome.h"
 

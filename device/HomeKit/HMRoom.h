@@ -3,7 +3,7 @@
 // Made by HMHomeManager when homes load and never changed after; safe to read from any thread.
 #pragma once
 
-#include <Foundation/Foundation.h>
+#include "../Foundation/Foundation.h"
 
 namespace device {
 struct HomeKitDevice;

@@ -1,11 +1,11 @@
 #include "HMService.h"
 
+#include "../activity/ProcessActivity.h"
 #include "../objc/MethodRegistration.h"
 #include "HMAccessory.h"
 #include "HMCharacteristic.h"
 #include "HMTypes.h"
 #include "HomeKitDevice.h"
-#include "activity/ProcessActivity.h"
 
 Class HMService::objcClass() {
     static Class cls = [] {

@@ -6,7 +6,7 @@
 
 #include <atomic>
 
-#include <Foundation/Foundation.h>
+#include "../Foundation/Foundation.h"
 
 class HMAccessory;
 namespace device {

@@ -2,7 +2,7 @@
 // Constants; any thread.
 #pragma once
 
-#include <Foundation/Foundation.h>
+#include "../Foundation/Foundation.h"
 
 extern NSString* const HMServiceTypeLightbulb;
 extern NSString* const HMServiceTypeFan;

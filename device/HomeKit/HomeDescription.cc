@@ -11,8 +11,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include <Foundation/DeviceDirectory.h>
-#include <Foundation/PrintableText.h>
+#include "../Foundation/DeviceDirectory.h"
+#include "../Foundation/PrintableText.h"
 
 #include "HMTypes.h"
 #include "HomeKitDevice.h"

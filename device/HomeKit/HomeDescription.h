@@ -30,7 +30,7 @@
 
 #include "../base/Status.h"
 
-#include <Foundation/Foundation.h>
+#include "../Foundation/Foundation.h"
 
 #include "CharacteristicValue.h"
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include <Foundation/Foundation.h>
+#include "../Foundation/Foundation.h"
 
 #include "../base/Status.h"
 

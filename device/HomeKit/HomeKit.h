@@ -1,7 +1,7 @@
 // HomeKit: homes, rooms, accessories, services and characteristics, and the manager that loads them.
 #pragma once
 
-#include <Foundation/Foundation.h>
+#include "../Foundation/Foundation.h"
 
 #include "HMAccessory.h"
 #include "HMCharacteristic.h"

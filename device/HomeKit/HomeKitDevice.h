@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include <Foundation/Foundation.h>
+#include "../Foundation/Foundation.h"
 
 #include "HomeKit.h"
 

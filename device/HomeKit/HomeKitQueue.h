@@ -2,7 +2,7 @@
 // characteristic writes. Device only.
 #pragma once
 
-#include <dispatch/dispatch.h>
+#include "../dispatch/dispatch.h"
 
 // The process's one serial HomeKit queue, made on first use and never released, so work queued on
 // it always runs, even after the manager that queued it is gone. Never the main thread. Any thread.

@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-#include <Foundation/Foundation.h>
+#include "../Foundation/Foundation.h"
 
 // The version 5 identifier of `name` in `space`.
 Strong<NSUUID> nameBasedUUID(const NSUUID* space, std::string_view name);

@@ -1,14 +1,14 @@
 #include "RealAccessory.h"
 
-#include <Foundation/Foundation.h>
-#include <Foundation/PrintableText.h>
+#include "../Foundation/Foundation.h"
+#include "../Foundation/PrintableText.h"
 
+#include "../activity/ProcessActivity.h"
+#include "../hap/AccessoryClient.h"
+#include "../hap/Keyring.h"
 #include "HMError.h"
 #include "HomeKitDevice.h"
 #include "HomeKitQueue.h"
-#include "activity/ProcessActivity.h"
-#include "hap/AccessoryClient.h"
-#include "hap/Keyring.h"
 
 namespace hap = device::hap;
 

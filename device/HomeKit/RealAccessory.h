@@ -16,7 +16,7 @@
 #include <string>
 #include <utility>
 
-#include <Foundation/Foundation.h>
+#include "../Foundation/Foundation.h"
 
 #include "AccessoryStore.h"
 #include "HomeDescription.h"

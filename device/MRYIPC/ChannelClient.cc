@@ -7,9 +7,9 @@
 #include <exception>
 #include <vector>
 
+#include "../activity/ProcessActivity.h"
 #include "ChannelFrame.h"
 #include "ChannelSocket.h"
-#include "activity/ProcessActivity.h"
 
 namespace device::ipc {
 

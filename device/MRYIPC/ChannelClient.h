@@ -23,7 +23,7 @@
 #include <thread>
 #include <unordered_map>
 
-#include <Foundation/Foundation.h>
+#include "../Foundation/Foundation.h"
 
 #include "../base/MessagePump.h"
 #include "ChannelFrame.h"

@@ -1,7 +1,7 @@
 // Handing one received call to its target through the run-time.
 #pragma once
 
-#include <Foundation/Foundation.h>
+#include "../Foundation/Foundation.h"
 
 #include "../base/Status.h"
 

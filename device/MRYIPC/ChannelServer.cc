@@ -9,9 +9,9 @@
 #include <chrono>
 #include <optional>
 
+#include "../activity/ProcessActivity.h"
 #include "ChannelDelivery.h"
 #include "ReportLimiter.h"
-#include "activity/ProcessActivity.h"
 
 namespace device::ipc {
 

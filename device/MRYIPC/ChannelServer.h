@@ -29,7 +29,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include <Foundation/Foundation.h>
+#include "../Foundation/Foundation.h"
 
 #include "../base/DelayedQueue.h"
 #include "../base/MessagePump.h"

@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <Foundation/DeviceDirectory.h>
+#include "../Foundation/DeviceDirectory.h"
 
 namespace device::ipc {
 

@@ -13,7 +13,7 @@
 
 #include <memory>
 
-#include <Foundation/Foundation.h>
+#include "../Foundation/Foundation.h"
 
 class MRYIPCCenterImpl;
 namespace device::ipc {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "../activity/FrameOrigin.h"
 #include "../objc/MethodRegistration.h"
-#include "activity/FrameOrigin.h"
 
 namespace {
 

@@ -24,9 +24,9 @@
 
 #include <vector>
 
-#include <Foundation/NSRunLoop.h>
-#include <Foundation/NSString.h>
-#include <objc/runtime.h>
+#include "../Foundation/NSRunLoop.h"
+#include "../Foundation/NSString.h"
+#include "../objc/runtime.h"
 
 #include "../base/ThreadChecker.h"
 #include "CABase.h"

@@ -1,7 +1,7 @@
 // CALayer: the base of the device's layers.
 #pragma once
 
-#include <objc/runtime.h>
+#include "../objc/runtime.h"
 
 class CALayer : public NSObject {
 public:

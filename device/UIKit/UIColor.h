@@ -10,8 +10,8 @@
 // -getHue:saturation:brightness:alpha:.
 #pragma once
 
-#include <CoreGraphics/CoreGraphics.h>
-#include <objc/runtime.h>
+#include "../CoreGraphics/CoreGraphics.h"
+#include "../objc/runtime.h"
 
 class UIColor : public NSObject {
 public:

@@ -4,7 +4,7 @@
 #include <limits>
 #include <vector>
 
-#include <Foundation/NSLog.h>
+#include "../Foundation/NSLog.h"
 
 #include "../CoreGraphics/CGHandle.h"
 #include "UIImage.h"

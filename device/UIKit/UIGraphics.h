@@ -6,8 +6,8 @@
 // maps points to pixels, so drawing is in points whatever the scale.
 #pragma once
 
-#include <CoreGraphics/CoreGraphics.h>
-#include <objc/runtime.h>
+#include "../CoreGraphics/CoreGraphics.h"
+#include "../objc/runtime.h"
 
 class UIImage;
 

@@ -8,8 +8,8 @@
 // -drawInRect:blendMode:alpha:, -drawInRect:.
 #pragma once
 
-#include <CoreGraphics/CoreGraphics.h>
-#include <objc/runtime.h>
+#include "../CoreGraphics/CoreGraphics.h"
+#include "../objc/runtime.h"
 
 class UIImage : public NSObject {
 public:

@@ -1,7 +1,7 @@
 // UIKit: colours, images, image contexts, the screen, views and view controllers.
 #pragma once
 
-#include <CoreGraphics/CoreGraphics.h>
+#include "../CoreGraphics/CoreGraphics.h"
 
 #include "UIColor.h"
 #include "UIGraphics.h"

@@ -3,7 +3,7 @@
 // so hooks on them run.
 #pragma once
 
-#include <objc/runtime.h>
+#include "../objc/runtime.h"
 
 class UIResponder : public NSObject {
 public:

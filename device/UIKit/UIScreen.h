@@ -5,8 +5,8 @@
 // Run-time methods: +mainScreen (lent), -scale, -bounds.
 #pragma once
 
-#include <CoreGraphics/CoreGraphics.h>
-#include <objc/runtime.h>
+#include "../CoreGraphics/CoreGraphics.h"
+#include "../objc/runtime.h"
 
 class UIScreen : public NSObject {
 public:

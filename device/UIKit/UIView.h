@@ -18,9 +18,9 @@
 
 #include <mutex>
 
-#include <CoreGraphics/CoreGraphics.h>
-#include <Foundation/NSArray.h>
-#include <objc/runtime.h>
+#include "../CoreGraphics/CoreGraphics.h"
+#include "../Foundation/NSArray.h"
+#include "../objc/runtime.h"
 
 #include "../CoreGraphics/CGHandle.h"
 #include "UIColor.h"

@@ -6,15 +6,15 @@
 #include <mutex>
 #include <thread>
 
-#include <CoreFoundation/CFDevice.h>
-#include <CoreFoundation/CFHolder.h>
-#include <CoreFoundation/CFRuntime.h>
-#include <CoreMedia/CoreMediaDevice.h>
-#include <CoreVideo/CVPixelBufferFrame.h>
+#include "../CoreFoundation/CFDevice.h"
+#include "../CoreFoundation/CFHolder.h"
+#include "../CoreFoundation/CFRuntime.h"
+#include "../CoreMedia/CoreMediaDevice.h"
+#include "../CoreVideo/CVPixelBufferFrame.h"
 
-#include "media/MediaStatus.h"
-#include "media/PacketDecoder.h"
-#include "media/PictureHalving.h"
+#include "../media/MediaStatus.h"
+#include "../media/PacketDecoder.h"
+#include "../media/PictureHalving.h"
 
 extern "C" {
 #include <libavutil/frame.h>

@@ -15,9 +15,9 @@
 // not release the session's last reference; it may invalidate the session.
 #pragma once
 
-#include <CoreMedia/CMFormatDescription.h>
-#include <CoreMedia/CMSampleBuffer.h>
-#include <CoreVideo/CVPixelBuffer.h>
+#include "../CoreMedia/CMFormatDescription.h"
+#include "../CoreMedia/CMSampleBuffer.h"
+#include "../CoreVideo/CVPixelBuffer.h"
 
 #include "VTSession.h"
 

@@ -2,7 +2,7 @@
 // sessions pass them to their output callbacks.
 #pragma once
 
-#include <CoreFoundation/CFBase.h>
+#include "../CoreFoundation/CFBase.h"
 
 enum : OSStatus {
     kVTPropertyNotSupportedErr = -12900,

@@ -2,8 +2,8 @@
 // the decompression session, with one property.
 #pragma once
 
-#include <CoreFoundation/CFBoolean.h>
-#include <CoreFoundation/CFString.h>
+#include "../CoreFoundation/CFBoolean.h"
+#include "../CoreFoundation/CFString.h"
 
 #include "VTErrors.h"
 

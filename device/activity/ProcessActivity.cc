@@ -16,7 +16,7 @@
 #include <ctime>
 #include <mutex>
 
-#include <Foundation/DeviceDirectory.h>
+#include "../Foundation/DeviceDirectory.h"
 
 namespace device {
 

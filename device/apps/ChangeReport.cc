@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include <objc/runtime.h>
+#include "../objc/runtime.h"
 
 namespace device {
 

@@ -3,10 +3,10 @@
 #include <chrono>
 #include <thread>
 
-#include <Foundation/DeviceDirectory.h>
-#include <MRYIPC/ChannelSocket.h>
-#include <MRYIPC/MRYIPCCenter.h>
-#include <MRYIPC/MRYIPCDevice.h>
+#include "../Foundation/DeviceDirectory.h"
+#include "../MRYIPC/ChannelSocket.h"
+#include "../MRYIPC/MRYIPCCenter.h"
+#include "../MRYIPC/MRYIPCDevice.h"
 
 #include "GlimmoraContract.h"
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "media/BgraImage.h"
-#include "media/ClipWriter.h"
+#include "../media/BgraImage.h"
+#include "../media/ClipWriter.h"
 
 namespace device {
 

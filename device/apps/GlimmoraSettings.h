@@ -3,7 +3,7 @@
 // the light view.
 #pragma once
 
-#include <HBPreferences/HBPreferences.h>
+#include "../HBPreferences/HBPreferences.h"
 
 #include "GlimmoraContract.h"
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include <Foundation/DeviceDirectory.h>
-#include <Foundation/PrintableText.h>
+#include "../Foundation/DeviceDirectory.h"
+#include "../Foundation/PrintableText.h"
 
 namespace device {
 

@@ -8,11 +8,11 @@
 #include <string_view>
 #include <vector>
 
-#include <HomeKit/AccessoryStore.h>
-#include <HomeKit/HomeDescription.h>
+#include "../HomeKit/AccessoryStore.h"
+#include "../HomeKit/HomeDescription.h"
 
 #include "../base/Status.h"
-#include "hap/Keyring.h"
+#include "../hap/Keyring.h"
 
 namespace device {
 

@@ -2,10 +2,10 @@
 
 #include <unordered_map>
 
-#include <Foundation/DeviceDirectory.h>
-#include <HomeKit/AccessoryStore.h>
-#include <HomeKit/CharacteristicValue.h>
-#include <HomeKit/HMTypes.h>
+#include "../Foundation/DeviceDirectory.h"
+#include "../HomeKit/AccessoryStore.h"
+#include "../HomeKit/CharacteristicValue.h"
+#include "../HomeKit/HMTypes.h"
 
 #include "GlimmoraSettings.h"
 

@@ -11,8 +11,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include <Foundation/Foundation.h>
-#include <HomeKit/HomeDescription.h>
+#include "../Foundation/Foundation.h"
+#include "../HomeKit/HomeDescription.h"
 
 #include "../base/Status.h"
 

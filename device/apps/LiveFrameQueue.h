@@ -16,7 +16,7 @@
 #include <mutex>
 #include <vector>
 
-#include "media/LiveSource.h"
+#include "../media/LiveSource.h"
 
 class LiveFrameQueue {
 public:

@@ -7,16 +7,16 @@
 #include <optional>
 #include <thread>
 
-#include <AVKit/AVFullScreenViewController.h>
-#include <CoreMedia/CoreMediaDevice.h>
-#include <Foundation/Foundation.h>
-#include <dispatch/dispatch.h>
+#include "../AVKit/AVFullScreenViewController.h"
+#include "../CoreMedia/CoreMediaDevice.h"
+#include "../Foundation/Foundation.h"
+#include "../dispatch/dispatch.h"
 
+#include "../activity/FrameOrigin.h"
 #include "ColourDelivery.h"
 #include "LiveFrameQueue.h"
 #include "SimulatedProcess.h"
 #include "VideoApp.h"
-#include "activity/FrameOrigin.h"
 
 namespace device {
 

@@ -10,8 +10,8 @@
 
 #include <functional>
 
-#include <CoreMedia/CMSampleBuffer.h>
-#include <CoreMedia/CoreMediaDevice.h>
+#include "../CoreMedia/CMSampleBuffer.h"
+#include "../CoreMedia/CoreMediaDevice.h"
 
 class PlaybackClock {
 public:

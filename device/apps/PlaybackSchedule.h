@@ -17,7 +17,7 @@
 // Plain value type; not thread-safe.
 #pragma once
 
-#include <CoreMedia/CMSampleBuffer.h>
+#include "../CoreMedia/CMSampleBuffer.h"
 
 class PlaybackSchedule {
 public:

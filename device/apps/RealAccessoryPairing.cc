@@ -7,19 +7,19 @@
 
 #include <nlohmann/json.hpp>
 
-#include <Foundation/DeviceDirectory.h>
-#include <Foundation/DeviceLock.h>
-#include <Foundation/PrintableText.h>
-#include <HomeKit/AccessoryStore.h>
-#include <HomeKit/CharacteristicValue.h>
-#include <HomeKit/HomeDescription.h>
-#include <HomeKit/HomeKitDevice.h>
+#include "../Foundation/DeviceDirectory.h"
+#include "../Foundation/DeviceLock.h"
+#include "../Foundation/PrintableText.h"
+#include "../HomeKit/AccessoryStore.h"
+#include "../HomeKit/CharacteristicValue.h"
+#include "../HomeKit/HomeDescription.h"
+#include "../HomeKit/HomeKitDevice.h"
 
+#include "../hap/AccessoryDatabase.h"
+#include "../hap/Keyring.h"
+#include "../hap/Pairing.h"
+#include "../hap/Session.h"
 #include "HomeChanges.h"
-#include "hap/AccessoryDatabase.h"
-#include "hap/Keyring.h"
-#include "hap/Pairing.h"
-#include "hap/Session.h"
 
 namespace device {
 

@@ -7,15 +7,15 @@
 #include <iostream>
 #include <thread>
 
-#include <AVKit/AVFullScreenViewController.h>
-#include <AVKit/AVSampleBufferDisplayLayer.h>
-#include <Foundation/Foundation.h>
-#include <Foundation/FoundationDevice.h>
-#include <MRYIPC/MRYIPCCenter.h>
-#include <MRYIPC/MRYIPCDevice.h>
-#include <dispatch/dispatch.h>
-#include <objc/runtime.h>
-#include <substrate/Loader.h>
+#include "../AVKit/AVFullScreenViewController.h"
+#include "../AVKit/AVSampleBufferDisplayLayer.h"
+#include "../Foundation/Foundation.h"
+#include "../Foundation/FoundationDevice.h"
+#include "../MRYIPC/MRYIPCCenter.h"
+#include "../MRYIPC/MRYIPCDevice.h"
+#include "../dispatch/dispatch.h"
+#include "../objc/runtime.h"
+#include "../substrate/Loader.h"
 
 #include "ChangeReport.h"
 #include "GlimmoraContract.h"

@@ -1,6 +1,6 @@
 #include "SpringBoard.h"
 
-#include "objc/MethodRegistration.h"
+#include "../objc/MethodRegistration.h"
 namespace {
 void applicationDidFinishLaunching(id self, id application) {
     objc_msgSendSuper<void>(SpringBoard::objcClass(), self, SEL_(applicationDidFinishLaunching:), application);

@@ -7,16 +7,16 @@
 #include <mutex>
 #include <thread>
 
-#include <AVKit/AVFullScreenViewController.h>
-#include <CoreMedia/CoreMediaDevice.h>
-#include <Foundation/Foundation.h>
-#include <dispatch/dispatch.h>
+#include "../AVKit/AVFullScreenViewController.h"
+#include "../CoreMedia/CoreMediaDevice.h"
+#include "../Foundation/Foundation.h"
+#include "../dispatch/dispatch.h"
 
+#include "../activity/FrameOrigin.h"
+#include "../media/VideoFileReader.h"
 #include "ColourDelivery.h"
 #include "PlaybackPacer.h"
 #include "SimulatedProcess.h"
-#include "activity/FrameOrigin.h"
-#include "media/VideoFileReader.h"
 
 namespace device {
 

@@ -6,7 +6,7 @@
 #include <ostream>
 #include <string>
 
-#include "media/LiveSourceRequest.h"
+#include "../media/LiveSourceRequest.h"
 
 namespace device {
 

@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include <objc/Block.h>
-#include <objc/runtime.h>
+#include "../objc/Block.h"
+#include "../objc/runtime.h"
 
 typedef Block<void()>* dispatch_block_t;
 typedef uint64_t dispatch_time_t;

@@ -4,11 +4,11 @@
 #include <cstdlib>
 #include <mutex>
 
-#include <Foundation/NSRunLoop.h>
-#include <Foundation/NSThread.h>
+#include "../Foundation/NSRunLoop.h"
+#include "../Foundation/NSThread.h"
 
-#include "activity/FrameOrigin.h"
-#include "base/TaskRunner.h"
+#include "../activity/FrameOrigin.h"
+#include "../base/TaskRunner.h"
 #include "dispatch.h"
 
 namespace {

@@ -1,12 +1,12 @@
-#include "hap/AccessoryClient.h"
+#include "AccessoryClient.h"
 
 #include <deque>
 #include <mutex>
 #include <thread>
 
-#include "base/MessagePump.h"
-#include "hap/CharacteristicsJson.h"
-#include "hap/Session.h"
+#include "../base/MessagePump.h"
+#include "CharacteristicsJson.h"
+#include "Session.h"
 
 namespace device::hap {
 

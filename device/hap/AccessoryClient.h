@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "base/Status.h"
-#include "hap/Endpoint.h"
-#include "hap/Keyring.h"
+#include "../base/Status.h"
+#include "Endpoint.h"
+#include "Keyring.h"
 
 namespace device::hap {
 

@@ -1,4 +1,4 @@
-#include "hap/AccessoryDatabase.h"
+#include "AccessoryDatabase.h"
 
 #include <cctype>
 #include <nlohmann/json.hpp>

@@ -1,4 +1,4 @@
-#include "hap/CharacteristicsJson.h"
+#include "CharacteristicsJson.h"
 
 #include <nlohmann/json.hpp>
 

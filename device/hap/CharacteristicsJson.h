@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "base/Status.h"
-#include "hap/AccessoryClient.h"
+#include "../base/Status.h"
+#include "AccessoryClient.h"
 
 namespace device::hap {
 

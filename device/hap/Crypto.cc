@@ -1,4 +1,4 @@
-#include "hap/Crypto.h"
+#include "Crypto.h"
 
 #include <openssl/core_names.h>
 #include <openssl/evp.h>

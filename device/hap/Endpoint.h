@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "Foundation/PrintableText.h"
+#include "../Foundation/PrintableText.h"
 
 namespace device::hap {
 

@@ -1,4 +1,4 @@
-#include "hap/HttpParser.h"
+#include "HttpParser.h"
 
 #include <strings.h>
 #include <charconv>

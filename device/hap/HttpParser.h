@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "base/Status.h"
-#include "hap/HttpResponse.h"
+#include "../base/Status.h"
+#include "HttpResponse.h"
 
 namespace device::hap {
 

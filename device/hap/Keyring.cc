@@ -1,4 +1,4 @@
-#include "hap/Keyring.h"
+#include "Keyring.h"
 
 #include <fcntl.h>
 #include <sodium.h>
@@ -12,8 +12,8 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "Foundation/PrintableText.h"
-#include "hap/Crypto.h"
+#include "../Foundation/PrintableText.h"
+#include "Crypto.h"
 
 namespace device::hap {
 

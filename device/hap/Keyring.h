@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "base/Status.h"
-#include "hap/Endpoint.h"
+#include "../base/Status.h"
+#include "Endpoint.h"
 
 namespace device::hap {
 

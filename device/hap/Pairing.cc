@@ -1,10 +1,10 @@
-#include "hap/Pairing.h"
+#include "Pairing.h"
 
 #include <sodium.h>
 
-#include "hap/Crypto.h"
-#include "hap/PairingExchange.h"
-#include "hap/Srp.h"
+#include "Crypto.h"
+#include "PairingExchange.h"
+#include "Srp.h"
 
 namespace device::hap {
 

@@ -6,9 +6,9 @@
 #include <optional>
 #include <string>
 
-#include "base/Status.h"
-#include "hap/Endpoint.h"
-#include "hap/Keyring.h"
+#include "../base/Status.h"
+#include "Endpoint.h"
+#include "Keyring.h"
 
 namespace device::hap {
 

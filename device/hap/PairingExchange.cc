@@ -1,6 +1,6 @@
-#include "hap/PairingExchange.h"
+#include "PairingExchange.h"
 
-#include "hap/HttpParser.h"
+#include "HttpParser.h"
 
 namespace device::hap {
 

@@ -6,10 +6,10 @@
 #include <string>
 #include <string_view>
 
-#include "base/DelayedQueue.h"
-#include "base/Status.h"
-#include "hap/Socket.h"
-#include "hap/Tlv8.h"
+#include "../base/DelayedQueue.h"
+#include "../base/Status.h"
+#include "Socket.h"
+#include "Tlv8.h"
 
 namespace device::hap {
 

@@ -1,13 +1,13 @@
-#include "hap/Session.h"
+#include "Session.h"
 
 #include <sodium.h>
 
-#include "Foundation/PrintableText.h"
-#include "hap/Crypto.h"
-#include "hap/HttpParser.h"
-#include "hap/PairingExchange.h"
-#include "hap/SessionCipher.h"
-#include "hap/Socket.h"
+#include "../Foundation/PrintableText.h"
+#include "Crypto.h"
+#include "HttpParser.h"
+#include "PairingExchange.h"
+#include "SessionCipher.h"
+#include "Socket.h"
 
 namespace device::hap {
 

@@ -11,10 +11,10 @@
 #include <string>
 #include <string_view>
 
-#include "base/Status.h"
-#include "hap/Endpoint.h"
-#include "hap/HttpResponse.h"
-#include "hap/Keyring.h"
+#include "../base/Status.h"
+#include "Endpoint.h"
+#include "HttpResponse.h"
+#include "Keyring.h"
 
 namespace device::hap {
 

@@ -1,8 +1,8 @@
-#include "hap/SessionCipher.h"
+#include "SessionCipher.h"
 
 #include <algorithm>
 
-#include "hap/Crypto.h"
+#include "Crypto.h"
 
 namespace device::hap {
 

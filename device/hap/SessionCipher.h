@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "base/Status.h"
+#include "../base/Status.h"
 
 namespace device::hap {
 

@@ -1,4 +1,4 @@
-#include "hap/Socket.h"
+#include "Socket.h"
 
 #include <fcntl.h>
 #include <netdb.h>

@@ -6,9 +6,9 @@
 #include <memory>
 #include <string_view>
 
-#include "base/DelayedQueue.h"
-#include "base/Status.h"
-#include "hap/Endpoint.h"
+#include "../base/DelayedQueue.h"
+#include "../base/Status.h"
+#include "Endpoint.h"
 
 namespace device::hap {
 

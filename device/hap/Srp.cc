@@ -1,8 +1,8 @@
-#include "hap/Srp.h"
+#include "Srp.h"
 
 #include <openssl/bn.h>
 
-#include "hap/Crypto.h"
+#include "Crypto.h"
 
 namespace device::hap {
 

@@ -1,4 +1,4 @@
-#include "hap/Tlv8.h"
+#include "Tlv8.h"
 
 #include <algorithm>
 

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "base/Status.h"
+#include "../base/Status.h"
 
 namespace device::hap {
 

@@ -1,6 +1,6 @@
 #include "CodecTypes.h"
 
-#include <CoreMedia/CoreMediaDevice.h>
+#include "../CoreMedia/CoreMediaDevice.h"
 
 namespace {
 

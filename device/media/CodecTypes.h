@@ -1,7 +1,7 @@
 // Private to media/: the one table between CoreMedia's codec FourCCs and libavcodec's codec ids.
 #pragma once
 
-#include <CoreMedia/CMFormatDescription.h>
+#include "../CoreMedia/CMFormatDescription.h"
 
 extern "C" {
 #include <libavcodec/codec_id.h>

@@ -2,7 +2,7 @@
 // only during that call. Convert it with a FrameConverter to keep it.
 #pragma once
 
-#include <CoreMedia/CMTime.h>
+#include "../CoreMedia/CMTime.h"
 
 struct AVFrame;
 

@@ -12,8 +12,8 @@ extern "C" {
 
 #include <pixman.h>
 
-#include <CoreMedia/CMFormatDescription.h>
-#include <CoreMedia/CoreMediaDevice.h>
+#include "../CoreMedia/CMFormatDescription.h"
+#include "../CoreMedia/CoreMediaDevice.h"
 
 #include "FFmpegLogging.h"
 #include "MediaStatus.h"

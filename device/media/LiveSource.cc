@@ -13,10 +13,10 @@ extern "C" {
 #include <mutex>
 #include <thread>
 
+#include "../activity/FrameOrigin.h"
 #include "FFmpegLogging.h"
 #include "MediaStatus.h"
 #include "StreamFormat.h"
-#include "activity/FrameOrigin.h"
 
 namespace {
 

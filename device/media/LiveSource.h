@@ -21,8 +21,8 @@
 #include <optional>
 #include <string>
 
-#include <CoreMedia/CMSampleBuffer.h>
-#include <CoreMedia/CoreMediaDevice.h>
+#include "../CoreMedia/CMSampleBuffer.h"
+#include "../CoreMedia/CoreMediaDevice.h"
 
 #include "../base/Status.h"
 #include "DecodedFrame.h"

@@ -29,8 +29,8 @@
 #include <memory>
 #include <string>
 
-#include <CoreMedia/CMSampleBuffer.h>
-#include <CoreMedia/CoreMediaDevice.h>
+#include "../CoreMedia/CMSampleBuffer.h"
+#include "../CoreMedia/CoreMediaDevice.h"
 
 #include "DecodedFrame.h"
 

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include <CoreMedia/CMSampleBuffer.h>
-#include <CoreMedia/CoreMediaDevice.h>
+#include "../CoreMedia/CMSampleBuffer.h"
+#include "../CoreMedia/CoreMediaDevice.h"
 
 #include "../base/Status.h"
 

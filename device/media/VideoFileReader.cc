@@ -5,7 +5,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
-#include <CoreMedia/CMSampleBufferSharing.h>
+#include "../CoreMedia/CMSampleBufferSharing.h"
 
 #include "FFmpegLogging.h"
 #include "MediaStatus.h"

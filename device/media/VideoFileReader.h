@@ -13,8 +13,8 @@
 #include <memory>
 #include <string>
 
-#include <CoreMedia/CMSampleBuffer.h>
-#include <CoreMedia/CoreMediaDevice.h>
+#include "../CoreMedia/CMSampleBuffer.h"
+#include "../CoreMedia/CoreMediaDevice.h"
 
 #include "../base/Status.h"
 

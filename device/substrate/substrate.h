@@ -1,7 +1,7 @@
 // The code-injection framework's interface: method hooking.
 #pragma once
 
-#include <objc/runtime.h>
+#include "../objc/runtime.h"
 
 // Replaces the implementation of `selector` on `cls` with `replacement`, storing the implementation
 // it replaces in `*result` before the replacement can be reached by any call. A method that `cls`
