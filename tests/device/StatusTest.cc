@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <string>
+
 #include "base/Status.h"
+#include "base/StatusOr.h"
 
 using device::Status;
 
@@ -24,4 +28,26 @@ TEST(StatusTest, ErrorsKeepTheirMessageThroughCopiesAndMoves) {
     Status assigned;
     assigned = moved;
     EXPECT_EQ(assigned.message(), moved.message());
+}
+
+// A result holds its value or its error, never both; an ok status cannot pose as a value, and an
+// OSStatus-like code travels inside the error.
+TEST(StatusTest, AResultHoldsItsValueOrItsErrorWithItsCode) {
+    device::StatusOr<std::unique_ptr<int>> made = std::make_unique<int>(7);
+    ASSERT_TRUE(made.ok());
+    EXPECT_TRUE(made.status().ok());
+    EXPECT_EQ(**made, 7);
+    std::unique_ptr<int> taken = std::move(made).value();
+    EXPECT_EQ(*taken, 7);
+
+    device::StatusOr<std::string> failed = Status::error("the decoder refused the frame", -12909);
+    EXPECT_FALSE(failed.ok());
+    EXPECT_EQ(failed.status().message(), "the decoder refused the frame");
+    EXPECT_EQ(failed.status().code(), -12909);
+    EXPECT_EQ(failed.value_or("none"), "none");
+    EXPECT_DEATH((void)failed.value(), "the decoder refused the frame");
+
+    device::StatusOr<int> empty = Status::OK();
+    EXPECT_FALSE(empty.ok());
+    EXPECT_EQ(Status::error("x").code(), 0);
 }
