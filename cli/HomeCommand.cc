@@ -219,11 +219,16 @@ void showHomes(bool asJson) {
             unused.push_back(std::move(entry));
             unusedText += "\n";
         }
+        for (const device::hap::Endpoint& at : keyring->pendingPairings()) {
+            unused.push_back({{"id", nullptr}, {"address", at.host}, {"port", at.port}, {"interrupted", true}});
+            unusedText += "  " + at.text() + "  a pairing cut off before the lamp's key arrived\n";
+        }
     } else {
         std::cerr << "glimmora home: " << problem.message() << "\n";
     }
     if (!asJson && !unusedText.empty())
-        std::cout << "Pairings kept here that no lamp in the home uses (`glimmora home unpair ID` removes one):\n"
+        std::cout << "Pairings kept here that no lamp in the home uses (`glimmora home unpair ID` removes one; "
+                     "ID is the first word):\n"
                   << unusedText;
     if (asJson)
         std::cout << json({{"homes", std::move(homes)}, {"unusedPairings", std::move(unused)}})
@@ -344,7 +349,8 @@ void addPairingCommands(CLI::App* home) {
     CLI::App* unpair = home->add_subcommand(
         "unpair",
         "Remove the pairing of accessory NAME on the accessory itself, then its keys and its lights here. NAME "
-        "may also be a pairing identifier, for a pairing that `home show` lists as used by no lamp. An "
+        "may also be a pairing identifier, or the address HOST:PORT of a pairing that was cut off, as `home show` "
+        "lists the pairings no lamp uses. An "
         "accessory that cannot be reached is left as it is unless --forget is given");
     unpair->add_option("NAME", *name, "The paired accessory's name, or its pairing identifier")->required();
     unpair->add_flag("--forget", *forget,

@@ -194,6 +194,21 @@ std::optional<hap::AccessoryPairing> ownPairingAt(const hap::Endpoint& endpoint,
     return std::nullopt;
 }
 
+// Takes back a pairing with the accessory at `endpoint` that pair-setup may have left there
+// without this device learning its key, and clears the note of it; ok when nothing is left.
+Status takeBackInterrupted(const hap::Endpoint& endpoint, hap::Keyring& keyring) {
+    bool noted = false;
+    for (const hap::Endpoint& pending : keyring.pendingPairings()) noted = noted || sameEndpoint(pending, endpoint);
+    if (!noted) return Status::OK();
+    StatusOr<bool> withdrawn = hap::withdrawUnconfirmedPairing(endpoint, keyring.controller(), kExchangeTimeout);
+    if (!withdrawn.ok())
+        return Status::error("a pairing with the accessory at " + endpoint.text() +
+                             " was cut off, and the accessory could not be asked to forget it (" +
+                             clause(withdrawn.status().message()) + "); `glimmora home unpair " + endpoint.text() +
+                             "` tries again, `--forget` forgets it here only");
+    return keyring.removePending(endpoint);
+}
+
 std::string alreadyPairedText(const hap::Endpoint& endpoint, const hap::AccessoryPairing& pairing, json& document) {
     std::string text = "the accessory at " + endpoint.text() + " is already paired with this device, as " +
                        printable(pairing.pairingId);
@@ -253,6 +268,10 @@ Status pairRealAccessory(const RealAccessoryRequest& request, std::string* summa
     std::optional<hap::Keyring> keyring = hap::Keyring::open(directory, &problem);
     if (!keyring) return problem;
 
+    // A pair-setup with this address cut off before (a kill) may have left this controller on the
+    // accessory: it is taken back first, or nothing goes on.
+    if (Status resolved = takeBackInterrupted(endpoint, *keyring); !resolved.ok()) return resolved;
+
     // A lamp already paired with this device would refuse pair-setup as "paired with another
     // controller"; it is told apart by a verified session with the pairings recorded at its address.
     std::vector<hap::AccessoryPairing> here, elsewhere;
@@ -262,14 +281,22 @@ Status pairRealAccessory(const RealAccessoryRequest& request, std::string* summa
         return Status::error(alreadyPairedText(endpoint, *own, document));
     if (interrupted()) return Status::error("interrupted before the accessory was paired");
 
+    // Noted before pair-setup, so that however this process ends, the pairing is one a command reaches.
+    if (problem = keyring->addPending(endpoint); !problem.ok()) return problem;
     std::optional<hap::AccessoryPairing> pairing =
         hap::pairSetup(endpoint, request.setupCode, keyring->controller(), kExchangeTimeout, &problem);
     if (!pairing) {
-        std::string why = problem.message();
-        if (why.find("paired with another controller") != std::string::npos)
+        std::string why = "pairing with " + endpoint.text() + " failed: " + clause(problem.message());
+        if (problem.code() == hap::kPairSetupMayHavePaired) {
+            if (Status taken = takeBackInterrupted(endpoint, *keyring); !taken.ok())
+                return Status::error(why + "; " + clause(taken.message()));
+        } else if (Status cleared = keyring->removePending(endpoint); !cleared.ok()) {
+            return Status::error(why + "; " + clause(cleared.message()));
+        }
+        if (problem.message().find("paired with another controller") != std::string::npos)
             if (std::optional<hap::AccessoryPairing> own = ownPairingAt(endpoint, *keyring, elsewhere))
                 return Status::error(alreadyPairedText(endpoint, *own, document));
-        return Status::error("pairing with " + endpoint.text() + " failed: " + clause(why));
+        return Status::error(why);
     }
     pairing->pairedAt = endpoint;
     // The keys are kept before anything else, with where the lamp was paired: from here on, however
@@ -377,6 +404,21 @@ Status unpairRealAccessory(const std::string& nameOrId, bool forget, std::string
         for (const EntryPlace& place : entries)
             if (pairingIdOf(place.entry()) == pairingId) chosen.push_back(place);
     std::optional<hap::AccessoryPairing> pairing = keyring->pairing(pairingId);
+    // A pairing cut off before the accessory's key arrived is known by its address ("host:port").
+    for (const hap::Endpoint& pending : keyring->pendingPairings()) {
+        if (!chosen.empty() || pairing || pending.text() != nameOrId) continue;
+        hap::Endpoint at = pending;
+        Status taken = takeBackInterrupted(at, *keyring);
+        if (!taken.ok() && !forget) return taken;
+        if (!taken.ok()) {
+            if (problem = keyring->removePending(at); !problem.ok()) return problem;
+            *summary =
+                "Forgot the interrupted pairing with " + at.text() + " (only here: " + clause(taken.message()) + ")";
+            return Status::OK();
+        }
+        *summary = "Took back the interrupted pairing with " + at.text();
+        return Status::OK();
+    }
     if (chosen.empty() && !pairing)
         return Status::error("no paired accessory is named or identified " + quote(nameOrId) +
                              "; `glimmora home show` lists the lamps and the pairings kept here");

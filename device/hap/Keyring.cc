@@ -140,6 +140,9 @@ std::optional<Keyring> Keyring::open(const std::string& directory, device::Statu
             }
             keyring.pairings_.push_back(std::move(pairing));
         }
+        if (document.contains("pending"))
+            for (const auto& entry : document.at("pending"))
+                keyring.pending_.push_back({entry.at("address").get<std::string>(), entry.at("port").get<uint16_t>()});
     } catch (const std::exception&) {
         return fail(broken + ": a field is missing or of the wrong kind.");
     }
@@ -154,8 +157,41 @@ std::optional<AccessoryPairing> Keyring::pairing(const std::string& accessoryPai
     return std::nullopt;
 }
 
+namespace {
+
+bool sameEndpoint(const Endpoint& a, const Endpoint& b) { return a.host == b.host && a.port == b.port; }
+
+}  // namespace
+
+device::Status Keyring::addPending(const Endpoint& at) {
+    for (const Endpoint& pending : pending_)
+        if (sameEndpoint(pending, at)) return Status::OK();
+    pending_.push_back(at);
+    Status saved = save();
+    if (!saved.ok()) pending_.pop_back();
+    return saved;
+}
+
+device::Status Keyring::removePending(const Endpoint& at) {
+    auto previous = pending_;
+    std::erase_if(pending_, [&](const Endpoint& pending) { return sameEndpoint(pending, at); });
+    if (pending_.size() == previous.size()) return Status::OK();
+    if (madeHere_ && pending_.empty() && pairings_.empty()) {
+        if (unlink(path_.c_str()) != 0 && errno != ENOENT)
+            return Status::error("The HomeKit keyring " + path_ + " could not be removed: " + std::strerror(errno));
+        new_ = true;
+        madeHere_ = false;
+        return Status::OK();
+    }
+    Status saved = save();
+    if (!saved.ok()) pending_ = std::move(previous);
+    return saved;
+}
+
 device::Status Keyring::addPairing(const AccessoryPairing& pairing) {
     auto previous = pairings_;
+    auto previousPending = pending_;
+    std::erase_if(pending_, [&](const Endpoint& pending) { return sameEndpoint(pending, pairing.pairedAt); });
     auto it = std::find_if(pairings_.begin(), pairings_.end(),
                            [&](const AccessoryPairing& p) { return p.pairingId == pairing.pairingId; });
     if (it != pairings_.end()) {
@@ -164,7 +200,10 @@ device::Status Keyring::addPairing(const AccessoryPairing& pairing) {
         pairings_.push_back(pairing);
     }
     Status saved = save();
-    if (!saved.ok()) pairings_ = std::move(previous);
+    if (!saved.ok()) {
+        pairings_ = std::move(previous);
+        pending_ = std::move(previousPending);
+    }
     return saved;
 }
 
@@ -191,6 +230,10 @@ device::Status Keyring::save() {
         }
         document["accessories"].push_back(std::move(entry));
     }
+    if (!pending_.empty()) {
+        document["pending"] = nlohmann::json::array();
+        for (const Endpoint& at : pending_) document["pending"].push_back({{"address", at.host}, {"port", at.port}});
+    }
     std::string text = document.dump(2) + "\n";
 
     std::string temporary = path_ + ".XXXXXX";
@@ -212,6 +255,7 @@ device::Status Keyring::save() {
         unlink(temporary.c_str());
         return Status::error("The HomeKit keyring " + path_ + " could not be written: " + std::strerror(error));
     }
+    if (new_) madeHere_ = true;
     new_ = false;
     return Status::OK();
 }

@@ -41,10 +41,20 @@ public:
     const ControllerIdentity& controller() const { return controller_; }
     std::optional<AccessoryPairing> pairing(const std::string& accessoryPairingId) const;
     const std::vector<AccessoryPairing>& pairings() const { return pairings_; }
-    // Adds or replaces the pairing of that accessory; writes the file at once.
+    // Adds or replaces the pairing of that accessory, clearing the pending note of where it was
+    // paired; writes the file at once.
     device::Status addPairing(const AccessoryPairing& pairing);
     // Forgets that accessory (no error when it was not there); writes the file at once.
     device::Status removePairing(const std::string& accessoryPairingId);
+
+    // Pair-setup under way with the accessory at an address: noted before pair-setup starts, so
+    // that one cut off after the accessory kept this controller (but before its key reached this
+    // device) is known and can be taken back. Adding the pairing made there clears the note.
+    const std::vector<Endpoint>& pendingPairings() const { return pending_; }
+    device::Status addPending(const Endpoint& at);
+    // Clears the note. A keyring this opening made that is left with nothing is removed again,
+    // so a pairing that failed leaves no identity behind.
+    device::Status removePending(const Endpoint& at);
     // The file's path.
     const std::string& path() const { return path_; }
     // Whether the identity was made by this opening and is not in the file yet.
@@ -56,7 +66,9 @@ private:
     std::string path_;
     ControllerIdentity controller_;
     std::vector<AccessoryPairing> pairings_;
+    std::vector<Endpoint> pending_;
     bool new_ = false;
+    bool madeHere_ = false;  // the file was first written by this opening
 };
 
 }  // namespace device::hap

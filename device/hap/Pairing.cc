@@ -65,25 +65,30 @@ std::optional<AccessoryPairing> pairSetup(const Endpoint& endpoint, const std::s
                             .add(kTlvSignature, crypto::view(signature))
                             .encode();
     std::string sealed = crypto::seal(inner, {}, crypto::nonce("PS-Msg05"), *encryptKey);
+    // From here on the accessory may have kept this controller even when its answer is lost or bad.
+    auto mayBePaired = [&](Status why) { return fail(Status::error(why.message(), kPairSetupMayHavePaired)); };
     auto m6 = exchangeTlv(*socket, endpoint, path, Tlv8().add(kTlvState, 5).add(kTlvEncryptedData, sealed), 6, deadline,
                           &step);
-    if (!m6) return fail(step);
+    if (!m6) return mayBePaired(step);
     if (auto error = errorOf(*m6)) return fail(*error);
     const std::string* encrypted = m6->find(kTlvEncryptedData);
     auto opened = encrypted ? crypto::open(*encrypted, {}, crypto::nonce("PS-Msg06"), *encryptKey) : std::nullopt;
-    if (!opened) return failText("The accessory at " + endpoint.text() + " sent an unreadable final pairing message.");
+    if (!opened)
+        return mayBePaired(
+            Status::error("The accessory at " + endpoint.text() + " sent an unreadable final pairing message."));
     auto accessoryTlv = Tlv8::decode(*opened, &step);
-    if (!accessoryTlv) return fail(step);
+    if (!accessoryTlv) return mayBePaired(step);
     const std::string* accessoryId = accessoryTlv->find(kTlvIdentifier);
     const std::string* accessoryKey = accessoryTlv->find(kTlvPublicKey);
     const std::string* accessorySignature = accessoryTlv->find(kTlvSignature);
     if (!accessoryId || accessoryId->empty() || !accessoryKey || !accessorySignature) {
-        return failText("The accessory at " + endpoint.text() + " left out its identity.");
+        return mayBePaired(Status::error("The accessory at " + endpoint.text() + " left out its identity."));
     }
     std::string accessoryInfo = std::string(crypto::view(*accessoryX)) + *accessoryId + *accessoryKey;
     auto key = crypto::toArray<32>(*accessoryKey);
     if (!key || !crypto::ed25519Verify(accessoryInfo, *accessorySignature, *accessoryKey)) {
-        return failText("The accessory at " + endpoint.text() + " sent a long-term key it could not sign with.");
+        return mayBePaired(
+            Status::error("The accessory at " + endpoint.text() + " sent a long-term key it could not sign with."));
     }
     if (status) *status = Status::OK();
     return AccessoryPairing{*accessoryId, *key};

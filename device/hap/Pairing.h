@@ -12,9 +12,13 @@
 
 namespace device::hap {
 
+constexpr long kPairSetupMayHavePaired = 5;
+
 // Pair-setup M1..M6 with `setupCode` ("XXX-XX-XXX"). Errors: a wrong code says the setup code was
 // not accepted; an accessory already paired says it is paired with another controller and that
 // pairing must be removed first; too many tries and busy likewise by name. The code is never logged.
+// An error after this controller's keys were sent (M5) has the code kPairSetupMayHavePaired: the
+// accessory may have kept the pairing (withdrawUnconfirmedPairing in Session.h takes it back).
 std::optional<AccessoryPairing> pairSetup(const Endpoint& endpoint, const std::string& setupCode,
                                           const ControllerIdentity& controller, std::chrono::milliseconds timeout,
                                           device::Status* status = nullptr);

@@ -49,9 +49,11 @@ public:
 
 namespace {
 
-// Pair-verify M1..M4 on `socket`; the session's write and read keys.
+// Pair-verify M1..M4 on `socket`; the session's write and read keys. Without `accessory` the
+// accessory's proof is not checked (see withdrawUnconfirmedPairing). A refusal at M4 carries the
+// accessory's TLV error as its code.
 std::optional<std::pair<std::array<uint8_t, 32>, std::array<uint8_t, 32>>> pairVerify(
-    Socket& socket, const Endpoint& endpoint, const ControllerIdentity& controller, const AccessoryPairing& accessory,
+    Socket& socket, const Endpoint& endpoint, const ControllerIdentity& controller, const AccessoryPairing* accessory,
     SteadyClock::time_point deadline, Status* status) {
     auto fail = [&](std::string why) -> std::optional<std::pair<std::array<uint8_t, 32>, std::array<uint8_t, 32>>> {
         *status = Status::error(std::move(why));
@@ -85,12 +87,12 @@ std::optional<std::pair<std::array<uint8_t, 32>, std::array<uint8_t, 32>>> pairV
         return fail("The accessory at " + endpoint.text() + " sent an unreadable verification message.");
     }
     std::string accessoryInfo = *theirs + *identifier + std::string(crypto::view(ours.publicKey));
-    if (*identifier != accessory.pairingId ||
-        !crypto::ed25519Verify(accessoryInfo, *signature, crypto::view(accessory.publicKey))) {
+    if (accessory && (*identifier != accessory->pairingId ||
+                      !crypto::ed25519Verify(accessoryInfo, *signature, crypto::view(accessory->publicKey)))) {
         return fail("REFUSED: the accessory at " + endpoint.text() + " did not prove it is the paired accessory " +
-                    printable(accessory.pairingId) + " (it presented " +
-                    (*identifier == accessory.pairingId ? "another long-term key"
-                                                        : "the identifier " + printable(*identifier)) +
+                    printable(accessory->pairingId) + " (it presented " +
+                    (*identifier == accessory->pairingId ? "another long-term key"
+                                                         : "the identifier " + printable(*identifier)) +
                     "). Nothing was sent to it; pair it again if it was reset.");
     }
 
@@ -103,10 +105,13 @@ std::optional<std::pair<std::array<uint8_t, 32>, std::array<uint8_t, 32>>> pairV
                           status);
     if (!m4) return std::nullopt;
     if (auto error = m4->byte(kTlvError)) {
-        return fail(error == kTlvErrorAuthentication
-                        ? "The accessory at " + endpoint.text() +
-                              " no longer knows this controller; its pairing was removed and it must be paired again."
-                        : tlvErrorText(*error, endpoint, "verification"));
+        *status = Status::error(
+            error == kTlvErrorAuthentication
+                ? "The accessory at " + endpoint.text() +
+                      " no longer knows this controller; its pairing was removed and it must be paired again."
+                : tlvErrorText(*error, endpoint, "verification"),
+            *error);
+        return std::nullopt;
     }
     return std::make_pair(*writeKey, *readKey);
 }
@@ -130,11 +135,27 @@ std::unique_ptr<Session> Session::open(const Endpoint& endpoint, const Controlle
     auto deadline = SteadyClock::now() + timeout;
     auto socket = Socket::connect(endpoint, deadline, &result);
     if (!socket) return nullptr;
-    auto keys = pairVerify(*socket, endpoint, controller, accessory, deadline, &result);
+    auto keys = pairVerify(*socket, endpoint, controller, &accessory, deadline, &result);
     if (!keys) return nullptr;
     result = Status::OK();
     return std::unique_ptr<Session>(
         new Session(endpoint, std::make_unique<SessionConnection>(std::move(socket), keys->first, keys->second)));
+}
+
+StatusOr<bool> withdrawUnconfirmedPairing(const Endpoint& endpoint, const ControllerIdentity& controller,
+                                          std::chrono::milliseconds timeout) {
+    if (!crypto::ready()) return Status::error("The cryptography library could not start.");
+    auto deadline = SteadyClock::now() + timeout;
+    Status status;
+    auto socket = Socket::connect(endpoint, deadline, &status);
+    if (!socket) return status;
+    auto keys = pairVerify(*socket, endpoint, controller, nullptr, deadline, &status);
+    // An accessory that does not know this controller's key holds no pairing of it.
+    if (!keys && status.code() == kTlvErrorAuthentication) return false;
+    if (!keys) return status;
+    Session session(endpoint, std::make_unique<SessionConnection>(std::move(socket), keys->first, keys->second));
+    if (Status removed = removePairing(session, controller.pairingId); !removed.ok()) return removed;
+    return true;
 }
 
 std::optional<HttpResponse> Session::request(std::string_view method, std::string_view path, std::string_view body,

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include <hap/Keyring.h>
+#include <hap/Pairing.h>
 #include <hap/Session.h>
 
 #include "support/TestAccessory.h"
@@ -73,7 +74,10 @@ protected:
 
     std::vector<std::string> unusedPairings() const {
         std::vector<std::string> ids;
-        for (const Json& entry : show().value("unusedPairings", Json::array())) ids.push_back(entry["id"]);
+        for (const Json& entry : show().value("unusedPairings", Json::array()))
+            ids.push_back(entry["id"].is_string()
+                              ? entry["id"].get<std::string>()
+                              : entry.value("address", "") + ":" + std::to_string(entry.value("port", 0)));
         return ids;
     }
 };
@@ -113,7 +117,16 @@ TEST_F(PairingRecords, APairingStoppedPartWayIsTakenBackOrLeftWhereUnpairReaches
         ProcessResult ended = pairing->stop(signal);
         auto keys = keyring();
         bool kept = keys && keys->pairing(lamp.identifier());
+        // Cut off inside pair-setup, before the lamp's key arrived: only its address is noted.
+        bool noted = keys && !keys->pendingPairings().empty();
         bool recorded = fileText(devicePath() + "/home.json").find("\"Lamp\"") != std::string::npos;
+        const std::string address = "127.0.0.1:" + std::to_string(lamp.port());
+        if (noted) {
+            EXPECT_EQ(signal, SIGKILL) << ended.err;
+            EXPECT_THAT(unusedPairings(), ::testing::Contains(address));
+            ProcessResult takenBack = glimmora({"home", "unpair", address});
+            EXPECT_EQ(takenBack.exitCode, 0) << takenBack.err;
+        }
         // Asked to stop, pairing ends with everything recorded or nothing kept at all.
         if (signal != SIGKILL) {
             EXPECT_TRUE(recorded || !kept) << ended.err;
@@ -157,6 +170,35 @@ TEST_F(PairingRecords, APairingWithoutALampIsRecognisedListedAndRemovedByItsIden
     EXPECT_EQ(twice.exitCode, 1);
     EXPECT_THAT(twice.err, HasSubstr("already paired with this device"));
     EXPECT_THAT(twice.err, HasSubstr("\"Lamp\""));
+}
+
+TEST_F(PairingRecords, APairSetupCutOffBeforeTheLampsKeyArrivedIsTakenBack) {
+    TestAccessory lamp;
+    ASSERT_TRUE(lamp.start());
+    const device::hap::Endpoint at{"127.0.0.1", lamp.port()};
+    // What a kill between the lamp keeping this controller and its answer arriving leaves: the
+    // note made before pair-setup, and a lamp that knows this device while the device knows only
+    // its address.
+    auto cutOff = [&] {
+        auto keys = keyring();
+        ASSERT_TRUE(keys);
+        ASSERT_TRUE(keys->addPending(at).ok());
+        ASSERT_TRUE(device::hap::pairSetup(at, lamp.code(), keys->controller(), kExchange));
+    };
+    cutOff();
+    EXPECT_FALSE(lampIsFree(lamp));
+    EXPECT_THAT(unusedPairings(), ::testing::ElementsAre(at.text()));
+    ProcessResult takenBack = glimmora({"home", "unpair", at.text()});
+    EXPECT_EQ(takenBack.exitCode, 0) << takenBack.err;
+    EXPECT_TRUE(unusedPairings().empty());
+    EXPECT_TRUE(lampIsFree(lamp));
+
+    // Pairing again at that address takes the old one back first, then pairs.
+    cutOff();
+    ProcessResult paired = pair("Lamp", lamp);
+    EXPECT_EQ(paired.exitCode, 0) << paired.err;
+    EXPECT_TRUE(lampKnowsThisDevice(lamp));
+    EXPECT_TRUE(keyring()->pendingPairings().empty());
 }
 
 TEST_F(PairingRecords, ALampResetAndPairedAgainHasOneEntryAndSharedKeysOutliveOneEntry) {
