@@ -22,6 +22,7 @@
 #include <media/ClipWriter.h>
 #include <media/PacketDecoder.h>
 #include <media/VideoFileReader.h>
+#include <objc/MethodRegistration.h>
 
 #include "SceneClip.h"
 #include "capture/SampleBufferCapture.h"
@@ -78,10 +79,12 @@ BENCHMARK(BM_PlainDecodeFullHD)->Unit(benchmark::kMillisecond)->UseRealTime();
 // The colour server: takes each message and replies, as the home screen does, in this process.
 class QuietServer : public NSObject {
 public:
+    void updateColors(NSObject*) {}
+
     static Class objcClass() {
         static Class cls = [] {
             Class c = objc_defineClass<QuietServer>("DecoderPathBenchServer", NSObject::objcClass());
-            class_addMethod(c, sel_registerName("_updateColors:"), reinterpret_cast<IMP>(+[](id, SEL, id) {}), "v@:@");
+            objc_addInstanceMethod<&QuietServer::updateColors>(c, "_updateColors:");
             return c;
         }();
         return cls;

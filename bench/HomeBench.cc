@@ -8,6 +8,7 @@
 #include <Foundation/Foundation.h>
 #include <MRYIPC/MRYIPCCenter.h>
 #include <dispatch/dispatch.h>
+#include <objc/MethodRegistration.h>
 
 #include "globals/Globals.h"
 #include "home/HomeManager.h"
@@ -83,13 +84,18 @@ void BM_ApplyColourSteadyState(benchmark::State& state) {
 }
 BENCHMARK(BM_ApplyColourSteadyState)->Unit(benchmark::kMicrosecond);
 
+// The home screen's colour method: the library's handler.
+void serveColourMessage(NSObject* self, NSObject* message) {
+    colourServer::updateColors(self, updateColorsSelector(), message);
+}
+
 void BM_ColourMessageToWrites(benchmark::State& state) {
     HomeManager* controller = largeHomeController();
     homeManager = controller;
     static Strong<NSObject> server = [] {
         Class cls = objc_allocateClassPair(NSObject::objcClass(), "HomeBenchColourServer", 0);
         objc_registerClassPair(cls);
-        class_addMethod(cls, updateColorsSelector(), reinterpret_cast<IMP>(colourServer::updateColors), "v@:@");
+        objc_addInstanceMethod<&serveColourMessage>(cls, sel_getName(updateColorsSelector()));
         Strong<NSObject> target = Strong<NSObject>::adopt(class_createInstance(cls, 0));
         MRYIPCCenter::centerNamed(glimmoraServerName())->addTarget_action(target, updateColorsSelector());
         return target;

@@ -2,16 +2,17 @@
 #include <benchmark/benchmark.h>
 
 #include <Foundation/Foundation.h>
+#include <objc/MethodRegistration.h>
 
 namespace {
 
-int answer(id, SEL) { return 42; }
+int answer(NSObject*) { return 42; }
 
 Class benchClass() {
     static Class cls = [] {
         Class base = objc_allocateClassPair(NSObject::objcClass(), "RuntimeBenchBase", 0);
         objc_registerClassPair(base);
-        class_addMethod(base, sel_registerName("answer"), reinterpret_cast<IMP>(answer), "i@:");
+        objc_addInstanceMethod<&answer>(base, "answer");
         Class derived = objc_allocateClassPair(base, "RuntimeBenchDerived", 0);
         objc_registerClassPair(derived);
         return derived;

@@ -1,4 +1,4 @@
-// The `glimmora` command's subcommands; each file adds one to the application.
+// The `glimmora` command's subcommands; each file named after one adds it to the application.
 #pragma once
 
 #include <string>
@@ -6,23 +6,30 @@
 
 #include <CLI/CLI.hpp>
 
-// `glimmora app BUNDLE_ID [--describe]`: a simulated process.
+// `glimmora app [BUNDLE_ID] [--describe]`: a simulated process, until SIGINT or SIGTERM.
 void addAppCommand(CLI::App& app);
-// `glimmora springboard`: the home-screen process.
+// `glimmora springboard`: the home-screen process (both in AppCommand.cc).
 void addSpringBoardCommand(CLI::App& app);
-// `glimmora prefs read|write|delete IDENTIFIER [KEY [VALUE]]`: the settings tool.
+// `glimmora prefs read|delete IDENTIFIER [KEY]` and
+// `glimmora prefs write IDENTIFIER KEY [VALUE...] [--bool|--int|--real|--string|--array]`: the settings tool.
 void addPrefsCommand(CLI::App& app);
-// `glimmora home init|load|show|select|deselect`: the device's homes.
+// `glimmora home init [--force] | load FILE | show [--json] | select|deselect ROOM... |
+// pair NAME --room --address --port --code [--home] | unpair NAME [--forget]`: the device's homes
+// and the real accessories paired into them.
 void addHomeCommand(CLI::App& app);
 // What `home init [--force]` and `home select|deselect ROOM...` do, for the demo. On failure they
 // say why on standard error and throw CLI::RuntimeError(1).
 void installExampleHome(bool force);
 void setRoomsSelected(const std::vector<std::string>& rooms, bool selected);
-// `glimmora demo [VIDEO]`: the whole chain on the built-in home and video, with the live view.
+// `glimmora demo [VIDEO | --live SOURCE [--size] [--framerate]] [--app safari|youtube] [--hap]`:
+// the whole chain on a temporary device (or the chosen one; one without a home gets the built-in
+// home), playing the built-in video (or VIDEO, or following a live source), with the live view
+// and a summary at the end; --hap adds two test accessories on loopback.
 void addDemoCommand(CLI::App& app);
-// `glimmora lights`: the live light view.
+// `glimmora lights`: the live light view, until Ctrl-C.
 void addLightsCommand(CLI::App& app);
 // `glimmora make-video OUT`: writes the built-in video.
 void addMakeVideoCommand(CLI::App& app);
-// `glimmora play VIDEO [--app safari|youtube]`: a video app playing a file.
+// `glimmora play VIDEO [--inline | --player-layer] | --live SOURCE [--size] [--input-size] [--framerate]`
+// `[--app safari|youtube]`: a video app playing a file or showing a live source.
 void addPlayCommand(CLI::App& app);

@@ -20,6 +20,7 @@
 #include <apps/SimulatedProcess.h>
 #include <media/TestPattern.h>
 #include <media/VideoFileReader.h>
+#include <objc/MethodRegistration.h>
 
 #include "FuzzSupport.h"
 #include "capture/SampleBufferCapture.h"
@@ -42,10 +43,12 @@ std::array<Clip, 4>* clips = nullptr;
 // The colour server of the home screen, in this process: takes each colour message and answers.
 class QuietServer : public NSObject {
 public:
+    void updateColors(NSObject*) {}
+
     static Class objcClass() {
         static Class cls = [] {
             Class c = objc_defineClass<QuietServer>("FuzzColourServer", NSObject::objcClass());
-            class_addMethod(c, sel_registerName("_updateColors:"), reinterpret_cast<IMP>(+[](id, SEL, id) {}), "v@:@");
+            objc_addInstanceMethod<&QuietServer::updateColors>(c, "_updateColors:");
             return c;
         }();
         return cls;

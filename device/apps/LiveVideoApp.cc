@@ -7,15 +7,13 @@
 #include <optional>
 #include <thread>
 
-#include "../AVKit/AVFullScreenViewController.h"
 #include "../CoreMedia/CoreMediaDevice.h"
 #include "../Foundation/Foundation.h"
-#include "../dispatch/dispatch.h"
 
 #include "../activity/FrameOrigin.h"
+#include "AppPlayer.h"
 #include "ColourDelivery.h"
 #include "LiveFrameQueue.h"
-#include "SimulatedProcess.h"
 #include "VideoApp.h"
 
 namespace device {
@@ -79,8 +77,6 @@ void showFrames(LiveFrameQueue& queue, AVSampleBufferDisplayLayer* layer, long& 
     }
 }
 
-void sendAppearance(id controller, SEL selector) { objc_msgSend<void>(controller, selector, YES); }
-
 }  // namespace
 
 int runLiveVideoApp(const VideoAppOptions& options, std::ostream& err) {
@@ -99,24 +95,17 @@ int runLiveVideoApp(const VideoAppOptions& options, std::ostream& err) {
         err << "glimmora play: " << opened.message() << "\n";
         return 1;
     }
-    if (Status prepared = prepareProcess(options.bundleIdentifier); !prepared.ok()) {
-        err << "glimmora play: " << prepared.message() << "\n";
-        return 1;
-    }
-
-    auto* player =
-        static_cast<AVFullScreenViewController*>(objc_msgSend<id>(AVFullScreenViewController::objcClass(), SEL_(new)));
-    AVSampleBufferDisplayLayer* layer = player->playerLayerView()->displayLayer();
-    Strong<AVSampleBufferDisplayLayer> heldLayer(layer);
+    std::unique_ptr<AppPlayer> player = AppPlayer::open(options.bundleIdentifier, err);
+    if (!player) return 1;
+    AVSampleBufferDisplayLayer* layer = player->layer();
     layer->setEnqueuedOriginsAreCaptureTimes(true);
 
-    warnWhenNoHomeScreen(err);
     err << "glimmora play: " << options.bundleIdentifier << " (pid " << getpid() << ") showing " << source->name()
         << " live (" << source->width() << "x" << source->height() << ", " << source->frameRate() << " fps, "
         << (source->compressed() ? "compressed samples" : "raw pictures") << "); SIGINT or SIGTERM ends it"
         << std::endl;
 
-    dispatch_async(dispatch_get_main_queue(), makeBlock([player] { sendAppearance(player, SEL_(viewDidAppear:)); }));
+    player->present();
     LiveFrameQueue& queue = reading->queue;
     long shown = 0;
     const auto started = std::chrono::steady_clock::now();
@@ -129,10 +118,10 @@ int runLiveVideoApp(const VideoAppOptions& options, std::ostream& err) {
         pthread_setname_np(pthread_self(), "live-show");
         showFrames(queue, layer, shown);
         // The source ended or went away: so does the app.
-        dispatch_async(dispatch_get_main_queue(), makeBlock([] { NSRunLoop::mainRunLoop()->stop(); }));
+        AppPlayer::endPlayback();
     });
 
-    NSRunLoop::mainRunLoop()->run();
+    player->runUntilPlaybackEnds();
     source->interrupt();
     queue.close();
     const std::optional<LiveSource::Read> end = reading->waitForEnd(kReaderPatience);
@@ -143,9 +132,7 @@ int runLiveVideoApp(const VideoAppOptions& options, std::ostream& err) {
     shower.join();
     if (source->compressed()) layer->flushDecoder();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    sendAppearance(player, SEL_(viewWillDisappear:));
-    sendAppearance(player, SEL_(viewDidDisappear:));
-    objc_release(player);
+    player->close();
 
     err << "glimmora play: took " << reading->frames << " frames from " << source->name() << " in " << seconds
         << " s, showed " << shown << ", dropped " << queue.dropped() << " as newer ones came";

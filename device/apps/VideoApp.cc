@@ -7,16 +7,14 @@
 #include <mutex>
 #include <thread>
 
-#include "../AVKit/AVFullScreenViewController.h"
 #include "../CoreMedia/CoreMediaDevice.h"
 #include "../Foundation/Foundation.h"
-#include "../dispatch/dispatch.h"
 
 #include "../activity/FrameOrigin.h"
 #include "../media/VideoFileReader.h"
+#include "AppPlayer.h"
 #include "ColourDelivery.h"
 #include "PlaybackPacer.h"
-#include "SimulatedProcess.h"
 
 namespace device {
 
@@ -90,8 +88,6 @@ std::string endedEarlyWarning(const VideoFileReader& reader, const PacedPlayback
     return warning;
 }
 
-void sendAppearance(id controller, SEL selector) { objc_msgSend<void>(controller, selector, YES); }
-
 }  // namespace
 
 int runVideoApp(const VideoAppOptions& options, std::ostream& err) {
@@ -102,42 +98,28 @@ int runVideoApp(const VideoAppOptions& options, std::ostream& err) {
         err << "glimmora play: " << opened.message() << "\n";
         return 1;
     }
-    if (Status prepared = prepareProcess(options.bundleIdentifier); !prepared.ok()) {
-        err << "glimmora play: " << prepared.message() << "\n";
-        return 1;
-    }
+    std::unique_ptr<AppPlayer> player = AppPlayer::open(options.bundleIdentifier, err);
+    if (!player) return 1;
+    AVSampleBufferDisplayLayer* layer = player->layer();
 
-    // Made through the run-time, as UIKit makes it, so that the library's additions apply.
-    auto* player =
-        static_cast<AVFullScreenViewController*>(objc_msgSend<id>(AVFullScreenViewController::objcClass(), SEL_(new)));
-    AVSampleBufferDisplayLayer* layer = player->playerLayerView()->displayLayer();
-    Strong<AVSampleBufferDisplayLayer> heldLayer(layer);
-
-    warnWhenNoHomeScreen(err);
     CMVideoDimensions size = reader->dimensions();
     err << "glimmora play: " << options.bundleIdentifier << " (pid " << getpid() << ") playing " << options.videoPath
         << " (" << size.width << "x" << size.height << ", " << reader->frameRate() << " fps); SIGINT or SIGTERM ends it"
         << std::endl;
 
     // The player is presented when playback starts, and dismissed and let go when it ends.
-    if (!options.inlinePlayback)
-        dispatch_async(dispatch_get_main_queue(),
-                       makeBlock([player] { sendAppearance(player, SEL_(viewDidAppear:)); }));
+    if (!options.inlinePlayback) player->present();
     StopSignal stop;
     PlaybackResult result;
     std::thread playerThread([&] {
         result = play(*reader, layer, options.playerLayer, stop);
-        dispatch_async(dispatch_get_main_queue(), makeBlock([] { NSRunLoop::mainRunLoop()->stop(); }));
+        AppPlayer::endPlayback();
     });
 
-    NSRunLoop::mainRunLoop()->run();
+    player->runUntilPlaybackEnds();
     stop.stop();
     playerThread.join();
-    if (!options.inlinePlayback) {
-        sendAppearance(player, SEL_(viewWillDisappear:));
-        sendAppearance(player, SEL_(viewDidDisappear:));
-    }
-    objc_release(player);
+    player->close();
 
     err << "glimmora play: enqueued " << result.paced.samples << " samples, showed " << layer->shownFrameCount()
         << " frames in " << result.seconds << " s";

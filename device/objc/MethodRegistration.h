@@ -192,7 +192,8 @@ std::string objc_classMethodTypes() {
 template <auto Function>
 BOOL objc_addInstanceMethod(Class cls, const char* name) {
     using Entry = objc_detail::Trampoline<Function, decltype(Function)>;
-    return class_addMethod(cls, sel_registerName(name), reinterpret_cast<IMP>(&Entry::call), Entry::types().c_str());
+    return class_addMethod(cls, sel_registerName(name), reinterpret_cast<IMP>(&Entry::call),
+                           objc_instanceMethodTypes<Function>().c_str());
 }
 
 // Adds `Function` (taking no receiver) to `cls`'s metaclass as the class method `name`.
@@ -201,5 +202,5 @@ BOOL objc_addClassMethod(Class cls, const char* name) {
     using Entry = objc_detail::ClassTrampoline<Function, decltype(Function)>;
     if (cls == Nil) return NO;
     return class_addMethod(object_getClass(cls), sel_registerName(name), reinterpret_cast<IMP>(&Entry::call),
-                           Entry::types().c_str());
+                           objc_classMethodTypes<Function>().c_str());
 }
