@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "../base/Status.h"
-#include "AccessoryClient.h"
+#include "Characteristic.h"
 
 namespace device::hap {
 
