@@ -18,6 +18,7 @@
 #include "../hap/AccessoryDatabase.h"
 #include "../hap/Keyring.h"
 #include "../hap/Pairing.h"
+#include "../hap/PairingRemoval.h"
 #include "../hap/Session.h"
 #include "HomeChanges.h"
 

@@ -18,7 +18,7 @@ constexpr long kPairSetupMayHavePaired = 5;
 // not accepted; an accessory already paired says it is paired with another controller and that
 // pairing must be removed first; too many tries and busy likewise by name. The code is never logged.
 // An error after this controller's keys were sent (M5) has the code kPairSetupMayHavePaired: the
-// accessory may have kept the pairing (withdrawUnconfirmedPairing in Session.h takes it back).
+// accessory may have kept the pairing (withdrawUnconfirmedPairing in PairingRemoval.h takes it back).
 std::optional<AccessoryPairing> pairSetup(const Endpoint& endpoint, const std::string& setupCode,
                                           const ControllerIdentity& controller, std::chrono::milliseconds timeout,
                                           device::Status* status = nullptr);

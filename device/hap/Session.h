@@ -20,7 +20,8 @@
 namespace device::hap {
 
 class SessionConnection;
-struct ControllerIdentity;
+class Socket;
+struct SessionKeys;
 
 class Session {
 public:
@@ -52,22 +53,10 @@ public:
 private:
     friend device::StatusOr<bool> withdrawUnconfirmedPairing(const Endpoint&, const ControllerIdentity&,
                                                              std::chrono::milliseconds);
-    Session(Endpoint endpoint, std::unique_ptr<SessionConnection> connection);
+    Session(Endpoint endpoint, std::unique_ptr<Socket> socket, const SessionKeys& keys);
 
     Endpoint endpoint_;
     std::unique_ptr<SessionConnection> connection_;
 };
-
-// POST /pairings, remove pairing, of `controllerPairingId` (usually this controller's own).
-device::Status removePairing(Session& session, const std::string& controllerPairingId);
-
-// Takes this controller's pairing back from the accessory at `endpoint` when pair-setup was cut
-// off after the accessory may have stored it, but before this device learnt the accessory's key.
-// Pair-verify then cannot check the accessory's proof, so the session it makes carries one
-// request only: the removal of this controller's own pairing, which tells whoever answers nothing
-// and gives them nothing. True when the pairing was removed; false when the accessory did not
-// know this controller (pair-setup never reached it); an error when it could not be asked.
-device::StatusOr<bool> withdrawUnconfirmedPairing(const Endpoint& endpoint, const ControllerIdentity& controller,
-                                                  std::chrono::milliseconds timeout);
 
 }  // namespace device::hap

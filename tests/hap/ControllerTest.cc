@@ -12,6 +12,7 @@
 #include "hap/AccessoryDatabase.h"
 #include "hap/CharacteristicsJson.h"
 #include "hap/Pairing.h"
+#include "hap/PairingRemoval.h"
 #include "hap/Session.h"
 #include "support/StatusAssertions.h"
 #include "support/TempDirectory.h"
