@@ -1,6 +1,7 @@
 #include "PairingRemoval.h"
 
 #include "Crypto.h"
+#include "HttpRequest.h"
 #include "PairVerify.h"
 #include "PairingExchange.h"
 #include "Socket.h"

@@ -2,8 +2,8 @@
 
 #include "Crypto.h"
 #include "HttpParser.h"
+#include "HttpRequest.h"
 #include "PairVerify.h"
-#include "PairingExchange.h"
 #include "SessionCipher.h"
 #include "Socket.h"
 
