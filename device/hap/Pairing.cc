@@ -28,7 +28,8 @@ std::optional<AccessoryPairing> pairSetup(const Endpoint& endpoint, const std::s
     };
 
     // M1 -> M2: the accessory's salt and SRP public value.
-    auto m2 = exchangeTlv(*socket, endpoint, path, Tlv8().add(kTlvState, 1).add(kTlvMethod, 0), 2, deadline, &step);
+    auto m2 = exchangeTlv(*socket, endpoint, path, Tlv8().add(kTlvState, 1).add(kTlvMethod, kTlvMethodPairSetup), 2,
+                          deadline, &step);
     if (!m2) return fail(step);
     if (auto error = errorOf(*m2)) return fail(*error);
     const std::string* salt = m2->find(kTlvSalt);

@@ -10,7 +10,11 @@ namespace device::hap {
 
 device::Status removePairing(Session& session, const std::string& controllerPairingId) {
     // The request's body is TLV8, so it goes through the session's framing by hand.
-    std::string body = Tlv8().add(kTlvState, 1).add(kTlvMethod, 4).add(kTlvIdentifier, controllerPairingId).encode();
+    std::string body = Tlv8()
+                           .add(kTlvState, 1)
+                           .add(kTlvMethod, kTlvMethodRemovePairing)
+                           .add(kTlvIdentifier, controllerPairingId)
+                           .encode();
     Status status;
     auto response =
         session.requestWithType("POST", "/pairings", kTlvContentType, body, std::chrono::seconds(10), &status);

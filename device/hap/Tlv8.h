@@ -28,6 +28,16 @@ enum TlvType : uint8_t {
     kTlvSeparator = 0xFF,
 };
 
+// The method a pairing request names.
+enum TlvMethod : uint8_t {
+    kTlvMethodPairSetup = 0,
+    kTlvMethodPairSetupWithAuth = 1,
+    kTlvMethodPairVerify = 2,
+    kTlvMethodAddPairing = 3,
+    kTlvMethodRemovePairing = 4,
+    kTlvMethodListPairings = 5,
+};
+
 // TLV errors an accessory sends.
 enum TlvError : uint8_t {
     kTlvErrorUnknown = 1,
