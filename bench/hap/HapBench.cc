@@ -49,9 +49,13 @@ struct Paired {
         pairing = *paired;
         auto session = Session::open(endpoint(), keyring->controller(), pairing, 5s, &status);
         auto answer = session ? session->request("GET", "/accessories", {}, 5s, &status) : std::nullopt;
-        auto services = answer ? parseAccessoryDatabase(answer->body, &status) : std::nullopt;
-        if (!services) {
+        if (!answer) {
             error = status.message();
+            return;
+        }
+        auto services = parseAccessoryDatabase(answer->body);
+        if (!services.ok()) {
+            error = services.status().message();
             return;
         }
         for (const auto& service : *services) {

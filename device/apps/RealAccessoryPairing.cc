@@ -337,8 +337,8 @@ Status pairRealAccessory(const RealAccessoryRequest& request, std::string* summa
     if (!response) return undo("the accessory's services could not be read: " + clause(problem.message()));
     if (response->status != 200)
         return undo("the accessory answered " + std::to_string(response->status) + " when asked for its services");
-    std::optional<std::vector<hap::ServiceInfo>> services = hap::parseAccessoryDatabase(response->body, &problem);
-    if (!services) return undo("the accessory's services cannot be read: " + clause(problem.message()));
+    StatusOr<std::vector<hap::ServiceInfo>> services = hap::parseAccessoryDatabase(response->body);
+    if (!services.ok()) return undo("the accessory's services cannot be read: " + clause(services.status().message()));
     json lightbulbs = lightbulbEntries(*services, request.name);
     if (lightbulbs.empty()) return undo("the accessory has no lightbulb, so nothing of it could follow the video");
 

@@ -136,17 +136,16 @@ private:
         answer = session_->request("GET", readPath(subscribe_), {}, options_.requestTimeout, &status);
         if (!answer) return status;
         if (answer->status == 200 || answer->status == 207) {
-            auto values = parseValues(answer->body, &status);
-            if (!values) return status;
+            auto values = parseValues(answer->body);
+            if (!values.ok()) return values.status();
             if (callbacks_.values && !values->empty()) callbacks_.values(*values);
         }
         return Status::OK();
     }
 
     void deliverEvent(const HttpResponse& event) {
-        Status status;
-        auto values = parseValues(event.body, &status);
-        if (values && callbacks_.values && !values->empty()) callbacks_.values(*values);
+        auto values = parseValues(event.body);
+        if (values.ok() && callbacks_.values && !values->empty()) callbacks_.values(*values);
     }
 
     // Takes the writes that go together: whole queued calls, until a characteristic would repeat.
@@ -197,9 +196,9 @@ private:
             if (answer->status == 204) {
                 for (const auto& w : writes) statuses.push_back({w.aid, w.iid, 0});
             } else if (answer->status == 207) {
-                auto parsed = parseWriteStatuses(answer->body, writes, &status);
-                if (!parsed) {
-                    for (auto& pending : batch) pending.done(status, {});
+                auto parsed = parseWriteStatuses(answer->body, writes);
+                if (!parsed.ok()) {
+                    for (auto& pending : batch) pending.done(parsed.status(), {});
                     continue;
                 }
                 statuses = std::move(*parsed);

@@ -33,9 +33,9 @@ StatusOr<SessionKeys> pairVerify(Socket& socket, const Endpoint& endpoint, const
     if (!verifyKey || !writeKey || !readKey) return Status::error("Deriving the session keys failed.");
 
     auto opened = crypto::open(*encrypted, {}, crypto::nonce("PV-Msg02"), *verifyKey);
-    std::optional<Tlv8> inner = opened ? Tlv8::decode(*opened) : std::nullopt;
-    const std::string* identifier = inner ? inner->find(kTlvIdentifier) : nullptr;
-    const std::string* signature = inner ? inner->find(kTlvSignature) : nullptr;
+    auto inner = Tlv8::decode(opened.value_or(std::string()));
+    const std::string* identifier = opened && inner.ok() ? inner->find(kTlvIdentifier) : nullptr;
+    const std::string* signature = opened && inner.ok() ? inner->find(kTlvSignature) : nullptr;
     if (!identifier || !signature) {
         return Status::error("The accessory at " + endpoint.text() + " sent an unreadable verification message.");
     }

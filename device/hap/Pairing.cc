@@ -77,8 +77,8 @@ std::optional<AccessoryPairing> pairSetup(const Endpoint& endpoint, const std::s
     if (!opened)
         return mayBePaired(
             Status::error("The accessory at " + endpoint.text() + " sent an unreadable final pairing message."));
-    auto accessoryTlv = Tlv8::decode(*opened, &step);
-    if (!accessoryTlv) return mayBePaired(step);
+    auto accessoryTlv = Tlv8::decode(*opened);
+    if (!accessoryTlv.ok()) return mayBePaired(accessoryTlv.status());
     const std::string* accessoryId = accessoryTlv->find(kTlvIdentifier);
     const std::string* accessoryKey = accessoryTlv->find(kTlvPublicKey);
     const std::string* accessorySignature = accessoryTlv->find(kTlvSignature);

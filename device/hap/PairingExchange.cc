@@ -31,15 +31,14 @@ std::optional<Tlv8> exchangeTlv(Socket& socket, const Endpoint& endpoint, std::s
         return fail(Status::error("The accessory at " + endpoint.text() + " answered " + std::string(path) +
                                   " with HTTP status " + std::to_string(response.status) + "."));
     }
-    Status decoded;
-    auto tlv = Tlv8::decode(response.body, &decoded);
-    if (!tlv) return fail(Status::error(decoded.message() + " (" + endpoint.text() + ")"));
+    auto tlv = Tlv8::decode(response.body);
+    if (!tlv.ok()) return fail(Status::error(tlv.status().message() + " (" + endpoint.text() + ")"));
     if (tlv->byte(kTlvState) != expectedState) {
         return fail(Status::error("The accessory at " + endpoint.text() + " answered out of step (expected state " +
                                   std::to_string(expectedState) + ")."));
     }
     if (status) *status = Status::OK();
-    return tlv;
+    return std::move(*tlv);
 }
 
 std::string tlvErrorText(uint8_t error, const Endpoint& endpoint, std::string_view what) {

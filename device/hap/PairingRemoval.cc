@@ -24,8 +24,8 @@ device::Status removePairing(Session& session, const std::string& controllerPair
         return Status::error(at + " answered the removal of the pairing with HTTP status " +
                              std::to_string(response->status) + ".");
     }
-    auto tlv = Tlv8::decode(response->body, &status);
-    if (!tlv) return status;
+    auto tlv = Tlv8::decode(response->body);
+    if (!tlv.ok()) return tlv.status();
     if (auto error = tlv->byte(kTlvError))
         return Status::error(tlvErrorText(*error, session.endpoint(), "removing the pairing"));
     if (tlv->byte(kTlvState) != 2) return Status::error(at + " answered the removal of the pairing out of step.");

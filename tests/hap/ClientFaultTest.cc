@@ -125,8 +125,8 @@ std::optional<std::string> readRequestBody(int connection) {
 MisbehavingAccessory::Serve impostor(std::string identifier) {
     return [identifier = std::move(identifier)](int connection) {
         std::optional<std::string> body = readRequestBody(connection);
-        std::optional<Tlv8> m1 = body ? Tlv8::decode(*body) : std::nullopt;
-        const std::string* theirs = m1 ? m1->find(kTlvPublicKey) : nullptr;
+        auto m1 = Tlv8::decode(body.value_or(std::string()));
+        const std::string* theirs = m1.ok() ? m1->find(kTlvPublicKey) : nullptr;
         auto ours = crypto::x25519KeyPair();
         auto shared = theirs ? crypto::x25519(ours.secretKey, *theirs) : std::nullopt;
         auto key = shared ? crypto::hkdf(crypto::view(*shared), "Pair-Verify-Encrypt-Salt", "Pair-Verify-Encrypt-Info")

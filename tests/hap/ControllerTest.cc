@@ -61,8 +61,9 @@ protected:
         device::Status status;
         auto answer = session.request("GET", "/accessories", {}, 5s, &status);
         EXPECT_TRUE(answer) << status.message();
-        auto services = answer ? parseAccessoryDatabase(answer->body, &status) : std::nullopt;
-        EXPECT_TRUE(services) << status.message();
+        if (!answer) return {};
+        auto services = parseAccessoryDatabase(answer->body);
+        EXPECT_TRUE(services.ok()) << services.status().message();
         Light found;
         for (const auto& service : services.value_or(std::vector<ServiceInfo>{})) {
             if (service.type != kLightbulbService) continue;
@@ -84,7 +85,9 @@ protected:
         device::Status status;
         auto answer = session->request("GET", readPath(l.refs()), {}, 5s, &status);
         EXPECT_TRUE(answer) << status.message();
-        auto reports = answer ? parseValues(answer->body, &status) : std::nullopt;
+        if (!answer) return values;
+        auto reports = parseValues(answer->body);
+        EXPECT_TRUE(reports.ok()) << reports.status().message();
         for (const auto& report : reports.value_or(std::vector<CharacteristicReport>{}))
             values[report.iid] = report.value;
         return values;
@@ -178,9 +181,8 @@ TEST_F(ControllerTest, AVerifiedSessionReadsTheDatabaseWritesAndRemovesItsPairin
         204);
     HttpResponse partial = write({{1, l.brightness.iid, "150"}, {1, l.hue.iid, "120"}});
     ASSERT_EQ(partial.status, 207);
-    device::Status status;
-    auto statuses = parseWriteStatuses(partial.body, {{1, l.brightness.iid, "150"}, {1, l.hue.iid, "120"}}, &status);
-    ASSERT_TRUE(statuses) << status.message();
+    auto statuses = parseWriteStatuses(partial.body, {{1, l.brightness.iid, "150"}, {1, l.hue.iid, "120"}});
+    ASSERT_TRUE(statuses.ok()) << statuses.status().message();
     EXPECT_EQ((*statuses)[0].status, -70410);
     EXPECT_EQ((*statuses)[1].status, 0);
 
@@ -192,6 +194,7 @@ TEST_F(ControllerTest, AVerifiedSessionReadsTheDatabaseWritesAndRemovesItsPairin
 
     ASSERT_TRUE(succeeded(removePairing(*session, keyring->controller().pairingId)));
     session.reset();
+    device::Status status;
     EXPECT_FALSE(Session::open(endpoint(), keyring->controller(), pairing, 5s, &status));
     EXPECT_NE(status.message().find("must be paired again"), std::string::npos) << status.message();
     // Free again: a new pairing works.

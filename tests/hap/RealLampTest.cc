@@ -34,7 +34,7 @@ std::optional<LightState> lampSays(const std::string& device, const TestAccessor
     auto response = session->request("GET", "/accessories", "", kExchange);
     if (!response || response->status != 200) return std::nullopt;
     auto services = device::hap::parseAccessoryDatabase(response->body);
-    if (!services) return std::nullopt;
+    if (!services.ok()) return std::nullopt;
     for (const device::hap::ServiceInfo& service : *services) {
         if (service.type != device::hap::kLightbulbService) continue;
         LightState state;
@@ -156,7 +156,7 @@ TEST_F(RealLamp, TheDeviceShowsChangesMadeByAnotherControllerAndALampThatIsGone)
         auto response = session->request("GET", "/accessories", "", kExchange);
         ASSERT_TRUE(response);
         auto services = device::hap::parseAccessoryDatabase(response->body);
-        ASSERT_TRUE(services);
+        ASSERT_TRUE(services.ok()) << services.status().message();
         uint64_t aid = 0, iid = 0;
         for (const auto& service : *services)
             for (const auto& c : service.characteristics)
