@@ -12,11 +12,9 @@ StatusOr<SessionKeys> pairVerify(Socket& socket, const Endpoint& endpoint, const
                                  const AccessoryPairing* accessory, SteadyClock::time_point deadline) {
     const char* path = "/pair-verify";
     auto ours = crypto::x25519KeyPair();
-    Status status;
-    auto m2 =
-        exchangeTlv(socket, endpoint, path, Tlv8().add(kTlvState, 1).add(kTlvPublicKey, crypto::view(ours.publicKey)),
-                    2, deadline, &status);
-    if (!m2) return status;
+    auto m2 = exchangeTlv(socket, endpoint, path,
+                          Tlv8().add(kTlvState, 1).add(kTlvPublicKey, crypto::view(ours.publicKey)), 2, deadline);
+    if (!m2.ok()) return m2.status();
     if (auto error = m2->byte(kTlvError)) return Status::error(tlvErrorText(*error, endpoint, "verification"));
     const std::string* theirs = m2->find(kTlvPublicKey);
     const std::string* encrypted = m2->find(kTlvEncryptedData);
@@ -55,9 +53,8 @@ StatusOr<SessionKeys> pairVerify(Socket& socket, const Endpoint& endpoint, const
     std::string proof =
         Tlv8().add(kTlvIdentifier, controller.pairingId).add(kTlvSignature, crypto::view(controllerSignature)).encode();
     std::string sealed = crypto::seal(proof, {}, crypto::nonce("PV-Msg03"), *verifyKey);
-    auto m4 = exchangeTlv(socket, endpoint, path, Tlv8().add(kTlvState, 3).add(kTlvEncryptedData, sealed), 4, deadline,
-                          &status);
-    if (!m4) return status;
+    auto m4 = exchangeTlv(socket, endpoint, path, Tlv8().add(kTlvState, 3).add(kTlvEncryptedData, sealed), 4, deadline);
+    if (!m4.ok()) return m4.status();
     if (auto error = m4->byte(kTlvError)) {
         return Status::error(
             error == kTlvErrorAuthentication

@@ -3,10 +3,9 @@
 #pragma once
 
 #include <chrono>
-#include <optional>
 #include <string>
 
-#include "../base/Status.h"
+#include "../base/StatusOr.h"
 #include "Endpoint.h"
 #include "Keyring.h"
 
@@ -19,8 +18,7 @@ constexpr long kPairSetupMayHavePaired = 5;
 // pairing must be removed first; too many tries and busy likewise by name. The code is never logged.
 // An error after this controller's keys were sent (M5) has the code kPairSetupMayHavePaired: the
 // accessory may have kept the pairing (withdrawUnconfirmedPairing in PairingRemoval.h takes it back).
-std::optional<AccessoryPairing> pairSetup(const Endpoint& endpoint, const std::string& setupCode,
-                                          const ControllerIdentity& controller, std::chrono::milliseconds timeout,
-                                          device::Status* status = nullptr);
+device::StatusOr<AccessoryPairing> pairSetup(const Endpoint& endpoint, const std::string& setupCode,
+                                             const ControllerIdentity& controller, std::chrono::milliseconds timeout);
 
 }  // namespace device::hap

@@ -15,10 +15,8 @@ device::Status removePairing(Session& session, const std::string& controllerPair
                            .add(kTlvMethod, kTlvMethodRemovePairing)
                            .add(kTlvIdentifier, controllerPairingId)
                            .encode();
-    Status status;
-    auto response =
-        session.requestWithType("POST", "/pairings", kTlvContentType, body, std::chrono::seconds(10), &status);
-    if (!response) return status;
+    auto response = session.requestWithType("POST", "/pairings", kTlvContentType, body, std::chrono::seconds(10));
+    if (!response.ok()) return response.status();
     const std::string at = "The accessory at " + session.endpoint().text();
     if (response->status != 200) {
         return Status::error(at + " answered the removal of the pairing with HTTP status " +
@@ -36,14 +34,13 @@ StatusOr<bool> withdrawUnconfirmedPairing(const Endpoint& endpoint, const Contro
                                           std::chrono::milliseconds timeout) {
     if (!crypto::ready()) return Status::error("The cryptography library could not start.");
     auto deadline = SteadyClock::now() + timeout;
-    Status status;
-    auto socket = Socket::connect(endpoint, deadline, &status);
-    if (!socket) return status;
-    auto keys = pairVerify(*socket, endpoint, controller, nullptr, deadline);
+    auto socket = Socket::connect(endpoint, deadline);
+    if (!socket.ok()) return socket.status();
+    auto keys = pairVerify(**socket, endpoint, controller, nullptr, deadline);
     // An accessory that does not know this controller's key holds no pairing of it.
     if (!keys.ok() && keys.status().code() == kTlvErrorAuthentication) return false;
     if (!keys.ok()) return keys.status();
-    Session session(endpoint, std::move(socket), *keys);
+    Session session(endpoint, std::move(*socket), *keys);
     if (Status removed = removePairing(session, controller.pairingId); !removed.ok()) return removed;
     return true;
 }

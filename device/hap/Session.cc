@@ -1,5 +1,7 @@
 #include "Session.h"
 
+#include <optional>
+
 #include "Crypto.h"
 #include "HttpParser.h"
 #include "HttpRequest.h"
@@ -36,6 +38,25 @@ public:
         return Status::OK();
     }
 
+    // Sends `request` in frames and reads until its response has come whole.
+    StatusOr<HttpResponse> exchange(std::string_view request, SteadyClock::time_point deadline,
+                                    const Endpoint& endpoint) {
+        outgoing.clear();
+        encoder.encode(request, outgoing);
+        Status sent = socket->send(outgoing, deadline);
+        if (!sent.ok()) return sent;
+        std::optional<HttpResponse> response;
+        char buffer[16 * 1024];
+        while (!response) {
+            size_t received = 0;
+            Status read = socket->receive(buffer, sizeof buffer, received, deadline);
+            if (!read.ok()) return read;
+            Status taken = take(std::string_view(buffer, received), &response);
+            if (!taken.ok()) return Status::error(taken.message() + " (" + endpoint.text() + ")");
+        }
+        return std::move(*response);
+    }
+
     std::unique_ptr<Socket> socket;
     FrameEncoder encoder;
     FrameDecoder decoder;
@@ -51,58 +72,29 @@ Session::Session(Endpoint endpoint, std::unique_ptr<Socket> socket, const Sessio
 
 Session::~Session() = default;
 
-std::unique_ptr<Session> Session::open(const Endpoint& endpoint, const ControllerIdentity& controller,
-                                       const AccessoryPairing& accessory, std::chrono::milliseconds timeout,
-                                       device::Status* status) {
-    Status local;
-    Status& result = status ? *status : local;
-    if (!crypto::ready()) {
-        result = Status::error("The cryptography library could not start.");
-        return nullptr;
-    }
+StatusOr<std::unique_ptr<Session>> Session::open(const Endpoint& endpoint, const ControllerIdentity& controller,
+                                                 const AccessoryPairing& accessory, std::chrono::milliseconds timeout) {
+    if (!crypto::ready()) return Status::error("The cryptography library could not start.");
     auto deadline = SteadyClock::now() + timeout;
-    auto socket = Socket::connect(endpoint, deadline, &result);
-    if (!socket) return nullptr;
-    auto keys = pairVerify(*socket, endpoint, controller, &accessory, deadline);
-    if (!keys.ok()) {
-        result = keys.status();
-        return nullptr;
-    }
-    result = Status::OK();
-    return std::unique_ptr<Session>(new Session(endpoint, std::move(socket), *keys));
+    auto socket = Socket::connect(endpoint, deadline);
+    if (!socket.ok()) return socket.status();
+    auto keys = pairVerify(**socket, endpoint, controller, &accessory, deadline);
+    if (!keys.ok()) return keys.status();
+    return std::unique_ptr<Session>(new Session(endpoint, std::move(*socket), *keys));
 }
 
-std::optional<HttpResponse> Session::request(std::string_view method, std::string_view path, std::string_view body,
-                                             std::chrono::milliseconds timeout, device::Status* status) {
-    return requestWithType(method, path, kJsonContentType, body, timeout, status);
+StatusOr<HttpResponse> Session::request(std::string_view method, std::string_view path, std::string_view body,
+                                        std::chrono::milliseconds timeout) {
+    return requestWithType(method, path, kJsonContentType, body, timeout);
 }
 
-std::optional<HttpResponse> Session::requestWithType(std::string_view method, std::string_view path,
-                                                     std::string_view contentType, std::string_view body,
-                                                     std::chrono::milliseconds timeout, device::Status* status) {
-    auto fail = [&](Status why) -> std::optional<HttpResponse> {
-        connection_.reset();
-        if (status) *status = std::move(why);
-        return std::nullopt;
-    };
-    if (!connection_)
-        return fail(Status::error("The session with the accessory at " + endpoint_.text() + " is closed."));
-    auto deadline = SteadyClock::now() + timeout;
-    SessionConnection& c = *connection_;
-    c.outgoing.clear();
-    c.encoder.encode(httpRequestText(method, path, endpoint_, contentType, body), c.outgoing);
-    Status sent = c.socket->send(c.outgoing, deadline);
-    if (!sent.ok()) return fail(sent);
-    std::optional<HttpResponse> response;
-    char buffer[16 * 1024];
-    while (!response) {
-        size_t received = 0;
-        Status read = c.socket->receive(buffer, sizeof buffer, received, deadline);
-        if (!read.ok()) return fail(read);
-        Status taken = c.take(std::string_view(buffer, received), &response);
-        if (!taken.ok()) return fail(Status::error(taken.message() + " (" + endpoint_.text() + ")"));
-    }
-    if (status) *status = Status::OK();
+StatusOr<HttpResponse> Session::requestWithType(std::string_view method, std::string_view path,
+                                                std::string_view contentType, std::string_view body,
+                                                std::chrono::milliseconds timeout) {
+    if (!connection_) return Status::error("The session with the accessory at " + endpoint_.text() + " is closed.");
+    auto response = connection_->exchange(httpRequestText(method, path, endpoint_, contentType, body),
+                                          SteadyClock::now() + timeout, endpoint_);
+    if (!response.ok()) connection_.reset();
     return response;
 }
 

@@ -7,7 +7,6 @@
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,21 +24,25 @@ struct SessionKeys;
 
 class Session {
 public:
-    static std::unique_ptr<Session> open(const Endpoint& endpoint, const ControllerIdentity& controller,
-                                         const AccessoryPairing& accessory, std::chrono::milliseconds timeout,
-                                         device::Status* status = nullptr);
+    // A verified session with the accessory at `endpoint`; an error when it cannot be reached or
+    // verified. A refusal of this controller at pair-verify's last step carries the accessory's
+    // TLV error as its code.
+    static device::StatusOr<std::unique_ptr<Session>> open(const Endpoint& endpoint,
+                                                           const ControllerIdentity& controller,
+                                                           const AccessoryPairing& accessory,
+                                                           std::chrono::milliseconds timeout);
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
     // Sends one request (framed in one write) and returns its response; EVENT/1.0 messages that
     // arrive meanwhile go to the event handler, if set. Any error leaves the session closed.
-    std::optional<HttpResponse> request(std::string_view method, std::string_view path, std::string_view body,
-                                        std::chrono::milliseconds timeout, device::Status* status = nullptr);
+    device::StatusOr<HttpResponse> request(std::string_view method, std::string_view path, std::string_view body,
+                                           std::chrono::milliseconds timeout);
     // The same with a body of another type than JSON (the pairings' TLV8).
-    std::optional<HttpResponse> requestWithType(std::string_view method, std::string_view path,
-                                                std::string_view contentType, std::string_view body,
-                                                std::chrono::milliseconds timeout, device::Status* status = nullptr);
+    device::StatusOr<HttpResponse> requestWithType(std::string_view method, std::string_view path,
+                                                   std::string_view contentType, std::string_view body,
+                                                   std::chrono::milliseconds timeout);
     void setEventHandler(std::function<void(const HttpResponse&)> handler);
 
     // The socket, for a poll loop waiting for events between requests; -1 once closed.
