@@ -206,8 +206,8 @@ void showHomes(bool asJson) {
     }
     json unused = json::array();
     std::string unusedText;
-    device::Status problem;
-    if (std::optional<device::hap::Keyring> keyring = device::hap::Keyring::open(device::deviceDirectory(), &problem)) {
+    if (device::StatusOr<device::hap::Keyring> keyring = device::hap::Keyring::open(device::deviceDirectory());
+        keyring.ok()) {
         for (const device::hap::AccessoryPairing& pairing : device::pairingsWithoutLamp(*keyring, home.description)) {
             json entry{{"id", pairing.pairingId}};
             unusedText += "  " + device::printable(pairing.pairingId);
@@ -224,7 +224,7 @@ void showHomes(bool asJson) {
             unusedText += "  " + at.text() + "  a pairing cut off before the lamp's key arrived\n";
         }
     } else {
-        std::cerr << "glimmora home: " << problem.message() << "\n";
+        std::cerr << "glimmora home: " << keyring.status().message() << "\n";
     }
     if (!asJson && !unusedText.empty())
         std::cout << "Pairings kept here that no lamp in the home uses (`glimmora home unpair ID` removes one; "

@@ -29,14 +29,13 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    device::Status status;
-    auto decoded = Tlv8::decode(std::string_view(reinterpret_cast<const char*>(data), size), &status);
-    if (!decoded) {
-        if (status.message().empty()) fuzz::fail("refused TLV8 without a reason");
+    auto decoded = Tlv8::decode(std::string_view(reinterpret_cast<const char*>(data), size));
+    if (!decoded.ok()) {
+        if (decoded.status().message().empty()) fuzz::fail("refused TLV8 without a reason");
         return 0;
     }
     auto again = Tlv8::decode(decoded->encode());
-    if (!again) fuzz::fail("decoded TLV8 does not decode after encoding");
+    if (!again.ok()) fuzz::fail("decoded TLV8 does not decode after encoding");
     const auto& items = decoded->items();
     for (size_t i = 0; i + 1 < items.size(); ++i) {
         if (items[i].type == items[i + 1].type && !items[i].value.empty() && items[i].value.size() % 255 == 0) return 0;

@@ -38,20 +38,31 @@ struct Paired {
             error = "the test accessory did not start";
             return;
         }
-        device::Status status;
-        keyring = Keyring::open(keys.path(), &status);
-        auto paired =
-            keyring ? pairSetup(endpoint(), accessory.code(), keyring->controller(), 10s, &status) : std::nullopt;
-        if (!paired) {
-            error = status.message();
+        auto opened = Keyring::open(keys.path());
+        if (!opened.ok()) {
+            error = opened.status().message();
+            return;
+        }
+        keyring = std::move(*opened);
+        auto paired = pairSetup(endpoint(), accessory.code(), keyring->controller(), 10s);
+        if (!paired.ok()) {
+            error = paired.status().message();
             return;
         }
         pairing = *paired;
-        auto session = Session::open(endpoint(), keyring->controller(), pairing, 5s, &status);
-        auto answer = session ? session->request("GET", "/accessories", {}, 5s, &status) : std::nullopt;
-        auto services = answer ? parseAccessoryDatabase(answer->body, &status) : std::nullopt;
-        if (!services) {
-            error = status.message();
+        auto session = Session::open(endpoint(), keyring->controller(), pairing, 5s);
+        if (!session.ok()) {
+            error = session.status().message();
+            return;
+        }
+        auto answer = (*session)->request("GET", "/accessories", {}, 5s);
+        if (!answer.ok()) {
+            error = answer.status().message();
+            return;
+        }
+        auto services = parseAccessoryDatabase(answer->body);
+        if (!services.ok()) {
+            error = services.status().message();
             return;
         }
         for (const auto& service : *services) {
@@ -108,9 +119,9 @@ void reportLatencies(benchmark::State& state, std::vector<double>& seconds) {
 void BM_HapWriteFourOnSession(benchmark::State& state) {
     Paired& p = paired();
     if (!p.error.empty()) return state.SkipWithError(p.error.c_str());
-    device::Status status;
-    auto session = Session::open(p.endpoint(), p.keyring->controller(), p.pairing, 5s, &status);
-    if (!session) return state.SkipWithError(status.message().c_str());
+    auto opened = Session::open(p.endpoint(), p.keyring->controller(), p.pairing, 5s);
+    if (!opened.ok()) return state.SkipWithError(opened.status().message().c_str());
+    Session& session = **opened;
     std::vector<double> seconds;
     double cpu = 0;
     int64_t i = 0;
@@ -119,10 +130,10 @@ void BM_HapWriteFourOnSession(benchmark::State& state) {
         std::string body = writeBody(p.writes(i++));
         double cpuBefore = threadCpuSeconds();
         auto started = std::chrono::steady_clock::now();
-        auto answer = session->request("PUT", "/characteristics", body, 5s, &status);
+        auto answer = session.request("PUT", "/characteristics", body, 5s);
         seconds.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
         cpu += threadCpuSeconds() - cpuBefore;
-        if (!answer || answer->status != 204) return state.SkipWithError("a write was not taken");
+        if (!answer.ok() || answer->status != 204) return state.SkipWithError("a write was not taken");
     }
     auto [userAfter, systemAfter] = threadUserAndSystemSeconds();
     reportLatencies(state, seconds);
@@ -160,11 +171,10 @@ void BM_HapPairVerify(benchmark::State& state) {
     if (!p.error.empty()) return state.SkipWithError(p.error.c_str());
     std::vector<double> seconds;
     for (auto _ : state) {
-        device::Status status;
         auto started = std::chrono::steady_clock::now();
-        auto session = Session::open(p.endpoint(), p.keyring->controller(), p.pairing, 5s, &status);
+        auto session = Session::open(p.endpoint(), p.keyring->controller(), p.pairing, 5s);
         seconds.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
-        if (!session) return state.SkipWithError(status.message().c_str());
+        if (!session.ok()) return state.SkipWithError(session.status().message().c_str());
     }
     reportLatencies(state, seconds);
 }

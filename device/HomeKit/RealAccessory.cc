@@ -55,12 +55,11 @@ std::shared_ptr<RealAccessory> RealAccessory::make(const AccessoryDescription& d
         }
 
     const HapAccessoryAddress& address = *description.hap;
-    device::Status problem;
-    std::optional<hap::Keyring> keyring = hap::Keyring::open(directory, &problem);
+    device::StatusOr<hap::Keyring> keyring = hap::Keyring::open(directory);
     std::optional<hap::AccessoryPairing> pairing;
-    if (keyring) pairing = keyring->pairing(address.pairingId);
-    if (!keyring) {
-        accessory->problem_ = "the controller's keys cannot be read: " + problem.message();
+    if (keyring.ok()) pairing = keyring->pairing(address.pairingId);
+    if (!keyring.ok()) {
+        accessory->problem_ = "the controller's keys cannot be read: " + keyring.status().message();
     } else if (!pairing) {
         accessory->problem_ = "this device is not paired with it (pair it again with `glimmora home pair`)";
     }

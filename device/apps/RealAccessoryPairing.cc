@@ -18,6 +18,7 @@
 #include "../hap/AccessoryDatabase.h"
 #include "../hap/Keyring.h"
 #include "../hap/Pairing.h"
+#include "../hap/PairingRemoval.h"
 #include "../hap/Session.h"
 #include "HomeChanges.h"
 
@@ -135,11 +136,10 @@ json lightbulbEntries(const std::vector<hap::ServiceInfo>& services, const std::
 // Removes this controller's pairing on the accessory.
 Status removeOnAccessory(const hap::Endpoint& endpoint, const hap::ControllerIdentity& controller,
                          const hap::AccessoryPairing& pairing) {
-    Status problem;
-    std::unique_ptr<hap::Session> session =
-        hap::Session::open(endpoint, controller, pairing, kExchangeTimeout, &problem);
-    if (!session) return problem;
-    return hap::removePairing(*session, controller.pairingId);
+    StatusOr<std::unique_ptr<hap::Session>> session =
+        hap::Session::open(endpoint, controller, pairing, kExchangeTimeout);
+    if (!session.ok()) return session.status();
+    return hap::removePairing(**session, controller.pairingId);
 }
 
 // Every accessory entry of the document, with the array that holds it.
@@ -189,7 +189,7 @@ bool isBlank(const std::string& text) {
 std::optional<hap::AccessoryPairing> ownPairingAt(const hap::Endpoint& endpoint, const hap::Keyring& keyring,
                                                   const std::vector<hap::AccessoryPairing>& candidates) {
     for (const hap::AccessoryPairing& candidate : candidates) {
-        if (hap::Session::open(endpoint, keyring.controller(), candidate, kExchangeTimeout)) return candidate;
+        if (hap::Session::open(endpoint, keyring.controller(), candidate, kExchangeTimeout).ok()) return candidate;
     }
     return std::nullopt;
 }
@@ -265,8 +265,8 @@ Status pairRealAccessory(const RealAccessoryRequest& request, std::string* summa
                 return Status::error("the home " + quote(home->value("name", "")) + " already has an accessory named " +
                                      quote(request.name));
         }
-    std::optional<hap::Keyring> keyring = hap::Keyring::open(directory, &problem);
-    if (!keyring) return problem;
+    StatusOr<hap::Keyring> keyring = hap::Keyring::open(directory);
+    if (!keyring.ok()) return keyring.status();
 
     // A pair-setup with this address cut off before (a kill) may have left this controller on the
     // accessory: it is taken back first, or nothing goes on.
@@ -283,17 +283,18 @@ Status pairRealAccessory(const RealAccessoryRequest& request, std::string* summa
 
     // Noted before pair-setup, so that however this process ends, the pairing is one a command reaches.
     if (problem = keyring->addPending(endpoint); !problem.ok()) return problem;
-    std::optional<hap::AccessoryPairing> pairing =
-        hap::pairSetup(endpoint, request.setupCode, keyring->controller(), kExchangeTimeout, &problem);
-    if (!pairing) {
-        std::string why = "pairing with " + endpoint.text() + " failed: " + clause(problem.message());
-        if (problem.code() == hap::kPairSetupMayHavePaired) {
+    StatusOr<hap::AccessoryPairing> pairing =
+        hap::pairSetup(endpoint, request.setupCode, keyring->controller(), kExchangeTimeout);
+    if (!pairing.ok()) {
+        const Status& failed = pairing.status();
+        std::string why = "pairing with " + endpoint.text() + " failed: " + clause(failed.message());
+        if (failed.code() == hap::kPairSetupMayHavePaired) {
             if (Status taken = takeBackInterrupted(endpoint, *keyring); !taken.ok())
                 return Status::error(why + "; " + clause(taken.message()));
         } else if (Status cleared = keyring->removePending(endpoint); !cleared.ok()) {
             return Status::error(why + "; " + clause(cleared.message()));
         }
-        if (problem.message().find("paired with another controller") != std::string::npos)
+        if (failed.message().find("paired with another controller") != std::string::npos)
             if (std::optional<hap::AccessoryPairing> own = ownPairingAt(endpoint, *keyring, elsewhere))
                 return Status::error(alreadyPairedText(endpoint, *own, document));
         return Status::error(why);
@@ -327,17 +328,19 @@ Status pairRealAccessory(const RealAccessoryRequest& request, std::string* summa
     const char* stopped = "interrupted; the pairing was taken back";
     if (interrupted()) return undo(stopped);
 
-    std::unique_ptr<hap::Session> session =
-        hap::Session::open(endpoint, keyring->controller(), *pairing, kExchangeTimeout, &problem);
-    if (!session) return undo("the paired accessory could not be reached again: " + clause(problem.message()));
-    std::optional<hap::HttpResponse> response = session->request("GET", "/accessories", "", kExchangeTimeout, &problem);
-    session.reset();
+    StatusOr<std::unique_ptr<hap::Session>> session =
+        hap::Session::open(endpoint, keyring->controller(), *pairing, kExchangeTimeout);
+    if (!session.ok())
+        return undo("the paired accessory could not be reached again: " + clause(session.status().message()));
+    StatusOr<hap::HttpResponse> response = (*session)->request("GET", "/accessories", "", kExchangeTimeout);
+    session.value().reset();
     if (interrupted()) return undo(stopped);
-    if (!response) return undo("the accessory's services could not be read: " + clause(problem.message()));
+    if (!response.ok())
+        return undo("the accessory's services could not be read: " + clause(response.status().message()));
     if (response->status != 200)
         return undo("the accessory answered " + std::to_string(response->status) + " when asked for its services");
-    std::optional<std::vector<hap::ServiceInfo>> services = hap::parseAccessoryDatabase(response->body, &problem);
-    if (!services) return undo("the accessory's services cannot be read: " + clause(problem.message()));
+    StatusOr<std::vector<hap::ServiceInfo>> services = hap::parseAccessoryDatabase(response->body);
+    if (!services.ok()) return undo("the accessory's services cannot be read: " + clause(services.status().message()));
     json lightbulbs = lightbulbEntries(*services, request.name);
     if (lightbulbs.empty()) return undo("the accessory has no lightbulb, so nothing of it could follow the video");
 
@@ -388,8 +391,8 @@ Status unpairRealAccessory(const std::string& nameOrId, bool forget, std::string
     json document;
     if (Status problem = readDocument(&document); !problem.ok()) return problem;
     Status problem;
-    std::optional<hap::Keyring> keyring = hap::Keyring::open(directory, &problem);
-    if (!keyring) return problem;
+    StatusOr<hap::Keyring> keyring = hap::Keyring::open(directory);
+    if (!keyring.ok()) return keyring.status();
 
     // The lamp named so, else every entry of the pairing identified so, else a pairing kept here
     // with no entry at all.

@@ -125,28 +125,25 @@ private:
 
     Status subscribeAndRead() {
         if (subscribe_.empty()) return Status::OK();
-        Status status;
-        auto answer =
-            session_->request("PUT", "/characteristics", subscribeBody(subscribe_), options_.requestTimeout, &status);
-        if (!answer) return status;
+        auto answer = session_->request("PUT", "/characteristics", subscribeBody(subscribe_), options_.requestTimeout);
+        if (!answer.ok()) return answer.status();
         if (answer->status != 204 && answer->status != 207 && answer->status != 200) {
             return Status::error("The accessory at " + endpoint_.text() + " refused the event subscription (HTTP " +
                                  std::to_string(answer->status) + ").");
         }
-        answer = session_->request("GET", readPath(subscribe_), {}, options_.requestTimeout, &status);
-        if (!answer) return status;
+        answer = session_->request("GET", readPath(subscribe_), {}, options_.requestTimeout);
+        if (!answer.ok()) return answer.status();
         if (answer->status == 200 || answer->status == 207) {
-            auto values = parseValues(answer->body, &status);
-            if (!values) return status;
+            auto values = parseValues(answer->body);
+            if (!values.ok()) return values.status();
             if (callbacks_.values && !values->empty()) callbacks_.values(*values);
         }
         return Status::OK();
     }
 
     void deliverEvent(const HttpResponse& event) {
-        Status status;
-        auto values = parseValues(event.body, &status);
-        if (values && callbacks_.values && !values->empty()) callbacks_.values(*values);
+        auto values = parseValues(event.body);
+        if (values.ok() && callbacks_.values && !values->empty()) callbacks_.values(*values);
     }
 
     // Takes the writes that go together: whole queued calls, until a characteristic would repeat.
@@ -183,8 +180,12 @@ private:
             // try on a fresh session, unless the accessory simply did not answer.
             for (int attempt = 0; attempt < 2 && session_; ++attempt) {
                 auto started = SteadyClock::now();
-                answer = session_->request("PUT", "/characteristics", body, options_.requestTimeout, &status);
-                if (answer) break;
+                auto sent = session_->request("PUT", "/characteristics", body, options_.requestTimeout);
+                if (sent.ok()) {
+                    answer = std::move(*sent);
+                    break;
+                }
+                status = sent.status();
                 dropSession(status);
                 bool timedOut = SteadyClock::now() - started >= options_.requestTimeout;
                 if (attempt > 0 || timedOut || !openSessionForWrite(status)) break;
@@ -197,9 +198,9 @@ private:
             if (answer->status == 204) {
                 for (const auto& w : writes) statuses.push_back({w.aid, w.iid, 0});
             } else if (answer->status == 207) {
-                auto parsed = parseWriteStatuses(answer->body, writes, &status);
-                if (!parsed) {
-                    for (auto& pending : batch) pending.done(status, {});
+                auto parsed = parseWriteStatuses(answer->body, writes);
+                if (!parsed.ok()) {
+                    for (auto& pending : batch) pending.done(parsed.status(), {});
                     continue;
                 }
                 statuses = std::move(*parsed);
@@ -222,8 +223,10 @@ private:
     // Connects, verifies, subscribes and reads the subscribed values. On failure the accessory is
     // unreachable and the next try is planned; writes already taken off the queue fail by the caller.
     bool openSessionForWrite(Status& status) {
-        session_ = Session::open(endpoint_, controller_, accessory_, options_.connectTimeout, &status);
-        if (session_) {
+        auto opened = Session::open(endpoint_, controller_, accessory_, options_.connectTimeout);
+        status = opened.status();
+        if (opened.ok()) {
+            session_ = std::move(*opened);
             session_->setEventHandler([this](const HttpResponse& event) { deliverEvent(event); });
             status = subscribeAndRead();
         }

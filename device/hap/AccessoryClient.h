@@ -15,26 +15,11 @@
 #include <vector>
 
 #include "../base/Status.h"
+#include "Characteristic.h"
 #include "Endpoint.h"
 #include "Keyring.h"
 
 namespace device::hap {
-
-struct CharacteristicRef {
-    uint64_t aid = 0, iid = 0;
-};
-struct CharacteristicWrite {
-    uint64_t aid = 0, iid = 0;
-    std::string value;  // JSON text
-};
-struct CharacteristicStatus {
-    uint64_t aid = 0, iid = 0;
-    int status = 0;  // 0 = taken; otherwise the accessory's status code, e.g. -70410
-};
-struct CharacteristicReport {
-    uint64_t aid = 0, iid = 0;
-    std::string value;  // JSON text
-};
 
 class AccessoryClient {
 public:

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "../base/Status.h"
+#include "../base/StatusOr.h"
 
 namespace device::hap {
 
@@ -27,7 +27,8 @@ struct ServiceInfo {
     std::vector<CharacteristicInfo> characteristics;
 };
 
-std::optional<std::vector<ServiceInfo>> parseAccessoryDatabase(std::string_view json, device::Status* status = nullptr);
+// The services of every accessory in `json`; an error naming what is missing or malformed.
+device::StatusOr<std::vector<ServiceInfo>> parseAccessoryDatabase(std::string_view json);
 
 // A type as the accessory wrote it ("25", "2F", or a UUID in any case) as a full upper-case UUID;
 // empty when it is neither.

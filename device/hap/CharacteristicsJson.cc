@@ -13,12 +13,11 @@ void appendRef(std::string& out, uint64_t aid, uint64_t iid) {
 }
 
 // The characteristics list of an answer, or an error naming what was wrong.
-const nlohmann::json* characteristics(const nlohmann::json& document, device::Status* status) {
+StatusOr<const nlohmann::json*> characteristics(const nlohmann::json& document) {
+    if (document.is_discarded()) return Status::error("The accessory's answer is not JSON.");
     auto list = document.is_object() ? document.find("characteristics") : document.end();
-    if (!document.is_object() || list == document.end() || !list->is_array()) {
-        if (status) *status = Status::error("The accessory's answer has no list of characteristics.");
-        return nullptr;
-    }
+    if (!document.is_object() || list == document.end() || !list->is_array())
+        return Status::error("The accessory's answer has no list of characteristics.");
     return &*list;
 }
 
@@ -65,18 +64,14 @@ std::string readPath(const std::vector<CharacteristicRef>& refs) {
     return out;
 }
 
-std::optional<std::vector<CharacteristicStatus>> parseWriteStatuses(std::string_view body,
-                                                                    const std::vector<CharacteristicWrite>& writes,
-                                                                    device::Status* status) {
+StatusOr<std::vector<CharacteristicStatus>> parseWriteStatuses(std::string_view body,
+                                                               const std::vector<CharacteristicWrite>& writes) {
     nlohmann::json document = nlohmann::json::parse(body, nullptr, false);
-    const nlohmann::json* list = document.is_discarded() ? nullptr : characteristics(document, status);
-    if (!list) {
-        if (document.is_discarded() && status) *status = Status::error("The accessory's answer is not JSON.");
-        return std::nullopt;
-    }
+    auto list = characteristics(document);
+    if (!list.ok()) return list.status();
     std::vector<CharacteristicStatus> statuses;
     for (const auto& write : writes) statuses.push_back({write.aid, write.iid, kNoAnswer});
-    for (const auto& entry : *list) {
+    for (const auto& entry : **list) {
         uint64_t aid = 0, iid = 0;
         if (!refOf(entry, aid, iid)) continue;
         auto code = entry.find("status");
@@ -85,27 +80,21 @@ std::optional<std::vector<CharacteristicStatus>> parseWriteStatuses(std::string_
             if (s.aid == aid && s.iid == iid) s.status = value;
         }
     }
-    if (status) *status = Status::OK();
     return statuses;
 }
 
-std::optional<std::vector<CharacteristicReport>> parseValues(std::string_view body, device::Status* status) {
+StatusOr<std::vector<CharacteristicReport>> parseValues(std::string_view body) {
     nlohmann::json document = nlohmann::json::parse(body, nullptr, false);
-    if (document.is_discarded()) {
-        if (status) *status = Status::error("The accessory's answer is not JSON.");
-        return std::nullopt;
-    }
-    const nlohmann::json* list = characteristics(document, status);
-    if (!list) return std::nullopt;
+    auto list = characteristics(document);
+    if (!list.ok()) return list.status();
     std::vector<CharacteristicReport> reports;
-    for (const auto& entry : *list) {
+    for (const auto& entry : **list) {
         uint64_t aid = 0, iid = 0;
         if (!refOf(entry, aid, iid)) continue;
         auto value = entry.find("value");
         if (value == entry.end() || value->is_null()) continue;
         reports.push_back({aid, iid, value->dump()});
     }
-    if (status) *status = Status::OK();
     return reports;
 }
 

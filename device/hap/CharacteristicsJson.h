@@ -1,13 +1,12 @@
 // The JSON bodies of /characteristics: writes and subscriptions out, statuses and values back.
 #pragma once
 
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "../base/Status.h"
-#include "AccessoryClient.h"
+#include "../base/StatusOr.h"
+#include "Characteristic.h"
 
 namespace device::hap {
 
@@ -19,10 +18,9 @@ std::string subscribeBody(const std::vector<CharacteristicRef>& refs);
 std::string readPath(const std::vector<CharacteristicRef>& refs);
 // The statuses of a 207 answer, one for each write in order (a write the answer leaves out gets
 // the status of "no answer", -70402).
-std::optional<std::vector<CharacteristicStatus>> parseWriteStatuses(std::string_view body,
-                                                                    const std::vector<CharacteristicWrite>& writes,
-                                                                    device::Status* status);
+device::StatusOr<std::vector<CharacteristicStatus>> parseWriteStatuses(std::string_view body,
+                                                                       const std::vector<CharacteristicWrite>& writes);
 // The values of a read answer or an event; entries without a value are left out.
-std::optional<std::vector<CharacteristicReport>> parseValues(std::string_view body, device::Status* status);
+device::StatusOr<std::vector<CharacteristicReport>> parseValues(std::string_view body);
 
 }  // namespace device::hap

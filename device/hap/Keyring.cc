@@ -52,12 +52,8 @@ std::string makeUuid() {
 
 }  // namespace
 
-std::optional<Keyring> Keyring::open(const std::string& directory, device::Status* status) {
-    auto fail = [&](std::string why) -> std::optional<Keyring> {
-        if (status) *status = Status::error(std::move(why));
-        return std::nullopt;
-    };
-    if (!crypto::ready()) return fail("The cryptography library could not start.");
+StatusOr<Keyring> Keyring::open(const std::string& directory) {
+    if (!crypto::ready()) return Status::error("The cryptography library could not start.");
     Keyring keyring;
     keyring.path_ = directory + "/" + kFileName;
     const std::string& path = keyring.path_;
@@ -66,24 +62,25 @@ std::optional<Keyring> Keyring::open(const std::string& directory, device::Statu
     if (fd < 0 && errno == ENOENT) {
         struct stat link {};
         if (lstat(path.c_str(), &link) == 0)
-            return fail("The HomeKit keyring " + path +
-                        " is a symbolic link to a missing file; this device will not take it for no keyring, "
-                        "since a new identity would cut it off from its paired accessories. Restore its target, "
-                        "or remove the link if this device has no paired accessories.");
+            return Status::error(
+                "The HomeKit keyring " + path +
+                " is a symbolic link to a missing file; this device will not take it for no keyring, "
+                "since a new identity would cut it off from its paired accessories. Restore its target, "
+                "or remove the link if this device has no paired accessories.");
         auto pair = crypto::ed25519KeyPair();
         keyring.controller_.pairingId = makeUuid();
         keyring.controller_.publicKey = pair.publicKey;
         keyring.controller_.secretKey = pair.secretKey;
         sodium_memzero(pair.secretKey.data(), pair.secretKey.size());
         keyring.new_ = true;
-        if (status) *status = Status::OK();
         return keyring;
     }
     if (fd < 0 && errno == ELOOP)
-        return fail("The HomeKit keyring " + path +
-                    " is a symbolic link; the keyring must be a file of its own. Move its target there if it "
-                    "is this device's keyring.");
-    if (fd < 0) return fail("The HomeKit keyring " + path + " could not be read: " + std::strerror(errno) + ".");
+        return Status::error("The HomeKit keyring " + path +
+                             " is a symbolic link; the keyring must be a file of its own. Move its target there if it "
+                             "is this device's keyring.");
+    if (fd < 0)
+        return Status::error("The HomeKit keyring " + path + " could not be read: " + std::strerror(errno) + ".");
     struct stat info {};
     std::string problem;
     if (fstat(fd, &info) != 0)
@@ -115,24 +112,25 @@ std::optional<Keyring> Keyring::open(const std::string& directory, device::Statu
     ::close(fd);
     if (!problem.empty()) {
         sodium_memzero(text.data(), text.size());
-        return fail("The HomeKit keyring " + path + " " + problem);
+        return Status::error("The HomeKit keyring " + path + " " + problem);
     }
     nlohmann::json document = nlohmann::json::parse(text, nullptr, false);
     sodium_memzero(text.data(), text.size());
     std::string broken = "The HomeKit keyring " + path + " is damaged";
-    if (document.is_discarded() || !document.is_object()) return fail(broken + ": it is not JSON.");
+    if (document.is_discarded() || !document.is_object()) return Status::error(broken + ": it is not JSON.");
     try {
         const auto& controller = document.at("controller");
         keyring.controller_.pairingId = controller.at("pairingId").get<std::string>();
         if (!fromHex(controller.at("publicKey").get<std::string>(), keyring.controller_.publicKey) ||
             !fromHex(controller.at("secretKey").get<std::string>(), keyring.controller_.secretKey)) {
-            return fail(broken + ": the controller's keys are malformed.");
+            return Status::error(broken + ": the controller's keys are malformed.");
         }
         for (const auto& entry : document.at("accessories")) {
             AccessoryPairing pairing;
             pairing.pairingId = entry.at("pairingId").get<std::string>();
             if (!fromHex(entry.at("publicKey").get<std::string>(), pairing.publicKey)) {
-                return fail(broken + ": the key of accessory " + printable(pairing.pairingId) + " is malformed.");
+                return Status::error(broken + ": the key of accessory " + printable(pairing.pairingId) +
+                                     " is malformed.");
             }
             if (entry.contains("address")) {
                 pairing.pairedAt.host = entry.at("address").get<std::string>();
@@ -144,9 +142,8 @@ std::optional<Keyring> Keyring::open(const std::string& directory, device::Statu
             for (const auto& entry : document.at("pending"))
                 keyring.pending_.push_back({entry.at("address").get<std::string>(), entry.at("port").get<uint16_t>()});
     } catch (const std::exception&) {
-        return fail(broken + ": a field is missing or of the wrong kind.");
+        return Status::error(broken + ": a field is missing or of the wrong kind.");
     }
-    if (status) *status = Status::OK();
     return keyring;
 }
 

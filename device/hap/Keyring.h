@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "../base/Status.h"
+#include "../base/StatusOr.h"
 #include "Endpoint.h"
 
 namespace device::hap {
@@ -35,8 +36,8 @@ struct AccessoryPairing {
 class Keyring {
 public:
     // The keyring of `directory` (the device directory); makes the identity when there is none
-    // (kept in memory until the first pairing is added).
-    static std::optional<Keyring> open(const std::string& directory, device::Status* status = nullptr);
+    // (kept in memory until the first pairing is added). An error says why the file cannot be used.
+    static device::StatusOr<Keyring> open(const std::string& directory);
 
     const ControllerIdentity& controller() const { return controller_; }
     std::optional<AccessoryPairing> pairing(const std::string& accessoryPairingId) const;

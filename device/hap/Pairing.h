@@ -3,10 +3,9 @@
 #pragma once
 
 #include <chrono>
-#include <optional>
 #include <string>
 
-#include "../base/Status.h"
+#include "../base/StatusOr.h"
 #include "Endpoint.h"
 #include "Keyring.h"
 
@@ -18,9 +17,8 @@ constexpr long kPairSetupMayHavePaired = 5;
 // not accepted; an accessory already paired says it is paired with another controller and that
 // pairing must be removed first; too many tries and busy likewise by name. The code is never logged.
 // An error after this controller's keys were sent (M5) has the code kPairSetupMayHavePaired: the
-// accessory may have kept the pairing (withdrawUnconfirmedPairing in Session.h takes it back).
-std::optional<AccessoryPairing> pairSetup(const Endpoint& endpoint, const std::string& setupCode,
-                                          const ControllerIdentity& controller, std::chrono::milliseconds timeout,
-                                          device::Status* status = nullptr);
+// accessory may have kept the pairing (withdrawUnconfirmedPairing in PairingRemoval.h takes it back).
+device::StatusOr<AccessoryPairing> pairSetup(const Endpoint& endpoint, const std::string& setupCode,
+                                             const ControllerIdentity& controller, std::chrono::milliseconds timeout);
 
 }  // namespace device::hap

@@ -1,56 +1,38 @@
 #include "PairingExchange.h"
 
 #include "HttpParser.h"
+#include "HttpRequest.h"
 
 namespace device::hap {
 
-std::string httpRequestText(std::string_view method, std::string_view path, const Endpoint& endpoint,
-                            std::string_view contentType, std::string_view body) {
-    std::string text;
-    text.reserve(128 + body.size());
-    text.append(method).append(" ").append(path).append(" HTTP/1.1\r\nHost: ").append(endpoint.text()).append("\r\n");
-    if (!body.empty() || method == "PUT" || method == "POST") {
-        text.append("Content-Type: ").append(contentType).append("\r\n");
-        text.append("Content-Length: ").append(std::to_string(body.size())).append("\r\n");
-    }
-    text.append("\r\n").append(body);
-    return text;
-}
-
-std::optional<Tlv8> exchangeTlv(Socket& socket, const Endpoint& endpoint, std::string_view path, const Tlv8& request,
-                                uint8_t expectedState, SteadyClock::time_point deadline, device::Status* status) {
-    auto fail = [&](Status why) -> std::optional<Tlv8> {
-        if (status) *status = std::move(why);
-        return std::nullopt;
-    };
+StatusOr<Tlv8> exchangeTlv(Socket& socket, const Endpoint& endpoint, std::string_view path, const Tlv8& request,
+                           uint8_t expectedState, SteadyClock::time_point deadline) {
     Status sent = socket.send(httpRequestText("POST", path, endpoint, kTlvContentType, request.encode()), deadline);
-    if (!sent.ok()) return fail(sent);
+    if (!sent.ok()) return sent;
     HttpParser parser;
     char buffer[4096];
     while (!parser.hasMessage()) {
         size_t received = 0;
         Status read = socket.receive(buffer, sizeof buffer, received, deadline);
-        if (!read.ok()) return fail(read);
+        if (!read.ok()) return read;
         Status parsed = parser.feed(std::string_view(buffer, received));
-        if (!parsed.ok()) return fail(Status::error(parsed.message() + " (" + endpoint.text() + ")"));
+        if (!parsed.ok()) return Status::error(parsed.message() + " (" + endpoint.text() + ")");
     }
     HttpResponse response = parser.next();
     if (response.event) {
-        return fail(Status::error("The accessory at " + endpoint.text() + " answered " + std::string(path) +
-                                  " with an event notification, which is not an answer."));
+        return Status::error("The accessory at " + endpoint.text() + " answered " + std::string(path) +
+                             " with an event notification, which is not an answer.");
     }
     if (response.status != 200) {
-        return fail(Status::error("The accessory at " + endpoint.text() + " answered " + std::string(path) +
-                                  " with HTTP status " + std::to_string(response.status) + "."));
+        return Status::error("The accessory at " + endpoint.text() + " answered " + std::string(path) +
+                             " with HTTP status " + std::to_string(response.status) + ".");
     }
-    Status decoded;
-    auto tlv = Tlv8::decode(response.body, &decoded);
-    if (!tlv) return fail(Status::error(decoded.message() + " (" + endpoint.text() + ")"));
+    auto tlv = Tlv8::decode(response.body);
+    if (!tlv.ok()) return Status::error(tlv.status().message() + " (" + endpoint.text() + ")");
     if (tlv->byte(kTlvState) != expectedState) {
-        return fail(Status::error("The accessory at " + endpoint.text() + " answered out of step (expected state " +
-                                  std::to_string(expectedState) + ")."));
+        return Status::error("The accessory at " + endpoint.text() + " answered out of step (expected state " +
+                             std::to_string(expectedState) + ").");
     }
-    if (status) *status = Status::OK();
     return tlv;
 }
 

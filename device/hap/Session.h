@@ -7,7 +7,6 @@
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,25 +19,30 @@
 namespace device::hap {
 
 class SessionConnection;
-struct ControllerIdentity;
+class Socket;
+struct SessionKeys;
 
 class Session {
 public:
-    static std::unique_ptr<Session> open(const Endpoint& endpoint, const ControllerIdentity& controller,
-                                         const AccessoryPairing& accessory, std::chrono::milliseconds timeout,
-                                         device::Status* status = nullptr);
+    // A verified session with the accessory at `endpoint`; an error when it cannot be reached or
+    // verified. A refusal of this controller at pair-verify's last step carries the accessory's
+    // TLV error as its code.
+    static device::StatusOr<std::unique_ptr<Session>> open(const Endpoint& endpoint,
+                                                           const ControllerIdentity& controller,
+                                                           const AccessoryPairing& accessory,
+                                                           std::chrono::milliseconds timeout);
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
     // Sends one request (framed in one write) and returns its response; EVENT/1.0 messages that
     // arrive meanwhile go to the event handler, if set. Any error leaves the session closed.
-    std::optional<HttpResponse> request(std::string_view method, std::string_view path, std::string_view body,
-                                        std::chrono::milliseconds timeout, device::Status* status = nullptr);
+    device::StatusOr<HttpResponse> request(std::string_view method, std::string_view path, std::string_view body,
+                                           std::chrono::milliseconds timeout);
     // The same with a body of another type than JSON (the pairings' TLV8).
-    std::optional<HttpResponse> requestWithType(std::string_view method, std::string_view path,
-                                                std::string_view contentType, std::string_view body,
-                                                std::chrono::milliseconds timeout, device::Status* status = nullptr);
+    device::StatusOr<HttpResponse> requestWithType(std::string_view method, std::string_view path,
+                                                   std::string_view contentType, std::string_view body,
+                                                   std::chrono::milliseconds timeout);
     void setEventHandler(std::function<void(const HttpResponse&)> handler);
 
     // The socket, for a poll loop waiting for events between requests; -1 once closed.
@@ -52,22 +56,10 @@ public:
 private:
     friend device::StatusOr<bool> withdrawUnconfirmedPairing(const Endpoint&, const ControllerIdentity&,
                                                              std::chrono::milliseconds);
-    Session(Endpoint endpoint, std::unique_ptr<SessionConnection> connection);
+    Session(Endpoint endpoint, std::unique_ptr<Socket> socket, const SessionKeys& keys);
 
     Endpoint endpoint_;
     std::unique_ptr<SessionConnection> connection_;
 };
-
-// POST /pairings, remove pairing, of `controllerPairingId` (usually this controller's own).
-device::Status removePairing(Session& session, const std::string& controllerPairingId);
-
-// Takes this controller's pairing back from the accessory at `endpoint` when pair-setup was cut
-// off after the accessory may have stored it, but before this device learnt the accessory's key.
-// Pair-verify then cannot check the accessory's proof, so the session it makes carries one
-// request only: the removal of this controller's own pairing, which tells whoever answers nothing
-// and gives them nothing. True when the pairing was removed; false when the accessory did not
-// know this controller (pair-setup never reached it); an error when it could not be asked.
-device::StatusOr<bool> withdrawUnconfirmedPairing(const Endpoint& endpoint, const ControllerIdentity& controller,
-                                                  std::chrono::milliseconds timeout);
 
 }  // namespace device::hap

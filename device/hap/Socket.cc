@@ -20,14 +20,13 @@ int millisecondsUntil(SteadyClock::time_point deadline) {
     return left < 0 ? 0 : static_cast<int>(std::min<long long>(left, 1 << 30));
 }
 
+Status unreachable(const Endpoint& endpoint, const std::string& why) {
+    return Status::error("Could not connect to the accessory at " + endpoint.text() + ": " + why);
+}
+
 }  // namespace
 
-std::unique_ptr<Socket> Socket::connect(const Endpoint& endpoint, SteadyClock::time_point deadline,
-                                        device::Status* status) {
-    auto fail = [&](std::string why) -> std::unique_ptr<Socket> {
-        if (status) *status = Status::error("Could not connect to the accessory at " + endpoint.text() + ": " + why);
-        return nullptr;
-    };
+StatusOr<std::unique_ptr<Socket>> Socket::connect(const Endpoint& endpoint, SteadyClock::time_point deadline) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -35,7 +34,8 @@ std::unique_ptr<Socket> Socket::connect(const Endpoint& endpoint, SteadyClock::t
     addrinfo* found = nullptr;
     std::string port = std::to_string(endpoint.port);
     int resolved = getaddrinfo(endpoint.host.c_str(), port.c_str(), &hints, &found);
-    if (resolved != 0) return fail(std::string("the host is unknown (") + gai_strerror(resolved) + ").");
+    if (resolved != 0)
+        return unreachable(endpoint, std::string("the host is unknown (") + gai_strerror(resolved) + ").");
     std::string lastError = "no address to try.";
     for (addrinfo* address = found; address; address = address->ai_next) {
         int fd =
@@ -65,11 +65,10 @@ std::unique_ptr<Socket> Socket::connect(const Endpoint& endpoint, SteadyClock::t
             }
         }
         freeaddrinfo(found);
-        if (status) *status = Status::OK();
         return socket;
     }
     freeaddrinfo(found);
-    return fail(lastError);
+    return unreachable(endpoint, lastError);
 }
 
 Socket::~Socket() {

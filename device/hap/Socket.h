@@ -8,14 +8,16 @@
 
 #include "../base/DelayedQueue.h"
 #include "../base/Status.h"
+#include "../base/StatusOr.h"
 #include "Endpoint.h"
 
 namespace device::hap {
 
 class Socket {
 public:
-    static std::unique_ptr<Socket> connect(const Endpoint& endpoint, SteadyClock::time_point deadline,
-                                           device::Status* status = nullptr);
+    // A connected socket; an error saying why no address of the endpoint could be reached in time.
+    static device::StatusOr<std::unique_ptr<Socket>> connect(const Endpoint& endpoint,
+                                                             SteadyClock::time_point deadline);
     ~Socket();
     Socket(const Socket&) = delete;
     Socket& operator=(const Socket&) = delete;

@@ -1,5 +1,5 @@
 // The client side of SRP-6a as pair-setup uses it: the 3072-bit group of RFC 5054, generator 5,
-// SHA-512, username "Pair-Setup", the setup code as password. Big numbers are OpenSSL's.
+// SHA-512, username "Pair-Setup", the setup code as password; the arithmetic is SrpMath's.
 #pragma once
 
 #include <memory>

@@ -30,22 +30,16 @@ std::string Tlv8::encode() const {
     return out;
 }
 
-std::optional<Tlv8> Tlv8::decode(std::string_view bytes, device::Status* status) {
+StatusOr<Tlv8> Tlv8::decode(std::string_view bytes) {
     Tlv8 tlv;
     size_t offset = 0;
     bool lastWasFull = false;  // the previous item had 255 bytes, so one of its type continues it
     while (offset < bytes.size()) {
-        if (bytes.size() - offset < 2) {
-            if (status) *status = Status::error("The pairing message ends inside an item's header.");
-            return std::nullopt;
-        }
+        if (bytes.size() - offset < 2) return Status::error("The pairing message ends inside an item's header.");
         uint8_t type = static_cast<uint8_t>(bytes[offset]);
         size_t length = static_cast<uint8_t>(bytes[offset + 1]);
         offset += 2;
-        if (bytes.size() - offset < length) {
-            if (status) *status = Status::error("The pairing message ends inside an item's value.");
-            return std::nullopt;
-        }
+        if (bytes.size() - offset < length) return Status::error("The pairing message ends inside an item's value.");
         std::string_view value = bytes.substr(offset, length);
         offset += length;
         if (lastWasFull && !tlv.items_.empty() && tlv.items_.back().type == type) {
@@ -55,7 +49,6 @@ std::optional<Tlv8> Tlv8::decode(std::string_view bytes, device::Status* status)
         }
         lastWasFull = length == 255;
     }
-    if (status) *status = Status::OK();
     return tlv;
 }
 

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "../base/Status.h"
+#include "../base/StatusOr.h"
 
 namespace device::hap {
 
@@ -26,6 +26,16 @@ enum TlvType : uint8_t {
     kTlvPermissions = 0x0B,
     kTlvFlags = 0x13,
     kTlvSeparator = 0xFF,
+};
+
+// The method a pairing request names.
+enum TlvMethod : uint8_t {
+    kTlvMethodPairSetup = 0,
+    kTlvMethodPairSetupWithAuth = 1,
+    kTlvMethodPairVerify = 2,
+    kTlvMethodAddPairing = 3,
+    kTlvMethodRemovePairing = 4,
+    kTlvMethodListPairings = 5,
 };
 
 // TLV errors an accessory sends.
@@ -51,7 +61,7 @@ public:
     // The items, in order; a long value split into items of at most 255 bytes.
     std::string encode() const;
     // Reads `bytes`: adjacent items of one type are joined. Truncated input is an error.
-    static std::optional<Tlv8> decode(std::string_view bytes, device::Status* status = nullptr);
+    static device::StatusOr<Tlv8> decode(std::string_view bytes);
 
     // The first item of `type`.
     const std::string* find(uint8_t type) const;

@@ -125,8 +125,8 @@ std::optional<std::string> readRequestBody(int connection) {
 MisbehavingAccessory::Serve impostor(std::string identifier) {
     return [identifier = std::move(identifier)](int connection) {
         std::optional<std::string> body = readRequestBody(connection);
-        std::optional<Tlv8> m1 = body ? Tlv8::decode(*body) : std::nullopt;
-        const std::string* theirs = m1 ? m1->find(kTlvPublicKey) : nullptr;
+        auto m1 = Tlv8::decode(body.value_or(std::string()));
+        const std::string* theirs = m1.ok() ? m1->find(kTlvPublicKey) : nullptr;
         auto ours = crypto::x25519KeyPair();
         auto shared = theirs ? crypto::x25519(ours.secretKey, *theirs) : std::nullopt;
         auto key = shared ? crypto::hkdf(crypto::view(*shared), "Pair-Verify-Encrypt-Salt", "Pair-Verify-Encrypt-Info")
@@ -169,17 +169,16 @@ TEST(ClientFaultTest, MalformedAnswersDropTheConnectionWithAReason) {
     };
     for (const auto& [name, reply] : cases) {
         MisbehavingAccessory accessory(reply);
-        device::Status status;
-        EXPECT_FALSE(Session::open(accessory.endpoint(), identity(), AccessoryPairing{"AA", {}}, 5s, &status)) << name;
-        EXPECT_FALSE(status.ok()) << name;
-        EXPECT_NE(status.message().find(accessory.endpoint().text()), std::string::npos)
-            << name << ": " << status.message();
+        auto session = Session::open(accessory.endpoint(), identity(), AccessoryPairing{"AA", {}}, 5s);
+        EXPECT_FALSE(session.ok()) << name;
+        EXPECT_NE(session.status().message().find(accessory.endpoint().text()), std::string::npos)
+            << name << ": " << session.status().message();
     }
     // An event notification where pair-setup expects its answer is named as what it is.
     MisbehavingAccessory eventful("EVENT/1.0 200 OK\r\nContent-Length: 0\r\n\r\n");
-    device::Status status;
-    EXPECT_FALSE(pairSetup(eventful.endpoint(), "031-45-154", identity(), 5s, &status));
-    EXPECT_NE(status.message().find("event notification"), std::string::npos) << status.message();
+    auto paired = pairSetup(eventful.endpoint(), "031-45-154", identity(), 5s);
+    EXPECT_FALSE(paired.ok());
+    EXPECT_NE(paired.status().message().find("event notification"), std::string::npos) << paired.status().message();
 }
 
 TEST(ClientFaultTest, ASilentAccessoryTimesOutAndPendingWritesFailWhenTheClientGoes) {
@@ -216,8 +215,9 @@ TEST(ClientFaultTest, TextFromTheAccessoryOrTheUserReachesAReasonEscaped) {
         {"an address typed by the user", {std::string("lamp") + kHostileText, accessory.endpoint().port}},
     };
     for (const auto& [name, endpoint] : cases) {
-        device::Status status;
-        EXPECT_FALSE(Session::open(endpoint, identity(), AccessoryPairing{"AA:BB", {}}, 5s, &status)) << name;
+        auto session = Session::open(endpoint, identity(), AccessoryPairing{"AA:BB", {}}, 5s);
+        EXPECT_FALSE(session.ok()) << name;
+        const device::Status& status = session.status();
         EXPECT_TRUE(terminalSafe(status.message())) << name << ": " << status.message();
         EXPECT_NE(status.message().find("\\x1b]0;owned\\x07"), std::string::npos) << name << ": " << status.message();
     }
@@ -226,8 +226,8 @@ TEST(ClientFaultTest, TextFromTheAccessoryOrTheUserReachesAReasonEscaped) {
 TEST(ClientFaultTest, TheHomeScreenLogsAnImpostorAndItsOwnNamesEscaped) {
     MisbehavingAccessory accessory(impostor(kHostileText));
     TempDirectory device;
-    std::optional<Keyring> keyring = Keyring::open(device.path());
-    ASSERT_TRUE(keyring);
+    auto keyring = Keyring::open(device.path());
+    ASSERT_TRUE(keyring.ok()) << keyring.status().message();
     ASSERT_TRUE(keyring->addPairing({"AA:BB", {}}).ok());
     AccessoryDescription description;
     description.name = std::string("Desk\x1b[2J Lamp");

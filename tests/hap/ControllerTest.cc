@@ -12,6 +12,7 @@
 #include "hap/AccessoryDatabase.h"
 #include "hap/CharacteristicsJson.h"
 #include "hap/Pairing.h"
+#include "hap/PairingRemoval.h"
 #include "hap/Session.h"
 #include "support/StatusAssertions.h"
 #include "support/TempDirectory.h"
@@ -35,33 +36,31 @@ class ControllerTest : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(accessory.start());
-        device::Status status;
-        keyring = Keyring::open(keys.path(), &status);
-        ASSERT_TRUE(keyring) << status.message();
+        auto opened = Keyring::open(keys.path());
+        ASSERT_TRUE(opened.ok()) << opened.status().message();
+        keyring = std::move(*opened);
     }
 
     Endpoint endpoint() const { return {"127.0.0.1", accessory.port()}; }
 
     void pair() {
-        device::Status status;
-        auto paired = pairSetup(endpoint(), accessory.code(), keyring->controller(), 10s, &status);
-        ASSERT_TRUE(paired) << status.message();
+        auto paired = pairSetup(endpoint(), accessory.code(), keyring->controller(), 10s);
+        ASSERT_TRUE(paired.ok()) << paired.status().message();
         pairing = *paired;
     }
 
     std::unique_ptr<Session> open() {
-        device::Status status;
-        auto session = Session::open(endpoint(), keyring->controller(), pairing, 5s, &status);
-        EXPECT_TRUE(session) << status.message();
-        return session;
+        auto session = Session::open(endpoint(), keyring->controller(), pairing, 5s);
+        EXPECT_TRUE(session.ok()) << session.status().message();
+        return session.ok() ? std::move(*session) : nullptr;
     }
 
     Light light(Session& session) {
-        device::Status status;
-        auto answer = session.request("GET", "/accessories", {}, 5s, &status);
-        EXPECT_TRUE(answer) << status.message();
-        auto services = answer ? parseAccessoryDatabase(answer->body, &status) : std::nullopt;
-        EXPECT_TRUE(services) << status.message();
+        auto answer = session.request("GET", "/accessories", {}, 5s);
+        EXPECT_TRUE(answer.ok()) << answer.status().message();
+        if (!answer.ok()) return {};
+        auto services = parseAccessoryDatabase(answer->body);
+        EXPECT_TRUE(services.ok()) << services.status().message();
         Light found;
         for (const auto& service : services.value_or(std::vector<ServiceInfo>{})) {
             if (service.type != kLightbulbService) continue;
@@ -80,10 +79,11 @@ protected:
         auto session = open();
         std::map<uint64_t, std::string> values;
         if (!session) return values;
-        device::Status status;
-        auto answer = session->request("GET", readPath(l.refs()), {}, 5s, &status);
-        EXPECT_TRUE(answer) << status.message();
-        auto reports = answer ? parseValues(answer->body, &status) : std::nullopt;
+        auto answer = session->request("GET", readPath(l.refs()), {}, 5s);
+        EXPECT_TRUE(answer.ok()) << answer.status().message();
+        if (!answer.ok()) return values;
+        auto reports = parseValues(answer->body);
+        EXPECT_TRUE(reports.ok()) << reports.status().message();
         for (const auto& report : reports.value_or(std::vector<CharacteristicReport>{}))
             values[report.iid] = report.value;
         return values;
@@ -140,19 +140,22 @@ WriteResult writeAndWait(AccessoryClient& client, std::vector<CharacteristicWrit
 }  // namespace
 
 TEST_F(ControllerTest, PairingNeedsTheRightCodeAndAFreeAccessory) {
-    device::Status status;
-    EXPECT_FALSE(pairSetup(endpoint(), "111-22-333", keyring->controller(), 10s, &status));
-    EXPECT_NE(status.message().find("setup code was not accepted"), std::string::npos) << status.message();
+    auto wrongCode = pairSetup(endpoint(), "111-22-333", keyring->controller(), 10s);
+    EXPECT_FALSE(wrongCode.ok());
+    EXPECT_NE(wrongCode.status().message().find("setup code was not accepted"), std::string::npos)
+        << wrongCode.status().message();
 
     ASSERT_NO_FATAL_FAILURE(pair());
     EXPECT_EQ(pairing.pairingId, accessory.identifier());
 
     TempDirectory otherKeys;
     auto other = Keyring::open(otherKeys.path());
-    ASSERT_TRUE(other);
-    EXPECT_FALSE(pairSetup(endpoint(), accessory.code(), other->controller(), 10s, &status));
-    EXPECT_NE(status.message().find("pairing must be removed first"), std::string::npos) << status.message();
-    EXPECT_NE(status.message().find(endpoint().text()), std::string::npos);
+    ASSERT_TRUE(other.ok()) << other.status().message();
+    auto taken = pairSetup(endpoint(), accessory.code(), other->controller(), 10s);
+    EXPECT_FALSE(taken.ok());
+    const std::string& why = taken.status().message();
+    EXPECT_NE(why.find("pairing must be removed first"), std::string::npos) << why;
+    EXPECT_NE(why.find(endpoint().text()), std::string::npos);
 }
 
 TEST_F(ControllerTest, AVerifiedSessionReadsTheDatabaseWritesAndRemovesItsPairing) {
@@ -166,9 +169,8 @@ TEST_F(ControllerTest, AVerifiedSessionReadsTheDatabaseWritesAndRemovesItsPairin
     EXPECT_EQ(l.hue.maximum, 360);
 
     auto write = [&](std::vector<CharacteristicWrite> writes) {
-        device::Status status;
-        auto answer = session->request("PUT", "/characteristics", writeBody(writes), 5s, &status);
-        EXPECT_TRUE(answer) << status.message();
+        auto answer = session->request("PUT", "/characteristics", writeBody(writes), 5s);
+        EXPECT_TRUE(answer.ok()) << answer.status().message();
         return answer.value_or(HttpResponse{});
     };
     EXPECT_EQ(
@@ -177,9 +179,8 @@ TEST_F(ControllerTest, AVerifiedSessionReadsTheDatabaseWritesAndRemovesItsPairin
         204);
     HttpResponse partial = write({{1, l.brightness.iid, "150"}, {1, l.hue.iid, "120"}});
     ASSERT_EQ(partial.status, 207);
-    device::Status status;
-    auto statuses = parseWriteStatuses(partial.body, {{1, l.brightness.iid, "150"}, {1, l.hue.iid, "120"}}, &status);
-    ASSERT_TRUE(statuses) << status.message();
+    auto statuses = parseWriteStatuses(partial.body, {{1, l.brightness.iid, "150"}, {1, l.hue.iid, "120"}});
+    ASSERT_TRUE(statuses.ok()) << statuses.status().message();
     EXPECT_EQ((*statuses)[0].status, -70410);
     EXPECT_EQ((*statuses)[1].status, 0);
 
@@ -191,8 +192,9 @@ TEST_F(ControllerTest, AVerifiedSessionReadsTheDatabaseWritesAndRemovesItsPairin
 
     ASSERT_TRUE(succeeded(removePairing(*session, keyring->controller().pairingId)));
     session.reset();
-    EXPECT_FALSE(Session::open(endpoint(), keyring->controller(), pairing, 5s, &status));
-    EXPECT_NE(status.message().find("must be paired again"), std::string::npos) << status.message();
+    auto refused = Session::open(endpoint(), keyring->controller(), pairing, 5s);
+    EXPECT_FALSE(refused.ok());
+    EXPECT_NE(refused.status().message().find("must be paired again"), std::string::npos) << refused.status().message();
     // Free again: a new pairing works.
     ASSERT_NO_FATAL_FAILURE(pair());
 }
@@ -208,9 +210,9 @@ TEST_F(ControllerTest, AnotherLongTermKeyIsRefusedAndNeverWrittenTo) {
     const auto before = readBack(l);
     AccessoryPairing impostor = pairing;
     impostor.publicKey[5] ^= 0x40;
-    device::Status status;
-    EXPECT_FALSE(Session::open(endpoint(), keyring->controller(), impostor, 5s, &status));
-    EXPECT_NE(status.message().find("REFUSED"), std::string::npos) << status.message();
+    auto refused = Session::open(endpoint(), keyring->controller(), impostor, 5s);
+    EXPECT_FALSE(refused.ok());
+    EXPECT_NE(refused.status().message().find("REFUSED"), std::string::npos) << refused.status().message();
 
     Observed observed;
     AccessoryClient client(endpoint(), keyring->controller(), impostor, l.refs(), observed.callbacks(), {});
@@ -247,9 +249,8 @@ TEST_F(ControllerTest, TheClientWritesReportsEventsAndVerifiesAgainAfterARestart
     {
         auto other = open();
         ASSERT_TRUE(other);
-        device::Status status;
-        auto answer = other->request("PUT", "/characteristics", writeBody({{1, l.brightness.iid, "42"}}), 5s, &status);
-        ASSERT_TRUE(answer) << status.message();
+        auto answer = other->request("PUT", "/characteristics", writeBody({{1, l.brightness.iid, "42"}}), 5s);
+        ASSERT_TRUE(answer.ok()) << answer.status().message();
         EXPECT_EQ(answer->status, 204);
     }
     EXPECT_TRUE(observed.waitFor([&] { return observed.values[l.brightness.iid] == "42"; }))

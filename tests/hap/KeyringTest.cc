@@ -14,9 +14,8 @@ using namespace device::hap;
 
 TEST(KeyringTest, IdentityAndPairingsPersistInAPrivateFile) {
     TempDirectory directory;
-    device::Status status;
-    auto keyring = Keyring::open(directory.path(), &status);
-    ASSERT_TRUE(keyring) << status.message();
+    auto keyring = Keyring::open(directory.path());
+    ASSERT_TRUE(succeeded(keyring.status()));
     const ControllerIdentity identity = keyring->controller();
     EXPECT_EQ(identity.pairingId.size(), 36u);
     // Nothing is written before there is a pairing to keep.
@@ -30,8 +29,8 @@ TEST(KeyringTest, IdentityAndPairingsPersistInAPrivateFile) {
     ASSERT_TRUE(succeeded(keyring->addPairing(other)));
     ASSERT_TRUE(succeeded(keyring->removePairing(other.pairingId)));
 
-    auto again = Keyring::open(directory.path(), &status);
-    ASSERT_TRUE(again) << status.message();
+    auto again = Keyring::open(directory.path());
+    ASSERT_TRUE(succeeded(again.status()));
     EXPECT_EQ(again->controller().pairingId, identity.pairingId);
     EXPECT_EQ(again->controller().publicKey, identity.publicKey);
     EXPECT_EQ(again->controller().secretKey, identity.secretKey);
@@ -45,7 +44,7 @@ TEST(KeyringTest, IdentityAndPairingsPersistInAPrivateFile) {
     // Another identity each time a keyring is made.
     TempDirectory elsewhere;
     auto second = Keyring::open(elsewhere.path());
-    ASSERT_TRUE(second);
+    ASSERT_TRUE(succeeded(second.status()));
     EXPECT_NE(second->controller().publicKey, identity.publicKey);
 }
 
@@ -56,9 +55,9 @@ TEST(KeyringTest, ADamagedFileIsRefusedAndLeftAlone) {
          {"not json", R"({"controller":{"pairingId":"x","publicKey":"00","secretKey":"00"},"accessories":[]})"}) {
         std::ofstream(path) << text;
         chmod(path.c_str(), 0600);
-        device::Status status;
-        EXPECT_FALSE(Keyring::open(directory.path(), &status));
-        EXPECT_NE(status.message().find("damaged"), std::string::npos) << status.message();
+        auto refused = Keyring::open(directory.path());
+        EXPECT_FALSE(refused.ok());
+        EXPECT_NE(refused.status().message().find("damaged"), std::string::npos) << refused.status().message();
         std::ifstream file(path);
         std::string kept((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
         EXPECT_EQ(kept, text);
@@ -69,9 +68,9 @@ TEST(KeyringTest, AKeyringThatIsNotAPrivateFileOfItsOwnIsRefusedAndLeftAlone) {
     TempDirectory directory;
     std::string path = directory.path() + "/hap-keys.json";
     auto refusal = [&] {
-        device::Status status;
-        EXPECT_FALSE(Keyring::open(directory.path(), &status));
-        return status.message();
+        auto refused = Keyring::open(directory.path());
+        EXPECT_FALSE(refused.ok());
+        return refused.status().message();
     };
     // A link to a keyring that is gone is not "no keyring": a new identity would cut off every lamp.
     ASSERT_EQ(symlink((directory.path() + "/gone.json").c_str(), path.c_str()), 0);
@@ -85,7 +84,7 @@ TEST(KeyringTest, AKeyringThatIsNotAPrivateFileOfItsOwnIsRefusedAndLeftAlone) {
     ASSERT_EQ(rmdir(path.c_str()), 0);
 
     auto keyring = Keyring::open(directory.path());
-    ASSERT_TRUE(keyring);
+    ASSERT_TRUE(succeeded(keyring.status()));
     ASSERT_TRUE(succeeded(keyring->addPairing({"0E:47:4C:00:01:02", {}, {}})));
     ASSERT_EQ(chmod(path.c_str(), 0644), 0);
     std::string readable = refusal();

@@ -50,15 +50,15 @@ protected:
         return glimmora(pairArguments(name, lamp));
     }
 
-    std::optional<device::hap::Keyring> keyring() const { return device::hap::Keyring::open(devicePath()); }
+    device::StatusOr<device::hap::Keyring> keyring() const { return device::hap::Keyring::open(devicePath()); }
 
     // Whether the lamp proves, in a verified session, that it holds this device's pairing.
     bool lampKnowsThisDevice(const TestAccessory& lamp) const {
         auto keys = keyring();
-        if (!keys) return false;
+        if (!keys.ok()) return false;
         auto pairing = keys->pairing(lamp.identifier());
-        return pairing && device::hap::Session::open({"127.0.0.1", lamp.port()}, keys->controller(), *pairing,
-                                                     kExchange) != nullptr;
+        return pairing &&
+               device::hap::Session::open({"127.0.0.1", lamp.port()}, keys->controller(), *pairing, kExchange).ok();
     }
 
     // Whether another device can pair the lamp, i.e. it is paired with nobody.
@@ -97,7 +97,7 @@ TEST_F(PairingRecords, PairingsMadeAtOnceAreAllKeptUnderOneIdentity) {
     }
     std::string description = fileText(devicePath() + "/home.json");
     auto keys = keyring();
-    ASSERT_TRUE(keys);
+    ASSERT_TRUE(keys.ok()) << keys.status().message();
     EXPECT_EQ(keys->pairings().size(), 4u);
     for (int i = 0; i < 4; ++i) {
         EXPECT_THAT(description, HasSubstr("\"Lamp " + std::to_string(i) + "\""));
@@ -116,9 +116,9 @@ TEST_F(PairingRecords, APairingStoppedPartWayIsTakenBackOrLeftWhereUnpairReaches
         std::this_thread::sleep_for(std::chrono::milliseconds(afterMs));
         ProcessResult ended = pairing->stop(signal);
         auto keys = keyring();
-        bool kept = keys && keys->pairing(lamp.identifier());
+        bool kept = keys.ok() && keys->pairing(lamp.identifier());
         // Cut off inside pair-setup, before the lamp's key arrived: only its address is noted.
-        bool noted = keys && !keys->pendingPairings().empty();
+        bool noted = keys.ok() && !keys->pendingPairings().empty();
         bool recorded = fileText(devicePath() + "/home.json").find("\"Lamp\"") != std::string::npos;
         const std::string address = "127.0.0.1:" + std::to_string(lamp.port());
         if (noted) {
@@ -181,9 +181,10 @@ TEST_F(PairingRecords, APairSetupCutOffBeforeTheLampsKeyArrivedIsTakenBack) {
     // its address.
     auto cutOff = [&] {
         auto keys = keyring();
-        ASSERT_TRUE(keys);
+        ASSERT_TRUE(keys.ok()) << keys.status().message();
         ASSERT_TRUE(keys->addPending(at).ok());
-        ASSERT_TRUE(device::hap::pairSetup(at, lamp.code(), keys->controller(), kExchange));
+        auto paired = device::hap::pairSetup(at, lamp.code(), keys->controller(), kExchange);
+        ASSERT_TRUE(paired.ok()) << paired.status().message();
     };
     cutOff();
     EXPECT_FALSE(lampIsFree(lamp));

@@ -25,16 +25,16 @@ constexpr std::chrono::milliseconds kExchange{5000};
 // The lamp's four values as the lamp itself reports them, read over a session of the device's
 // own controller.
 std::optional<LightState> lampSays(const std::string& device, const TestAccessory& lamp) {
-    std::optional<device::hap::Keyring> keyring = device::hap::Keyring::open(device);
-    if (!keyring) return std::nullopt;
+    auto keyring = device::hap::Keyring::open(device);
+    if (!keyring.ok()) return std::nullopt;
     std::optional<device::hap::AccessoryPairing> pairing = keyring->pairing(lamp.identifier());
     if (!pairing) return std::nullopt;
     auto session = device::hap::Session::open({"127.0.0.1", lamp.port()}, keyring->controller(), *pairing, kExchange);
-    if (!session) return std::nullopt;
-    auto response = session->request("GET", "/accessories", "", kExchange);
-    if (!response || response->status != 200) return std::nullopt;
+    if (!session.ok()) return std::nullopt;
+    auto response = (*session)->request("GET", "/accessories", "", kExchange);
+    if (!response.ok() || response->status != 200) return std::nullopt;
     auto services = device::hap::parseAccessoryDatabase(response->body);
-    if (!services) return std::nullopt;
+    if (!services.ok()) return std::nullopt;
     for (const device::hap::ServiceInfo& service : *services) {
         if (service.type != device::hap::kLightbulbService) continue;
         LightState state;
@@ -149,14 +149,14 @@ TEST_F(RealLamp, TheDeviceShowsChangesMadeByAnotherControllerAndALampThatIsGone)
     // it to hue 200: the lamp tells the home screen, whose store shows it.
     {
         auto keyring = device::hap::Keyring::open(devicePath());
-        ASSERT_TRUE(keyring);
+        ASSERT_TRUE(keyring.ok()) << keyring.status().message();
         auto session = device::hap::Session::open({"127.0.0.1", lamp.port()}, keyring->controller(),
                                                   *keyring->pairing(lamp.identifier()), kExchange);
-        ASSERT_TRUE(session);
-        auto response = session->request("GET", "/accessories", "", kExchange);
-        ASSERT_TRUE(response);
+        ASSERT_TRUE(session.ok()) << session.status().message();
+        auto response = (*session)->request("GET", "/accessories", "", kExchange);
+        ASSERT_TRUE(response.ok()) << response.status().message();
         auto services = device::hap::parseAccessoryDatabase(response->body);
-        ASSERT_TRUE(services);
+        ASSERT_TRUE(services.ok()) << services.status().message();
         uint64_t aid = 0, iid = 0;
         for (const auto& service : *services)
             for (const auto& c : service.characteristics)
@@ -164,8 +164,8 @@ TEST_F(RealLamp, TheDeviceShowsChangesMadeByAnotherControllerAndALampThatIsGone)
         ASSERT_NE(iid, 0u);
         std::string body = "{\"characteristics\":[{\"aid\":" + std::to_string(aid) + ",\"iid\":" + std::to_string(iid) +
                            ",\"value\":200}]}";
-        auto written = session->request("PUT", "/characteristics", body, kExchange);
-        ASSERT_TRUE(written);
+        auto written = (*session)->request("PUT", "/characteristics", body, kExchange);
+        ASSERT_TRUE(written.ok()) << written.status().message();
         EXPECT_EQ(written->status, 204);
     }
     EXPECT_TRUE(eventually([&] { return light("Desk Lamp").hue == 200; })) << light("Desk Lamp");
