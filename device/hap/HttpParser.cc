@@ -21,13 +21,18 @@ std::string_view trim(std::string_view text) {
 // How a chunked body ends up: complete (its size in `consumed`), incomplete, or malformed.
 enum class Chunked { kComplete, kIncomplete, kMalformed, kTooLarge };
 
+// The longest chunk-size line taken, extensions included: the same bound whether or not its end
+// has arrived yet, so that how the bytes were split cannot change whether a body parses.
+constexpr size_t kMaxChunkSizeLine = 64;
+
 Chunked readChunked(std::string_view data, std::string& body, size_t& consumed) {
     size_t offset = 0;
     body.clear();
     for (;;) {
         size_t lineEnd = data.find("\r\n", offset);
         if (lineEnd == std::string_view::npos)
-            return data.size() - offset > 64 ? Chunked::kMalformed : Chunked::kIncomplete;
+            return data.size() - offset > kMaxChunkSizeLine ? Chunked::kMalformed : Chunked::kIncomplete;
+        if (lineEnd - offset > kMaxChunkSizeLine) return Chunked::kMalformed;
         std::string_view line = data.substr(offset, lineEnd - offset);
         line = line.substr(0, line.find(';'));
         line = trim(line);
@@ -45,6 +50,7 @@ Chunked readChunked(std::string_view data, std::string& body, size_t& consumed) 
                     return data.size() - offset > HttpParser::kMaxHeaderBytes ? Chunked::kTooLarge
                                                                               : Chunked::kIncomplete;
                 }
+                if (trailerEnd - offset > HttpParser::kMaxHeaderBytes) return Chunked::kTooLarge;
                 bool empty = trailerEnd == offset;
                 offset = trailerEnd + 2;
                 if (empty) {

@@ -75,6 +75,8 @@ TEST(HttpParserTest, MalformedOrOversizedInputIsAnErrorAndStaysOne) {
         "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip\r\n\r\n",
         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n",
         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nabXY",
+        // A chunk-size line over the bound is refused whole, as it is when it arrives in pieces.
+        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n4;" + std::string(100, 'x') + "\r\nabcd\r\n0\r\n\r\n",
         "HTTP/1.1 200 OK\r\nX: " + std::string(HttpParser::kMaxHeaderBytes, 'a'),
     };
     for (const auto& input : bad) {
