@@ -44,9 +44,10 @@ const std::vector<SampleBufferHolder>& fullHDSamples(ClipCodec codec) {
     if (device::Status written = writeSceneClip(path, codec, 1920, 1080, kFrames); !written.ok())
         std::fprintf(stderr, "cannot write %s: %s\n", path.c_str(), written.message().c_str());
     std::vector<SampleBufferHolder>& samples = clips[codec];
-    auto reader = VideoFileReader::open(path, nullptr);
-    while (reader)
-        if (SampleBufferHolder sample = reader->nextSample())
+    auto reader = VideoFileReader::open(path);
+    if (!reader.ok()) std::fprintf(stderr, "%s\n", reader.status().message().c_str());
+    while (reader.ok())
+        if (SampleBufferHolder sample = (*reader)->nextSample())
             samples.push_back(std::move(sample));
         else
             break;

@@ -96,12 +96,12 @@ void sendAppearance(id controller, SEL selector) { objc_msgSend<void>(controller
 
 int runVideoApp(const VideoAppOptions& options, std::ostream& err) {
     if (options.live) return runLiveVideoApp(options, err);
-    Status opened;
-    std::unique_ptr<VideoFileReader> reader = VideoFileReader::open(options.videoPath, &opened);
-    if (!reader) {
-        err << "glimmora play: " << opened.message() << "\n";
+    StatusOr<std::unique_ptr<VideoFileReader>> opened = VideoFileReader::open(options.videoPath);
+    if (!opened.ok()) {
+        err << "glimmora play: " << opened.status().message() << "\n";
         return 1;
     }
+    std::unique_ptr<VideoFileReader> reader = *std::move(opened);
     if (Status prepared = prepareProcess(options.bundleIdentifier); !prepared.ok()) {
         err << "glimmora play: " << prepared.message() << "\n";
         return 1;

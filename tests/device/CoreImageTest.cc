@@ -27,9 +27,7 @@ constexpr Colour kRed{255, 0, 0}, kGreen{0, 255, 0}, kBlue{0, 0, 255}, kYellow{2
 std::string writePainted(const TempDirectory& dir, const ClipSettings& settings,
                          const std::function<void(BgraImage&)>& paint) {
     const std::string path = dir.path() + "/painted.mp4";
-    device::Status status;
-    auto writer = ClipWriter::open(path, settings, &status);
-    EXPECT_TRUE(writer) << status.message();
+    auto writer = expectValue(ClipWriter::open(path, settings));
     if (!writer) return path;
     BgraImage frame = BgraImage::make(settings.width, settings.height);
     paint(frame);

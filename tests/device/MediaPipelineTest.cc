@@ -29,9 +29,7 @@ struct DecodedClip {
 // Reads every sample of `path`, decodes it (then drains) and keeps each picture as BGRA.
 DecodedClip decodeFile(const std::string& path, const PacketDecoderOptions& options = {}) {
     DecodedClip clip;
-    device::Status opened;
-    auto reader = VideoFileReader::open(path, &opened);
-    EXPECT_TRUE(reader) << opened.message();
+    auto reader = expectValue(VideoFileReader::open(path));
     if (!reader) return clip;
     std::string problem;
     auto decoder = PacketDecoder::create(reader->formatDescription(), options, nullptr, &problem);
@@ -70,12 +68,7 @@ DecodedClip decodeFile(const std::string& path, const PacketDecoderOptions& opti
     return ::testing::AssertionSuccess();
 }
 
-std::vector<PatternSegment> pattern(const char* text) {
-    device::Status status;
-    auto segments = parseTestPattern(text, &status);
-    EXPECT_TRUE(segments) << status.message();
-    return segments.value_or(std::vector<PatternSegment>{});
-}
+std::vector<PatternSegment> pattern(const char* text) { return expectValue(parseTestPattern(text)); }
 
 std::string writeClip(const TempDirectory& dir, const std::string& name, const std::vector<PatternSegment>& segments,
                       const ClipSettings& settings) {
@@ -144,9 +137,8 @@ TEST(MediaReader, DescribesTheStreamAndTimesSamplesInDecodeOrder) {
     settings.bframes = true;
     const std::string path = writeClip(dir, "clip.mp4", pattern("green*12"), settings);
 
-    device::Status status;
-    auto reader = VideoFileReader::open(path, &status);
-    ASSERT_TRUE(reader) << status.message();
+    auto reader = expectValue(VideoFileReader::open(path));
+    ASSERT_TRUE(reader);
     EXPECT_EQ(CMFormatDescriptionGetMediaSubType(reader->formatDescription()), kCMVideoCodecType_H264);
     EXPECT_EQ(reader->dimensions().width, 96);
     EXPECT_EQ(reader->dimensions().height, 64);
@@ -185,12 +177,11 @@ TEST(MediaFormatDescriptions, AreEqualForTheSameStreamOnly) {
     const std::string largerPath = writeClip(dir, "larger.mp4", segments, larger);
     const std::string mpeg4Path = writeClip(dir, "mpeg4.mp4", segments, otherCodec);
 
-    device::Status status;
-    auto a = VideoFileReader::open(smallPath, &status);
-    auto b = VideoFileReader::open(smallPath, &status);
-    auto wider = VideoFileReader::open(largerPath, &status);
-    auto mpeg4 = VideoFileReader::open(mpeg4Path, &status);
-    ASSERT_TRUE(a && b && wider && mpeg4) << status.message();
+    auto a = expectValue(VideoFileReader::open(smallPath));
+    auto b = expectValue(VideoFileReader::open(smallPath));
+    auto wider = expectValue(VideoFileReader::open(largerPath));
+    auto mpeg4 = expectValue(VideoFileReader::open(mpeg4Path));
+    ASSERT_TRUE(a && b && wider && mpeg4);
     EXPECT_NE(a->formatDescription(), b->formatDescription());
     EXPECT_TRUE(CMFormatDescriptionEqual(a->formatDescription(), b->formatDescription()));
     EXPECT_FALSE(CMFormatDescriptionEqual(a->formatDescription(), wider->formatDescription()));
@@ -225,10 +216,9 @@ TEST(MediaReducedDecode, GivesHalfSizePicturesOfTheSameColour) {
         }
     }
     // MPEG-4 part 2 skips the detail in the codec itself; H.264 cannot, so the converter scales.
-    device::Status status;
-    auto mpeg4 = VideoFileReader::open(dir.path() + "/mpeg4.mp4", &status);
-    auto h264 = VideoFileReader::open(dir.path() + "/h264.mp4", &status);
-    ASSERT_TRUE(mpeg4 && h264) << status.message();
+    auto mpeg4 = expectValue(VideoFileReader::open(dir.path() + "/mpeg4.mp4"));
+    auto h264 = expectValue(VideoFileReader::open(dir.path() + "/h264.mp4"));
+    ASSERT_TRUE(mpeg4 && h264);
     EXPECT_EQ(PacketDecoder::create(mpeg4->formatDescription(), half)->codecReductionShift(), 1);
     EXPECT_EQ(PacketDecoder::create(h264->formatDescription(), half)->codecReductionShift(), 0);
 }
@@ -240,9 +230,8 @@ TEST(MediaDecoderReuse, DecodesTheClipAgainAfterDrain) {
     settings.bframes = true;
     settings.gop = 3;
     const std::string path = writeClip(dir, "clip.mp4", pattern("cyan*3,magenta*3"), settings);
-    device::Status status;
-    auto reader = VideoFileReader::open(path, &status);
-    ASSERT_TRUE(reader) << status.message();
+    auto reader = expectValue(VideoFileReader::open(path));
+    ASSERT_TRUE(reader);
     auto decoder = PacketDecoder::create(reader->formatDescription());
     ASSERT_TRUE(decoder);
     for (int pass = 0; pass < 2; ++pass) {
