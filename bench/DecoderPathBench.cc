@@ -67,9 +67,9 @@ size_t packetBytes(const std::vector<SampleBufferHolder>& samples) {
 void BM_PlainDecodeFullHD(benchmark::State& state) {
     const auto& samples = fullHDSamples(ClipCodec::h264);
     long frames = 0;
-    auto decoder = PacketDecoder::create(CMSampleBufferGetFormatDescription(samples.front()), {.threads = 1});
+    auto decoder = PacketDecoder::create(CMSampleBufferGetFormatDescription(samples.front()), {.threads = 1}).value();
     for (auto _ : state)
-        for (const auto& sample : samples) decoder->decode(sample, [&](const DecodedFrame&) { ++frames; });
+        for (const auto& sample : samples) (void)decoder->decode(sample, [&](const DecodedFrame&) { ++frames; });
     state.SetItemsProcessed(frames);
     state.SetLabel("libavcodec, one thread, " + std::to_string(packetBytes(samples) / samples.size() / 1024) +
                    " KiB per frame");

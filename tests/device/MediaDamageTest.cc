@@ -33,8 +33,7 @@ struct Outcome {
 // Reads and decodes all of `reader`; counts what came out.
 Outcome readAndDecode(VideoFileReader& reader) {
     Outcome outcome;
-    auto decoder = PacketDecoder::create(reader.formatDescription());
-    EXPECT_TRUE(decoder);
+    auto decoder = expectValue(PacketDecoder::create(reader.formatDescription()));
     if (!decoder) return outcome;
     auto count = [&](const DecodedFrame& frame) {
         EXPECT_GT(frame.width(), 0);
@@ -42,9 +41,9 @@ Outcome readAndDecode(VideoFileReader& reader) {
     };
     while (SampleBufferHolder sample = reader.nextSample()) {
         ++outcome.samples;
-        if (decoder->decode(sample, count) != kMediaOK) ++outcome.errors;
+        if (!decoder->decode(sample, count).ok()) ++outcome.errors;
     }
-    if (decoder->drain(count) != kMediaOK) ++outcome.errors;
+    if (!decoder->drain(count).ok()) ++outcome.errors;
     outcome.readError = reader.readStatus().ok() ? "" : reader.readStatus().message();
     return outcome;
 }
@@ -153,7 +152,7 @@ TEST_F(MediaDamage, GarbagePacketIsAnErrorAndDecodingRecoversAtTheNextKeyframe) 
     const std::string path = clip("clip.mp4", "yellow*4", 2);
     auto reader = expectValue(VideoFileReader::open(path));
     ASSERT_TRUE(reader);
-    auto decoder = PacketDecoder::create(reader->formatDescription());
+    auto decoder = expectValue(PacketDecoder::create(reader->formatDescription()));
     ASSERT_TRUE(decoder);
 
     std::vector<uint8_t> garbage(3000);
@@ -167,14 +166,15 @@ TEST_F(MediaDamage, GarbagePacketIsAnErrorAndDecodingRecoversAtTheNextKeyframe) 
               noErr);
     int frames = 0;
     auto count = [&](const DecodedFrame&) { ++frames; };
-    EXPECT_EQ(decoder->decode(bad, count), kMediaBadData);
-    EXPECT_THAT(decoder->lastError(), HasSubstr("Invalid data"));
-    EXPECT_EQ(decoder->decode(nullptr, count), kMediaInvalidArgument);
+    const device::Status refused = decoder->decode(bad, count);
+    EXPECT_EQ(refused.code(), kMediaBadData);
+    EXPECT_THAT(refused.message(), HasSubstr("Invalid data"));
+    EXPECT_EQ(decoder->decode(nullptr, count).code(), kMediaInvalidArgument);
     EXPECT_EQ(frames, 0);
 
     // The real clip still decodes whole on the same decoder.
-    while (SampleBufferHolder sample = reader->nextSample()) EXPECT_EQ(decoder->decode(sample, count), kMediaOK);
-    EXPECT_EQ(decoder->drain(count), kMediaOK);
+    while (SampleBufferHolder sample = reader->nextSample()) EXPECT_TRUE(succeeded(decoder->decode(sample, count)));
+    EXPECT_TRUE(succeeded(decoder->drain(count)));
     EXPECT_EQ(frames, 4);
 }
 
@@ -194,14 +194,14 @@ TEST_F(MediaDamage, GarbagePacketsForEveryDecoderNeverCrash) {
             ASSERT_EQ(CMVideoFormatDescriptionCreateWithExtradata(nullptr, codec, 64, 48, extradata.data(),
                                                                   extradata.size(), format.receive()),
                       noErr);
-            int status = kMediaOK;
-            auto decoder = PacketDecoder::create(format, {}, &status);
+            auto made = PacketDecoder::create(format);
             // An unknown codec has no decoder; a known one may refuse random parameter sets.
             const bool unknown = codec == fourCharCode("zzzz");
-            if (!decoder) {
-                EXPECT_EQ(status, unknown ? kMediaUnsupported : kMediaBadData);
+            if (!made.ok()) {
+                EXPECT_EQ(made.status().code(), unknown ? kMediaUnsupported : kMediaBadData);
                 continue;
             }
+            auto decoder = *std::move(made);
             EXPECT_FALSE(unknown);
             int frames = 0;
             for (int i = 0; i < 8; ++i) {
@@ -211,12 +211,12 @@ TEST_F(MediaDamage, GarbagePacketsForEveryDecoderNeverCrash) {
                 ASSERT_EQ(CMSampleBufferCreateWithPacket(nullptr, format, packet.data(), packet.size(), nullptr, i == 0,
                                                          sample.receive()),
                           noErr);
-                decoder->decode(sample, [&](const DecodedFrame& frame) {
+                (void)decoder->decode(sample, [&](const DecodedFrame& frame) {
                     EXPECT_GT(frame.width(), 0);
                     ++frames;
                 });
             }
-            decoder->drain([&](const DecodedFrame&) { ++frames; });
+            (void)decoder->drain([&](const DecodedFrame&) { ++frames; });
             EXPECT_LE(frames, 16);
         }
     }

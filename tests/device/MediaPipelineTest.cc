@@ -23,7 +23,7 @@ struct DecodedClip {
     std::vector<CMTime> times;
     int samples = 0;
     int keyFrames = 0;
-    int firstError = kMediaOK;
+    device::Status firstError;
 };
 
 // Reads every sample of `path`, decodes it (then drains) and keeps each picture as BGRA.
@@ -31,9 +31,7 @@ DecodedClip decodeFile(const std::string& path, const PacketDecoderOptions& opti
     DecodedClip clip;
     auto reader = expectValue(VideoFileReader::open(path));
     if (!reader) return clip;
-    std::string problem;
-    auto decoder = PacketDecoder::create(reader->formatDescription(), options, nullptr, &problem);
-    EXPECT_TRUE(decoder) << problem;
+    auto decoder = expectValue(PacketDecoder::create(reader->formatDescription(), options));
     if (!decoder) return clip;
     FrameConverter converter;
     auto keep = [&](const DecodedFrame& frame) {
@@ -45,12 +43,12 @@ DecodedClip decodeFile(const std::string& path, const PacketDecoderOptions& opti
     while (SampleBufferHolder sample = reader->nextSample()) {
         ++clip.samples;
         if (CMSampleBufferIsKeyFrame(sample)) ++clip.keyFrames;
-        const int status = decoder->decode(sample, keep);
-        if (status != kMediaOK && clip.firstError == kMediaOK) clip.firstError = status;
+        device::Status decoded = decoder->decode(sample, keep);
+        if (clip.firstError.ok()) clip.firstError = std::move(decoded);
     }
     EXPECT_TRUE(reader->readStatus().ok()) << reader->readStatus().message();
-    const int status = decoder->drain(keep);
-    if (status != kMediaOK && clip.firstError == kMediaOK) clip.firstError = status;
+    device::Status drained = decoder->drain(keep);
+    if (clip.firstError.ok()) clip.firstError = std::move(drained);
     return clip;
 }
 
@@ -100,7 +98,7 @@ TEST_P(MediaRoundTrip, EveryFrameDecodesToItsColourInOrder) {
     const std::string path = writeClip(dir_, c.file, segments, settings);
 
     const DecodedClip clip = decodeFile(path);
-    EXPECT_EQ(clip.firstError, kMediaOK);
+    EXPECT_TRUE(succeeded(clip.firstError));
     EXPECT_EQ(clip.samples, 10);
     EXPECT_GE(clip.keyFrames, 3);  // frames 0, 4, 8 at least
     ASSERT_EQ(clip.frames.size(), 10u);
@@ -187,7 +185,7 @@ TEST(MediaFormatDescriptions, AreEqualForTheSameStreamOnly) {
     EXPECT_FALSE(CMFormatDescriptionEqual(a->formatDescription(), wider->formatDescription()));
     EXPECT_FALSE(CMFormatDescriptionEqual(a->formatDescription(), mpeg4->formatDescription()));
 
-    auto decoder = PacketDecoder::create(a->formatDescription());
+    auto decoder = expectValue(PacketDecoder::create(a->formatDescription()));
     ASSERT_TRUE(decoder);
     EXPECT_TRUE(decoder->canAccept(b->formatDescription()));
     EXPECT_FALSE(decoder->canAccept(wider->formatDescription()));
@@ -219,8 +217,8 @@ TEST(MediaReducedDecode, GivesHalfSizePicturesOfTheSameColour) {
     auto mpeg4 = expectValue(VideoFileReader::open(dir.path() + "/mpeg4.mp4"));
     auto h264 = expectValue(VideoFileReader::open(dir.path() + "/h264.mp4"));
     ASSERT_TRUE(mpeg4 && h264);
-    EXPECT_EQ(PacketDecoder::create(mpeg4->formatDescription(), half)->codecReductionShift(), 1);
-    EXPECT_EQ(PacketDecoder::create(h264->formatDescription(), half)->codecReductionShift(), 0);
+    EXPECT_EQ(PacketDecoder::create(mpeg4->formatDescription(), half).value()->codecReductionShift(), 1);
+    EXPECT_EQ(PacketDecoder::create(h264->formatDescription(), half).value()->codecReductionShift(), 0);
 }
 
 // After drain the decoder takes a stream from its start again (and the reader rewinds to it).
@@ -232,14 +230,14 @@ TEST(MediaDecoderReuse, DecodesTheClipAgainAfterDrain) {
     const std::string path = writeClip(dir, "clip.mp4", pattern("cyan*3,magenta*3"), settings);
     auto reader = expectValue(VideoFileReader::open(path));
     ASSERT_TRUE(reader);
-    auto decoder = PacketDecoder::create(reader->formatDescription());
+    auto decoder = expectValue(PacketDecoder::create(reader->formatDescription()));
     ASSERT_TRUE(decoder);
     for (int pass = 0; pass < 2; ++pass) {
         SCOPED_TRACE(pass);
         std::vector<CMTime> times;
         auto count = [&](const DecodedFrame& frame) { times.push_back(frame.presentationTimeStamp()); };
-        while (SampleBufferHolder sample = reader->nextSample()) EXPECT_EQ(decoder->decode(sample, count), kMediaOK);
-        EXPECT_EQ(decoder->drain(count), kMediaOK);
+        while (SampleBufferHolder sample = reader->nextSample()) EXPECT_TRUE(succeeded(decoder->decode(sample, count)));
+        EXPECT_TRUE(succeeded(decoder->drain(count)));
         ASSERT_EQ(times.size(), 6u);
         EXPECT_NEAR(CMTimeGetSeconds(times.back()), 5 / 25.0, 1e-6);
         ASSERT_TRUE(reader->rewind().ok());
