@@ -45,9 +45,10 @@ const std::vector<SampleBufferHolder>& fullHDSamples(ClipCodec codec) {
     if (device::Status written = writeSceneClip(path, codec, 1920, 1080, kFrames); !written.ok())
         std::fprintf(stderr, "cannot write %s: %s\n", path.c_str(), written.message().c_str());
     std::vector<SampleBufferHolder>& samples = clips[codec];
-    auto reader = VideoFileReader::open(path, nullptr);
-    while (reader)
-        if (SampleBufferHolder sample = reader->nextSample())
+    auto reader = VideoFileReader::open(path);
+    if (!reader.ok()) std::fprintf(stderr, "%s\n", reader.status().message().c_str());
+    while (reader.ok())
+        if (SampleBufferHolder sample = (*reader)->nextSample())
             samples.push_back(std::move(sample));
         else
             break;
@@ -67,9 +68,9 @@ size_t packetBytes(const std::vector<SampleBufferHolder>& samples) {
 void BM_PlainDecodeFullHD(benchmark::State& state) {
     const auto& samples = fullHDSamples(ClipCodec::h264);
     long frames = 0;
-    auto decoder = PacketDecoder::create(CMSampleBufferGetFormatDescription(samples.front()), {.threads = 1});
+    auto decoder = PacketDecoder::create(CMSampleBufferGetFormatDescription(samples.front()), {.threads = 1}).value();
     for (auto _ : state)
-        for (const auto& sample : samples) decoder->decode(sample, [&](const DecodedFrame&) { ++frames; });
+        for (const auto& sample : samples) (void)decoder->decode(sample, [&](const DecodedFrame&) { ++frames; });
     state.SetItemsProcessed(frames);
     state.SetLabel("libavcodec, one thread, " + std::to_string(packetBytes(samples) / samples.size() / 1024) +
                    " KiB per frame");

@@ -56,10 +56,9 @@ void writeColourClip(const std::string& path, int seconds) {
     const char* colours[] = {"red", "green", "blue", "yellow", "cyan", "magenta", "orange", "white"};
     std::string pattern;
     for (int i = 0; i < 30 * seconds; ++i) pattern += std::string(i ? "," : "") + colours[i % 8];
-    device::Status status;
-    auto segments = parseTestPattern(pattern, &status);
+    auto segments = parseTestPattern(pattern);
     ClipSettings settings{.codec = ClipCodec::mpeg4, .width = 640, .height = 360, .fps = 30, .gop = 30};
-    if (segments) status = writeTestPatternClip(path, *segments, settings);
+    const device::Status status = segments.ok() ? writeTestPatternClip(path, *segments, settings) : segments.status();
     if (!status.ok()) std::fprintf(stderr, "cannot write the clip: %s\n", status.message().c_str());
 }
 

@@ -35,14 +35,15 @@ std::string glimmoraExecutable() {
     return std::string(path, static_cast<size_t>(length));
 }
 
-std::unique_ptr<DemoChild> DemoChild::start(std::string name, const std::vector<std::string>& arguments,
-                                            const std::string& logPath, device::Status* status) {
-    return startProgram(std::move(name), glimmoraExecutable(), arguments, logPath, status);
+device::StatusOr<std::unique_ptr<DemoChild>> DemoChild::start(std::string name,
+                                                              const std::vector<std::string>& arguments,
+                                                              const std::string& logPath) {
+    return startProgram(std::move(name), glimmoraExecutable(), arguments, logPath);
 }
 
-std::unique_ptr<DemoChild> DemoChild::startProgram(std::string name, const std::string& program,
-                                                   const std::vector<std::string>& arguments,
-                                                   const std::string& logPath, device::Status* status) {
+device::StatusOr<std::unique_ptr<DemoChild>> DemoChild::startProgram(std::string name, const std::string& program,
+                                                                     const std::vector<std::string>& arguments,
+                                                                     const std::string& logPath) {
     std::vector<std::string> argv = {program};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     std::vector<char*> pointers;
@@ -75,11 +76,8 @@ std::unique_ptr<DemoChild> DemoChild::startProgram(std::string name, const std::
     int failure = posix_spawnp(&pid, program.c_str(), &files, &attributes, pointers.data(), environmentPointers.data());
     posix_spawn_file_actions_destroy(&files);
     posix_spawnattr_destroy(&attributes);
-    if (failure != 0) {
-        if (status)
-            *status = device::Status::error("cannot start " + name + " (" + program + "): " + std::strerror(failure));
-        return nullptr;
-    }
+    if (failure != 0)
+        return device::Status::error("cannot start " + name + " (" + program + "): " + std::strerror(failure));
     return std::unique_ptr<DemoChild>(new DemoChild(std::move(name), logPath, pid));
 }
 

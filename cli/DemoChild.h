@@ -11,18 +11,18 @@
 #include <string>
 #include <vector>
 
-#include <base/Status.h>
+#include <base/StatusOr.h>
 
 class DemoChild {
 public:
-    // Starts `glimmora ARGUMENTS...`. Returns null, with `*status` (when given) saying why, when it
-    // cannot.
-    static std::unique_ptr<DemoChild> start(std::string name, const std::vector<std::string>& arguments,
-                                            const std::string& logPath, device::Status* status);
+    // Starts `glimmora ARGUMENTS...`, or says why it cannot.
+    static device::StatusOr<std::unique_ptr<DemoChild>> start(std::string name,
+                                                              const std::vector<std::string>& arguments,
+                                                              const std::string& logPath);
     // Starts `program ARGUMENTS...` the same way (a path, or a name looked up in PATH).
-    static std::unique_ptr<DemoChild> startProgram(std::string name, const std::string& program,
-                                                   const std::vector<std::string>& arguments,
-                                                   const std::string& logPath, device::Status* status);
+    static device::StatusOr<std::unique_ptr<DemoChild>> startProgram(std::string name, const std::string& program,
+                                                                     const std::vector<std::string>& arguments,
+                                                                     const std::string& logPath);
     // Stops the child if it still runs.
     ~DemoChild();
     DemoChild(const DemoChild&) = delete;

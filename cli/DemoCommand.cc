@@ -56,10 +56,9 @@ void addDemoCommand(CLI::App& app) {
                 "the test accessories end with the demo, so it pairs them only into a fresh temporary "
                 "device, which it removes at the end; leave out --device (and GLIMMORA_DEVICE)");
         if (!live->empty()) {
-            device::Status parsed;
             const std::optional<double> rate = frameRateOption->count() ? std::optional(*frameRate) : std::nullopt;
-            if (!parseLiveSource(*live, *size, "", rate, &parsed))
-                throw CLI::ValidationError("--live", parsed.message());
+            if (device::StatusOr<LiveSourceRequest> parsed = parseLiveSource(*live, *size, "", rate); !parsed.ok())
+                throw CLI::ValidationError("--live", parsed.status().message());
             options->live = {"--live", *live};
             if (!size->empty()) options->live.insert(options->live.end(), {"--size", *size});
             if (rate) options->live.insert(options->live.end(), {"--framerate", std::to_string(*rate)});

@@ -49,23 +49,22 @@ void removeStale(const std::string& root, std::vector<std::string>* removed) {
 
 }  // namespace
 
-std::unique_ptr<TemporaryDevice> TemporaryDevice::make(std::vector<std::string>* removed, device::Status* status) {
+device::StatusOr<std::unique_ptr<TemporaryDevice>> TemporaryDevice::make(std::vector<std::string>* removed) {
     std::string root = temporaryRoot();
     removeStale(root, removed);
     std::string pattern = root + "/" + kPrefix + "XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) {
-        *status =
-            device::Status::error("cannot make a temporary device directory in " + root + ": " + std::strerror(errno));
-        return nullptr;
-    }
+    if (mkdtemp(pattern.data()) == nullptr)
+        return device::Status::error("cannot make a temporary device directory in " + root + ": " +
+                                     std::strerror(errno));
     // Not close-on-exec: the processes the demo starts inherit the lock and keep it while they live.
     int lock = open((pattern + "/" + kLockName).c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
     if (lock < 0 || flock(lock, LOCK_EX) != 0) {
-        *status = device::Status::error("cannot lock the temporary device " + pattern + ": " + std::strerror(errno));
+        device::Status failed =
+            device::Status::error("cannot lock the temporary device " + pattern + ": " + std::strerror(errno));
         if (lock >= 0) close(lock);
         std::error_code ignored;
         std::filesystem::remove_all(pattern, ignored);
-        return nullptr;
+        return failed;
     }
     std::string pid = std::to_string(getpid()) + "\n";
     if (write(lock, pid.data(), pid.size()) != static_cast<ssize_t>(pid.size())) {

@@ -10,13 +10,13 @@
 #include <string>
 #include <vector>
 
-#include <base/Status.h>
+#include <base/StatusOr.h>
 
 class TemporaryDevice {
 public:
-    // Removes stale devices (their paths go to `*removed`) and makes a new one. Null, with `*status`
-    // saying why, when it cannot.
-    static std::unique_ptr<TemporaryDevice> make(std::vector<std::string>* removed, device::Status* status);
+    // Removes stale devices (their paths go to `*removed`, also when it fails) and makes a new one,
+    // or says why it cannot.
+    static device::StatusOr<std::unique_ptr<TemporaryDevice>> make(std::vector<std::string>* removed);
     ~TemporaryDevice();
     TemporaryDevice(const TemporaryDevice&) = delete;
     TemporaryDevice& operator=(const TemporaryDevice&) = delete;

@@ -127,10 +127,10 @@ void DemoSession::prepareDevice() {
     const char* chosen = std::getenv("GLIMMORA_DEVICE");
     if (chosen == nullptr || *chosen == '\0') {
         std::vector<std::string> stale;
-        device::Status made;
-        temporary_ = TemporaryDevice::make(&stale, &made);
+        device::StatusOr<std::unique_ptr<TemporaryDevice>> made = TemporaryDevice::make(&stale);
         for (const std::string& path : stale) say("removed " + path + ", left behind by a demo that was killed");
-        if (!temporary_) throw Failure{made.message()};
+        if (!made.ok()) throw Failure{made.status().message()};
+        temporary_ = *std::move(made);
         setenv("GLIMMORA_DEVICE", temporary_->path().c_str(), 1);
     }
     directory_ = device::deviceDirectory();
@@ -168,13 +168,13 @@ void DemoSession::startRealAccessories() {
     for (size_t i = 0; i < std::size(kRealLampNames); ++i) {
         uint16_t port = static_cast<uint16_t>(kFirstRealLampPort + i);
         std::string log = directory_ + "/demo-accessory-" + std::to_string(i + 1) + ".log";
-        device::Status started;
-        auto accessory = DemoChild::startProgram(
+        auto started = DemoChild::startProgram(
             "test accessory " + std::to_string(i + 1), "node",
             {script, "--port", std::to_string(port), "--code", kRealLampCode, "--storage",
              directory_ + "/demo-accessory-" + std::to_string(i + 1), "--name", kRealLampNames[i]},
-            log, &started);
-        if (!accessory) throw Failure{started.message()};
+            log);
+        if (!started.ok()) throw Failure{started.status().message()};
+        std::unique_ptr<DemoChild> accessory = *std::move(started);
         for (int waited = 0; !logSays(log, "ready"); waited += 50) {
             if (stopRequested()) throw Failure{"stopped", accessory.get()};
             if (!accessory->running())
@@ -197,9 +197,9 @@ void DemoSession::startRealAccessories() {
 }
 
 void DemoSession::startHomeScreen() {
-    device::Status started;
-    homeScreen_ = DemoChild::start("the home screen", {"springboard"}, directory_ + "/demo-springboard.log", &started);
-    if (!homeScreen_) throw Failure{started.message()};
+    auto started = DemoChild::start("the home screen", {"springboard"}, directory_ + "/demo-springboard.log");
+    if (!started.ok()) throw Failure{started.status().message()};
+    homeScreen_ = *std::move(started);
     say("started the home screen (pid " + std::to_string(homeScreen_->pid()) + "); waiting for its colour server");
     for (int waited = 0; device::colourServerProcess() != homeScreen_->pid(); waited += 50) {
         if (stopRequested()) throw Failure{"stopped", homeScreen_.get()};
@@ -210,14 +210,14 @@ void DemoSession::startHomeScreen() {
 }
 
 void DemoSession::startApp() {
-    device::Status started;
     std::vector<std::string> arguments = {"play", "--app", options_.app};
     if (options_.live.empty())
         arguments.push_back(video_);
     else
         arguments.insert(arguments.end(), options_.live.begin(), options_.live.end());
-    app_ = DemoChild::start("the video app", arguments, directory_ + "/demo-app.log", &started);
-    if (!app_) throw Failure{started.message()};
+    auto started = DemoChild::start("the video app", arguments, directory_ + "/demo-app.log");
+    if (!started.ok()) throw Failure{started.status().message()};
+    app_ = *std::move(started);
     const std::string what = options_.live.empty() ? device::printable(video_) : options_.live[1] + " live";
     say("the colour server is up; playing " + what + " in the " + options_.app + " app (pid " +
         std::to_string(app_->pid()) + "); Ctrl-C stops the demo");

@@ -64,11 +64,11 @@ void addPlayCommand(CLI::App& app) {
                                                                    {"youtube", "com.google.ios.youtube"}};
         options->bundleIdentifier = bundles.at(*appName);
         if (!live->source.empty()) {
-            device::Status parsed;
-            options->live =
+            device::StatusOr<LiveSourceRequest> parsed =
                 parseLiveSource(live->source, live->size, live->inputSize,
-                                frameRate->count() ? std::optional(live->frameRate) : std::nullopt, &parsed);
-            if (!options->live) throw CLI::ValidationError("--live", parsed.message());
+                                frameRate->count() ? std::optional(live->frameRate) : std::nullopt);
+            if (!parsed.ok()) throw CLI::ValidationError("--live", parsed.status().message());
+            options->live = *std::move(parsed);
         } else if (options->videoPath.empty()) {
             throw CLI::RequiredError("VIDEO or --live");
         }

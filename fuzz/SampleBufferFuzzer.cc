@@ -64,13 +64,14 @@ Clip writeClip(ClipCodec codec) {
     settings.bframes = codec != ClipCodec::vp9;
     const std::string path =
         fuzz::deviceDirectory() + "/clip-" + clipCodecName(codec) + (codec == ClipCodec::vp9 ? ".webm" : ".mp4");
-    device::Status status = writeTestPatternClip(path, *parseTestPattern("red*2,green*2,blue*2", nullptr), settings);
+    device::Status status = writeTestPatternClip(path, *parseTestPattern("red*2,green*2,blue*2"), settings);
     if (!status.ok()) fuzz::fail("writing a " + std::string(clipCodecName(codec)) + " clip: " + status.message());
-    auto reader = VideoFileReader::open(path, &status);
-    if (!reader) fuzz::fail("reading a " + std::string(clipCodecName(codec)) + " clip: " + status.message());
+    auto reader = VideoFileReader::open(path);
+    if (!reader.ok())
+        fuzz::fail("reading a " + std::string(clipCodecName(codec)) + " clip: " + reader.status().message());
     Clip clip;
-    clip.format = FormatDescriptionHolder::retain(reader->formatDescription());
-    while (SampleBufferHolder sample = reader->nextSample()) clip.samples.push_back(std::move(sample));
+    clip.format = FormatDescriptionHolder::retain((*reader)->formatDescription());
+    while (SampleBufferHolder sample = (*reader)->nextSample()) clip.samples.push_back(std::move(sample));
     if (clip.samples.size() < 2 || !CMSampleBufferIsKeyFrame(clip.samples[0].get()))
         fuzz::fail(std::string("a ") + clipCodecName(codec) + " clip without a keyframe and more");
     return clip;

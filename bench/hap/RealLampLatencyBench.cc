@@ -37,10 +37,10 @@ void FrameToRealLampAnswer(benchmark::State& state) {
         std::string pattern;
         const char* colours[] = {"red", "green", "blue", "yellow", "cyan", "magenta", "orange", "white"};
         for (int i = 0; i < 30 * 7; ++i) pattern += std::string(i ? "," : "") + colours[i % 8];
-        device::Status written;
-        auto segments = parseTestPattern(pattern, &written);
+        auto segments = parseTestPattern(pattern);
         ClipSettings settings{.codec = ClipCodec::mpeg4, .width = 640, .height = 360, .fps = 30, .gop = 30};
-        if (segments) written = writeTestPatternClip(clip, *segments, settings);
+        const device::Status written =
+            segments.ok() ? writeTestPatternClip(clip, *segments, settings) : segments.status();
         if (!lamp.start() || !written.ok() ||
             !glimmora(device.path(), {"home", "pair", "Lamp", "--room", "Screen", "--address", "127.0.0.1", "--port",
                                       std::to_string(lamp.port()), "--code", lamp.code()}) ||

@@ -75,7 +75,8 @@ void AVSampleBufferDisplayLayer::flushDecoder() {
     }
     std::lock_guard hold(lock_);
     if (!decoder_->decoder) return;
-    decoder_->decoder->drain(
+    // A failure here loses only the pictures still held back: they are not shown.
+    (void)decoder_->decoder->drain(
         [this](const DecodedFrame& frame) { convertAndShow(frame, decoder_->converter, shownOrigin_.load()); });
 }
 
@@ -107,7 +108,8 @@ void AVSampleBufferDisplayLayer::decode(CMSampleBufferRef sample, uint64_t origi
     std::lock_guard hold(lock_);
     CMFormatDescriptionRef format = CMSampleBufferGetFormatDescription(sample);
     if (!decoder_->decoder || !decoder_->decoder->canAccept(format)) {
-        decoder_->decoder = PacketDecoder::create(format);
+        device::StatusOr<std::unique_ptr<PacketDecoder>> made = PacketDecoder::create(format);
+        decoder_->decoder = made.ok() ? *std::move(made) : nullptr;
         if (!decoder_->decoder) {
             failed_.fetch_add(1);
             return;
@@ -116,13 +118,13 @@ void AVSampleBufferDisplayLayer::decode(CMSampleBufferRef sample, uint64_t origi
     // A sample its player was too late for is decoded all the same (later pictures may refer to
     // it), but what comes out is not shown.
     const bool display = !CMSampleBufferGetDoNotDisplay(sample);
-    int status = decoder_->decoder->decode(sample, [&](const DecodedFrame& frame) {
+    device::Status decoded = decoder_->decoder->decode(sample, [&](const DecodedFrame& frame) {
         if (display)
             convertAndShow(frame, decoder_->converter, enqueuedOriginsAreCaptureTimes_.load() ? origin : 0);
         else
             dropped_.fetch_add(1);
     });
-    if (status != kMediaOK) failed_.fetch_add(1);
+    if (!decoded.ok()) failed_.fetch_add(1);
 }
 
 void AVSampleBufferDisplayLayer::convertAndShow(const DecodedFrame& frame, FrameConverter& converter, uint64_t origin) {

@@ -222,11 +222,11 @@ int HBPreferencesStore::loadValues(bool force) {
         std::string key = columnText(rows, 0);
         StoredValue stored;
         device::Status problem = readValueColumn(rows, columnText(rows, 1), &stored);
-        Strong<NSObject> object = problem.ok() ? decodeStoredValue(stored, &problem) : nullptr;
-        if (object)
-            values.emplace(std::move(key), std::move(object));
+        device::StatusOr<Strong<NSObject>> object = problem.ok() ? decodeStoredValue(stored) : problem;
+        if (object.ok())
+            values.emplace(std::move(key), *std::move(object));
         else
-            damaged.emplace(key, "the stored value of " + key + " cannot be read: " + problem.message());
+            damaged.emplace(key, "the stored value of " + key + " cannot be read: " + object.status().message());
     }
     sqlite3_reset(rows);
     if (rc != SQLITE_DONE) return rc;

@@ -75,7 +75,7 @@ device::Status encodeStoredValue(id value, StoredValue* stored) {
                                  " cannot be stored; values are NSNumber, NSString or NSArray of NSString");
 }
 
-Strong<NSObject> decodeStoredValue(const StoredValue& stored, device::Status* status) {
+device::StatusOr<Strong<NSObject>> decodeStoredValue(const StoredValue& stored) {
     switch (stored.type) {
         case StoredValue::Type::boolean:
             return NSNumber::numberWithBool(stored.integer != 0);
@@ -89,17 +89,11 @@ Strong<NSObject> decodeStoredValue(const StoredValue& stored, device::Status* st
             break;
     }
     nlohmann::json list = nlohmann::json::parse(stored.text, nullptr, /*allow_exceptions=*/false);
-    if (!list.is_array()) {
-        *status = device::Status::error("the stored array is not a JSON list");
-        return nil;
-    }
+    if (!list.is_array()) return device::Status::error("the stored array is not a JSON list");
     std::vector<Strong<NSObject>> strings;
     strings.reserve(list.size());
     for (const auto& element : list) {
-        if (!element.is_string()) {
-            *status = device::Status::error("the stored array holds something other than strings");
-            return nil;
-        }
+        if (!element.is_string()) return device::Status::error("the stored array holds something other than strings");
         strings.emplace_back(NSString::stringWithString(element.get<std::string>()));
     }
     return NSArray::arrayWithVector(std::move(strings));

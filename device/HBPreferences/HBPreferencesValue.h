@@ -9,7 +9,7 @@
 
 #include "../Foundation/Foundation.h"
 
-#include "../base/Status.h"
+#include "../base/StatusOr.h"
 
 struct StoredValue {
     enum class Type { boolean, integer, real, string, array };
@@ -30,6 +30,5 @@ bool storedTypeFromTag(std::string_view tag, StoredValue::Type* type);
 device::Status encodeStoredValue(id value, StoredValue* stored);
 
 // The object a stored value stands for: an NSNumber of the right kind, an NSString, or an NSArray
-// of NSString. Returns nil and says why in `*status` when the stored text of an array is not a
-// JSON list of strings.
-Strong<NSObject> decodeStoredValue(const StoredValue& stored, device::Status* status);
+// of NSString; an error saying why when the stored text of an array is not a JSON list of strings.
+device::StatusOr<Strong<NSObject>> decodeStoredValue(const StoredValue& stored);

@@ -13,6 +13,7 @@
 
 #include "../Foundation/DeviceDirectory.h"
 #include "../Foundation/PrintableText.h"
+#include "../base/StatusOr.h"
 
 #include "HMTypes.h"
 #include "HomeKitDevice.h"
@@ -20,6 +21,7 @@
 #include "NameBasedUUID.h"
 
 using device::Status;
+using device::StatusOr;
 
 namespace {
 
@@ -59,41 +61,33 @@ std::string upper(std::string text) {
 // Names and members come from the file: they are quoted escaped, so a message cannot act on a terminal.
 std::string quote(const std::string& text) { return device::quotedPrintable(text); }
 
-struct Refusal {
-    std::string pointer;
-    std::string reason;
-};
-
-// Walks the parsed description, building the checked one; the first problem ends the walk.
+// Walks the parsed description, building the checked one; the first problem ends the walk, and
+// each step returns it as "<line>: <where>: <why>".
 class Checker {
 public:
     explicit Checker(const JsonLocations& where) : where_(where) {}
 
-    HomesDescription homes(const json& root) {
-        if (!root.is_object()) refuse("", std::string("the description must be an object, not ") + typeName(root));
-        allowOnly(root, "", {"homes"});
-        if (!root.contains("homes")) refuse("", "missing \"homes\"");
+    StatusOr<HomesDescription> homes(const json& root) {
+        if (!root.is_object())
+            return refuse("", std::string("the description must be an object, not ") + typeName(root));
+        if (Status refused = allowOnly(root, "", {"homes"}); !refused.ok()) return refused;
+        if (!root.contains("homes")) return refuse("", "missing \"homes\"");
         HomesDescription description;
-        const json& homes = arrayMember(root, "", "homes");
+        StatusOr<const json*> homes = arrayMember(root, "", "homes");
+        if (!homes.ok()) return homes.status();
         bool primaryFound = false;
         std::unordered_map<std::string, int> seen;
-        for (size_t i = 0; i < homes.size(); ++i) {
+        for (size_t i = 0; i < (*homes)->size(); ++i) {
             std::string pointer = childPointer(childPointer("", "homes"), i);
             Scope scope(*this, "home", i);
-            HomeDescription home = this->home(homes[i], pointer, seen);
-            if (home.primary && primaryFound)
-                refuse(childPointer(pointer, "primary"), "a second home is marked primary");
-            primaryFound = primaryFound || home.primary;
-            description.homes.push_back(std::move(home));
+            StatusOr<HomeDescription> home = this->home((**homes)[i], pointer, seen);
+            if (!home.ok()) return home.status();
+            if (home->primary && primaryFound)
+                return refuse(childPointer(pointer, "primary"), "a second home is marked primary");
+            primaryFound = primaryFound || home->primary;
+            description.homes.push_back(*std::move(home));
         }
         return description;
-    }
-
-    // "<line>: <where>: <why>" for a refusal.
-    std::string describe(const Refusal& refusal) const {
-        std::string where;
-        for (const std::string& label : refusalContext_) where += label + ": ";
-        return std::to_string(where_.lineOf(refusal.pointer)) + ": " + where + refusal.reason;
     }
 
 private:
@@ -114,86 +108,94 @@ private:
         size_t index;
     };
 
-    [[noreturn]] void refuse(const std::string& pointer, const std::string& reason) {
+    Status refuse(const std::string& pointer, const std::string& reason) const {
         // From the innermost named level down: enough to find the place without the whole path.
         size_t first = 0;
         for (size_t i = 0; i < context_.size(); ++i) {
             if (!context_[i].name.empty()) first = i;
         }
-        refusalContext_.clear();
+        std::string where;
         for (size_t i = first; i < context_.size(); ++i) {
             const Label& label = context_[i];
-            refusalContext_.push_back(label.kind + " " +
-                                      (label.name.empty() ? std::to_string(label.index + 1) : quote(label.name)));
+            where +=
+                label.kind + " " + (label.name.empty() ? std::to_string(label.index + 1) : quote(label.name)) + ": ";
         }
-        throw Refusal{pointer, reason};
+        return Status::error(std::to_string(where_.lineOf(pointer)) + ": " + where + reason);
     }
 
-    void allowOnly(const json& object, const std::string& pointer, std::initializer_list<const char*> members) {
+    Status allowOnly(const json& object, const std::string& pointer, std::initializer_list<const char*> members) const {
         for (auto& [key, value] : object.items()) {
             bool known = false;
             for (const char* member : members) known = known || key == member;
-            if (!known) refuse(childPointer(pointer, key), "unknown member " + quote(key));
+            if (!known) return refuse(childPointer(pointer, key), "unknown member " + quote(key));
         }
+        return Status::OK();
     }
 
-    const json& arrayMember(const json& object, const std::string& pointer, const char* key) {
+    // The array `key` of `object`, or an empty one when there is none.
+    StatusOr<const json*> arrayMember(const json& object, const std::string& pointer, const char* key) const {
         static const json empty = json::array();
-        if (!object.contains(key)) return empty;
+        if (!object.contains(key)) return &empty;
         const json& value = object.at(key);
         if (!value.is_array())
-            refuse(childPointer(pointer, key), quote(key) + " must be an array, not " + typeName(value));
-        return value;
+            return refuse(childPointer(pointer, key), quote(key) + " must be an array, not " + typeName(value));
+        return &value;
     }
 
-    std::optional<std::string> stringMember(const json& object, const std::string& pointer, const char* key) {
-        if (!object.contains(key)) return std::nullopt;
+    StatusOr<std::optional<std::string>> stringMember(const json& object, const std::string& pointer,
+                                                      const char* key) const {
+        if (!object.contains(key)) return std::optional<std::string>();
         const json& value = object.at(key);
         if (!value.is_string())
-            refuse(childPointer(pointer, key), quote(key) + " must be a string, not " + typeName(value));
-        return value.get<std::string>();
+            return refuse(childPointer(pointer, key), quote(key) + " must be a string, not " + typeName(value));
+        return std::optional(value.get<std::string>());
     }
 
     // The object's name, which must be there and not be empty; the current level takes it.
-    std::string name(const json& object, const std::string& pointer) {
-        std::optional<std::string> name = stringMember(object, pointer, "name");
-        if (!name) refuse(pointer, "missing \"name\"");
-        if (name->empty()) refuse(childPointer(pointer, "name"), "\"name\" must not be empty");
-        context_.back().name = *name;
-        return *name;
+    StatusOr<std::string> name(const json& object, const std::string& pointer) {
+        StatusOr<std::optional<std::string>> name = stringMember(object, pointer, "name");
+        if (!name.ok()) return name.status();
+        if (!*name) return refuse(pointer, "missing \"name\"");
+        if ((*name)->empty()) return refuse(childPointer(pointer, "name"), "\"name\" must not be empty");
+        context_.back().name = **name;
+        return **name;
     }
 
-    int milliseconds(const json& object, const std::string& pointer, const char* key, int fallback) {
+    StatusOr<int> milliseconds(const json& object, const std::string& pointer, const char* key, int fallback) const {
         if (!object.contains(key)) return fallback;
         const json& value = object.at(key);
         std::string at = childPointer(pointer, key);
         if (!value.is_number_integer())
-            refuse(at, quote(key) + " must be a whole number of milliseconds, not " +
-                           (value.is_number() ? value.dump() : typeName(value)));
+            return refuse(at, quote(key) + " must be a whole number of milliseconds, not " +
+                                  (value.is_number() ? value.dump() : typeName(value)));
         long long ms = value.get<long long>();
         if (ms < 0 || ms > kMaxMilliseconds)
-            refuse(at, quote(key) + " must be from 0 to " + std::to_string(kMaxMilliseconds) + ", not " + value.dump());
+            return refuse(
+                at, quote(key) + " must be from 0 to " + std::to_string(kMaxMilliseconds) + ", not " + value.dump());
         return static_cast<int>(ms);
     }
 
     // The object's identifier: its "uuid" when given, else derived from `derivedName` under
     // `parent`. Every identifier of the description must differ from every other.
-    std::string identifier(const json& object, const std::string& pointer, const NSUUID* parent,
-                           const std::string& derivedName) {
+    StatusOr<std::string> identifier(const json& object, const std::string& pointer, const NSUUID* parent,
+                                     const std::string& derivedName) {
         std::string text;
         std::string at = pointer;
-        if (std::optional<std::string> given = stringMember(object, pointer, "uuid")) {
+        StatusOr<std::optional<std::string>> given = stringMember(object, pointer, "uuid");
+        if (!given.ok()) return given.status();
+        if (*given) {
             at = childPointer(pointer, "uuid");
-            Strong<NSUUID> parsed = NSUUID::fromString(given->c_str());
-            if (!parsed) refuse(at, "\"uuid\" " + quote(*given) + " is not a UUID (8-4-4-4-12 hexadecimal digits)");
+            Strong<NSUUID> parsed = NSUUID::fromString((*given)->c_str());
+            if (!parsed)
+                return refuse(at, "\"uuid\" " + quote(**given) + " is not a UUID (8-4-4-4-12 hexadecimal digits)");
             text = parsed->uuidText()->string();
         } else {
             text = nameBasedUUID(parent, derivedName)->uuidText()->string();
         }
         auto [existing, added] = identifiers_.emplace(text, at);
         if (!added)
-            refuse(at, "uuid " + text + " is used twice (first on line " +
-                           std::to_string(where_.lineOf(existing->second)) + ")");
+            return refuse(at, "uuid " + text + " is used twice (first on line " +
+                                  std::to_string(where_.lineOf(existing->second)) + ")");
         return text;
     }
 
@@ -204,242 +206,336 @@ private:
 
     static Strong<NSUUID> uuid(const std::string& text) { return NSUUID::fromString(text.c_str()); }
 
-    HomeDescription home(const json& object, const std::string& pointer, std::unordered_map<std::string, int>& seen) {
-        if (!object.is_object()) refuse(pointer, std::string("a home must be an object, not ") + typeName(object));
+    StatusOr<HomeDescription> home(const json& object, const std::string& pointer,
+                                   std::unordered_map<std::string, int>& seen) {
+        if (!object.is_object())
+            return refuse(pointer, std::string("a home must be an object, not ") + typeName(object));
         HomeDescription home;
-        home.name = name(object, pointer);  // first, so later messages name the home
-        allowOnly(object, pointer, {"name", "uuid", "primary", "rooms"});
-        home.identifier = identifier(object, pointer, derivationSpace(), "home:" + occurrence(seen, home.name));
+        StatusOr<std::string> name = this->name(object, pointer);  // first, so later messages name the home
+        if (!name.ok()) return name.status();
+        home.name = *name;
+        if (Status refused = allowOnly(object, pointer, {"name", "uuid", "primary", "rooms"}); !refused.ok())
+            return refused;
+        StatusOr<std::string> identifier =
+            this->identifier(object, pointer, derivationSpace(), "home:" + occurrence(seen, home.name));
+        if (!identifier.ok()) return identifier.status();
+        home.identifier = *identifier;
         if (object.contains("primary")) {
             const json& primary = object.at("primary");
             if (!primary.is_boolean())
-                refuse(childPointer(pointer, "primary"),
-                       std::string("\"primary\" must be true or false, not ") + typeName(primary));
+                return refuse(childPointer(pointer, "primary"),
+                              std::string("\"primary\" must be true or false, not ") + typeName(primary));
             home.primary = primary.get<bool>();
         }
         Strong<NSUUID> homeUUID = uuid(home.identifier);
         std::unordered_map<std::string, int> roomsSeen, accessoriesSeen;
-        const json& rooms = arrayMember(object, pointer, "rooms");
-        for (size_t i = 0; i < rooms.size(); ++i) {
+        StatusOr<const json*> rooms = arrayMember(object, pointer, "rooms");
+        if (!rooms.ok()) return rooms.status();
+        for (size_t i = 0; i < (*rooms)->size(); ++i) {
             Scope scope(*this, "room", i);
-            home.rooms.push_back(
-                room(rooms[i], childPointer(childPointer(pointer, "rooms"), i), homeUUID, roomsSeen, accessoriesSeen));
+            StatusOr<RoomDescription> room = this->room((**rooms)[i], childPointer(childPointer(pointer, "rooms"), i),
+                                                        homeUUID, roomsSeen, accessoriesSeen);
+            if (!room.ok()) return room.status();
+            home.rooms.push_back(*std::move(room));
         }
         return home;
     }
 
-    RoomDescription room(const json& object, const std::string& pointer, const Strong<NSUUID>& homeUUID,
-                         std::unordered_map<std::string, int>& roomsSeen,
-                         std::unordered_map<std::string, int>& accessoriesSeen) {
-        if (!object.is_object()) refuse(pointer, std::string("a room must be an object, not ") + typeName(object));
+    StatusOr<RoomDescription> room(const json& object, const std::string& pointer, const Strong<NSUUID>& homeUUID,
+                                   std::unordered_map<std::string, int>& roomsSeen,
+                                   std::unordered_map<std::string, int>& accessoriesSeen) {
+        if (!object.is_object())
+            return refuse(pointer, std::string("a room must be an object, not ") + typeName(object));
         RoomDescription room;
-        room.name = name(object, pointer);
-        allowOnly(object, pointer, {"name", "uuid", "accessories"});
-        room.identifier = identifier(object, pointer, homeUUID, "room:" + occurrence(roomsSeen, room.name));
-        const json& accessories = arrayMember(object, pointer, "accessories");
-        for (size_t i = 0; i < accessories.size(); ++i) {
+        StatusOr<std::string> name = this->name(object, pointer);
+        if (!name.ok()) return name.status();
+        room.name = *name;
+        if (Status refused = allowOnly(object, pointer, {"name", "uuid", "accessories"}); !refused.ok()) return refused;
+        StatusOr<std::string> identifier =
+            this->identifier(object, pointer, homeUUID, "room:" + occurrence(roomsSeen, room.name));
+        if (!identifier.ok()) return identifier.status();
+        room.identifier = *identifier;
+        StatusOr<const json*> accessories = arrayMember(object, pointer, "accessories");
+        if (!accessories.ok()) return accessories.status();
+        for (size_t i = 0; i < (*accessories)->size(); ++i) {
             Scope scope(*this, "accessory", i);
-            room.accessories.push_back(accessory(accessories[i], childPointer(childPointer(pointer, "accessories"), i),
-                                                 homeUUID, accessoriesSeen));
+            StatusOr<AccessoryDescription> accessory = this->accessory(
+                (**accessories)[i], childPointer(childPointer(pointer, "accessories"), i), homeUUID, accessoriesSeen);
+            if (!accessory.ok()) return accessory.status();
+            room.accessories.push_back(*std::move(accessory));
         }
         return room;
     }
 
     // An accessory's identifier is derived under its home, not its room: moving it keeps it.
-    AccessoryDescription accessory(const json& object, const std::string& pointer, const Strong<NSUUID>& homeUUID,
-                                   std::unordered_map<std::string, int>& seen) {
+    StatusOr<AccessoryDescription> accessory(const json& object, const std::string& pointer,
+                                             const Strong<NSUUID>& homeUUID,
+                                             std::unordered_map<std::string, int>& seen) {
         if (!object.is_object())
-            refuse(pointer, std::string("an accessory must be an object, not ") + typeName(object));
+            return refuse(pointer, std::string("an accessory must be an object, not ") + typeName(object));
         AccessoryDescription accessory;
-        accessory.name = name(object, pointer);
-        allowOnly(object, pointer, {"name", "uuid", "latencyMs", "fault", "timeoutMs", "hap", "services"});
-        accessory.identifier = identifier(object, pointer, homeUUID, "accessory:" + occurrence(seen, accessory.name));
-        accessory.latencyMs = milliseconds(object, pointer, "latencyMs", accessory.latencyMs);
-        accessory.timeoutMs = milliseconds(object, pointer, "timeoutMs", accessory.timeoutMs);
-        if (std::optional<std::string> fault = stringMember(object, pointer, "fault")) {
-            if (*fault == "none")
+        StatusOr<std::string> name = this->name(object, pointer);
+        if (!name.ok()) return name.status();
+        accessory.name = *name;
+        if (Status refused =
+                allowOnly(object, pointer, {"name", "uuid", "latencyMs", "fault", "timeoutMs", "hap", "services"});
+            !refused.ok())
+            return refused;
+        StatusOr<std::string> identifier =
+            this->identifier(object, pointer, homeUUID, "accessory:" + occurrence(seen, accessory.name));
+        if (!identifier.ok()) return identifier.status();
+        accessory.identifier = *identifier;
+        StatusOr<int> latency = milliseconds(object, pointer, "latencyMs", accessory.latencyMs);
+        if (!latency.ok()) return latency.status();
+        accessory.latencyMs = *latency;
+        StatusOr<int> timeout = milliseconds(object, pointer, "timeoutMs", accessory.timeoutMs);
+        if (!timeout.ok()) return timeout.status();
+        accessory.timeoutMs = *timeout;
+        StatusOr<std::optional<std::string>> fault = stringMember(object, pointer, "fault");
+        if (!fault.ok()) return fault.status();
+        if (*fault) {
+            if (**fault == "none")
                 accessory.fault = AccessoryFault::none;
-            else if (*fault == "error")
+            else if (**fault == "error")
                 accessory.fault = AccessoryFault::error;
-            else if (*fault == "unreachable")
+            else if (**fault == "unreachable")
                 accessory.fault = AccessoryFault::unreachable;
             else
-                refuse(childPointer(pointer, "fault"),
-                       "unknown fault " + quote(*fault) + " (none, error or unreachable)");
+                return refuse(childPointer(pointer, "fault"),
+                              "unknown fault " + quote(**fault) + " (none, error or unreachable)");
         }
         if (object.contains("hap")) {
-            accessory.hap = hapAddress(object.at("hap"), childPointer(pointer, "hap"));
+            StatusOr<HapAccessoryAddress> address = hapAddress(object.at("hap"), childPointer(pointer, "hap"));
+            if (!address.ok()) return address.status();
+            accessory.hap = *std::move(address);
             for (const char* simulated : {"latencyMs", "fault"})
                 if (object.contains(simulated))
-                    refuse(childPointer(pointer, simulated),
-                           quote(simulated) + " is for a simulated accessory; a real one has its own");
+                    return refuse(childPointer(pointer, simulated),
+                                  quote(simulated) + " is for a simulated accessory; a real one has its own");
         }
         Strong<NSUUID> accessoryUUID = uuid(accessory.identifier);
         std::unordered_map<std::string, int> servicesSeen;
-        const json& services = arrayMember(object, pointer, "services");
-        for (size_t i = 0; i < services.size(); ++i) {
+        StatusOr<const json*> services = arrayMember(object, pointer, "services");
+        if (!services.ok()) return services.status();
+        for (size_t i = 0; i < (*services)->size(); ++i) {
             Scope scope(*this, "service", i);
-            accessory.services.push_back(service(services[i], childPointer(childPointer(pointer, "services"), i),
-                                                 accessoryUUID, accessory.name, servicesSeen));
+            StatusOr<ServiceDescription> service =
+                this->service((**services)[i], childPointer(childPointer(pointer, "services"), i), accessoryUUID,
+                              accessory.name, servicesSeen);
+            if (!service.ok()) return service.status();
+            accessory.services.push_back(*std::move(service));
         }
         for (const ServiceDescription& service : accessory.services)
             for (const CharacteristicDescription& characteristic : service.characteristics)
                 if ((characteristic.iid != 0) != accessory.hap.has_value())
-                    refuse(pointer, accessory.hap
-                                        ? "every characteristic of a real accessory needs its \"hap\" ids"
-                                        : "a characteristic has \"hap\" ids but its accessory has no \"hap\"");
+                    return refuse(pointer, accessory.hap
+                                               ? "every characteristic of a real accessory needs its \"hap\" ids"
+                                               : "a characteristic has \"hap\" ids but its accessory has no \"hap\"");
         return accessory;
     }
 
-    HapAccessoryAddress hapAddress(const json& object, const std::string& pointer) {
-        if (!object.is_object()) refuse(pointer, std::string("\"hap\" must be an object, not ") + typeName(object));
-        allowOnly(object, pointer, {"address", "port", "id"});
+    StatusOr<HapAccessoryAddress> hapAddress(const json& object, const std::string& pointer) const {
+        if (!object.is_object())
+            return refuse(pointer, std::string("\"hap\" must be an object, not ") + typeName(object));
+        if (Status refused = allowOnly(object, pointer, {"address", "port", "id"}); !refused.ok()) return refused;
         HapAccessoryAddress address;
-        std::optional<std::string> host = stringMember(object, pointer, "address");
-        std::optional<std::string> id = stringMember(object, pointer, "id");
-        if (!host || host->empty()) refuse(pointer, "missing \"address\"");
-        if (!id || id->empty()) refuse(pointer, "missing \"id\"");
-        address.host = *host;
-        address.pairingId = *id;
-        address.port = static_cast<uint16_t>(wholeNumber(object, pointer, "port", 1, 65535));
+        StatusOr<std::optional<std::string>> host = stringMember(object, pointer, "address");
+        if (!host.ok()) return host.status();
+        StatusOr<std::optional<std::string>> id = stringMember(object, pointer, "id");
+        if (!id.ok()) return id.status();
+        if (!*host || (*host)->empty()) return refuse(pointer, "missing \"address\"");
+        if (!*id || (*id)->empty()) return refuse(pointer, "missing \"id\"");
+        address.host = **host;
+        address.pairingId = **id;
+        StatusOr<uint64_t> port = wholeNumber(object, pointer, "port", 1, 65535);
+        if (!port.ok()) return port.status();
+        address.port = static_cast<uint16_t>(*port);
         return address;
     }
 
     // The whole number `key` of `object`, which must be there and within [low, high].
-    uint64_t wholeNumber(const json& object, const std::string& pointer, const char* key, uint64_t low, uint64_t high) {
-        if (!object.contains(key)) refuse(pointer, "missing " + quote(key));
+    StatusOr<uint64_t> wholeNumber(const json& object, const std::string& pointer, const char* key, uint64_t low,
+                                   uint64_t high) const {
+        if (!object.contains(key)) return refuse(pointer, "missing " + quote(key));
         const json& value = object.at(key);
         if (!value.is_number_unsigned() && !(value.is_number_integer() && value.get<long long>() >= 0))
-            refuse(childPointer(pointer, key), quote(key) + " must be a whole number, not " + value.dump());
+            return refuse(childPointer(pointer, key), quote(key) + " must be a whole number, not " + value.dump());
         uint64_t number = value.get<uint64_t>();
         if (number < low || number > high)
-            refuse(childPointer(pointer, key), quote(key) + " must be from " + std::to_string(low) + " to " +
-                                                   std::to_string(high) + ", not " + value.dump());
+            return refuse(childPointer(pointer, key), quote(key) + " must be from " + std::to_string(low) + " to " +
+                                                          std::to_string(high) + ", not " + value.dump());
         return number;
     }
 
     // The type identifier `object` names, from a short name or a UUID in any case.
-    std::string type(const json& object, const std::string& pointer, NSString* (*shortName)(std::string_view)) {
-        std::optional<std::string> given = stringMember(object, pointer, "type");
-        if (!given) refuse(pointer, "missing \"type\"");
-        if (NSString* known = shortName(*given)) return known->string();
+    StatusOr<std::string> type(const json& object, const std::string& pointer,
+                               NSString* (*shortName)(std::string_view)) const {
+        StatusOr<std::optional<std::string>> given = stringMember(object, pointer, "type");
+        if (!given.ok()) return given.status();
+        if (!*given) return refuse(pointer, "missing \"type\"");
+        if (NSString* known = shortName(**given)) return known->string();
         uint8_t bytes[16];
-        if (NSUUID::parse(*given, bytes)) return upper(*given);
-        refuse(childPointer(pointer, "type"), "unknown type " + quote(*given));
+        if (NSUUID::parse(**given, bytes)) return upper(**given);
+        return refuse(childPointer(pointer, "type"), "unknown type " + quote(**given));
     }
 
-    ServiceDescription service(const json& object, const std::string& pointer, const Strong<NSUUID>& accessoryUUID,
-                               const std::string& accessoryName, std::unordered_map<std::string, int>& seen) {
-        if (!object.is_object()) refuse(pointer, std::string("a service must be an object, not ") + typeName(object));
-        allowOnly(object, pointer, {"type", "name", "uuid", "characteristics"});
+    StatusOr<ServiceDescription> service(const json& object, const std::string& pointer,
+                                         const Strong<NSUUID>& accessoryUUID, const std::string& accessoryName,
+                                         std::unordered_map<std::string, int>& seen) {
+        if (!object.is_object())
+            return refuse(pointer, std::string("a service must be an object, not ") + typeName(object));
+        if (Status refused = allowOnly(object, pointer, {"type", "name", "uuid", "characteristics"}); !refused.ok())
+            return refused;
         ServiceDescription service;
-        service.type = type(object, pointer, device::serviceTypeForShortName);
-        std::optional<std::string> name = stringMember(object, pointer, "name");
-        service.name = name && !name->empty() ? *name : accessoryName;
-        service.identifier = identifier(object, pointer, accessoryUUID, "service:" + occurrence(seen, service.type));
+        StatusOr<std::string> type = this->type(object, pointer, device::serviceTypeForShortName);
+        if (!type.ok()) return type.status();
+        service.type = *type;
+        StatusOr<std::optional<std::string>> name = stringMember(object, pointer, "name");
+        if (!name.ok()) return name.status();
+        service.name = *name && !(*name)->empty() ? **name : accessoryName;
+        StatusOr<std::string> identifier =
+            this->identifier(object, pointer, accessoryUUID, "service:" + occurrence(seen, service.type));
+        if (!identifier.ok()) return identifier.status();
+        service.identifier = *identifier;
         Strong<NSUUID> serviceUUID = uuid(service.identifier);
         std::unordered_map<std::string, int> characteristicsSeen;
-        const json& characteristics = arrayMember(object, pointer, "characteristics");
-        for (size_t i = 0; i < characteristics.size(); ++i) {
+        StatusOr<const json*> characteristics = arrayMember(object, pointer, "characteristics");
+        if (!characteristics.ok()) return characteristics.status();
+        for (size_t i = 0; i < (*characteristics)->size(); ++i) {
             Scope scope(*this, "characteristic", i);
-            service.characteristics.push_back(characteristic(characteristics[i],
-                                                             childPointer(childPointer(pointer, "characteristics"), i),
-                                                             serviceUUID, characteristicsSeen));
+            StatusOr<CharacteristicDescription> characteristic =
+                this->characteristic((**characteristics)[i], childPointer(childPointer(pointer, "characteristics"), i),
+                                     serviceUUID, characteristicsSeen);
+            if (!characteristic.ok()) return characteristic.status();
+            service.characteristics.push_back(*std::move(characteristic));
         }
         return service;
     }
 
-    CharacteristicDescription characteristic(const json& object, const std::string& pointer,
-                                             const Strong<NSUUID>& serviceUUID,
-                                             std::unordered_map<std::string, int>& seen) {
+    StatusOr<CharacteristicDescription> characteristic(const json& object, const std::string& pointer,
+                                                       const Strong<NSUUID>& serviceUUID,
+                                                       std::unordered_map<std::string, int>& seen) {
         if (!object.is_object())
-            refuse(pointer, std::string("a characteristic must be an object, not ") + typeName(object));
-        allowOnly(object, pointer, {"type", "uuid", "value", "metadata", "hap"});
+            return refuse(pointer, std::string("a characteristic must be an object, not ") + typeName(object));
+        if (Status refused = allowOnly(object, pointer, {"type", "uuid", "value", "metadata", "hap"}); !refused.ok())
+            return refused;
         CharacteristicDescription characteristic;
         characteristic.line = where_.lineOf(pointer);
-        characteristic.type = type(object, pointer, device::characteristicTypeForShortName);
-        characteristic.identifier =
-            identifier(object, pointer, serviceUUID, "characteristic:" + occurrence(seen, characteristic.type));
-        if (object.contains("metadata"))
-            characteristic.metadata = metadata(object.at("metadata"), childPointer(pointer, "metadata"));
+        StatusOr<std::string> type = this->type(object, pointer, device::characteristicTypeForShortName);
+        if (!type.ok()) return type.status();
+        characteristic.type = *type;
+        StatusOr<std::string> identifier =
+            this->identifier(object, pointer, serviceUUID, "characteristic:" + occurrence(seen, characteristic.type));
+        if (!identifier.ok()) return identifier.status();
+        characteristic.identifier = *identifier;
+        if (object.contains("metadata")) {
+            StatusOr<ValueLimits> limits = metadata(object.at("metadata"), childPointer(pointer, "metadata"));
+            if (!limits.ok()) return limits.status();
+            characteristic.metadata = *std::move(limits);
+        }
         if (object.contains("hap")) {
             const json& ids = object.at("hap");
             std::string at = childPointer(pointer, "hap");
-            if (!ids.is_object()) refuse(at, std::string("\"hap\" must be an object, not ") + typeName(ids));
-            allowOnly(ids, at, {"aid", "iid"});
-            characteristic.aid = wholeNumber(ids, at, "aid", 1, UINT64_MAX);
-            characteristic.iid = wholeNumber(ids, at, "iid", 1, UINT64_MAX);
+            if (!ids.is_object()) return refuse(at, std::string("\"hap\" must be an object, not ") + typeName(ids));
+            if (Status refused = allowOnly(ids, at, {"aid", "iid"}); !refused.ok()) return refused;
+            StatusOr<uint64_t> aid = wholeNumber(ids, at, "aid", 1, UINT64_MAX);
+            if (!aid.ok()) return aid.status();
+            StatusOr<uint64_t> iid = wholeNumber(ids, at, "iid", 1, UINT64_MAX);
+            if (!iid.ok()) return iid.status();
+            characteristic.aid = *aid;
+            characteristic.iid = *iid;
         }
         if (object.contains("value")) {
             std::string at = childPointer(pointer, "value");
-            characteristic.value = value(object.at("value"), at);
+            StatusOr<Strong<NSObject>> value = this->value(object.at("value"), at);
+            if (!value.ok()) return value.status();
+            characteristic.value = *std::move(value);
             ValueCheck check = checkCharacteristicValue(characteristic.metadata ? &*characteristic.metadata : nullptr,
                                                         characteristic.value.get());
-            if (!check.accepted()) refuse(at, "\"value\" " + check.reason);
+            if (!check.accepted()) return refuse(at, "\"value\" " + check.reason);
         }
         return characteristic;
     }
 
-    Strong<NSObject> value(const json& value, const std::string& pointer) {
+    StatusOr<Strong<NSObject>> value(const json& value, const std::string& pointer) const {
         switch (value.type()) {
             case json::value_t::boolean:
                 return NSNumber::numberWithBool(value.get<bool>());
             case json::value_t::number_integer:
                 return NSNumber::numberWithLongLong(value.get<long long>());
             case json::value_t::number_unsigned:
-                if (value.get<unsigned long long>() > 9223372036854775807ull) refuse(pointer, "\"value\" is too large");
+                if (value.get<unsigned long long>() > 9223372036854775807ull)
+                    return refuse(pointer, "\"value\" is too large");
                 return NSNumber::numberWithLongLong(static_cast<long long>(value.get<unsigned long long>()));
             case json::value_t::number_float:
                 return NSNumber::numberWithDouble(value.get<double>());
             case json::value_t::string:
                 return NSString::stringWithString(value.get<std::string>());
             default:
-                refuse(pointer,
-                       std::string("\"value\" must be a number, a Boolean or a string, not ") + typeName(value));
+                return refuse(pointer,
+                              std::string("\"value\" must be a number, a Boolean or a string, not ") + typeName(value));
         }
     }
 
-    ValueLimits metadata(const json& object, const std::string& pointer) {
+    StatusOr<ValueLimits> metadata(const json& object, const std::string& pointer) const {
         if (!object.is_object())
-            refuse(pointer, std::string("\"metadata\" must be an object, not ") + typeName(object));
-        allowOnly(object, pointer, {"format", "minimumValue", "maximumValue", "stepValue", "units"});
+            return refuse(pointer, std::string("\"metadata\" must be an object, not ") + typeName(object));
+        if (Status refused =
+                allowOnly(object, pointer, {"format", "minimumValue", "maximumValue", "stepValue", "units"});
+            !refused.ok())
+            return refused;
         ValueLimits limits;
-        if (std::optional<std::string> format = stringMember(object, pointer, "format")) {
-            if (!isKnownValueFormat(*format))
-                refuse(childPointer(pointer, "format"),
-                       "unknown format " + quote(*format) + " (bool, int, float, string, uint8, uint16 or uint32)");
-            limits.format = *format;
+        StatusOr<std::optional<std::string>> format = stringMember(object, pointer, "format");
+        if (!format.ok()) return format.status();
+        if (*format) {
+            if (!isKnownValueFormat(**format))
+                return refuse(
+                    childPointer(pointer, "format"),
+                    "unknown format " + quote(**format) + " (bool, int, float, string, uint8, uint16 or uint32)");
+            limits.format = **format;
         }
-        limits.minimumValue = number(object, pointer, "minimumValue");
-        limits.maximumValue = number(object, pointer, "maximumValue");
-        limits.stepValue = number(object, pointer, "stepValue");
-        limits.units = stringMember(object, pointer, "units").value_or("");
+        for (auto [key, bound] : {std::pair{"minimumValue", &limits.minimumValue},
+                                  {"maximumValue", &limits.maximumValue},
+                                  {"stepValue", &limits.stepValue}}) {
+            StatusOr<std::optional<double>> read = number(object, pointer, key);
+            if (!read.ok()) return read.status();
+            *bound = *read;
+        }
+        StatusOr<std::optional<std::string>> units = stringMember(object, pointer, "units");
+        if (!units.ok()) return units.status();
+        limits.units = units->value_or("");
         if (limits.minimumValue && limits.maximumValue && *limits.minimumValue > *limits.maximumValue)
-            refuse(childPointer(pointer, "maximumValue"), "\"maximumValue\" is below \"minimumValue\"");
+            return refuse(childPointer(pointer, "maximumValue"), "\"maximumValue\" is below \"minimumValue\"");
         if (limits.stepValue && *limits.stepValue <= 0)
-            refuse(childPointer(pointer, "stepValue"), "\"stepValue\" must be above 0");
+            return refuse(childPointer(pointer, "stepValue"), "\"stepValue\" must be above 0");
         return limits;
     }
 
-    std::optional<double> number(const json& object, const std::string& pointer, const char* key) {
-        if (!object.contains(key)) return std::nullopt;
+    StatusOr<std::optional<double>> number(const json& object, const std::string& pointer, const char* key) const {
+        if (!object.contains(key)) return std::optional<double>();
         const json& value = object.at(key);
         if (!value.is_number())
-            refuse(childPointer(pointer, key), quote(key) + " must be a number, not " + typeName(value));
-        return value.get<double>();
+            return refuse(childPointer(pointer, key), quote(key) + " must be a number, not " + typeName(value));
+        return std::optional(value.get<double>());
     }
 
     const JsonLocations& where_;
     std::vector<Label> context_;
-    std::vector<std::string> refusalContext_;
     std::unordered_map<std::string, std::string> identifiers_;  // identifier -> pointer of its first use
 };
 
-// Where the parse stopped at a number too large for a double: json::parse throws out_of_range
-// without a place for that, the SAX interface gives one. Everything else is accepted unread.
-class OverflowPlace : public json::json_sax_t {
+// nlohmann's message without its own prefix and position, which the caller gives in its own form.
+std::string syntaxReason(const std::string& what) {
+    size_t colon = what.find(": ", what.find("parse error"));
+    return colon == std::string::npos ? what : what.substr(colon + 2);
+}
+
+// Where and why a text is not JSON, as the SAX interface tells it (a parse that gives no exceptions
+// says only that it failed). Everything before the failure is accepted unread.
+class ParseFailure : public json::json_sax_t {
 public:
-    size_t offset = 0;  // of the number's first byte
+    size_t offset = 0;  // of the byte the reason is about
+    std::string reason;
 
     bool null() override { return true; }
     bool boolean(bool) override { return true; }
@@ -453,19 +549,21 @@ public:
     bool end_object() override { return true; }
     bool start_array(std::size_t) override { return true; }
     bool end_array() override { return true; }
-    bool parse_error(std::size_t position, const std::string& token, const nlohmann::detail::exception&) override {
-        // `position` is just past the number.
-        offset = position > token.size() ? position - token.size() : 0;
+    bool parse_error(std::size_t position, const std::string& token,
+                     const nlohmann::detail::exception& error) override {
+        if (dynamic_cast<const json::out_of_range*>(&error)) {
+            // The only one besides syntax: a number beyond the range of a double ("1e999"), which
+            // `position` is just past.
+            offset = position > token.size() ? position - token.size() : 0;
+            reason = "a number too large";
+        } else {
+            // `position` counts from 1 and points just past the character that broke the parse.
+            offset = position > 0 ? position - 1 : 0;
+            reason = syntaxReason(error.what());
+        }
         return false;
     }
 };
-
-// nlohmann's message without its own prefix and position, which the caller gives in its own form.
-std::string syntaxReason(const json::parse_error& error) {
-    std::string what = error.what();
-    size_t colon = what.find(": ", what.find("parse error"));
-    return colon == std::string::npos ? what : what.substr(colon + 2);
-}
 
 }  // namespace
 
@@ -478,22 +576,13 @@ Status parseHomeDescription(std::string_view text, const std::string& sourceName
         return Status::error(sourceName + ":" + std::to_string(line) + ":" + std::to_string(column) +
                              ": nested deeper than " + std::to_string(kMaxHomeDescriptionDepth) + " levels");
     }
-    json root;
-    try {
-        root = json::parse(text);
-    } catch (const json::parse_error& error) {
-        // `byte` counts from 1 and points just past the character that broke the parse.
-        size_t offset = error.byte > 0 ? error.byte - 1 : 0;
-        auto [line, column] = lineAndColumn(text, offset);
+    const json root = json::parse(text, nullptr, /*allow_exceptions=*/false);
+    if (root.is_discarded()) {
+        ParseFailure failure;
+        json::sax_parse(text, &failure);
+        auto [line, column] = lineAndColumn(text, failure.offset);
         return Status::error(sourceName + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " +
-                             syntaxReason(error));
-    } catch (const json::out_of_range&) {
-        // The only one parsing throws: a number beyond the range of a double ("1e999").
-        OverflowPlace place;
-        json::sax_parse(text, &place);
-        auto [line, column] = lineAndColumn(text, place.offset);
-        return Status::error(sourceName + ":" + std::to_string(line) + ":" + std::to_string(column) +
-                             ": a number too large");
+                             failure.reason);
     }
     JsonLocations where(text);
     if (!where.firstRepeatedKey().empty()) {
@@ -501,11 +590,10 @@ Status parseHomeDescription(std::string_view text, const std::string& sourceName
         return Status::error(sourceName + ":" + std::to_string(where.lineOf(pointer)) + ": the member " +
                              quote(pointer.substr(pointer.rfind('/') + 1)) + " appears twice in the same object");
     }
-    Checker checker(where);
     try {
-        *description = checker.homes(root);
-    } catch (const Refusal& refusal) {
-        return Status::error(sourceName + ":" + checker.describe(refusal));
+        StatusOr<HomesDescription> checked = Checker(where).homes(root);
+        if (!checked.ok()) return Status::error(sourceName + ":" + checked.status().message());
+        *description = *std::move(checked);
     } catch (const json::exception& error) {
         // The checker tests every type before reading, so this means a gap in it; still no crash.
         return Status::error(sourceName + ": " + error.what());

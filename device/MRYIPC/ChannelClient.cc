@@ -62,10 +62,9 @@ bool ChannelClient::encodeOrReport(FrameKind kind, uint32_t callId, std::string_
 
 std::shared_ptr<ChannelClient::Connection> ChannelClient::connectionLocked() {
     if (connection_ || stopping_) return connection_;
-    Status refused;
-    std::optional<std::string> path = channelSocketPath(name_, &refused);
-    if (!path) {
-        reportOnce(reportedName_, refused.message() + "; calls on it are dropped");
+    StatusOr<std::string> path = channelSocketPath(name_);
+    if (!path.ok()) {
+        reportOnce(reportedName_, path.status().message() + "; calls on it are dropped");
         return nullptr;
     }
     int socket = connectChannel(*path);

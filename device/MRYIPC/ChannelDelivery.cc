@@ -29,14 +29,10 @@ std::string callShape(Method method) {
 
 }  // namespace
 
-Strong<NSObject> deliverCall(id target, SEL action, id argument, Status* problem) {
+StatusOr<Strong<NSObject>> deliverCall(id target, SEL action, id argument) {
     Method method = class_getInstanceMethod(object_getClass(target), action);
-    if (method == nullptr) {
-        if (problem)
-            *problem =
-                Status::error(std::string(object_getClassName(target)) + " does not answer " + sel_getName(action));
-        return nil;
-    }
+    if (method == nullptr)
+        return Status::error(std::string(object_getClassName(target)) + " does not answer " + sel_getName(action));
     std::string kinds = callShape(method);
     try {
         if (kinds == "v@:@") {
@@ -50,16 +46,12 @@ Strong<NSObject> deliverCall(id target, SEL action, id argument, Status* problem
         }
         if (kinds == "@@:") return Strong<NSObject>(objc_msgSend<id>(target, action));
     } catch (const std::exception& exception) {
-        if (problem) *problem = Status::error(std::string(sel_getName(action)) + " threw: " + exception.what());
-        return nil;
+        return Status::error(std::string(sel_getName(action)) + " threw: " + exception.what());
     } catch (...) {
-        if (problem) *problem = Status::error(std::string(sel_getName(action)) + " threw");
-        return nil;
+        return Status::error(std::string(sel_getName(action)) + " threw");
     }
-    if (problem)
-        *problem = Status::error(std::string(sel_getName(action)) + " has the type " + method_getTypeEncoding(method) +
-                                 "; a channel action takes at most one object and returns an object or nothing");
-    return nil;
+    return Status::error(std::string(sel_getName(action)) + " has the type " + method_getTypeEncoding(method) +
+                         "; a channel action takes at most one object and returns an object or nothing");
 }
 
 }  // namespace device::ipc

@@ -289,9 +289,11 @@ void ChannelServer::deliver(Call& call) {
     if (action.target) {
         // The target's work, and whatever it hands on, is on behalf of the caller's frame.
         FrameOriginScope origin({call.frame.origin, acknowledged ? CallKind::acknowledged : CallKind::fireAndForget});
-        Status problem;
-        reply = deliverCall(action.target, action.selector, call.frame.value, &problem);
-        if (!problem.ok()) reportLimited(problem.message());
+        StatusOr<Strong<NSObject>> delivered = deliverCall(action.target, action.selector, call.frame.value);
+        if (delivered.ok())
+            reply = *std::move(delivered);
+        else
+            reportLimited(delivered.status().message());
     }
     if (call.frame.kind == FrameKind::acknowledgedCall) sendReply(*call.connection, call.frame.callId, reply);
 }

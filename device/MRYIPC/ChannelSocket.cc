@@ -81,11 +81,8 @@ int newSocket() { return socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NO
 
 }  // namespace
 
-std::optional<std::string> channelSocketPath(const std::string& name, Status* error) {
-    auto refuse = [&](const std::string& why) -> std::optional<std::string> {
-        if (error) *error = Status::error("channel name \"" + name + "\" " + why);
-        return std::nullopt;
-    };
+StatusOr<std::string> channelSocketPath(const std::string& name) {
+    auto refuse = [&](const std::string& why) { return Status::error("channel name \"" + name + "\" " + why); };
     if (name.empty() || name == "." || name == "..") return refuse("is not a file name");
     if (name.find('/') != std::string::npos) return refuse("holds '/'");
     if (name.find('\0') != std::string::npos) return refuse("holds NUL");

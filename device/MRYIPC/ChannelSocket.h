@@ -6,10 +6,9 @@
 #pragma once
 
 #include <cstddef>
-#include <optional>
 #include <string>
 
-#include "../base/Status.h"
+#include "../base/StatusOr.h"
 
 namespace device::ipc {
 
@@ -17,10 +16,10 @@ namespace device::ipc {
 // the name itself must fit a socket address, whatever the length of the device directory's path.
 inline constexpr size_t kMaxChannelName = 80;
 
-// The socket path of channel `name`: "<device dir>/ipc/<name>". Nothing for a name that cannot be a
-// channel (empty, ".", "..", holding '/' or NUL, ending in ".lock", or longer than kMaxChannelName),
-// with `*error` saying why.
-std::optional<std::string> channelSocketPath(const std::string& name, Status* error = nullptr);
+// The socket path of channel `name`: "<device dir>/ipc/<name>"; an error saying why for a name that
+// cannot be a channel (empty, ".", "..", holding '/' or NUL, ending in ".lock", or longer than
+// kMaxChannelName).
+StatusOr<std::string> channelSocketPath(const std::string& name);
 
 // A channel being served: the listening socket and the lock file that marks the server alive.
 struct Listener {

@@ -20,9 +20,8 @@ public:
         std::lock_guard lock(serverLock);
         if (!server) server = std::make_unique<device::ipc::ChannelServer>();
         server->setTarget(target, action);
-        device::Status serving;
-        if (std::optional<std::string> path = device::ipc::channelSocketPath(name, &serving))
-            serving = server->serve(*path);
+        device::StatusOr<std::string> path = device::ipc::channelSocketPath(name);
+        device::Status serving = path.ok() ? server->serve(*path) : path.status();
         serveState.asked = true;
         serveState.failure.clear();
         if (!serving.ok()) {

@@ -12,6 +12,7 @@
 #include "../CoreMedia/CoreMediaDevice.h"
 #include "../CoreVideo/CVPixelBufferFrame.h"
 
+#include "../base/StatusOr.h"
 #include "../media/MediaStatus.h"
 #include "../media/PacketDecoder.h"
 #include "../media/PictureHalving.h"
@@ -49,10 +50,10 @@ CFHolder<CVPixelBufferRef> pixelBufferFor(const DecodedFrame& frame) {
     return CFHolder<CVPixelBufferRef>::adopt(CVPixelBufferCreateWithAVFrame(decoded, frame.width(), frame.height()));
 }
 
-OSStatus statusForMedia(int status) {
-    switch (status) {
-        case kMediaOK:
-            return noErr;
+// The OSStatus for a PacketDecoder status, whose code() is a MediaStatus.
+OSStatus statusForMedia(const device::Status& status) {
+    if (status.ok()) return noErr;
+    switch (status.code()) {
         case kMediaBadData:
         case kMediaInvalidArgument:
             return kVTVideoDecoderBadDataErr;
@@ -81,21 +82,20 @@ struct OpaqueVTDecompressionSession : CFRuntimeBase {
     std::atomic<bool> invalid{false};
     std::atomic<std::thread::id> decodingThread{};  // the thread inside the callback, if any
 
-    // Makes the decoder for `shift`; a PacketDecoder status on failure.
-    int build(int shift) {
+    // Makes the decoder for `shift`, or says why not (code(): a MediaStatus).
+    device::Status build(int shift) {
         PacketDecoderOptions options;
         options.threads = 1;  // pictures out in order, at once, on the calling thread
         options.lowDelay = true;
         options.reductionShift = shift;
         options.skipDeblockingWhenReduced = true;
-        int status = kMediaOK;
-        std::unique_ptr<PacketDecoder> made = PacketDecoder::create(format.get(), options, &status);
-        if (!made) return status;
-        decoder = std::move(made);
+        device::StatusOr<std::unique_ptr<PacketDecoder>> made = PacketDecoder::create(format.get(), options);
+        if (!made.ok()) return made.status();
+        decoder = *std::move(made);
         builtShift = shift;
         awaitingKeyframe = true;
         waiting.clear();
-        return kMediaOK;
+        return device::Status::OK();
     }
 
     void deliver(void* sourceFrameRefCon, OSStatus status, VTDecodeInfoFlags flags, CVImageBufferRef picture,
@@ -120,9 +120,9 @@ struct OpaqueVTDecompressionSession : CFRuntimeBase {
     // Hands out the pictures the decoder holds back; called with `lock` held.
     OSStatus finishDelayedFrames() {
         const WaitingSample unknown{kCMTimeInvalid, kCMTimeInvalid, nullptr};
-        const int status = decoder->drain([&](const DecodedFrame& frame) { deliverFrame(frame, unknown); });
+        const device::Status drained = decoder->drain([&](const DecodedFrame& frame) { deliverFrame(frame, unknown); });
         waiting.clear();
-        return statusForMedia(status);
+        return statusForMedia(drained);
     }
 
     // Hands out one decoded picture.
@@ -183,10 +183,9 @@ OSStatus VTDecompressionSessionCreate(CFAllocatorRef, CMVideoFormatDescriptionRe
     if (!session) return kVTAllocationFailedErr;
     session->callback = *outputCallback;
     session->format = FormatDescriptionHolder::retain(videoFormatDescription);
-    const int status = session->build(0);
-    if (status != kMediaOK) {
+    if (const device::Status built = session->build(0); !built.ok()) {
         CFRelease(session);
-        switch (status) {
+        switch (built.code()) {
             case kMediaUnsupported:
                 return kVTCouldNotFindVideoDecoderErr;
             case kMediaOutOfMemory:
@@ -223,7 +222,7 @@ OSStatus VTDecompressionSessionDecodeFrame(VTDecompressionSessionRef session, CM
         (session->awaitingKeyframe || CMSampleBufferIsKeyFrame(sampleBuffer))) {
         if (!session->awaitingKeyframe) session->finishDelayedFrames();
         if (session->invalid.load()) return kVTInvalidSessionErr;
-        if (session->build(session->wantedShift) != kMediaOK) session->wantedShift = session->builtShift;
+        if (!session->build(session->wantedShift).ok()) session->wantedShift = session->builtShift;
     }
 
     const WaitingSample sample{CMSampleBufferGetPresentationTimeStamp(sampleBuffer),
@@ -240,11 +239,11 @@ OSStatus VTDecompressionSessionDecodeFrame(VTDecompressionSessionRef session, CM
     session->waiting.push_back(sample);
 
     int delivered = 0;
-    const int status = session->decoder->decode(sampleBuffer, [&](const DecodedFrame& frame) {
+    const device::Status decoded = session->decoder->decode(sampleBuffer, [&](const DecodedFrame& frame) {
         ++delivered;
         session->deliverFrame(frame, sample);
     });
-    const OSStatus result = statusForMedia(status);
+    const OSStatus result = statusForMedia(decoded);
     if (result != noErr) {
         session->take(sample.presentationTimeStamp, sample);
         session->deliver(sourceFrameRefCon, result, 0, nullptr, sample.presentationTimeStamp, sample.duration);
@@ -281,19 +280,17 @@ void VTDecompressionSessionInvalidate(VTDecompressionSessionRef session) {
 
 namespace {
 
-// The decompression session behind `session` when `propertyKey` is one it has; else nullptr with
-// `*status` saying why.
-OpaqueVTDecompressionSession* sessionWithProperty(VTSessionRef session, CFStringRef propertyKey, OSStatus* status) {
-    *status = kVTParameterErr;
-    if (session == nullptr || propertyKey == nullptr) return nullptr;
+// The decompression session behind `session` when `propertyKey` is one it has; else an error whose
+// code() is the OSStatus to return.
+device::StatusOr<OpaqueVTDecompressionSession*> sessionWithProperty(VTSessionRef session, CFStringRef propertyKey) {
+    if (session == nullptr || propertyKey == nullptr)
+        return device::Status::error("no session or no property", kVTParameterErr);
     auto* decompression =
         dynamic_cast<OpaqueVTDecompressionSession*>(static_cast<CFRuntimeBase*>(const_cast<void*>(session)));
-    if (decompression == nullptr) return nullptr;
-    *status = kVTInvalidSessionErr;
-    if (decompression->invalid.load()) return nullptr;
-    *status = kVTPropertyNotSupportedErr;
-    if (!CFStringEqual(propertyKey, kVTDecompressionPropertyKey_ReducedResolutionDecode)) return nullptr;
-    *status = noErr;
+    if (decompression == nullptr) return device::Status::error("not a decompression session", kVTParameterErr);
+    if (decompression->invalid.load()) return device::Status::error("the session is invalid", kVTInvalidSessionErr);
+    if (!CFStringEqual(propertyKey, kVTDecompressionPropertyKey_ReducedResolutionDecode))
+        return device::Status::error("a property the session does not have", kVTPropertyNotSupportedErr);
     return decompression;
 }
 
@@ -302,9 +299,9 @@ OpaqueVTDecompressionSession* sessionWithProperty(VTSessionRef session, CFString
 OSStatus VTSessionCopyProperty(VTSessionRef session, CFStringRef propertyKey, CFAllocatorRef, void* propertyValueOut) {
     if (propertyValueOut == nullptr) return kVTParameterErr;
     *static_cast<CFTypeRef*>(propertyValueOut) = nullptr;
-    OSStatus status;
-    OpaqueVTDecompressionSession* decompression = sessionWithProperty(session, propertyKey, &status);
-    if (decompression == nullptr) return status;
+    device::StatusOr<OpaqueVTDecompressionSession*> found = sessionWithProperty(session, propertyKey);
+    if (!found.ok()) return static_cast<OSStatus>(found.status().code());
+    OpaqueVTDecompressionSession* decompression = *found;
     std::lock_guard hold(decompression->lock);
     *static_cast<CFTypeRef*>(propertyValueOut) =
         CFRetain(decompression->wantedShift > 0 ? kCFBooleanTrue : kCFBooleanFalse);
@@ -312,9 +309,9 @@ OSStatus VTSessionCopyProperty(VTSessionRef session, CFStringRef propertyKey, CF
 }
 
 OSStatus VTSessionSetProperty(VTSessionRef session, CFStringRef propertyKey, CFTypeRef propertyValue) {
-    OSStatus status;
-    OpaqueVTDecompressionSession* decompression = sessionWithProperty(session, propertyKey, &status);
-    if (decompression == nullptr) return status;
+    device::StatusOr<OpaqueVTDecompressionSession*> found = sessionWithProperty(session, propertyKey);
+    if (!found.ok()) return static_cast<OSStatus>(found.status().code());
+    OpaqueVTDecompressionSession* decompression = *found;
     CFBooleanRef reduce = CFBooleanFromTypeRef(propertyValue);
     if (reduce == nullptr) return kVTParameterErr;
     std::lock_guard hold(decompression->lock);

@@ -20,8 +20,8 @@ constexpr auto kReplyQuiet = std::chrono::milliseconds(100);
 }  // namespace
 
 int colourServerProcess() {
-    std::optional<std::string> path = ipc::channelSocketPath(kColourChannelName);
-    return path ? ipc::servingProcess(*path) : 0;
+    StatusOr<std::string> path = ipc::channelSocketPath(kColourChannelName);
+    return path.ok() ? ipc::servingProcess(*path) : 0;
 }
 
 void warnWhenNoHomeScreen(std::ostream& err) {

@@ -30,8 +30,8 @@ constexpr auto kReaderPatience = std::chrono::milliseconds(50);
 struct LiveReading {
     std::unique_ptr<LiveSource> source;
     LiveFrameQueue queue;
-    std::atomic<long> frames{0};                           // taken from the source
-    LiveSource::Read end = LiveSource::Read::interrupted;  // under `lock`, once `finished`
+    std::atomic<long> frames{0};  // taken from the source
+    LiveSource::Read end;         // under `lock`, once `finished`
     std::mutex lock;
     std::condition_variable changed;
     bool finished = false;
@@ -40,13 +40,13 @@ struct LiveReading {
     void run() {
         LiveFrame frame;
         LiveSource::Read read;
-        while ((read = source->read(&frame)) == LiveSource::Read::frame) {
+        while ((read = source->read(&frame)).kind == LiveSource::Read::frame) {
             ++frames;
             queue.push(std::move(frame));
         }
         queue.close();
         std::lock_guard hold(lock);
-        end = read;
+        end = std::move(read);
         finished = true;
         changed.notify_all();
     }
@@ -87,14 +87,14 @@ int runLiveVideoApp(const VideoAppOptions& options, std::ostream& err) {
     sigaddset(&signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-    Status opened;
-    auto reading = std::make_shared<LiveReading>();
-    reading->source = LiveSource::open(*options.live, &opened);
-    LiveSource* source = reading->source.get();
-    if (!source) {
-        err << "glimmora play: " << opened.message() << "\n";
+    StatusOr<std::unique_ptr<LiveSource>> opened = LiveSource::open(*options.live);
+    if (!opened.ok()) {
+        err << "glimmora play: " << opened.status().message() << "\n";
         return 1;
     }
+    auto reading = std::make_shared<LiveReading>();
+    reading->source = *std::move(opened);
+    LiveSource* source = reading->source.get();
     std::unique_ptr<AppPlayer> player = AppPlayer::open(options.bundleIdentifier, err);
     if (!player) return 1;
     AVSampleBufferDisplayLayer* layer = player->layer();
@@ -139,10 +139,10 @@ int runLiveVideoApp(const VideoAppOptions& options, std::ostream& err) {
     if (layer->failedSampleCount() > 0) err << "; " << layer->failedSampleCount() << " samples could not be decoded";
     err << std::endl;
     int status = 0;
-    if (end == LiveSource::Read::failed) {
-        err << "glimmora play: the source went away: " << source->readStatus().message() << std::endl;
+    if (end && end->kind == LiveSource::Read::failed) {
+        err << "glimmora play: the source went away: " << end->status.message() << std::endl;
         status = kLiveSourceLost;
-    } else if (end == LiveSource::Read::ended) {
+    } else if (end && end->kind == LiveSource::Read::ended) {
         err << "glimmora play: " << source->name() << " ended" << std::endl;
     }
     reportColourDelivery(err);

@@ -92,12 +92,12 @@ std::string endedEarlyWarning(const VideoFileReader& reader, const PacedPlayback
 
 int runVideoApp(const VideoAppOptions& options, std::ostream& err) {
     if (options.live) return runLiveVideoApp(options, err);
-    Status opened;
-    std::unique_ptr<VideoFileReader> reader = VideoFileReader::open(options.videoPath, &opened);
-    if (!reader) {
-        err << "glimmora play: " << opened.message() << "\n";
+    StatusOr<std::unique_ptr<VideoFileReader>> opened = VideoFileReader::open(options.videoPath);
+    if (!opened.ok()) {
+        err << "glimmora play: " << opened.status().message() << "\n";
         return 1;
     }
+    std::unique_ptr<VideoFileReader> reader = *std::move(opened);
     std::unique_ptr<AppPlayer> player = AppPlayer::open(options.bundleIdentifier, err);
     if (!player) return 1;
     AVSampleBufferDisplayLayer* layer = player->layer();

@@ -99,21 +99,14 @@ device::Status ClipWriter::failed(const std::string& what, int averror) {
     return failure_;
 }
 
-std::unique_ptr<ClipWriter> ClipWriter::open(const std::string& path, const ClipSettings& settings,
-                                             device::Status* status) {
+device::StatusOr<std::unique_ptr<ClipWriter>> ClipWriter::open(const std::string& path, const ClipSettings& settings) {
     setUpFFmpegLogging();
-    device::Status ignored;
-    if (!status) status = &ignored;
-    auto fail = [status](std::string message) {
-        *status = device::Status::error(std::move(message));
-        return nullptr;
-    };
-    *status = checkSettings(settings);
-    if (!status->ok()) return nullptr;
+    if (device::Status checked = checkSettings(settings); !checked.ok()) return checked;
     const CodecChoice& choice = choiceFor(settings.codec);
     const AVCodec* codec = avcodec_find_encoder_by_name(choice.encoder);
     if (!codec) {
-        return fail(std::string("no ") + choice.name + " encoder (" + choice.encoder + ") in this FFmpeg build");
+        return device::Status::error(std::string("no ") + choice.name + " encoder (" + choice.encoder +
+                                     ") in this FFmpeg build");
     }
 
     std::unique_ptr<ClipWriter> writer(new ClipWriter);
@@ -126,11 +119,12 @@ std::unique_ptr<ClipWriter> ClipWriter::open(const std::string& path, const Clip
                                                       : "mp4";
     int ret = avformat_alloc_output_context2(&writer->output_, nullptr, container, path.c_str());
     if (ret < 0 || !writer->output_) {
-        return fail(std::string("cannot start a ") + container + " file: " + describeAVError(ret));
+        return device::Status::error(std::string("cannot start a ") + container + " file: " + describeAVError(ret));
     }
     AVFormatContext* output = writer->output_;
     if (avformat_query_codec(output->oformat, codec->id, FF_COMPLIANCE_NORMAL) == 0) {
-        return fail(std::string("a ") + container + " file cannot hold " + choice.name + " video (" + path + ")");
+        return device::Status::error(std::string("a ") + container + " file cannot hold " + choice.name + " video (" +
+                                     path + ")");
     }
     output->flags |= AVFMT_FLAG_BITEXACT;  // no creation time or library version in the file
 
@@ -139,7 +133,7 @@ std::unique_ptr<ClipWriter> ClipWriter::open(const std::string& path, const Clip
     writer->picture_ = av_frame_alloc();
     writer->packet_ = av_packet_alloc();
     if (!writer->stream_ || !writer->encoder_ || !writer->picture_ || !writer->packet_) {
-        return fail("cannot start " + path + ": out of memory");
+        return device::Status::error("cannot start " + path + ": out of memory");
     }
     AVCodecContext* encoder = writer->encoder_;
     encoder->width = settings.width;
@@ -167,11 +161,12 @@ std::unique_ptr<ClipWriter> ClipWriter::open(const std::string& path, const Clip
     ret = avcodec_open2(encoder, codec, &options);
     av_dict_free(&options);
     if (ret < 0) {
-        return fail(std::string("cannot start the ") + choice.encoder + " encoder: " + describeAVError(ret));
+        return device::Status::error(std::string("cannot start the ") + choice.encoder +
+                                     " encoder: " + describeAVError(ret));
     }
     ret = avcodec_parameters_from_context(writer->stream_->codecpar, encoder);
     if (ret < 0) {
-        return fail("cannot describe the video of " + path + ": " + describeAVError(ret));
+        return device::Status::error("cannot describe the video of " + path + ": " + describeAVError(ret));
     }
     writer->stream_->time_base = encoder->time_base;
     writer->stream_->avg_frame_rate = encoder->framerate;
@@ -179,12 +174,12 @@ std::unique_ptr<ClipWriter> ClipWriter::open(const std::string& path, const Clip
     if (!(output->oformat->flags & AVFMT_NOFILE)) {
         ret = avio_open(&output->pb, path.c_str(), AVIO_FLAG_WRITE);
         if (ret < 0) {
-            return fail("cannot create " + path + ": " + describeAVError(ret));
+            return device::Status::error("cannot create " + path + ": " + describeAVError(ret));
         }
     }
     ret = avformat_write_header(output, nullptr);
     if (ret < 0) {
-        return fail("cannot write " + path + ": " + describeAVError(ret));
+        return device::Status::error("cannot write " + path + ": " + describeAVError(ret));
     }
 
     AVFrame* picture = writer->picture_;
@@ -196,7 +191,7 @@ std::unique_ptr<ClipWriter> ClipWriter::open(const std::string& path, const Clip
         sws_getContext(settings.width, settings.height, AV_PIX_FMT_BGRA, settings.width, settings.height, pixelFormat,
                        SWS_BILINEAR | SWS_ACCURATE_RND | SWS_BITEXACT, nullptr, nullptr, nullptr);
     if (ret < 0 || !writer->scaler_) {
-        return fail("cannot start " + path + ": out of memory");
+        return device::Status::error("cannot start " + path + ": out of memory");
     }
     // BGRA in is full range; YUV out is limited range (full for JPEG) in the matrix the clip is tagged with.
     const int matrix = swsColourMatrix(encoder->colorspace, settings.width, settings.height);
@@ -271,13 +266,12 @@ device::Status ClipWriter::finish() {
 
 device::Status writeClip(const std::string& path, const ClipSettings& settings, int frameCount,
                          const std::function<void(int index, BgraImage& frame)>& paint) {
-    device::Status status;
-    std::unique_ptr<ClipWriter> writer = ClipWriter::open(path, settings, &status);
-    if (!writer) return status;
+    device::StatusOr<std::unique_ptr<ClipWriter>> writer = ClipWriter::open(path, settings);
+    if (!writer.ok()) return writer.status();
     BgraImage frame = BgraImage::make(settings.width, settings.height);
     for (int i = 0; i < frameCount; ++i) {
         paint(i, frame);
-        if (status = writer->addFrame(frame); !status.ok()) return status;
+        if (device::Status added = (*writer)->addFrame(frame); !added.ok()) return added;
     }
-    return writer->finish();
+    return (*writer)->finish();
 }

@@ -18,7 +18,7 @@
 #include <string>
 #include <string_view>
 
-#include "../base/Status.h"
+#include "../base/StatusOr.h"
 #include "BgraImage.h"
 
 struct AVCodecContext;
@@ -46,11 +46,10 @@ std::optional<ClipCodec> clipCodecNamed(std::string_view name);
 
 class ClipWriter {
 public:
-    // Creates `path` (replacing it) and starts a clip. Returns null on failure, with `*status`
-    // (when given) naming the cause: invalid settings, "no h264 encoder (libx264) in this FFmpeg
-    // build", a container that cannot hold the codec, or the file that cannot be written.
-    static std::unique_ptr<ClipWriter> open(const std::string& path, const ClipSettings& settings,
-                                            device::Status* status);
+    // Creates `path` (replacing it) and starts a clip. An error names the cause: invalid settings,
+    // "no h264 encoder (libx264) in this FFmpeg build", a container that cannot hold the codec, or
+    // the file that cannot be written.
+    static device::StatusOr<std::unique_ptr<ClipWriter>> open(const std::string& path, const ClipSettings& settings);
     // A writer dropped before finish() closes the file as it is (an MP4 is then unplayable).
     ~ClipWriter();
     ClipWriter(const ClipWriter&) = delete;

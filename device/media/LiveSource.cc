@@ -77,23 +77,23 @@ LivePicture::~LivePicture() { av_frame_free(&frame_); }
 
 DecodedFrame LivePicture::view() const { return DecodedFrame(*frame_, frame_->width, frame_->height, kCMTimeInvalid); }
 
-std::unique_ptr<LiveSource> LiveSource::open(const LiveSourceRequest& request, device::Status* status) {
+device::StatusOr<std::unique_ptr<LiveSource>> LiveSource::open(const LiveSourceRequest& request) {
     setUpFFmpegLogging();
     static std::once_flag registered;
     std::call_once(registered, [] { avdevice_register_all(); });
-    device::Status ignored;
-    if (!status) status = &ignored;
-    *status = device::Status::OK();
+    device::StatusOr<std::unique_ptr<LiveSource>> source = openSource(request);
+    if (!source.ok()) return device::Status::error("cannot open " + request.name() + ": " + source.status().message());
+    return source;
+}
+
+device::StatusOr<std::unique_ptr<LiveSource>> LiveSource::openSource(const LiveSourceRequest& request) {
     std::unique_ptr<LiveSource> source(new LiveSource);
     source->name_ = request.name();
     source->kind_ = request.kind;
-    auto fail = [&](const std::string& why) {
-        *status = device::Status::error("cannot open " + source->name_ + ": " + why);
-        return nullptr;
-    };
 
     const AVInputFormat* input = av_find_input_format(formatName(request.kind));
-    if (!input) return fail(std::string("this FFmpeg build has no ") + formatName(request.kind) + " input");
+    if (!input)
+        return device::Status::error(std::string("this FFmpeg build has no ") + formatName(request.kind) + " input");
     std::string url = request.target;
     AVDictionary* options = nullptr;
     if (request.kind == LiveSourceRequest::Kind::x11) {
@@ -105,15 +105,15 @@ std::unique_ptr<LiveSource> LiveSource::open(const LiveSourceRequest& request, d
     if (request.frameRate > 0) av_dict_set(&options, "framerate", std::to_string(request.frameRate).c_str(), 0);
 
     source->context_ = avformat_alloc_context();
-    if (!source->context_) return fail("out of memory");
+    if (!source->context_) return device::Status::error("out of memory");
     source->context_->interrupt_callback = {interruptCallback, &source->interrupted_};
     // Frames go out as they come: no probing ahead, which would hold the first ones back.
     source->context_->flags |= AVFMT_FLAG_NOBUFFER;
     int ret = avformat_open_input(&source->context_, url.c_str(), input, &options);
     av_dict_free(&options);
-    if (ret < 0) return fail(openFailure(request, ret));
+    if (ret < 0) return device::Status::error(openFailure(request, ret));
     if (source->context_->nb_streams < 1 || source->context_->streams[0]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
-        return fail("it gives no video");
+        return device::Status::error("it gives no video");
 
     AVStream* stream = source->context_->streams[0];
     const AVCodecParameters& parameters = *stream->codecpar;
@@ -127,24 +127,26 @@ std::unique_ptr<LiveSource> LiveSource::open(const LiveSourceRequest& request, d
 
     if (parameters.codec_id == AV_CODEC_ID_RAWVIDEO || parameters.codec_id == AV_CODEC_ID_WRAPPED_AVFRAME) {
         const AVCodec* codec = avcodec_find_decoder(parameters.codec_id);
-        if (!codec) return fail(std::string("no decoder for ") + avcodec_get_name(parameters.codec_id));
+        if (!codec)
+            return device::Status::error(std::string("no decoder for ") + avcodec_get_name(parameters.codec_id));
         source->decoder_ = avcodec_alloc_context3(codec);
-        if (!source->decoder_) return fail("out of memory");
+        if (!source->decoder_) return device::Status::error("out of memory");
         ret = avcodec_parameters_to_context(source->decoder_, &parameters);
         if (ret >= 0) ret = avcodec_open2(source->decoder_, codec, nullptr);
         if (ret < 0)
-            return fail(std::string("cannot read its ") + avcodec_get_name(parameters.codec_id) +
-                        " pictures: " + describeAVError(ret));
+            return device::Status::error(std::string("cannot read its ") + avcodec_get_name(parameters.codec_id) +
+                                         " pictures: " + describeAVError(ret));
     } else {
-        device::Status described;
-        source->format_ = formatDescriptionForStream(parameters, source->name_, &described);
-        if (!source->format_) return fail(described.message());
+        device::StatusOr<FormatDescriptionHolder> format = formatDescriptionForStream(parameters, source->name_);
+        if (!format.ok()) return format.status();
+        source->format_ = *std::move(format);
     }
     source->packet_ = av_packet_alloc();
-    if (!source->packet_) return fail("out of memory");
+    if (!source->packet_) return device::Status::error("out of memory");
     if (request.kind == LiveSourceRequest::Kind::x11) {
         source->xServer_ = xcb_connect(request.target.c_str(), nullptr);
-        if (xcb_connection_has_error(source->xServer_)) return fail("no X server answers on display " + request.target);
+        if (xcb_connection_has_error(source->xServer_))
+            return device::Status::error("no X server answers on display " + request.target);
         source->xServerAsked_ = std::chrono::steady_clock::now();
     }
     return source;
@@ -157,9 +159,8 @@ LiveSource::~LiveSource() {
     avformat_close_input(&context_);
 }
 
-LiveSource::Read LiveSource::fail(const std::string& why) {
-    readStatus_ = device::Status::error(name_ + " " + why);
-    return Read::failed;
+LiveSource::Read LiveSource::fail(const std::string& why) const {
+    return Read(Read::failed, device::Status::error(name_ + " " + why));
 }
 
 bool LiveSource::xServerAnswers() {

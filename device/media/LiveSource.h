@@ -24,7 +24,7 @@
 #include "../CoreMedia/CMSampleBuffer.h"
 #include "../CoreMedia/CoreMediaDevice.h"
 
-#include "../base/Status.h"
+#include "../base/StatusOr.h"
 #include "DecodedFrame.h"
 #include "LiveSourceRequest.h"
 
@@ -57,20 +57,26 @@ struct LiveFrame {
 
 class LiveSource {
 public:
-    // Opens the source and learns its format; nothing is read yet. Returns null, with `*status`
-    // "cannot open SOURCE: REASON" (no X server on that display, no such device, not a capture
-    // device, a size or format the device refuses, a graph that does not parse), when it cannot.
-    static std::unique_ptr<LiveSource> open(const LiveSourceRequest& request, device::Status* status);
+    // Opens the source and learns its format; nothing is read yet. An error says "cannot open
+    // SOURCE: REASON" (no X server on that display, no such device, not a capture device, a size or
+    // format the device refuses, a graph that does not parse) when it cannot.
+    static device::StatusOr<std::unique_ptr<LiveSource>> open(const LiveSourceRequest& request);
     ~LiveSource();
     LiveSource(const LiveSource&) = delete;
     LiveSource& operator=(const LiveSource&) = delete;
 
-    enum class Read { frame, ended, failed, interrupted };
-    // Waits for the next frame. `ended`: the source has no more (a finite graph); `failed`: it
-    // went away or broke (readStatus() says how); `interrupted`: interrupt() was called.
+    // What a read came to. `frame`: one is in the caller's frame; `ended`: the source has no more
+    // (a finite graph); `failed`: it went away or broke, and `status` says how; `interrupted`:
+    // interrupt() was called. Only `failed` carries an error.
+    struct [[nodiscard]] Read {
+        enum Kind { frame, ended, failed, interrupted };
+        Read(Kind kind = interrupted, device::Status status = {}) : kind(kind), status(std::move(status)) {}
+        Kind kind;
+        device::Status status;
+    };
+    // Waits for the next frame and puts it in `*frame`.
     Read read(LiveFrame* frame);
     void interrupt() { interrupted_.store(true); }
-    const device::Status& readStatus() const { return readStatus_; }
 
     bool compressed() const { return format_ != nullptr; }
     // The compressed frames' format description (lent); null for raw sources.
@@ -83,7 +89,9 @@ public:
 
 private:
     LiveSource() = default;
-    Read fail(const std::string& why);
+    // open(), with errors that say only what is wrong.
+    static device::StatusOr<std::unique_ptr<LiveSource>> openSource(const LiveSourceRequest& request);
+    Read fail(const std::string& why) const;
     Read readPicture(LiveFrame* frame);
     Read readSample(LiveFrame* frame);
     uint64_t captureTime(int64_t pts);
@@ -101,7 +109,6 @@ private:
     int width_ = 0, height_ = 0;
     double frameRate_ = 0;
     std::atomic<bool> interrupted_{false};
-    device::Status readStatus_;
     // Pacing of sources that do not pace themselves: the first frame's timestamp and when it came.
     std::optional<int64_t> firstPts_;
     std::chrono::steady_clock::time_point firstAt_;

@@ -4,6 +4,9 @@
 #include <cstdlib>
 #include <sstream>
 
+using device::Status;
+using device::StatusOr;
+
 namespace {
 
 const std::string kTooLarge =
@@ -26,20 +29,14 @@ std::string rateText(double rate) {
 
 }  // namespace
 
-std::optional<PixelSize> parsePixelSize(const std::string& text, std::string* why) {
-    std::string ignored;
-    if (!why) why = &ignored;
-    *why = "is not WxH";
+StatusOr<PixelSize> parsePixelSize(const std::string& text) {
+    const Status notWxH = Status::error("is not WxH");
     const size_t cross = text.find('x');
-    if (cross == std::string::npos) return std::nullopt;
+    if (cross == std::string::npos) return notWxH;
     std::optional<int> width = parseCount(text.substr(0, cross));
     std::optional<int> height = parseCount(text.substr(cross + 1));
-    if (!width || !height || *width < 1 || *height < 1) return std::nullopt;
-    if (*width > kMaxLiveSide || *height > kMaxLiveSide) {
-        *why = kTooLarge;
-        return std::nullopt;
-    }
-    why->clear();
+    if (!width || !height || *width < 1 || *height < 1) return notWxH;
+    if (*width > kMaxLiveSide || *height > kMaxLiveSide) return Status::error(kTooLarge);
     return PixelSize{*width, *height};
 }
 
@@ -59,17 +56,13 @@ std::string LiveSourceRequest::name() const {
     return target;
 }
 
-std::optional<LiveSourceRequest> parseLiveSource(const std::string& text, const std::string& size,
-                                                 const std::string& inputSize, std::optional<double> frameRate,
-                                                 device::Status* status) {
-    device::Status ignored;
-    if (!status) status = &ignored;
-    auto fail = [&](const std::string& why) {
-        *status = device::Status::error("live source \"" + text + "\": " + why);
-        return std::nullopt;
-    };
+namespace {
+
+// parseLiveSource, with errors that say only what is wrong.
+StatusOr<LiveSourceRequest> parseRequest(const std::string& text, const std::string& size, const std::string& inputSize,
+                                         std::optional<double> frameRate) {
     const size_t colon = text.find(':');
-    if (colon == std::string::npos) return fail("expected x11:DISPLAY[+X,Y], v4l2:PATH or lavfi:GRAPH");
+    if (colon == std::string::npos) return Status::error("expected x11:DISPLAY[+X,Y], v4l2:PATH or lavfi:GRAPH");
     const std::string kind = text.substr(0, colon);
     LiveSourceRequest request;
     request.target = text.substr(colon + 1);
@@ -80,16 +73,16 @@ std::optional<LiveSourceRequest> parseLiveSource(const std::string& text, const 
     } else if (kind == "lavfi") {
         request.kind = LiveSourceRequest::Kind::lavfi;
     } else {
-        return fail("unknown kind \"" + kind + "\" (x11, v4l2 or lavfi)");
+        return Status::error("unknown kind \"" + kind + "\" (x11, v4l2 or lavfi)");
     }
     if (request.target.empty()) {
         // Most often "x11:$DISPLAY" where the shell had no DISPLAY to put in.
         const char* display = std::getenv("DISPLAY");
         if (request.kind == LiveSourceRequest::Kind::x11 && (display == nullptr || *display == '\0'))
-            return fail(
+            return Status::error(
                 "names no display, and DISPLAY is unset here, so x11:$DISPLAY names none: give the display, "
                 "e.g. x11::0");
-        return fail("names no display, device or graph after \"" + kind + ":\"");
+        return Status::error("names no display, device or graph after \"" + kind + ":\"");
     }
 
     if (request.kind == LiveSourceRequest::Kind::x11) {
@@ -98,8 +91,9 @@ std::optional<LiveSourceRequest> parseLiveSource(const std::string& text, const 
             const size_t comma = offset.find(',');
             std::optional<int> x = comma == std::string::npos ? std::nullopt : parseCount(offset.substr(0, comma));
             std::optional<int> y = comma == std::string::npos ? std::nullopt : parseCount(offset.substr(comma + 1));
-            if (!x || !y) return fail("the offset \"" + offset + "\" is not X,Y");
-            if (*x > kMaxLiveSide || *y > kMaxLiveSide) return fail("the offset \"" + offset + "\" " + kTooLarge);
+            if (!x || !y) return Status::error("the offset \"" + offset + "\" is not X,Y");
+            if (*x > kMaxLiveSide || *y > kMaxLiveSide)
+                return Status::error("the offset \"" + offset + "\" " + kTooLarge);
             request.x = *x;
             request.y = *y;
             request.target.resize(plus);
@@ -107,30 +101,40 @@ std::optional<LiveSourceRequest> parseLiveSource(const std::string& text, const 
         // Only a display of this machine (":N"): a host name would reach X over the network.
         if (request.target.size() < 2 || request.target[0] != ':' ||
             request.target.find_first_not_of("0123456789.", 1) != std::string::npos)
-            return fail("\"" + request.target + "\" is not a display of this machine (\":0\", \":1.0\")");
+            return Status::error("\"" + request.target + "\" is not a display of this machine (\":0\", \":1.0\")");
     } else if (!size.empty()) {
-        return fail("--size picks a screen region and applies only to x11 sources");
+        return Status::error("--size picks a screen region and applies only to x11 sources");
     }
-    std::string why;
     if (!size.empty()) {
-        request.region = parsePixelSize(size, &why);
-        if (!request.region) return fail("--size \"" + size + "\" " + why);
+        StatusOr<PixelSize> region = parsePixelSize(size);
+        if (!region.ok()) return Status::error("--size \"" + size + "\" " + region.status().message());
+        request.region = *region;
     }
     if (!inputSize.empty()) {
-        if (request.kind != LiveSourceRequest::Kind::v4l2) return fail("--input-size applies only to v4l2 sources");
-        request.inputSize = parsePixelSize(inputSize, &why);
-        if (!request.inputSize) return fail("--input-size \"" + inputSize + "\" " + why);
+        if (request.kind != LiveSourceRequest::Kind::v4l2)
+            return Status::error("--input-size applies only to v4l2 sources");
+        StatusOr<PixelSize> asked = parsePixelSize(inputSize);
+        if (!asked.ok()) return Status::error("--input-size \"" + inputSize + "\" " + asked.status().message());
+        request.inputSize = *asked;
     }
     if (frameRate) {
         if (request.kind == LiveSourceRequest::Kind::lavfi)
-            return fail("--framerate does not apply to lavfi sources (the graph sets its rate)");
+            return Status::error("--framerate does not apply to lavfi sources (the graph sets its rate)");
         if (!(*frameRate >= kMinLiveFrameRate && *frameRate <= kMaxLiveFrameRate))
-            return fail("--framerate " + rateText(*frameRate) + " is out of range: it is " +
-                        rateText(kMinLiveFrameRate) + " to " + rateText(kMaxLiveFrameRate) +
-                        " frames a second (at least one frame every 10 s, or the lights keep the colour of a "
-                        "picture long gone)");
+            return Status::error("--framerate " + rateText(*frameRate) + " is out of range: it is " +
+                                 rateText(kMinLiveFrameRate) + " to " + rateText(kMaxLiveFrameRate) +
+                                 " frames a second (at least one frame every 10 s, or the lights keep the colour of a "
+                                 "picture long gone)");
         request.frameRate = *frameRate;
     }
-    *status = device::Status::OK();
+    return request;
+}
+
+}  // namespace
+
+StatusOr<LiveSourceRequest> parseLiveSource(const std::string& text, const std::string& size,
+                                            const std::string& inputSize, std::optional<double> frameRate) {
+    StatusOr<LiveSourceRequest> request = parseRequest(text, size, inputSize, frameRate);
+    if (!request.ok()) return Status::error("live source \"" + text + "\": " + request.status().message());
     return request;
 }

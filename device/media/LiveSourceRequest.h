@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "../base/Status.h"
+#include "../base/StatusOr.h"
 
 // The slowest rate a source may be asked for: one frame every 10 s. Slower, the lights would keep
 // the colour of a picture long gone, and waits of minutes between frames look like a hung app.
@@ -40,13 +40,11 @@ struct LiveSourceRequest {
 };
 
 // The source that `text` names, with the sizes and rate given beside it ("" and nullopt when not
-// given), or nullopt with `*status` saying what is wrong: an unknown kind, an empty target, a
-// malformed or too large offset or size, a rate out of range, a size or rate for a kind that takes
-// none.
-std::optional<LiveSourceRequest> parseLiveSource(const std::string& text, const std::string& size,
-                                                 const std::string& inputSize, std::optional<double> frameRate,
-                                                 device::Status* status);
+// given), or an error saying what is wrong: an unknown kind, an empty target, a malformed or too
+// large offset or size, a rate out of range, a size or rate for a kind that takes none.
+device::StatusOr<LiveSourceRequest> parseLiveSource(const std::string& text, const std::string& size,
+                                                    const std::string& inputSize, std::optional<double> frameRate);
 
-// "WxH" with both sides 1 ... kMaxLiveSide; nullopt otherwise, with `*why` (when given) "is not
-// WxH" or "is too large: ...".
-std::optional<PixelSize> parsePixelSize(const std::string& text, std::string* why = nullptr);
+// "WxH" with both sides 1 ... kMaxLiveSide; otherwise an error saying "is not WxH" or "is too
+// large: ...", for the caller to put after the text it names.
+device::StatusOr<PixelSize> parsePixelSize(const std::string& text);

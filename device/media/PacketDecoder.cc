@@ -42,29 +42,18 @@ int64_t maxPicturePixelsFor(CMVideoDimensions declared) {
 
 }  // namespace
 
-std::unique_ptr<PacketDecoder> PacketDecoder::create(CMVideoFormatDescriptionRef format,
-                                                     const PacketDecoderOptions& options, int* status,
-                                                     std::string* error) {
-    setUpFFmpegLogging();
-    int ignoredStatus;
-    std::string ignoredError;
-    if (!status) status = &ignoredStatus;
-    if (!error) error = &ignoredError;
-    *status = kMediaOK;
-    error->clear();
-    auto failWith = [&](int code, std::string text) -> std::unique_ptr<PacketDecoder> {
-        *status = code;
-        *error = std::move(text);
-        return nullptr;
-    };
+using device::Status;
 
-    if (!format) return failWith(kMediaInvalidArgument, "no format description");
+device::StatusOr<std::unique_ptr<PacketDecoder>> PacketDecoder::create(CMVideoFormatDescriptionRef format,
+                                                                       const PacketDecoderOptions& options) {
+    setUpFFmpegLogging();
+    if (!format) return Status::error("no format description", kMediaInvalidArgument);
     const FourCharCode codecType = CMFormatDescriptionGetMediaSubType(format);
     const char fourcc[5] = {static_cast<char>(codecType >> 24), static_cast<char>(codecType >> 16),
                             static_cast<char>(codecType >> 8), static_cast<char>(codecType), 0};
     const AVCodecID codecId = codecIdForCodecType(codecType);
     const AVCodec* codec = codecId == AV_CODEC_ID_NONE ? nullptr : avcodec_find_decoder(codecId);
-    if (!codec) return failWith(kMediaUnsupported, std::string("no decoder for codec '") + fourcc + "'");
+    if (!codec) return Status::error(std::string("no decoder for codec '") + fourcc + "'", kMediaUnsupported);
 
     std::unique_ptr<PacketDecoder> decoder(new PacketDecoder);
     decoder->format_ = FormatDescriptionHolder::retain(format);
@@ -76,13 +65,13 @@ std::unique_ptr<PacketDecoder> PacketDecoder::create(CMVideoFormatDescriptionRef
     decoder->converterShift_ = shift - decoder->codecShift_;
     decoder->packet_ = av_packet_alloc();
     decoder->frame_ = av_frame_alloc();
-    if (!decoder->packet_ || !decoder->frame_) return failWith(kMediaOutOfMemory, "out of memory");
+    if (!decoder->packet_ || !decoder->frame_) return Status::error("out of memory", kMediaOutOfMemory);
 
     const int ret = decoder->openContext(&decoder->context_);
     if (ret < 0) {
         const int code = mediaStatusFromAVError(ret);
-        return failWith(code == kMediaInvalidArgument ? kMediaBadData : code,
-                        std::string("cannot start the ") + codec->name + " decoder: " + describeAVError(ret));
+        return Status::error(std::string("cannot start the ") + codec->name + " decoder: " + describeAVError(ret),
+                             code == kMediaInvalidArgument ? kMediaBadData : code);
     }
     return decoder;
 }
@@ -134,8 +123,8 @@ PacketDecoder::~PacketDecoder() {
     avcodec_free_context(&context_);
 }
 
-int PacketDecoder::fail(int averror, const char* what) {
-    lastError_ = std::string(what) + ": ";
+Status PacketDecoder::fail(int averror, const char* what) {
+    std::string message = std::string(what) + ": ";
     int status = mediaStatusFromAVError(averror);
     // libavcodec refuses a picture beyond max_pixels in its own ways: VP9 and the MPEG family are
     // left with no size at all, HEVC keeps the size and says it is out of memory. Either way the
@@ -143,39 +132,36 @@ int PacketDecoder::fail(int averror, const char* what) {
     const int64_t pixels = int64_t{context_->coded_width} * context_->coded_height;
     const bool sizeRefused = pixels <= 0 || pixels > maxPixels_;
     if (sizeRefused) {
-        lastError_ += "picture size refused (at most " + std::to_string(maxPixels_) + " pixels)";
+        message += "picture size refused (at most " + std::to_string(maxPixels_) + " pixels)";
         status = kMediaBadData;
     } else {
-        lastError_ += describeAVError(averror);
+        message += describeAVError(averror);
         // The decoder's "invalid argument" is about what the packet asked for, not the caller.
         if (status == kMediaInvalidArgument) status = kMediaBadData;
     }
     // Damaged data leaves the decoder as it was; anything else may leave it unable to decode again.
     if (sizeRefused || averror != AVERROR_INVALIDDATA) {
         unusable_ = true;
-        lastError_ += "; decoding starts again at the next keyframe";
+        message += "; decoding starts again at the next keyframe";
     }
-    return status;
+    return Status::error(std::move(message), status);
 }
 
-int PacketDecoder::decode(CMSampleBufferRef sample, const FrameHandler& onFrame) {
-    lastError_.clear();
+Status PacketDecoder::decode(CMSampleBufferRef sample, const FrameHandler& onFrame) {
     size_t size = 0;
     const uint8_t* bytes = CMSampleBufferGetPacketBytes(sample, &size);
     // An empty packet would tell libavcodec the stream has ended.
-    if (!bytes || size == 0 || size > static_cast<size_t>(INT_MAX) - kCMSampleBufferPacketPadding) {
-        lastError_ = "no packet to decode";
-        return kMediaInvalidArgument;
-    }
+    if (!bytes || size == 0 || size > static_cast<size_t>(INT_MAX) - kCMSampleBufferPacketPadding)
+        return Status::error("no packet to decode", kMediaInvalidArgument);
     // A restarted decoder has no pictures to refer to until a keyframe.
-    if (awaitingKeyframe_ && !CMSampleBufferIsKeyFrame(sample)) return kMediaOK;
+    if (awaitingKeyframe_ && !CMSampleBufferIsKeyFrame(sample)) return Status::OK();
     if (!context_) {
         const int ret = openContext(&context_);
         if (ret < 0) {
             context_ = nullptr;
-            lastError_ = "cannot start the decoder again: " + describeAVError(ret);
             const int status = mediaStatusFromAVError(ret);
-            return status == kMediaInvalidArgument ? kMediaBadData : status;
+            return Status::error("cannot start the decoder again: " + describeAVError(ret),
+                                 status == kMediaInvalidArgument ? kMediaBadData : status);
         }
     }
     if (timescale_ == 0) {
@@ -190,8 +176,7 @@ int PacketDecoder::decode(CMSampleBufferRef sample, const FrameHandler& onFrame)
                                            releaseSample, const_cast<void*>(CFRetain(sample)), AV_BUFFER_FLAG_READONLY);
     if (!buffer) {
         CFRelease(sample);
-        lastError_ = "out of memory";
-        return kMediaOutOfMemory;
+        return Status::error("out of memory", kMediaOutOfMemory);
     }
     packet_->buf = buffer;
     packet_->data = const_cast<uint8_t*>(bytes);
@@ -202,7 +187,7 @@ int PacketDecoder::decode(CMSampleBufferRef sample, const FrameHandler& onFrame)
     packet_->duration = duration == AV_NOPTS_VALUE ? 0 : duration;
     packet_->flags = CMSampleBufferIsKeyFrame(sample) ? AV_PKT_FLAG_KEY : 0;
 
-    int status = kMediaOK;
+    Status status;
     int ret = avcodec_send_packet(context_, packet_);
     if (ret == AVERROR(EAGAIN)) {
         // The decoder's output is full: take the pictures out, then it takes the packet.
@@ -211,22 +196,21 @@ int PacketDecoder::decode(CMSampleBufferRef sample, const FrameHandler& onFrame)
     }
     av_packet_unref(packet_);
     if (ret < 0) {
-        const int sendStatus = fail(ret, "cannot decode packet");
-        if (status == kMediaOK) status = sendStatus;
+        Status sent = fail(ret, "cannot decode packet");
+        if (status.ok()) status = std::move(sent);
     }
-    const int receiveStatus = receiveFrames(onFrame, false);
-    if (status == kMediaOK) status = receiveStatus;
+    Status received = receiveFrames(onFrame, false);
+    if (status.ok()) status = std::move(received);
     if (unusable_)
         restart();
-    else if (status == kMediaOK)
+    else if (status.ok())
         awaitingKeyframe_ = false;
     return status;
 }
 
-int PacketDecoder::drain(const FrameHandler& onFrame) {
-    lastError_.clear();
-    if (!context_) return kMediaOK;  // a failed restart: nothing is held
-    int status = kMediaOK;
+Status PacketDecoder::drain(const FrameHandler& onFrame) {
+    if (!context_) return Status::OK();  // a failed restart: nothing is held
+    Status status;
     const int ret = avcodec_send_packet(context_, nullptr);
     if (ret < 0 && ret != AVERROR_EOF)
         status = fail(ret, "cannot drain decoder");
@@ -239,10 +223,10 @@ int PacketDecoder::drain(const FrameHandler& onFrame) {
     return status;
 }
 
-int PacketDecoder::receiveFrames(const FrameHandler& onFrame, bool draining) {
+Status PacketDecoder::receiveFrames(const FrameHandler& onFrame, bool draining) {
     for (;;) {
         const int ret = avcodec_receive_frame(context_, frame_);
-        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return kMediaOK;
+        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return Status::OK();
         // A failed picture ends this round: the state of the decoder after an error is its own.
         if (ret < 0) return fail(ret, draining ? "cannot drain decoder" : "cannot decode picture");
         int64_t pts = frame_->pts != AV_NOPTS_VALUE ? frame_->pts : frame_->best_effort_timestamp;

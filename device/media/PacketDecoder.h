@@ -2,8 +2,8 @@
 //
 // decode() sends one packet and hands every picture that is ready to the callback; a decoder may
 // hold pictures back (H.264 with B-frames reorders), and drain() lets out the rest and makes the
-// decoder ready for new packets. Errors are statuses (MediaStatus), never crashes: damaged or
-// foreign packets give kMediaBadData and decoding goes on with the next packet.
+// decoder ready for new packets. Errors are statuses whose code() is a MediaStatus, never crashes:
+// damaged or foreign packets give kMediaBadData and decoding goes on with the next packet.
 //
 // Picture size: a packet can ask for any size, and libavcodec would allocate it. The decoder
 // refuses pictures beyond maxPicturePixels(): 16 times the format description's size (4 times each
@@ -14,7 +14,7 @@
 // Restarting: some refusals leave libavcodec's decoder unable to decode anything again (VP9 is left
 // with no picture size and fails every later keyframe). After any error other than plain damaged
 // data the decoder is replaced by a fresh one, which starts at a keyframe: until one comes,
-// samples are passed over (kMediaOK, no picture) and awaitingKeyframe() is true.
+// samples are passed over (ok, no picture) and awaitingKeyframe() is true.
 //
 // Reduced resolution: `reductionShift` n shows pictures at 1/2^n of their size on each side
 // (rounded up): 1 is half size, 2 quarter, 3 eighth. Codecs whose decoders can skip the detail
@@ -27,11 +27,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <string>
 
 #include "../CoreMedia/CMSampleBuffer.h"
 #include "../CoreMedia/CoreMediaDevice.h"
 
+#include "../base/StatusOr.h"
 #include "DecodedFrame.h"
 
 struct AVCodecContext;
@@ -55,25 +55,23 @@ class PacketDecoder {
 public:
     using FrameHandler = std::function<void(const DecodedFrame&)>;
 
-    // A decoder for samples of `format`. Returns null on failure with `*status` kMediaUnsupported
-    // (no decoder for the codec in this FFmpeg build), kMediaBadData (the parameter sets are
-    // unusable), kMediaInvalidArgument (null format) or another MediaStatus, and `*error` saying
-    // why; either out-pointer may be null.
-    static std::unique_ptr<PacketDecoder> create(CMVideoFormatDescriptionRef format,
-                                                 const PacketDecoderOptions& options = {}, int* status = nullptr,
-                                                 std::string* error = nullptr);
+    // A decoder for samples of `format`, or an error saying why not, whose code() is
+    // kMediaUnsupported (no decoder for the codec in this FFmpeg build), kMediaBadData (the
+    // parameter sets are unusable), kMediaInvalidArgument (null format) or another MediaStatus.
+    static device::StatusOr<std::unique_ptr<PacketDecoder>> create(CMVideoFormatDescriptionRef format,
+                                                                   const PacketDecoderOptions& options = {});
     ~PacketDecoder();
     PacketDecoder(const PacketDecoder&) = delete;
     PacketDecoder& operator=(const PacketDecoder&) = delete;
 
     // Sends the packet of `sample` (its format is not checked: see canAccept) and calls `onFrame`
-    // for each picture that is then ready. Returns kMediaOK, or the first error met (the pictures
-    // that came out before and after it are still handed over); lastError() then says more.
-    // kMediaOK with no picture for a sample that is not a keyframe while awaitingKeyframe().
-    int decode(CMSampleBufferRef sample, const FrameHandler& onFrame);
+    // for each picture that is then ready. Returns ok, or the first error met, its code() a
+    // MediaStatus (the pictures that came out before and after it are still handed over). Ok with
+    // no picture for a sample that is not a keyframe while awaitingKeyframe().
+    device::Status decode(CMSampleBufferRef sample, const FrameHandler& onFrame);
     // Lets out every picture still held, then resets the decoder for new packets (the next packet
-    // should be a keyframe). Returns kMediaOK or the first error met.
-    int drain(const FrameHandler& onFrame);
+    // should be a keyframe). Returns ok or the first error met, as decode() does.
+    device::Status drain(const FrameHandler& onFrame);
     // Whether the decoder was restarted after an error and passes samples over until a keyframe.
     bool awaitingKeyframe() const { return awaitingKeyframe_; }
     // The largest picture, in pixels, this decoder makes (see above).
@@ -84,8 +82,6 @@ public:
     CMVideoFormatDescriptionRef formatDescription() const { return format_.get(); }
     // The part of the reduction the codec does itself (0 when it decodes at full size).
     int codecReductionShift() const { return codecShift_; }
-    // What the last failure was; empty when the last call succeeded.
-    const std::string& lastError() const { return lastError_; }
 
 private:
     PacketDecoder() = default;
@@ -94,8 +90,8 @@ private:
     // Replaces a decoder an error left unusable; `context_` stays null when no new one can be
     // made (decode() tries again at the next keyframe).
     void restart();
-    int receiveFrames(const FrameHandler& onFrame, bool draining);
-    int fail(int averror, const char* what);
+    device::Status receiveFrames(const FrameHandler& onFrame, bool draining);
+    device::Status fail(int averror, const char* what);
 
     FormatDescriptionHolder format_;
     const struct AVCodec* codec_ = nullptr;
@@ -109,5 +105,4 @@ private:
     CMTimeScale timescale_ = 0;  // of the packets' timestamps inside libavcodec; set by the first sample
     bool awaitingKeyframe_ = false;
     bool unusable_ = false;  // an error since the last decode() or drain() calls for a restart
-    std::string lastError_;
 };

@@ -9,24 +9,22 @@ extern "C" {
 
 #include "CodecTypes.h"
 
-FormatDescriptionHolder formatDescriptionForStream(const AVCodecParameters& parameters, const std::string& name,
-                                                   device::Status* problem) {
+device::StatusOr<FormatDescriptionHolder> formatDescriptionForStream(const AVCodecParameters& parameters,
+                                                                     const std::string& name) {
     const CMVideoCodecType codecType = codecTypeForCodecId(parameters.codec_id);
     if (codecType == 0) {
         const AVCodecDescriptor* descriptor = avcodec_descriptor_get(parameters.codec_id);
-        *problem =
-            device::Status::error(name + ": unsupported video codec " + (descriptor ? descriptor->name : "(unknown)"));
-        return nullptr;
+        return device::Status::error(name + ": unsupported video codec " +
+                                     (descriptor ? descriptor->name : "(unknown)"));
     }
     FormatDescriptionHolder format;
     const OSStatus status = CMVideoFormatDescriptionCreateWithExtradata(
         kCFAllocatorDefault, codecType, parameters.width, parameters.height, parameters.extradata,
         parameters.extradata_size > 0 ? static_cast<size_t>(parameters.extradata_size) : 0, format.receive());
     if (status != noErr) {
-        *problem = device::Status::error(name + ": unusable video stream (" + std::to_string(parameters.width) + "x" +
-                                         std::to_string(parameters.height) + ", " +
-                                         std::to_string(parameters.extradata_size) + " bytes of codec parameters)");
-        return nullptr;
+        return device::Status::error(name + ": unusable video stream (" + std::to_string(parameters.width) + "x" +
+                                     std::to_string(parameters.height) + ", " +
+                                     std::to_string(parameters.extradata_size) + " bytes of codec parameters)");
     }
     return format;
 }

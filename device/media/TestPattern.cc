@@ -45,12 +45,7 @@ bool parseColour(std::string_view text, PatternSegment* segment) {
 
 }  // namespace
 
-std::optional<std::vector<PatternSegment>> parseTestPattern(std::string_view text, device::Status* status) {
-    auto refuse = [status](std::string message) {
-        if (status) *status = device::Status::error(std::move(message));
-        return std::nullopt;
-    };
-    if (status) *status = device::Status::OK();
+device::StatusOr<std::vector<PatternSegment>> parseTestPattern(std::string_view text) {
     std::vector<PatternSegment> pattern;
     while (!text.empty()) {
         const size_t comma = text.find(',');
@@ -65,15 +60,15 @@ std::optional<std::vector<PatternSegment>> parseTestPattern(std::string_view tex
             auto [end, ec] = std::from_chars(count.data(), count.data() + count.size(), segment.frames);
             if (ec != std::errc() || end != count.data() + count.size() || segment.frames < 1 ||
                 segment.frames > kMaxSegmentFrames) {
-                return refuse("bad frame count in pattern segment \"" + std::string(item) + "\"");
+                return device::Status::error("bad frame count in pattern segment \"" + std::string(item) + "\"");
             }
         }
         if (!parseColour(colour, &segment)) {
-            return refuse("unknown colour in pattern segment \"" + std::string(item) + "\"");
+            return device::Status::error("unknown colour in pattern segment \"" + std::string(item) + "\"");
         }
         pattern.push_back(segment);
     }
-    if (pattern.empty()) return refuse("empty pattern");
+    if (pattern.empty()) return device::Status::error("empty pattern");
     return pattern;
 }
 

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "../base/StatusOr.h"
 #include "ClipWriter.h"
 
 struct PatternSegment {
@@ -22,9 +23,9 @@ struct PatternSegment {
     int frames = 1;
 };
 
-// The segments of `text`; nullopt with `*status` (when given) naming the bad segment when the text
-// is not a pattern (unknown colour, a count outside 1 ... 100000, or no segment at all).
-std::optional<std::vector<PatternSegment>> parseTestPattern(std::string_view text, device::Status* status);
+// The segments of `text`; an error naming the bad segment when the text is not a pattern (unknown
+// colour, a count outside 1 ... 100000, or no segment at all).
+device::StatusOr<std::vector<PatternSegment>> parseTestPattern(std::string_view text);
 // The colour of frame `index` (in presentation order) of `pattern`; nullopt past its end.
 std::optional<PatternSegment> patternColourAt(const std::vector<PatternSegment>& pattern, int index);
 // The number of frames in `pattern`.

@@ -19,35 +19,29 @@ constexpr int kMaxConsecutiveReadFailures = 16;
 
 }  // namespace
 
-std::unique_ptr<VideoFileReader> VideoFileReader::open(const std::string& path, device::Status* status) {
+device::StatusOr<std::unique_ptr<VideoFileReader>> VideoFileReader::open(const std::string& path) {
     setUpFFmpegLogging();
-    device::Status ignored;
-    if (!status) status = &ignored;
-    *status = device::Status::OK();
-    auto fail = [status](std::string message) {
-        *status = device::Status::error(std::move(message));
-        return nullptr;
-    };
 
     std::unique_ptr<VideoFileReader> reader(new VideoFileReader);
     reader->path_ = path;
     int ret = avformat_open_input(&reader->context_, path.c_str(), nullptr, nullptr);
     if (ret < 0) {
-        return fail("cannot open " + path + ": " + describeAVError(ret));
+        return device::Status::error("cannot open " + path + ": " + describeAVError(ret));
     }
     ret = avformat_find_stream_info(reader->context_, nullptr);
     if (ret < 0) {
-        return fail("cannot read " + path + ": " + describeAVError(ret));
+        return device::Status::error("cannot read " + path + ": " + describeAVError(ret));
     }
     const int index = av_find_best_stream(reader->context_, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     // A still picture attached to an audio file (cover art) is not video.
     if (index < 0 || (reader->context_->streams[index]->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
-        return fail(path + " has no video stream");
+        return device::Status::error(path + " has no video stream");
     }
     reader->streamIndex_ = index;
     const AVStream* stream = reader->context_->streams[index];
-    reader->format_ = formatDescriptionForStream(*stream->codecpar, path, status);
-    if (!reader->format_) return nullptr;
+    device::StatusOr<FormatDescriptionHolder> format = formatDescriptionForStream(*stream->codecpar, path);
+    if (!format.ok()) return format.status();
+    reader->format_ = *std::move(format);
 
     if (stream->duration != AV_NOPTS_VALUE)
         reader->duration_ = timeFromStream(stream->duration, stream->time_base);
@@ -58,7 +52,7 @@ std::unique_ptr<VideoFileReader> VideoFileReader::open(const std::string& path, 
 
     reader->packet_ = av_packet_alloc();
     if (!reader->packet_) {
-        return fail("cannot read " + path + ": out of memory");
+        return device::Status::error("cannot read " + path + ": out of memory");
     }
     return reader;
 }

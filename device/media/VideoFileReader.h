@@ -16,17 +16,16 @@
 #include "../CoreMedia/CMSampleBuffer.h"
 #include "../CoreMedia/CoreMediaDevice.h"
 
-#include "../base/Status.h"
+#include "../base/StatusOr.h"
 
 struct AVFormatContext;
 struct AVPacket;
 
 class VideoFileReader {
 public:
-    // Opens `path` and reads enough to describe its video stream. Returns null on failure, with
-    // `*status` (when given) saying "cannot open PATH: <reason>", "PATH has no video stream",
-    // "PATH: unsupported video codec NAME", and the like.
-    static std::unique_ptr<VideoFileReader> open(const std::string& path, device::Status* status);
+    // Opens `path` and reads enough to describe its video stream. An error says "cannot open PATH:
+    // <reason>", "PATH has no video stream", "PATH: unsupported video codec NAME", and the like.
+    static device::StatusOr<std::unique_ptr<VideoFileReader>> open(const std::string& path);
     ~VideoFileReader();
     VideoFileReader(const VideoFileReader&) = delete;
     VideoFileReader& operator=(const VideoFileReader&) = delete;

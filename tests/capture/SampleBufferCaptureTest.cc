@@ -30,12 +30,10 @@ using Samples = std::vector<SampleBufferHolder>;
 Samples clipSamples(const std::string& directory, const std::string& pattern, const ClipSettings& settings) {
     static int count = 0;
     const std::string path = directory + "/clip" + std::to_string(++count) + ".mp4";
-    device::Status status;
-    auto segments = parseTestPattern(pattern, &status);
-    EXPECT_TRUE(segments) << status.message();
+    auto segments = parseTestPattern(pattern);
+    EXPECT_TRUE(succeeded(segments));
     EXPECT_TRUE(succeeded(writeTestPatternClip(path, *segments, settings)));
-    auto reader = VideoFileReader::open(path, &status);
-    EXPECT_TRUE(reader) << status.message();
+    auto reader = expectValue(VideoFileReader::open(path));
     Samples samples;
     while (reader && (samples.emplace_back(reader->nextSample()), samples.back())) {
     }

@@ -28,19 +28,18 @@ Strong<NSObject> targetWithMethods() {
 TEST(ChannelDelivery, ObjectAndVoidShapesAreCalledAndOthersAreRefusedWithTheirTypes) {
     Strong<NSObject> target = targetWithMethods();
     Strong<NSObject> argument = makeObject<NSObject>();
-    device::Status problem;
     calls = 0;
-    EXPECT_EQ(device::ipc::deliverCall(target, SEL_(named:), argument, &problem).get(), nil);
+    device::StatusOr<Strong<NSObject>> named = device::ipc::deliverCall(target, SEL_(named:), argument);
+    ASSERT_TRUE(named.ok()) << named.status().message();
+    EXPECT_EQ(named->get(), nil);
     EXPECT_EQ(calls, 1);
-    EXPECT_TRUE(problem.ok());
-    EXPECT_EQ(device::ipc::deliverCall(target, SEL_(echo:), argument, &problem).get(), argument.get());
+    EXPECT_EQ(device::ipc::deliverCall(target, SEL_(echo:), argument).value_or(nil).get(), argument.get());
 
-    EXPECT_EQ(device::ipc::deliverCall(target, SEL_(later:), argument, &problem).get(), nil);
-    EXPECT_EQ(problem.message(),
+    EXPECT_EQ(device::ipc::deliverCall(target, SEL_(later:), argument).status().message(),
               "later: has the type v24@0:8@?16; a channel action takes at most one object and returns an "
               "object or nothing");
-    EXPECT_EQ(device::ipc::deliverCall(target, SEL_(count:), argument, &problem).get(), nil);
-    EXPECT_NE(problem.message().find("count: has the type v24@0:8q16;"), std::string::npos);
+    const device::Status count = device::ipc::deliverCall(target, SEL_(count:), argument).status();
+    EXPECT_NE(count.message().find("count: has the type v24@0:8q16;"), std::string::npos);
     EXPECT_EQ(calls, 1);
 }
 

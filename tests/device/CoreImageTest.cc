@@ -27,9 +27,7 @@ constexpr Colour kRed{255, 0, 0}, kGreen{0, 255, 0}, kBlue{0, 0, 255}, kYellow{2
 std::string writePainted(const TempDirectory& dir, const ClipSettings& settings,
                          const std::function<void(BgraImage&)>& paint) {
     const std::string path = dir.path() + "/painted.mp4";
-    device::Status status;
-    auto writer = ClipWriter::open(path, settings, &status);
-    EXPECT_TRUE(writer) << status.message();
+    auto writer = expectValue(ClipWriter::open(path, settings));
     if (!writer) return path;
     BgraImage frame = BgraImage::make(settings.width, settings.height);
     paint(frame);
@@ -139,14 +137,12 @@ TEST(CoreImageRender, MatchesThePreciseConverterWithinAFewLevels) {
     const CGHandle<CGImageRef> fast = render(session.outputs[0].picture);
     ASSERT_TRUE(fast);
 
-    auto decoder = PacketDecoder::create(clip.format);
+    auto decoder = expectValue(PacketDecoder::create(clip.format));
     ASSERT_TRUE(decoder);
     FrameConverter converter(FrameConverter::Quality::precise);
     BgraImage precise;
-    ASSERT_EQ(
-        decoder->decode(clip.samples[0],
-                        [&](const DecodedFrame& frame) { EXPECT_EQ(converter.convert(frame, &precise), kMediaOK); }),
-        kMediaOK);
+    ASSERT_TRUE(succeeded(decoder->decode(
+        clip.samples[0], [&](const DecodedFrame& frame) { EXPECT_EQ(converter.convert(frame, &precise), kMediaOK); })));
     ASSERT_EQ(precise.width, 96);
     ASSERT_EQ(precise.height, 64);
     int largest = 0;

@@ -17,15 +17,15 @@
 #include <media/LiveSourceRequest.h>
 
 #include "VideoToolboxSupport.h"
+#include "support/StatusAssertions.h"
 
 namespace {
 
 using ::testing::HasSubstr;
 
 TEST(LiveSourceRequest, ReadsEachKindWithItsOptionsAndRefusesWhatDoesNotFit) {
-    device::Status status;
-    auto region = parseLiveSource("x11::1.0+100,50", "640x360", "", 60, &status);
-    ASSERT_TRUE(region) << status.message();
+    auto region = parseLiveSource("x11::1.0+100,50", "640x360", "", 60);
+    ASSERT_TRUE(succeeded(region));
     EXPECT_EQ(region->kind, LiveSourceRequest::Kind::x11);
     EXPECT_EQ(region->target, ":1.0");
     EXPECT_EQ(region->x, 100);
@@ -34,12 +34,12 @@ TEST(LiveSourceRequest, ReadsEachKindWithItsOptionsAndRefusesWhatDoesNotFit) {
     EXPECT_EQ(region->frameRate, 60);
     EXPECT_EQ(region->name(), "x11::1.0+100,50 (640x360)");
 
-    auto camera = parseLiveSource("v4l2:/dev/video0", "", "1280x720", 30, &status);
-    ASSERT_TRUE(camera) << status.message();
+    auto camera = parseLiveSource("v4l2:/dev/video0", "", "1280x720", 30);
+    ASSERT_TRUE(succeeded(camera));
     EXPECT_EQ(camera->inputSize, (PixelSize{1280, 720}));
     // The graph is the rest of the text, colons and all.
-    auto graph = parseLiveSource("lavfi:color=c=red:s=64x48", "", "", std::nullopt, &status);
-    ASSERT_TRUE(graph) << status.message();
+    auto graph = parseLiveSource("lavfi:color=c=red:s=64x48", "", "", std::nullopt);
+    ASSERT_TRUE(succeeded(graph));
     EXPECT_EQ(graph->target, "color=c=red:s=64x48");
 
     const std::optional<double> none;
@@ -65,21 +65,22 @@ TEST(LiveSourceRequest, ReadsEachKindWithItsOptionsAndRefusesWhatDoesNotFit) {
         {"/dev/video0", "", "", none, "expected x11:DISPLAY"},
     };
     for (const auto& c : refused) {
-        EXPECT_FALSE(parseLiveSource(c.text, c.size, c.inputSize, c.rate, &status)) << c.text;
+        const device::Status status = parseLiveSource(c.text, c.size, c.inputSize, c.rate).status();
+        EXPECT_FALSE(status.ok()) << c.text;
         EXPECT_THAT(status.message(), HasSubstr(c.why)) << c.text;
         EXPECT_THAT(status.message(), HasSubstr(c.text)) << "the message names the source";
     }
-    EXPECT_TRUE(parseLiveSource("x11::0", "16384x16384", "", 0.1, &status)) << status.message();
+    EXPECT_TRUE(succeeded(parseLiveSource("x11::0", "16384x16384", "", 0.1)));
 
     // "x11:$DISPLAY" in a shell without DISPLAY: the message says why the display is missing.
     const char* saved = std::getenv("DISPLAY");
     const std::string display = saved ? saved : "";
     unsetenv("DISPLAY");
-    EXPECT_FALSE(parseLiveSource("x11:", "", "", none, &status));
-    EXPECT_THAT(status.message(), HasSubstr("DISPLAY is unset"));
+    EXPECT_THAT(parseLiveSource("x11:", "", "", none).status().message(), HasSubstr("DISPLAY is unset"));
     setenv("DISPLAY", ":7", 1);
-    EXPECT_FALSE(parseLiveSource("x11:", "", "", none, &status));
-    EXPECT_THAT(status.message(), ::testing::Not(HasSubstr("DISPLAY")));
+    const device::Status noDisplay = parseLiveSource("x11:", "", "", none).status();
+    EXPECT_FALSE(noDisplay.ok());
+    EXPECT_THAT(noDisplay.message(), ::testing::Not(HasSubstr("DISPLAY")));
     if (saved)
         setenv("DISPLAY", display.c_str(), 1);
     else
@@ -123,11 +124,10 @@ TEST(LiveFrameQueue, KeepsOnlyWhatTheNewestFrameNeeds) {
 }
 
 TEST(LiveSource, AFilterGraphGivesItsPicturesAtItsOwnPaceStampedWhenTheyCame) {
-    device::Status status;
-    auto request = parseLiveSource("lavfi:color=c=0x3040e0:s=64x48:r=20:d=0.5", "", "", std::nullopt, &status);
-    ASSERT_TRUE(request);
-    auto source = LiveSource::open(*request, &status);
-    ASSERT_TRUE(source) << status.message();
+    auto request = parseLiveSource("lavfi:color=c=0x3040e0:s=64x48:r=20:d=0.5", "", "", std::nullopt);
+    ASSERT_TRUE(succeeded(request));
+    auto source = expectValue(LiveSource::open(*request));
+    ASSERT_TRUE(source);
     EXPECT_FALSE(source->compressed());
     EXPECT_EQ(source->width(), 64);
     EXPECT_EQ(source->height(), 48);
@@ -139,7 +139,7 @@ TEST(LiveSource, AFilterGraphGivesItsPicturesAtItsOwnPaceStampedWhenTheyCame) {
     LiveSource::Read read;
     FrameConverter converter;
     BgraImage image;
-    while ((read = source->read(&frame)) == LiveSource::Read::frame) {
+    while ((read = source->read(&frame)).kind == LiveSource::Read::frame) {
         ASSERT_TRUE(frame.picture);
         const DecodedFrame picture = frame.picture->view();
         EXPECT_EQ(picture.width(), 64);
@@ -150,7 +150,7 @@ TEST(LiveSource, AFilterGraphGivesItsPicturesAtItsOwnPaceStampedWhenTheyCame) {
         EXPECT_NEAR(middle[2], 0x30, 3);
         stamps.push_back(frame.captureNanos);
     }
-    EXPECT_EQ(read, LiveSource::Read::ended);
+    EXPECT_EQ(read.kind, LiveSource::Read::ended) << read.status.message();
     ASSERT_EQ(stamps.size(), 10u);
     EXPECT_TRUE(std::is_sorted(stamps.begin(), stamps.end()));
     // Paced: the last of ten frames at 20 a second comes at least 0.45 s after the start.
@@ -163,11 +163,10 @@ TEST(LiveSource, APictureShownGoesIntoThePlayerViewWithItsCaptureTime) {
     // Packed B,G,R,x as a grabbed screen comes, and YUV as a filter graph's colour comes.
     for (const char* graph : {"lavfi:color=c=0x3040e0:s=64x48,format=bgr0", "lavfi:color=c=0x3040e0:s=64x48"}) {
         SCOPED_TRACE(graph);
-        device::Status status;
-        auto source = LiveSource::open(*parseLiveSource(graph, "", "", std::nullopt, &status), &status);
-        ASSERT_TRUE(source) << status.message();
+        auto source = expectValue(LiveSource::open(*parseLiveSource(graph, "", "", std::nullopt)));
+        ASSERT_TRUE(source);
         LiveFrame frame;
-        ASSERT_EQ(source->read(&frame), LiveSource::Read::frame);
+        ASSERT_EQ(source->read(&frame).kind, LiveSource::Read::frame);
 
         Strong<AVPlayerLayerView> view = AVPlayerLayerView::viewWithFrame(CGRectMake(0, 0, 844, 390));
         view->displayLayer()->showPicture(frame.picture->view(), frame.captureNanos);
@@ -195,12 +194,11 @@ TEST(LiveSource, APictureShownGoesIntoThePlayerViewWithItsCaptureTime) {
 
 // Waiting for a frame that is late costs no CPU (no busy loop), and interrupt() ends the wait.
 TEST(LiveSource, AWaitingReadSleepsUntilInterrupted) {
-    device::Status status;
-    auto request = parseLiveSource("lavfi:color=c=red:s=16x16:r=0.2", "", "", std::nullopt, &status);
-    auto source = LiveSource::open(*request, &status);
-    ASSERT_TRUE(source) << status.message();
+    auto source =
+        expectValue(LiveSource::open(*parseLiveSource("lavfi:color=c=red:s=16x16:r=0.2", "", "", std::nullopt)));
+    ASSERT_TRUE(source);
     LiveFrame frame;
-    ASSERT_EQ(source->read(&frame), LiveSource::Read::frame);  // the first comes at once, the next in 5 s
+    ASSERT_EQ(source->read(&frame).kind, LiveSource::Read::frame);  // the first comes at once, the next in 5 s
     std::thread interrupter([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
         source->interrupt();
@@ -211,7 +209,7 @@ TEST(LiveSource, AWaitingReadSleepsUntilInterrupted) {
         return now.tv_sec + now.tv_nsec / 1e9;
     };
     const double before = threadCpu();
-    EXPECT_EQ(source->read(&frame), LiveSource::Read::interrupted);
+    EXPECT_EQ(source->read(&frame).kind, LiveSource::Read::interrupted);
     EXPECT_LT(threadCpu() - before, 0.1) << "half a second of waiting";
     interrupter.join();
 }

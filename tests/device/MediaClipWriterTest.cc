@@ -24,7 +24,7 @@ std::vector<char> readBytes(const std::string& path) {
 
 TEST(MediaClipWriter, WritesTheSameBytesForTheSameFrames) {
     TempDirectory dir;
-    const auto pattern = *parseTestPattern("red*3,#204060*3,white*2", nullptr);
+    const auto pattern = *parseTestPattern("red*3,#204060*3,white*2");
     for (ClipCodec codec : {ClipCodec::h264, ClipCodec::hevc, ClipCodec::mpeg4, ClipCodec::vp9}) {
         SCOPED_TRACE(clipCodecName(codec));
         ClipSettings settings;
@@ -43,20 +43,17 @@ TEST(MediaClipWriter, WritesTheSameBytesForTheSameFrames) {
 TEST(MediaClipWriter, RefusesUnusableSettingsFramesAndFiles) {
     TempDirectory dir;
     const std::string path = dir.path() + "/clip.mp4";
-    device::Status status;
     ClipSettings odd;
     odd.width = 65;
-    EXPECT_EQ(ClipWriter::open(path, odd, &status), nullptr);
-    EXPECT_THAT(status.message(), HasSubstr("65x48"));
+    EXPECT_THAT(ClipWriter::open(path, odd).status().message(), HasSubstr("65x48"));
     ClipSettings hevc;
     hevc.codec = ClipCodec::hevc;
-    EXPECT_EQ(ClipWriter::open(dir.path() + "/clip.webm", hevc, &status), nullptr);
-    EXPECT_THAT(status.message(), HasSubstr("cannot hold hevc"));
-    EXPECT_EQ(ClipWriter::open(dir.path() + "/no/such/dir/clip.mp4", ClipSettings{}, &status), nullptr);
-    EXPECT_THAT(status.message(), HasSubstr("cannot create"));
+    EXPECT_THAT(ClipWriter::open(dir.path() + "/clip.webm", hevc).status().message(), HasSubstr("cannot hold hevc"));
+    EXPECT_THAT(ClipWriter::open(dir.path() + "/no/such/dir/clip.mp4", ClipSettings{}).status().message(),
+                HasSubstr("cannot create"));
 
-    auto writer = ClipWriter::open(path, ClipSettings{}, &status);
-    ASSERT_TRUE(writer) << status.message();
+    auto writer = expectValue(ClipWriter::open(path, ClipSettings{}));
+    ASSERT_TRUE(writer);
     device::Status added = writer->addFrame(BgraImage::filled(32, 48, 0, 0, 0));
     EXPECT_FALSE(added.ok());
     EXPECT_THAT(added.message(), HasSubstr("32x48"));
@@ -69,16 +66,15 @@ TEST(MediaClipWriter, RefusesUnusableSettingsFramesAndFiles) {
 }
 
 TEST(MediaTestPattern, ParsesColoursAndCounts) {
-    device::Status status;
-    const auto pattern = parseTestPattern("red*5,#0a0B0c,blue*2", &status);
-    ASSERT_TRUE(pattern) << status.message();
+    const auto pattern = parseTestPattern("red*5,#0a0B0c,blue*2");
+    ASSERT_TRUE(succeeded(pattern));
     EXPECT_EQ(patternFrameCount(*pattern), 8);
     EXPECT_EQ(patternColourAt(*pattern, 4)->red, 255);
     EXPECT_EQ(patternColourAt(*pattern, 5)->green, 0x0b);
     EXPECT_EQ(patternColourAt(*pattern, 7)->blue, 255);
     EXPECT_FALSE(patternColourAt(*pattern, 8));
     for (const char* bad : {"", "red*0", "red*x", "purple", "#12345g", "red,,blue", "red*100001"}) {
-        EXPECT_FALSE(parseTestPattern(bad, &status)) << bad;
+        const device::Status status = parseTestPattern(bad).status();
         EXPECT_FALSE(status.ok()) << bad;
     }
 }

@@ -33,8 +33,7 @@ struct Outcome {
 // Reads and decodes all of `reader`; counts what came out.
 Outcome readAndDecode(VideoFileReader& reader) {
     Outcome outcome;
-    auto decoder = PacketDecoder::create(reader.formatDescription());
-    EXPECT_TRUE(decoder);
+    auto decoder = expectValue(PacketDecoder::create(reader.formatDescription()));
     if (!decoder) return outcome;
     auto count = [&](const DecodedFrame& frame) {
         EXPECT_GT(frame.width(), 0);
@@ -42,9 +41,9 @@ Outcome readAndDecode(VideoFileReader& reader) {
     };
     while (SampleBufferHolder sample = reader.nextSample()) {
         ++outcome.samples;
-        if (decoder->decode(sample, count) != kMediaOK) ++outcome.errors;
+        if (!decoder->decode(sample, count).ok()) ++outcome.errors;
     }
-    if (decoder->drain(count) != kMediaOK) ++outcome.errors;
+    if (!decoder->drain(count).ok()) ++outcome.errors;
     outcome.readError = reader.readStatus().ok() ? "" : reader.readStatus().message();
     return outcome;
 }
@@ -65,37 +64,33 @@ protected:
         const std::string path = dir_.path() + "/" + name;
         ClipSettings settings;
         settings.gop = gop;
-        EXPECT_TRUE(succeeded(writeTestPatternClip(path, *parseTestPattern(text, nullptr), settings)));
+        EXPECT_TRUE(succeeded(writeTestPatternClip(path, *parseTestPattern(text), settings)));
         return path;
     }
     TempDirectory dir_;
 };
 
 TEST_F(MediaDamage, FilesThatAreNotVideoAreRefusedWithTheirReason) {
-    device::Status status;
     const std::string missing = dir_.path() + "/missing.mp4";
-    EXPECT_EQ(VideoFileReader::open(missing, &status), nullptr);
+    device::Status status = VideoFileReader::open(missing).status();
     EXPECT_THAT(status.message(), StartsWith("cannot open " + missing + ": "));
     EXPECT_THAT(status.message(), HasSubstr("No such file"));
 
     const std::string text = dir_.path() + "/notes.txt";
     const std::string words = "These are notes, not a video.\nLine two.\n";
     writeBytes(text, words.data(), words.size());
-    EXPECT_EQ(VideoFileReader::open(text, &status), nullptr);
-    EXPECT_THAT(status.message(), StartsWith("cannot open " + text + ": "));
+    EXPECT_THAT(VideoFileReader::open(text).status().message(), StartsWith("cannot open " + text + ": "));
 
-    EXPECT_EQ(VideoFileReader::open(dir_.path(), &status), nullptr);
-    EXPECT_THAT(status.message(), HasSubstr(dir_.path()));
+    EXPECT_THAT(VideoFileReader::open(dir_.path()).status().message(), HasSubstr(dir_.path()));
 }
 
 TEST_F(MediaDamage, TruncatedFilesGiveWhatCanBeRead) {
     // Noise, so that every frame is large and a cut falls among frames rather than in the header.
     const std::string mkv = dir_.path() + "/whole.mkv";
-    device::Status status;
     ClipSettings settings;
     settings.gop = 5;
-    auto writer = ClipWriter::open(mkv, settings, &status);
-    ASSERT_TRUE(writer) << status.message();
+    auto writer = expectValue(ClipWriter::open(mkv, settings));
+    ASSERT_TRUE(writer);
     std::mt19937 random(5);
     BgraImage noise = BgraImage::make(settings.width, settings.height);
     for (int i = 0; i < 20; ++i) {
@@ -107,8 +102,8 @@ TEST_F(MediaDamage, TruncatedFilesGiveWhatCanBeRead) {
     // Matroska keeps its frames in order from the start: half a file still gives its first frames.
     const std::string halfMkv = dir_.path() + "/half.mkv";
     writeBytes(halfMkv, bytes.data(), bytes.size() / 2);
-    auto reader = VideoFileReader::open(halfMkv, &status);
-    ASSERT_TRUE(reader) << status.message();
+    auto reader = expectValue(VideoFileReader::open(halfMkv));
+    ASSERT_TRUE(reader);
     const Outcome outcome = readAndDecode(*reader);
     EXPECT_GT(outcome.frames, 3);
     EXPECT_LT(outcome.samples, 15);
@@ -118,14 +113,13 @@ TEST_F(MediaDamage, TruncatedFilesGiveWhatCanBeRead) {
     const std::vector<char> mp4Bytes = readBytes(mp4);
     const std::string halfMp4 = dir_.path() + "/half.mp4";
     writeBytes(halfMp4, mp4Bytes.data(), mp4Bytes.size() / 2);
-    EXPECT_EQ(VideoFileReader::open(halfMp4, &status), nullptr);
-    EXPECT_THAT(status.message(), HasSubstr(halfMp4));
+    EXPECT_THAT(VideoFileReader::open(halfMp4).status().message(), HasSubstr(halfMp4));
 
     // Cut at many points, a file opens or not, and never takes the process down.
     for (size_t cut = 16; cut < bytes.size(); cut += bytes.size() / 23) {
         writeBytes(halfMkv, bytes.data(), cut);
-        if (auto cutReader = VideoFileReader::open(halfMkv, &status)) {
-            EXPECT_LE(readAndDecode(*cutReader).samples, 20);
+        if (auto cutReader = VideoFileReader::open(halfMkv); cutReader.ok()) {
+            EXPECT_LE(readAndDecode(**cutReader).samples, 20);
         }
     }
 }
@@ -147,9 +141,8 @@ TEST_F(MediaDamage, CorruptedPacketsArePassedOnAndTheDecoderCopes) {
     const std::string damaged = dir_.path() + "/damaged.mp4";
     writeBytes(damaged, bytes.data(), bytes.size());
 
-    device::Status status;
-    auto reader = VideoFileReader::open(damaged, &status);
-    ASSERT_TRUE(reader) << status.message();
+    auto reader = expectValue(VideoFileReader::open(damaged));
+    ASSERT_TRUE(reader);
     const Outcome outcome = readAndDecode(*reader);
     EXPECT_EQ(outcome.samples, 15);  // the index is intact, so every packet is still there
     EXPECT_EQ(outcome.readError, "");
@@ -157,10 +150,9 @@ TEST_F(MediaDamage, CorruptedPacketsArePassedOnAndTheDecoderCopes) {
 
 TEST_F(MediaDamage, GarbagePacketIsAnErrorAndDecodingRecoversAtTheNextKeyframe) {
     const std::string path = clip("clip.mp4", "yellow*4", 2);
-    device::Status status;
-    auto reader = VideoFileReader::open(path, &status);
-    ASSERT_TRUE(reader) << status.message();
-    auto decoder = PacketDecoder::create(reader->formatDescription());
+    auto reader = expectValue(VideoFileReader::open(path));
+    ASSERT_TRUE(reader);
+    auto decoder = expectValue(PacketDecoder::create(reader->formatDescription()));
     ASSERT_TRUE(decoder);
 
     std::vector<uint8_t> garbage(3000);
@@ -174,14 +166,15 @@ TEST_F(MediaDamage, GarbagePacketIsAnErrorAndDecodingRecoversAtTheNextKeyframe) 
               noErr);
     int frames = 0;
     auto count = [&](const DecodedFrame&) { ++frames; };
-    EXPECT_EQ(decoder->decode(bad, count), kMediaBadData);
-    EXPECT_THAT(decoder->lastError(), HasSubstr("Invalid data"));
-    EXPECT_EQ(decoder->decode(nullptr, count), kMediaInvalidArgument);
+    const device::Status refused = decoder->decode(bad, count);
+    EXPECT_EQ(refused.code(), kMediaBadData);
+    EXPECT_THAT(refused.message(), HasSubstr("Invalid data"));
+    EXPECT_EQ(decoder->decode(nullptr, count).code(), kMediaInvalidArgument);
     EXPECT_EQ(frames, 0);
 
     // The real clip still decodes whole on the same decoder.
-    while (SampleBufferHolder sample = reader->nextSample()) EXPECT_EQ(decoder->decode(sample, count), kMediaOK);
-    EXPECT_EQ(decoder->drain(count), kMediaOK);
+    while (SampleBufferHolder sample = reader->nextSample()) EXPECT_TRUE(succeeded(decoder->decode(sample, count)));
+    EXPECT_TRUE(succeeded(decoder->drain(count)));
     EXPECT_EQ(frames, 4);
 }
 
@@ -201,14 +194,14 @@ TEST_F(MediaDamage, GarbagePacketsForEveryDecoderNeverCrash) {
             ASSERT_EQ(CMVideoFormatDescriptionCreateWithExtradata(nullptr, codec, 64, 48, extradata.data(),
                                                                   extradata.size(), format.receive()),
                       noErr);
-            int status = kMediaOK;
-            auto decoder = PacketDecoder::create(format, {}, &status);
+            auto made = PacketDecoder::create(format);
             // An unknown codec has no decoder; a known one may refuse random parameter sets.
             const bool unknown = codec == fourCharCode("zzzz");
-            if (!decoder) {
-                EXPECT_EQ(status, unknown ? kMediaUnsupported : kMediaBadData);
+            if (!made.ok()) {
+                EXPECT_EQ(made.status().code(), unknown ? kMediaUnsupported : kMediaBadData);
                 continue;
             }
+            auto decoder = *std::move(made);
             EXPECT_FALSE(unknown);
             int frames = 0;
             for (int i = 0; i < 8; ++i) {
@@ -218,12 +211,12 @@ TEST_F(MediaDamage, GarbagePacketsForEveryDecoderNeverCrash) {
                 ASSERT_EQ(CMSampleBufferCreateWithPacket(nullptr, format, packet.data(), packet.size(), nullptr, i == 0,
                                                          sample.receive()),
                           noErr);
-                decoder->decode(sample, [&](const DecodedFrame& frame) {
+                (void)decoder->decode(sample, [&](const DecodedFrame& frame) {
                     EXPECT_GT(frame.width(), 0);
                     ++frames;
                 });
             }
-            decoder->drain([&](const DecodedFrame&) { ++frames; });
+            (void)decoder->drain([&](const DecodedFrame&) { ++frames; });
             EXPECT_LE(frames, 16);
         }
     }

@@ -84,21 +84,23 @@ TEST(MediaOversizedPicture, IsRefusedWithoutTheMemoryAndDecodingResumesAtTheNext
     TempDirectory dir;
     const ClipSamples clip = vp9Clip(dir);
     ASSERT_EQ(clip.samples.size(), 6u);
-    auto decoder = PacketDecoder::create(clip.format);
+    auto decoder = expectValue(PacketDecoder::create(clip.format));
     ASSERT_TRUE(decoder);
     Pictures pictures;
-    ASSERT_EQ(decoder->decode(clip.samples[0], pictures.handler()), kMediaOK);
+    ASSERT_TRUE(succeeded(decoder->decode(clip.samples[0], pictures.handler())));
     ASSERT_EQ(pictures.sizes.size(), 1u);
 
     const bool measured = resetPeakResidentSize();
     const long peakBefore = peakResidentKilobytes();
-    EXPECT_EQ(decoder->decode(sampleOf(clip.format, kOversizedKeyframe, 1, true), pictures.handler()), kMediaBadData);
-    EXPECT_THAT(decoder->lastError(), HasSubstr("next keyframe"));
+    const device::Status refused =
+        decoder->decode(sampleOf(clip.format, kOversizedKeyframe, 1, true), pictures.handler());
+    EXPECT_EQ(refused.code(), kMediaBadData);
+    EXPECT_THAT(refused.message(), HasSubstr("next keyframe"));
     EXPECT_TRUE(decoder->awaitingKeyframe());
     // What follows up to the next keyframe is passed over, not decoded against missing pictures.
-    EXPECT_EQ(decoder->decode(sampleOf(clip.format, kTrailingPacket, 2, false), pictures.handler()), kMediaOK);
-    EXPECT_EQ(decoder->decode(clip.samples[1], pictures.handler()), kMediaOK);
-    EXPECT_EQ(decoder->decode(clip.samples[2], pictures.handler()), kMediaOK);
+    EXPECT_TRUE(succeeded(decoder->decode(sampleOf(clip.format, kTrailingPacket, 2, false), pictures.handler())));
+    EXPECT_TRUE(succeeded(decoder->decode(clip.samples[1], pictures.handler())));
+    EXPECT_TRUE(succeeded(decoder->decode(clip.samples[2], pictures.handler())));
     EXPECT_EQ(pictures.sizes.size(), 1u);
     // The refused picture alone would be 160 MB; a generous bound leaves room for everything else.
     if (measured) {
@@ -106,10 +108,10 @@ TEST(MediaOversizedPicture, IsRefusedWithoutTheMemoryAndDecodingResumesAtTheNext
     }
 
     for (size_t i = 3; i < 6; ++i) {
-        EXPECT_EQ(decoder->decode(clip.samples[i], pictures.handler()), kMediaOK) << i << ": " << decoder->lastError();
+        EXPECT_TRUE(succeeded(decoder->decode(clip.samples[i], pictures.handler()))) << i;
         EXPECT_FALSE(decoder->awaitingKeyframe());
     }
-    EXPECT_EQ(decoder->drain(pictures.handler()), kMediaOK);
+    EXPECT_TRUE(succeeded(decoder->drain(pictures.handler())));
     const std::vector<std::pair<int, int>> clipSized(4, {64, 48});
     EXPECT_EQ(pictures.sizes, clipSized);
 }
@@ -142,19 +144,20 @@ TEST_P(MediaOversizedPictureByCodec, BeyondSixteenTimesTheDeclaredSizeIsRefused)
         ASSERT_EQ(CMVideoFormatDescriptionCreateWithExtradata(nullptr, codecType, declared.width, declared.height,
                                                               extradata, extradataSize, format.receive()),
                   noErr);
-        auto decoder = PacketDecoder::create(format);
+        auto decoder = expectValue(PacketDecoder::create(format));
         ASSERT_TRUE(decoder);
         Pictures pictures;
         const SampleBufferHolder sample = sampleOf(format, keyframe, 0, true);
-        int status = decoder->decode(sample, pictures.handler());
-        if (status == kMediaOK) status = decoder->drain(pictures.handler());
+        device::Status status = decoder->decode(sample, pictures.handler());
+        if (status.ok()) status = decoder->drain(pictures.handler());
         if (declared.width == 64) {
-            EXPECT_EQ(status, kMediaBadData) << decoder->lastError();
+            EXPECT_EQ(status.code(), kMediaBadData) << status.message();
             EXPECT_TRUE(pictures.sizes.empty());
             // Refused again, not broken: the restarted decoder gives the same answer.
-            EXPECT_EQ(decoder->decode(sample, pictures.handler()), kMediaBadData) << decoder->lastError();
+            const device::Status again = decoder->decode(sample, pictures.handler());
+            EXPECT_EQ(again.code(), kMediaBadData) << again.message();
         } else {
-            EXPECT_EQ(status, kMediaOK) << decoder->lastError();
+            EXPECT_TRUE(succeeded(status));
             EXPECT_EQ(pictures.sizes, (std::vector<std::pair<int, int>>{{2048, 1152}}));
         }
     }

@@ -23,19 +23,15 @@ struct DecodedClip {
     std::vector<CMTime> times;
     int samples = 0;
     int keyFrames = 0;
-    int firstError = kMediaOK;
+    device::Status firstError;
 };
 
 // Reads every sample of `path`, decodes it (then drains) and keeps each picture as BGRA.
 DecodedClip decodeFile(const std::string& path, const PacketDecoderOptions& options = {}) {
     DecodedClip clip;
-    device::Status opened;
-    auto reader = VideoFileReader::open(path, &opened);
-    EXPECT_TRUE(reader) << opened.message();
+    auto reader = expectValue(VideoFileReader::open(path));
     if (!reader) return clip;
-    std::string problem;
-    auto decoder = PacketDecoder::create(reader->formatDescription(), options, nullptr, &problem);
-    EXPECT_TRUE(decoder) << problem;
+    auto decoder = expectValue(PacketDecoder::create(reader->formatDescription(), options));
     if (!decoder) return clip;
     FrameConverter converter;
     auto keep = [&](const DecodedFrame& frame) {
@@ -47,12 +43,12 @@ DecodedClip decodeFile(const std::string& path, const PacketDecoderOptions& opti
     while (SampleBufferHolder sample = reader->nextSample()) {
         ++clip.samples;
         if (CMSampleBufferIsKeyFrame(sample)) ++clip.keyFrames;
-        const int status = decoder->decode(sample, keep);
-        if (status != kMediaOK && clip.firstError == kMediaOK) clip.firstError = status;
+        device::Status decoded = decoder->decode(sample, keep);
+        if (clip.firstError.ok()) clip.firstError = std::move(decoded);
     }
     EXPECT_TRUE(reader->readStatus().ok()) << reader->readStatus().message();
-    const int status = decoder->drain(keep);
-    if (status != kMediaOK && clip.firstError == kMediaOK) clip.firstError = status;
+    device::Status drained = decoder->drain(keep);
+    if (clip.firstError.ok()) clip.firstError = std::move(drained);
     return clip;
 }
 
@@ -70,12 +66,7 @@ DecodedClip decodeFile(const std::string& path, const PacketDecoderOptions& opti
     return ::testing::AssertionSuccess();
 }
 
-std::vector<PatternSegment> pattern(const char* text) {
-    device::Status status;
-    auto segments = parseTestPattern(text, &status);
-    EXPECT_TRUE(segments) << status.message();
-    return segments.value_or(std::vector<PatternSegment>{});
-}
+std::vector<PatternSegment> pattern(const char* text) { return expectValue(parseTestPattern(text)); }
 
 std::string writeClip(const TempDirectory& dir, const std::string& name, const std::vector<PatternSegment>& segments,
                       const ClipSettings& settings) {
@@ -107,7 +98,7 @@ TEST_P(MediaRoundTrip, EveryFrameDecodesToItsColourInOrder) {
     const std::string path = writeClip(dir_, c.file, segments, settings);
 
     const DecodedClip clip = decodeFile(path);
-    EXPECT_EQ(clip.firstError, kMediaOK);
+    EXPECT_TRUE(succeeded(clip.firstError));
     EXPECT_EQ(clip.samples, 10);
     EXPECT_GE(clip.keyFrames, 3);  // frames 0, 4, 8 at least
     ASSERT_EQ(clip.frames.size(), 10u);
@@ -144,9 +135,8 @@ TEST(MediaReader, DescribesTheStreamAndTimesSamplesInDecodeOrder) {
     settings.bframes = true;
     const std::string path = writeClip(dir, "clip.mp4", pattern("green*12"), settings);
 
-    device::Status status;
-    auto reader = VideoFileReader::open(path, &status);
-    ASSERT_TRUE(reader) << status.message();
+    auto reader = expectValue(VideoFileReader::open(path));
+    ASSERT_TRUE(reader);
     EXPECT_EQ(CMFormatDescriptionGetMediaSubType(reader->formatDescription()), kCMVideoCodecType_H264);
     EXPECT_EQ(reader->dimensions().width, 96);
     EXPECT_EQ(reader->dimensions().height, 64);
@@ -185,18 +175,17 @@ TEST(MediaFormatDescriptions, AreEqualForTheSameStreamOnly) {
     const std::string largerPath = writeClip(dir, "larger.mp4", segments, larger);
     const std::string mpeg4Path = writeClip(dir, "mpeg4.mp4", segments, otherCodec);
 
-    device::Status status;
-    auto a = VideoFileReader::open(smallPath, &status);
-    auto b = VideoFileReader::open(smallPath, &status);
-    auto wider = VideoFileReader::open(largerPath, &status);
-    auto mpeg4 = VideoFileReader::open(mpeg4Path, &status);
-    ASSERT_TRUE(a && b && wider && mpeg4) << status.message();
+    auto a = expectValue(VideoFileReader::open(smallPath));
+    auto b = expectValue(VideoFileReader::open(smallPath));
+    auto wider = expectValue(VideoFileReader::open(largerPath));
+    auto mpeg4 = expectValue(VideoFileReader::open(mpeg4Path));
+    ASSERT_TRUE(a && b && wider && mpeg4);
     EXPECT_NE(a->formatDescription(), b->formatDescription());
     EXPECT_TRUE(CMFormatDescriptionEqual(a->formatDescription(), b->formatDescription()));
     EXPECT_FALSE(CMFormatDescriptionEqual(a->formatDescription(), wider->formatDescription()));
     EXPECT_FALSE(CMFormatDescriptionEqual(a->formatDescription(), mpeg4->formatDescription()));
 
-    auto decoder = PacketDecoder::create(a->formatDescription());
+    auto decoder = expectValue(PacketDecoder::create(a->formatDescription()));
     ASSERT_TRUE(decoder);
     EXPECT_TRUE(decoder->canAccept(b->formatDescription()));
     EXPECT_FALSE(decoder->canAccept(wider->formatDescription()));
@@ -225,12 +214,11 @@ TEST(MediaReducedDecode, GivesHalfSizePicturesOfTheSameColour) {
         }
     }
     // MPEG-4 part 2 skips the detail in the codec itself; H.264 cannot, so the converter scales.
-    device::Status status;
-    auto mpeg4 = VideoFileReader::open(dir.path() + "/mpeg4.mp4", &status);
-    auto h264 = VideoFileReader::open(dir.path() + "/h264.mp4", &status);
-    ASSERT_TRUE(mpeg4 && h264) << status.message();
-    EXPECT_EQ(PacketDecoder::create(mpeg4->formatDescription(), half)->codecReductionShift(), 1);
-    EXPECT_EQ(PacketDecoder::create(h264->formatDescription(), half)->codecReductionShift(), 0);
+    auto mpeg4 = expectValue(VideoFileReader::open(dir.path() + "/mpeg4.mp4"));
+    auto h264 = expectValue(VideoFileReader::open(dir.path() + "/h264.mp4"));
+    ASSERT_TRUE(mpeg4 && h264);
+    EXPECT_EQ(PacketDecoder::create(mpeg4->formatDescription(), half).value()->codecReductionShift(), 1);
+    EXPECT_EQ(PacketDecoder::create(h264->formatDescription(), half).value()->codecReductionShift(), 0);
 }
 
 // After drain the decoder takes a stream from its start again (and the reader rewinds to it).
@@ -240,17 +228,16 @@ TEST(MediaDecoderReuse, DecodesTheClipAgainAfterDrain) {
     settings.bframes = true;
     settings.gop = 3;
     const std::string path = writeClip(dir, "clip.mp4", pattern("cyan*3,magenta*3"), settings);
-    device::Status status;
-    auto reader = VideoFileReader::open(path, &status);
-    ASSERT_TRUE(reader) << status.message();
-    auto decoder = PacketDecoder::create(reader->formatDescription());
+    auto reader = expectValue(VideoFileReader::open(path));
+    ASSERT_TRUE(reader);
+    auto decoder = expectValue(PacketDecoder::create(reader->formatDescription()));
     ASSERT_TRUE(decoder);
     for (int pass = 0; pass < 2; ++pass) {
         SCOPED_TRACE(pass);
         std::vector<CMTime> times;
         auto count = [&](const DecodedFrame& frame) { times.push_back(frame.presentationTimeStamp()); };
-        while (SampleBufferHolder sample = reader->nextSample()) EXPECT_EQ(decoder->decode(sample, count), kMediaOK);
-        EXPECT_EQ(decoder->drain(count), kMediaOK);
+        while (SampleBufferHolder sample = reader->nextSample()) EXPECT_TRUE(succeeded(decoder->decode(sample, count)));
+        EXPECT_TRUE(succeeded(decoder->drain(count)));
         ASSERT_EQ(times.size(), 6u);
         EXPECT_NEAR(CMTimeGetSeconds(times.back()), 5 / 25.0, 1e-6);
         ASSERT_TRUE(reader->rewind().ok());

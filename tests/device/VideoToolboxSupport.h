@@ -29,10 +29,9 @@ namespace vt_test {
 inline std::string writeClip(const TempDirectory& dir, const std::string& name, const char* text,
                              const ClipSettings& settings) {
     const std::string path = dir.path() + "/" + name;
-    device::Status status;
-    auto segments = parseTestPattern(text, &status);
-    EXPECT_TRUE(segments) << status.message();
-    if (segments) {
+    auto segments = parseTestPattern(text);
+    EXPECT_TRUE(succeeded(segments));
+    if (segments.ok()) {
         EXPECT_TRUE(succeeded(writeTestPatternClip(path, *segments, settings)));
     }
     return path;
@@ -46,9 +45,7 @@ struct ClipSamples {
 
 inline ClipSamples readClip(const std::string& path) {
     ClipSamples clip;
-    device::Status status;
-    auto reader = VideoFileReader::open(path, &status);
-    EXPECT_TRUE(reader) << status.message();
+    auto reader = expectValue(VideoFileReader::open(path));
     if (!reader) return clip;
     clip.format = FormatDescriptionHolder::retain(reader->formatDescription());
     while (SampleBufferHolder sample = reader->nextSample()) clip.samples.push_back(std::move(sample));
@@ -124,7 +121,7 @@ struct Colour {
 // The colour pattern `text` shows at `time` at `fps` frames a second.
 inline Colour colourAt(const char* text, CMTime time, int fps) {
     const int index = static_cast<int>(std::lround(CMTimeGetSeconds(time) * fps));
-    const auto segment = patternColourAt(*parseTestPattern(text, nullptr), index);
+    const auto segment = patternColourAt(*parseTestPattern(text), index);
     EXPECT_TRUE(segment) << "no frame at " << CMTimeGetSeconds(time) << " s";
     return segment ? Colour{segment->red, segment->green, segment->blue} : Colour{-100, -100, -100};
 }

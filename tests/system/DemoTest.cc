@@ -68,9 +68,8 @@ TEST(Demo, PlaysAVideoThroughTheWholeChainAndSumsItUp) {
     TempDirectory directory;
     // A file name that would clear the screen if it were printed as it is.
     const std::string clip = directory.path() + "/clip\x1b[2J.mp4";
-    device::Status status;
-    auto pattern = parseTestPattern("red*20,blue*20,green*20", &status);
-    ASSERT_TRUE(pattern) << status.message();
+    auto pattern = parseTestPattern("red*20,blue*20,green*20");
+    ASSERT_TRUE(succeeded(pattern));
     ASSERT_TRUE(succeeded(writeTestPatternClip(
         clip, *pattern, {.codec = ClipCodec::mpeg4, .width = 96, .height = 64, .fps = 30, .gop = 10})));
 
@@ -245,9 +244,8 @@ TEST(BuiltInVideo, IsTheSameEveryTimeAndShowsItsScenes) {
     ASSERT_EQ(runProcess({glimmoraCommand(), "make-video", second}).exitCode, 0);
     EXPECT_EQ(readFile(first), readFile(second));
 
-    device::Status status;
-    auto reader = VideoFileReader::open(first, &status);
-    ASSERT_TRUE(reader) << status.message();
+    auto reader = expectValue(VideoFileReader::open(first));
+    ASSERT_TRUE(reader);
     EXPECT_EQ(reader->dimensions().width, 640);
     EXPECT_EQ(reader->dimensions().height, 360);
     ProcessResult refused = runProcess({glimmoraCommand(), "make-video", directory.path() + "/no/such/dir/c.mp4"});

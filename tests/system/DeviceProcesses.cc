@@ -181,10 +181,9 @@ std::optional<std::string> DeviceTest::readSetting(const std::string& key) const
 std::string DeviceTest::writeClip(const std::string& name, const std::string& pattern,
                                   const ClipSettings& settings) const {
     const std::string path = device_.path() + "/" + name;
-    device::Status status;
-    auto segments = parseTestPattern(pattern, &status);
-    EXPECT_TRUE(segments) << status.message();
-    if (segments) {
+    auto segments = parseTestPattern(pattern);
+    EXPECT_TRUE(succeeded(segments));
+    if (segments.ok()) {
         EXPECT_TRUE(succeeded(writeTestPatternClip(path, *segments, settings)));
     }
     return path;
