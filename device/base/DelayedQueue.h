@@ -4,15 +4,14 @@
 #pragma once
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <utility>
 #include <vector>
 
-namespace device {
+#include "Clock.h"
 
-using SteadyClock = std::chrono::steady_clock;
+namespace device {
 
 template <class T>
 class DelayedQueue {

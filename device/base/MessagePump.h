@@ -12,7 +12,7 @@
 #include <mutex>
 #include <vector>
 
-#include "DelayedQueue.h"
+#include "Clock.h"
 #include "Status.h"
 
 namespace device {

@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "DelayedQueue.h"
 #include "MessagePump.h"
 
 namespace device {

@@ -10,7 +10,7 @@
 #include <functional>
 #include <memory>
 
-#include "DelayedQueue.h"
+#include "Clock.h"
 
 namespace device {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "../base/DelayedQueue.h"
+#include "../base/Clock.h"
 #include "../base/Status.h"
 #include "Socket.h"
 #include "Tlv8.h"
