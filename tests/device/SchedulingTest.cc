@@ -1,8 +1,9 @@
 // The pieces every waiting and queueing thread of the device stands on: the queue ordered by due
-// time, the two pumps, the task runner, and the thread checker of one-thread objects.
+// time, the two pumps, the task runner, and the checkers of one-thread and one-sequence objects.
 #include <gtest/gtest.h>
 #include <unistd.h>
 #include <atomic>
+#include <future>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -11,6 +12,7 @@
 #include <Foundation/Foundation.h>
 #include <base/DelayedQueue.h>
 #include <base/MessagePump.h>
+#include <base/SequenceChecker.h>
 #include <base/TaskRunner.h>
 #include <base/ThreadChecker.h>
 
@@ -106,6 +108,26 @@ TEST(ThreadCheckerDeathTest, ARunLoopRunOnAThreadNotItsOwnStopsTheProcess) {
             loop->runMode_beforeDate(NSDefaultRunLoopMode, RunLoopClock::now());
         },
         "a run loop is used on a thread other than its own");
+}
+
+// A serial runner is one sequence: an object checked in one of its tasks passes in the next, and
+// stops the process when used elsewhere.
+TEST(SequenceCheckerDeathTest, AnObjectOfASequenceUsedOutsideItStopsTheProcess) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            device::SequenceChecker checker;
+            device::TaskRunner serial(1);
+            std::promise<void> checked;
+            serial.postTask([&] { checker.check("a test object"); });
+            serial.postTask([&] {
+                checker.check("a test object");
+                checked.set_value();
+            });
+            checked.get_future().wait();
+            checker.check("the object on the test's thread");
+        },
+        "the object on the test's thread is used outside its own sequence");
 }
 #endif
 
