@@ -1,6 +1,6 @@
 // DelayedQueue: items that come due at a time, taken out in order of due time and, among items due
 // at the same time, in the order they were put in. The one queue under the run loop, the dispatch
-// queues and the task runners; not locked, so its owner guards it.
+// queues, the task runners and the IO sequence; not locked, so its owner guards it.
 #pragma once
 
 #include <algorithm>

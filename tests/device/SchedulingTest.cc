@@ -1,5 +1,6 @@
 // The pieces every waiting and queueing thread of the device stands on: the queue ordered by due
-// time, the two pumps, the task runner, and the checkers of one-thread and one-sequence objects.
+// time, the two pumps, the task runner, the IO sequence, and the checkers of one-thread and
+// one-sequence objects.
 #include <gtest/gtest.h>
 #include <unistd.h>
 #include <atomic>
@@ -11,6 +12,7 @@
 
 #include <Foundation/Foundation.h>
 #include <base/DelayedQueue.h>
+#include <base/IoSequence.h>
 #include <base/MessagePump.h>
 #include <base/SequenceChecker.h>
 #include <base/TaskRunner.h>
@@ -95,6 +97,92 @@ TEST(TaskRunner, ManyThreadsRunEveryTaskOnceAndNoneAfterTheRunnerIsGone) {
     }
     EXPECT_EQ(ran.load(), 200);
     EXPECT_EQ(late.load(), 0) << "a task not yet due when the runner goes is dropped";
+}
+
+// Waits, boundedly, until `done` holds.
+template <class Condition>
+void waitFor(Condition done) {
+    for (int i = 0; i < 500 && !done(); ++i) std::this_thread::sleep_for(10ms);
+}
+
+TEST(IoSequence, RunsTasksInDueOrderOnItsSequenceAndAtItsEndOnlyThoseDue) {
+    auto made = device::IoSequence::make();
+    ASSERT_TRUE(made.ok()) << made.status().message();
+    std::unique_ptr<device::IoSequence> sequence = std::move(*made);
+    std::mutex lock;
+    std::vector<std::string> ran;
+    bool onSequence = true;
+    auto record = [&](std::string what) {
+        return [&, what] {
+            std::lock_guard guard(lock);
+            ran.push_back(what);
+            onSequence = onSequence && sequence->runsTasksInCurrentSequence();
+        };
+    };
+    sequence->postDelayedTask(SteadyClock::now() + 30ms, record("delayed"));
+    sequence->postTask(record("first"));
+    sequence->postTask(record("second"));
+    waitFor([&] {
+        std::lock_guard guard(lock);
+        return ran.size() == 3;
+    });
+    EXPECT_FALSE(sequence->runsTasksInCurrentSequence());
+
+    // Ended while a task runs: the task due behind it still runs, a later one and new posts do not.
+    sequence->postTask([] { std::this_thread::sleep_for(50ms); });
+    sequence->postTask(record("due at the end"));
+    sequence->postDelayedTask(SteadyClock::now() + 10s, record("not yet due"));
+    sequence->stop();
+    sequence->postTask(record("after the end"));
+    std::lock_guard guard(lock);
+    EXPECT_EQ(ran, (std::vector<std::string>{"first", "second", "delayed", "due at the end"}));
+    EXPECT_TRUE(onSequence);
+}
+
+TEST(IoSequence, AWatchCallsBackWhileItsDescriptorIsReadyAndNeverOnceCancelled) {
+    int a[2], b[2], c[2];
+    ASSERT_EQ(pipe(a), 0);
+    ASSERT_EQ(pipe(b), 0);
+    ASSERT_EQ(pipe(c), 0);
+    ASSERT_EQ(write(a[1], "x", 1), 1);
+    ASSERT_EQ(write(b[1], "x", 1), 1);
+    std::atomic<int> aCalls{0}, bCalls{0}, writableCalls{0};
+    device::IoSequence::Watch aWatch, bWatch, writableWatch;  // outlive the sequence
+    auto made = device::IoSequence::make();
+    ASSERT_TRUE(made.ok()) << made.status().message();
+    std::unique_ptr<device::IoSequence> sequence = std::move(*made);
+    sequence->postTask([&] {
+        using Readiness = device::IoSequence::Readiness;
+        // Both are ready in the same turn; whichever is called first cancels the other.
+        aWatch = sequence->watch(a[0], Readiness::readable, [&] {
+            char byte;
+            if (read(a[0], &byte, 1) == 1) aCalls++;
+            bWatch.cancel();
+        });
+        bWatch = sequence->watch(b[0], Readiness::readable, [&] {
+            char byte;
+            if (read(b[0], &byte, 1) == 1) bCalls++;
+            aWatch.cancel();
+        });
+        // Stays writable, but cancels itself at once.
+        writableWatch = sequence->watch(c[1], Readiness::writable, [&] {
+            writableCalls++;
+            writableWatch.cancel();
+        });
+    });
+    waitFor([&] { return aCalls + bCalls > 0 && writableCalls > 0; });
+    ASSERT_EQ(write(a[1], "x", 1), 1);
+    ASSERT_EQ(write(b[1], "x", 1), 1);
+    waitFor([&] { return aCalls + bCalls > 1; });
+    std::this_thread::sleep_for(50ms);  // time for a call that should not come
+    sequence.reset();
+    EXPECT_TRUE(aCalls == 0 || bCalls == 0) << aCalls << " and " << bCalls;
+    EXPECT_EQ(aCalls + bCalls, 2) << "the watch left runs again when more arrives";
+    EXPECT_EQ(writableCalls, 1);
+    for (int* ends : {a, b, c}) {
+        close(ends[0]);
+        close(ends[1]);
+    }
 }
 
 #ifndef NDEBUG
