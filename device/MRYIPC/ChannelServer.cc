@@ -69,17 +69,17 @@ Status ChannelServer::serve(const std::string& path) {
     std::lock_guard lock(serveLock_);
     if (listener_.socket >= 0) return Status::OK();
     if (Status listening = listenChannel(path, listener_); !listening.ok()) return listening;
-    auto pump = std::make_unique<PollPump>();
-    auto standbyPump = std::make_unique<PollPump>();
+    StatusOr<std::unique_ptr<PollPump>> pump = PollPump::make();
+    StatusOr<std::unique_ptr<PollPump>> standbyPump = PollPump::make();
     auto takeOverTimer = std::make_unique<PollTimer>();
-    for (const Status* made : {&pump->status(), &standbyPump->status(), &takeOverTimer->status()}) {
+    for (const Status* made : {&pump.status(), &standbyPump.status(), &takeOverTimer->status()}) {
         if (made->ok()) continue;
         unlink(path.c_str());
         closeListener(listener_);
         return *made;
     }
-    pump_ = std::move(pump);
-    standbyPump_ = std::move(standbyPump);
+    pump_ = std::move(*pump);
+    standbyPump_ = std::move(*standbyPump);
     takeOverTimer_ = std::move(takeOverTimer);
     path_ = path;
     buffer_ = std::make_unique<unsigned char[]>(kMaxFrameSize);

@@ -45,9 +45,9 @@ struct IoSequence::Shared {
 };
 
 StatusOr<std::unique_ptr<IoSequence>> IoSequence::make() {
-    auto pump = std::make_unique<PollPump>();
-    if (!pump->status().ok()) return pump->status();
-    auto shared = std::make_shared<Shared>(std::move(pump));
+    StatusOr<std::unique_ptr<PollPump>> pump = PollPump::make();
+    if (!pump.ok()) return pump.status();
+    auto shared = std::make_shared<Shared>(std::move(*pump));
     shared->thread = std::thread([shared] { run(*shared); });
     return std::unique_ptr<IoSequence>(new IoSequence(std::move(shared)));
 }

@@ -44,9 +44,9 @@ TEST(DelayedQueue, GivesOutWhatIsDueByTimeThenArrivalAndLetsItemsBeRemoved) {
 // work posted in between; and a pump shared by several threads wakes each of them.
 TEST(MessagePump, AWakeIsNeverLostAndEachWaitingThreadCanBeWoken) {
     device::ConditionPump condition;
-    device::PollPump poll;
-    ASSERT_TRUE(poll.status().ok());
-    for (device::MessagePump* pump : std::vector<device::MessagePump*>{&condition, &poll}) {
+    auto poll = device::PollPump::make();
+    ASSERT_TRUE(poll.ok()) << poll.status().message();
+    for (device::MessagePump* pump : std::vector<device::MessagePump*>{&condition, poll->get()}) {
         pump->wake();
         auto start = SteadyClock::now();
         pump->waitUntil(SteadyClock::now() + 10s);
@@ -68,7 +68,8 @@ TEST(MessagePump, AWakeIsNeverLostAndEachWaitingThreadCanBeWoken) {
 }
 
 TEST(MessagePump, ThePollPumpReportsWhichDescriptorIsReady) {
-    device::PollPump pump;
+    auto pump = device::PollPump::make();
+    ASSERT_TRUE(pump.ok()) << pump.status().message();
     int pipes[2][2];
     ASSERT_EQ(pipe(pipes[0]), 0);
     ASSERT_EQ(pipe(pipes[1]), 0);
@@ -77,7 +78,7 @@ TEST(MessagePump, ThePollPumpReportsWhichDescriptorIsReady) {
         std::this_thread::sleep_for(20ms);
         ASSERT_EQ(write(pipes[1][1], "x", 1), 1);
     });
-    pump.waitUntil(watched, SteadyClock::now() + 10s);
+    (*pump)->waitUntil(watched, SteadyClock::now() + 10s);
     writer.join();
     EXPECT_EQ(watched[0].revents, 0);
     EXPECT_TRUE(watched[1].revents & POLLIN);
