@@ -17,8 +17,8 @@
 #include <apps/ColourDelivery.h>
 #include <apps/DemoVideo.h>
 #include <apps/GlimmoraSettings.h>
+#include <apps/LoopbackNetwork.h>
 #include <apps/RealAccessoryPairing.h>
-#include <base/LoopbackNetwork.h>
 
 #include "Commands.h"
 #include "DemoSignals.h"

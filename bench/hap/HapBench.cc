@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <future>
 
-#include "base/LoopbackNetwork.h"
+#include "apps/LoopbackNetwork.h"
 #include "hap/AccessoryClient.h"
 #include "hap/AccessoryDatabase.h"
 #include "hap/CharacteristicsJson.h"

@@ -56,7 +56,9 @@ AccessoryStore::AccessoryStore(std::string directory)
 
 AccessoryStore::~AccessoryStore() { close(); }
 
+// Every operation starts here, so here the store's sequence is checked.
 Status AccessoryStore::connect() {
+    sequenceChecker_.check("an accessory store");
     if (db_) return Status::OK();
     if (Status problem = device::ensurePrivateDirectory(directory_); !problem.ok())
         return Status::error("the device directory cannot be used: " + problem.message());

@@ -8,11 +8,12 @@
 // Writes are one short BEGIN IMMEDIATE transaction each, through statements prepared once; a busy
 // database is waited for at most a second.
 //
-// Not thread-safe: a store belongs to one thread or serial queue at a time (HomeKit uses its
-// own queue). Failures never throw: each call returns what went wrong, nothing is half-done, and
-// a later call opens the database afresh. The write-ahead log is kept small (WriteAheadLogLimit.h),
-// and a full disk fails a write without harm. When the directory cannot be written (a read-only
-// mount), the state can still be read and every write says why it failed.
+// Not thread-safe: a store belongs to one sequence, the thread or serial queue that first uses it
+// (HomeKit uses its own queue), and a debug build stops the process when another uses it.
+// Failures never throw: each call returns what went wrong, nothing is half-done, and a later call
+// opens the database afresh. The write-ahead log is kept small (WriteAheadLogLimit.h), and a full
+// disk fails a write without harm. When the directory cannot be written (a read-only mount), the
+// state can still be read and every write says why it failed.
 #pragma once
 
 #include <string>
@@ -22,6 +23,7 @@
 
 #include "../Foundation/Foundation.h"
 
+#include "../base/SequenceChecker.h"
 #include "../base/Status.h"
 
 struct sqlite3;
@@ -83,6 +85,7 @@ private:
     template <class F>
     device::Status transaction(F apply);
 
+    device::SequenceChecker sequenceChecker_;
     std::string directory_;
     std::string path_;
     sqlite3* db_ = nullptr;

@@ -68,7 +68,7 @@ std::shared_ptr<RealAccessory> RealAccessory::make(const AccessoryDescription& d
         return accessory;
     }
 
-    // The client's callbacks run on its own thread: they only hand over to the HomeKit queue, and
+    // The client's callbacks run on its own sequence: they only hand over to the HomeKit queue, and
     // hold the accessory weakly, so that a home going away is never kept by its own session.
     std::weak_ptr<RealAccessory> weak = accessory;
     hap::AccessoryClient::Callbacks callbacks;
@@ -109,8 +109,8 @@ void RealAccessory::write(uint64_t aid, uint64_t iid, NSObject* value, const std
     std::weak_ptr<RealAccessory> weak = weak_from_this();
     Strong<NSObject> held(value);
     device::FrameOrigin origin = device::currentFrameOrigin();
-    // Runs on the client's thread: everything it holds moves into the block, so nothing of the
-    // home is released there (the client's thread must never end its own client).
+    // Runs on the client's sequence: everything it holds moves into the block, so nothing of the
+    // home is released there (the client's sequence must never end its own client).
     auto finish = [weak, held, what, origin, done = std::move(done)](
                       device::Status status, std::vector<hap::CharacteristicStatus> statuses) mutable {
         if (status.ok()) device::recordAcknowledgedLatency(origin);
@@ -142,6 +142,7 @@ Strong<NSObject> RealAccessory::value(uint64_t aid, uint64_t iid) const {
 }
 
 void RealAccessory::take(const Key& key, const Strong<NSObject>& value) {
+    homeKitQueue_.check("a real accessory");
     {
         std::lock_guard<std::mutex> guard(valuesLock_);
         values_[key] = value;
@@ -153,6 +154,7 @@ void RealAccessory::take(const Key& key, const Strong<NSObject>& value) {
 }
 
 void RealAccessory::setReachable(const std::string& problem) {
+    homeKitQueue_.check("a real accessory");
     if (problem == lastReachability_) return;
     bool wasUnreachable = !lastReachability_.empty() && lastReachability_ != "unknown";
     lastReachability_ = problem;

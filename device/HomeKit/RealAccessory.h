@@ -18,6 +18,7 @@
 
 #include "../Foundation/Foundation.h"
 
+#include "../base/SequenceChecker.h"
 #include "AccessoryStore.h"
 #include "HomeDescription.h"
 
@@ -58,6 +59,7 @@ private:
     std::map<Key, std::string> characteristicIdentifiers_;
     std::unique_ptr<device::hap::AccessoryClient> client_;
     std::string lastReachability_ = "unknown";  // on the HomeKit queue
+    device::SequenceChecker homeKitQueue_;      // where take and setReachable run
 
     mutable std::mutex valuesLock_;
     std::map<Key, Strong<NSObject>> values_;

@@ -1,6 +1,5 @@
 #include "ChannelClient.h"
 
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <cerrno>
@@ -36,13 +35,13 @@ ChannelClient::ChannelClient(std::string name) : name_(std::move(name)) {}
 
 ChannelClient::~ChannelClient() {
     std::unordered_map<uint32_t, Pending> released;
+    device::IoSequence* replies;
     {
         std::lock_guard lock(lock_);
         stopping_ = true;
-        if (connection_) shutdown(connection_->socket, SHUT_RDWR);  // ends the reply thread's wait
+        replies = replies_.get();
     }
-    replyPump_.wake();
-    if (replyThread_.joinable()) replyThread_.join();
+    if (replies) replies->stop();
     std::lock_guard lock(lock_);
     released.swap(pending_);
 }
@@ -70,14 +69,30 @@ std::shared_ptr<ChannelClient::Connection> ChannelClient::connectionLocked() {
     int socket = connectChannel(*path);
     if (socket < 0) return nullptr;  // no server (yet): the call is lost, the next one tries again
     connection_ = std::make_shared<Connection>(socket, ++generation_);
-    replyPump_.wake();
+    if (replies_) replies_->postTask([this] { followConnection(); });
     return connection_;
+}
+
+bool ChannelClient::startRepliesLocked() {
+    if (replies_) return true;
+    StatusOr<std::unique_ptr<device::IoSequence>> made = device::IoSequence::make();
+    if (!made.ok()) {
+        reportOnce(reportedReplies_, "replies on " + name_ + " cannot be waited for (" + made.status().message() +
+                                         "); calls that expect one are dropped");
+        return false;
+    }
+    replies_ = std::move(*made);
+    replies_->postTask([this] {
+        replyBuffer_ = std::make_unique<unsigned char[]>(kMaxFrameSize);
+        followConnection();
+    });
+    return true;
 }
 
 void ChannelClient::retire(const std::shared_ptr<Connection>& connection) {
     std::lock_guard lock(lock_);
     if (connection_ == connection) connection_.reset();
-    // The reply thread still reads what arrived before; then it releases the calls left waiting.
+    // The reply sequence still reads what arrived before; then it releases the calls left waiting.
     shutdown(connection->socket, SHUT_RDWR);
 }
 
@@ -136,9 +151,9 @@ bool ChannelClient::sendAcknowledged(std::string_view selector, id argument, Str
                                                  " wait for replies; further calls are dropped");
                 return false;
             }
+            if (!startRepliesLocked()) return false;
             // Registered before sending, so the reply cannot arrive first.
             if (!pending_.emplace(callId, Pending{completion, connection->generation}).second) return false;
-            if (!replyThread_.joinable()) replyThread_ = std::thread([this] { replyLoop(); });
         }
         SendResult result = sendFrame(connection->socket, frame);
         if (result == SendResult::sent) return true;
@@ -156,63 +171,56 @@ bool ChannelClient::sendAcknowledged(std::string_view selector, id argument, Str
     return false;
 }
 
-device::SteadyClock::time_point ChannelClient::replyWaitLimit() const {
-    if (replyPump_.status().ok()) return device::SteadyClock::time_point::max();
-    return device::SteadyClock::now() + std::chrono::milliseconds(50);
-}
-
-void ChannelClient::replyLoop() {
-    auto buffer = std::make_unique<unsigned char[]>(kMaxFrameSize);
-    while (true) {
-        std::shared_ptr<Connection> connection;
-        std::vector<Strong<Completion>> released;
-        {
-            std::unique_lock lock(lock_);
-            if (stopping_) return;
-            if (!connection_) {
-                lock.unlock();
-                replyPump_.waitUntil(replyWaitLimit());
-                continue;
-            }
-            connection = connection_;
-            // Calls on connections made and lost before this thread came to them can get no reply.
-            for (auto it = pending_.begin(); it != pending_.end();) {
-                if (it->second.generation < connection->generation) {
-                    released.push_back(std::move(it->second.completion));
-                    it = pending_.erase(it);
-                } else {
-                    ++it;
-                }
-            }
-        }
-        released.clear();
-        readReplies(connection, buffer.get());
-        retire(connection);
-        {
-            std::lock_guard lock(lock_);
-            for (auto it = pending_.begin(); it != pending_.end();) {
-                if (it->second.generation <= connection->generation) {
-                    released.push_back(std::move(it->second.completion));
-                    it = pending_.erase(it);
-                } else {
-                    ++it;
-                }
+void ChannelClient::followConnection() {
+    repliesChecker_.check("the reply sequence of a channel client");
+    std::vector<Strong<Completion>> released;  // let go after the lock: a block may do anything
+    {
+        std::lock_guard lock(lock_);
+        if (followed_ || !connection_) return;  // the one followed is read to its end first
+        followed_ = connection_;
+        // Calls on connections made and lost before the sequence came to them can get no reply.
+        for (auto it = pending_.begin(); it != pending_.end();) {
+            if (it->second.generation < followed_->generation) {
+                released.push_back(std::move(it->second.completion));
+                it = pending_.erase(it);
+            } else {
+                ++it;
             }
         }
     }
+    followedWatch_ =
+        replies_->watch(followed_->socket, device::IoSequence::Readiness::readable, [this] { readReplies(); });
 }
 
-void ChannelClient::readReplies(const std::shared_ptr<Connection>& connection, unsigned char* buffer) {
-    std::vector<pollfd> readable{{connection->socket, POLLIN, 0}};
+void ChannelClient::endConnection() {
+    repliesChecker_.check("the reply sequence of a channel client");
+    followedWatch_.cancel();
+    std::shared_ptr<Connection> ended = std::move(followed_);
+    retire(ended);
+    std::vector<Strong<Completion>> released;
+    {
+        std::lock_guard lock(lock_);
+        for (auto it = pending_.begin(); it != pending_.end();) {
+            if (it->second.generation <= ended->generation) {
+                released.push_back(std::move(it->second.completion));
+                it = pending_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    released.clear();
+    followConnection();  // one made meanwhile
+}
+
+void ChannelClient::readReplies() {
+    repliesChecker_.check("the reply sequence of a channel client");
+    const std::shared_ptr<Connection> connection = followed_;
+    unsigned char* buffer = replyBuffer_.get();
     while (true) {
         long length = receiveFrame(connection->socket, buffer, kMaxFrameSize);
-        if (length < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            replyPump_.waitUntil(readable, replyWaitLimit());
-            std::lock_guard lock(lock_);
-            if (stopping_) return;
-            continue;
-        }
-        if (length <= 0) return;  // the server went away, or the connection was retired
+        if (length < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;  // until more arrives
+        if (length <= 0) break;  // the server went away, or the connection was retired
         Frame frame;
         Status decoded = static_cast<size_t>(length) > kMaxFrameSize
                              ? Status::OK()  // too long to decode: refused below without a reason
@@ -220,7 +228,7 @@ void ChannelClient::readReplies(const std::shared_ptr<Connection>& connection, u
         if (static_cast<size_t>(length) > kMaxFrameSize || !decoded.ok() || frame.kind != FrameKind::reply) {
             reportProblem("dropped the connection to " + name_ + ": the server sent a bad reply" +
                           (decoded.ok() ? std::string() : ": " + decoded.message()));
-            return;
+            break;
         }
         Strong<Completion> completion;
         {
@@ -241,6 +249,7 @@ void ChannelClient::readReplies(const std::shared_ptr<Connection>& connection, u
             reportProblem("a completion of a call on " + name_ + " threw");
         }
     }
+    endConnection();
 }
 
 }  // namespace device::ipc

@@ -2,11 +2,12 @@
 //
 // The connection is made on the first call and made again after the server went away, so a server
 // that comes up later is reached by the next call. No call ever waits: frames are sent without
-// blocking and dropped when they cannot be sent at once. Replies to acknowledged calls are read by
-// one thread of the client's own, started with the first acknowledged call, which runs each
-// completion exactly once. A call whose connection is lost before its reply arrives is forgotten:
-// its completion is released, never called. At most kMaxPendingCalls wait for replies; calls beyond
-// are dropped.
+// blocking and dropped when they cannot be sent at once. Replies to acknowledged calls are read on
+// an IO sequence of the client's own (base/IoSequence.h), started with the first acknowledged call,
+// which runs each completion exactly once. A call whose connection is lost before its reply arrives
+// is forgotten: its completion is released, never called. At most kMaxPendingCalls wait for
+// replies; calls beyond are dropped, and so are acknowledged calls while the sequence cannot be
+// started (the process has no descriptor left for it; the next such call tries again).
 //
 // Each call carries the calling thread's frame origin (activity/FrameOrigin.h), and is counted in
 // the process's activity as sent (by kind) or dropped.
@@ -20,12 +21,12 @@
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <unordered_map>
 
 #include "../Foundation/Foundation.h"
 
-#include "../base/MessagePump.h"
+#include "../base/IoSequence.h"
+#include "../base/SequenceChecker.h"
 #include "ChannelFrame.h"
 
 namespace device::ipc {
@@ -37,8 +38,8 @@ public:
     using Completion = Block<void(id)>;
 
     explicit ChannelClient(std::string name);
-    // Stops the reply thread (waiting for a completion that is running) and releases every
-    // pending completion without calling it. Must not run on the reply thread.
+    // Ends the reply sequence (waiting for a completion that is running) and releases every
+    // pending completion without calling it. Must not run on the reply sequence.
     ~ChannelClient();
     ChannelClient(const ChannelClient&) = delete;
     ChannelClient& operator=(const ChannelClient&) = delete;
@@ -71,30 +72,40 @@ private:
     bool encodeOrReport(FrameKind kind, uint32_t callId, std::string_view selector, id argument, std::string& frame);
     // The current connection, made now if there is none; nullptr when no server can be reached.
     std::shared_ptr<Connection> connectionLocked();
+    // Starts the reply sequence unless it runs; false, with the problem reported once, when it
+    // cannot be started.
+    bool startRepliesLocked();
     // Forgets `connection` if it is still current and releases the calls made on it.
     void retire(const std::shared_ptr<Connection>& connection);
-    void replyLoop();
-    // How long the reply thread may wait: for ever, unless the pump could not get its eventfd (no
-    // descriptors were left); then it cannot be woken and looks again every 50 ms.
-    device::SteadyClock::time_point replyWaitLimit() const;
-    void readReplies(const std::shared_ptr<Connection>& connection, unsigned char* buffer);
+    // On the reply sequence: reads the replies of the current connection, once the one read before
+    // has ended; its calls made on connections lost meanwhile are released.
+    void followConnection();
+    // On the reply sequence: runs the completions of the replies that arrived, until none is left
+    // or the connection has ended.
+    void readReplies();
+    // On the reply sequence: the connection followed has ended; releases its calls.
+    void endConnection();
     // Reports a problem of this channel once for each distinct `flag`.
     void reportOnce(std::atomic<bool>& flag, const std::string& message);
 
     const std::string name_;
     std::atomic<uint64_t> sentFireAndForget_{0}, sentAcknowledged_{0}, answered_{0}, dropped_{0};
-    std::atomic<bool> reportedName_{false}, reportedFrame_{false}, reportedPending_{false};
+    std::atomic<bool> reportedName_{false}, reportedFrame_{false}, reportedPending_{false}, reportedReplies_{false};
 
-    // The reply thread waits here for a connection, and then for its replies; woken when a
-    // connection is made and when the client goes.
-    device::PollPump replyPump_;
-    std::mutex lock_;  // guards everything below
+    std::mutex lock_;  // guards what follows
     std::shared_ptr<Connection> connection_;
     uint64_t generation_ = 0;
     uint32_t nextCallId_ = 1;
     std::unordered_map<uint32_t, Pending> pending_;
-    std::thread replyThread_;
     bool stopping_ = false;
+    // Told of each connection made; made once, and kept until the client goes.
+    std::unique_ptr<device::IoSequence> replies_;
+
+    // The reply sequence only.
+    device::SequenceChecker repliesChecker_;
+    std::shared_ptr<Connection> followed_;  // the connection whose replies are read
+    device::IoSequence::Watch followedWatch_;
+    std::unique_ptr<unsigned char[]> replyBuffer_;
 };
 
 }  // namespace device::ipc

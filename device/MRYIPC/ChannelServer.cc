@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <optional>
+#include <thread>
 
 #include "../activity/ProcessActivity.h"
 #include "ChannelDelivery.h"
@@ -53,8 +54,7 @@ ChannelServer::~ChannelServer() {
     }
     if (pump_) pump_->wake();
     if (standbyPump_) standbyPump_->wake();
-    for (std::thread& worker : workers_)
-        if (worker.joinable()) worker.join();
+    workers_.reset();  // once both loops have returned
     for (auto& client : clients_) shutdown(client->socket, SHUT_RDWR);
     if (listener_.socket >= 0) unlink(path_.c_str());  // still ours: the lock is held until closed
     closeListener(listener_);
@@ -69,21 +69,23 @@ Status ChannelServer::serve(const std::string& path) {
     std::lock_guard lock(serveLock_);
     if (listener_.socket >= 0) return Status::OK();
     if (Status listening = listenChannel(path, listener_); !listening.ok()) return listening;
-    auto pump = std::make_unique<PollPump>();
-    auto standbyPump = std::make_unique<PollPump>();
+    StatusOr<std::unique_ptr<PollPump>> pump = PollPump::make();
+    StatusOr<std::unique_ptr<PollPump>> standbyPump = PollPump::make();
     auto takeOverTimer = std::make_unique<PollTimer>();
-    for (const Status* made : {&pump->status(), &standbyPump->status(), &takeOverTimer->status()}) {
+    for (const Status* made : {&pump.status(), &standbyPump.status(), &takeOverTimer->status()}) {
         if (made->ok()) continue;
         unlink(path.c_str());
         closeListener(listener_);
         return *made;
     }
-    pump_ = std::move(pump);
-    standbyPump_ = std::move(standbyPump);
+    pump_ = std::move(*pump);
+    standbyPump_ = std::move(*standbyPump);
     takeOverTimer_ = std::move(takeOverTimer);
     path_ = path;
     buffer_ = std::make_unique<unsigned char[]>(kMaxFrameSize);
-    for (std::thread& worker : workers_) worker = std::thread([this] { workerLoop(); });
+    // Each loop keeps a thread of the runner for as long as the server serves.
+    workers_ = std::make_unique<TaskRunner>(kWorkers);
+    for (int i = 0; i < kWorkers; ++i) workers_->postTask([this] { workerLoop(); });
     return Status::OK();
 }
 

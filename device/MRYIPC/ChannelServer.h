@@ -1,15 +1,15 @@
 // ChannelServer: the serving end of one channel.
 //
-// Two threads of its own, started when the channel is first served, share one poll pump and one
-// serial delivery queue. The thread at the pump accepts clients, reads and checks their frames, puts
-// the calls in the queue and closes any connection that misbehaves; when it has read a call and no
-// call is being delivered, it delivers the calls itself, one at a time and in arrival order, sending
-// the replies, and then goes back to the pump. So a call is not passed between threads on its way.
-// A target may block its thread for as long as it likes: within a short while a timer wakes the
-// other thread, which takes the pump over, and once kMaxQueuedCalls calls wait, it stops reading,
-// so the clients' sockets fill and their calls are dropped instead of piling up. Clients are read
-// in turn, each turn starting after the last client read in the one before, so a client that floods
-// the channel takes no more than its share of the queue.
+// Two threads of its own, a task runner's, started when the channel is first served, share one
+// poll pump and one serial delivery queue. The thread at the pump accepts clients, reads and checks
+// their frames, puts the calls in the queue and closes any connection that misbehaves; when it has
+// read a call and no call is being delivered, it delivers the calls itself, one at a time and in
+// arrival order, sending the replies, and then goes back to the pump. So a call is not passed
+// between threads on its way. A target may block its thread for as long as it likes: within a
+// short while a timer wakes the other thread, which takes the pump over, and once kMaxQueuedCalls
+// calls wait, it stops reading, so the clients' sockets fill and their calls are dropped instead
+// of piling up. Clients are read in turn, each turn starting after the last client read in the one
+// before, so a client that floods the channel takes no more than its share of the queue.
 //
 // Limits: kMaxClients connections, peers of this user only, frames as ChannelFrame.h bounds them.
 // When a new client finds every place taken, the client that has sent nothing for longest makes
@@ -25,7 +25,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -34,6 +33,7 @@
 #include "../base/DelayedQueue.h"
 #include "../base/MessagePump.h"
 #include "../base/PollTimer.h"
+#include "../base/TaskRunner.h"
 #include "ChannelFrame.h"
 #include "ChannelSocket.h"
 
@@ -89,7 +89,8 @@ private:
     std::mutex serveLock_;  // serializes serve()
     std::string path_;
     Listener listener_;
-    std::thread workers_[2];
+    static constexpr int kWorkers = 2;
+    std::unique_ptr<TaskRunner> workers_;  // each of its threads runs workerLoop
 
     std::mutex actionsLock_;
     std::unordered_map<std::string, Action> actions_;  // by selector name

@@ -1,18 +1,17 @@
 // DelayedQueue: items that come due at a time, taken out in order of due time and, among items due
 // at the same time, in the order they were put in. The one queue under the run loop, the dispatch
-// queues and the task runners; not locked, so its owner guards it.
+// queues, the task runners and the IO sequence; not locked, so its owner guards it.
 #pragma once
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <utility>
 #include <vector>
 
-namespace device {
+#include "Clock.h"
 
-using SteadyClock = std::chrono::steady_clock;
+namespace device {
 
 template <class T>
 class DelayedQueue {

@@ -27,17 +27,15 @@ void ConditionPump::wake() {
     woken_.notify_one();
 }
 
-PollPump::PollPump() {
-    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wakeFd_ < 0) status_ = Status::error(std::string("cannot make an eventfd (") + std::strerror(errno) + ")");
+StatusOr<std::unique_ptr<PollPump>> PollPump::make() {
+    int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd < 0) return Status::error(std::string("cannot make an eventfd (") + std::strerror(errno) + ")");
+    return std::unique_ptr<PollPump>(new PollPump(wakeFd));
 }
 
-PollPump::~PollPump() {
-    if (wakeFd_ >= 0) close(wakeFd_);
-}
+PollPump::~PollPump() { close(wakeFd_); }
 
 void PollPump::wake() {
-    if (wakeFd_ < 0) return;
     uint64_t one = 1;
     ssize_t written = write(wakeFd_, &one, sizeof one);
     (void)written;  // a counter already non-zero wakes the waiter just the same

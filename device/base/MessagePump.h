@@ -1,7 +1,7 @@
 // Message pumps: how a thread waits for its next piece of work. A pump only waits and wakes; what
 // the work is, and when it is due, is its owner's queue. Two kinds:
 // - ConditionPump sleeps on a condition variable (run loops, dispatch queues, task runners);
-// - PollPump sleeps in ppoll on file descriptors as well (the channel's sockets).
+// - PollPump sleeps in ppoll on file descriptors as well (the IO sequence, the channel's server).
 // A wake is never lost: `wake` before the wait makes the next wait return at once. A wait may also
 // return early for no reason, so the owner looks at its queue again after each one.
 #pragma once
@@ -9,11 +9,12 @@
 #include <poll.h>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
-#include "DelayedQueue.h"
-#include "Status.h"
+#include "Clock.h"
+#include "StatusOr.h"
 
 namespace device {
 
@@ -40,13 +41,12 @@ private:
 
 class PollPump final : public MessagePump {
 public:
-    // Check `status()`: the pump cannot wake without its eventfd.
-    PollPump();
+    // A pump; an error when its eventfd, without which it could not be woken, cannot be made (the
+    // process has no descriptor left).
+    static StatusOr<std::unique_ptr<PollPump>> make();
     ~PollPump() override;
     PollPump(const PollPump&) = delete;
     PollPump& operator=(const PollPump&) = delete;
-
-    const Status& status() const { return status_; }
 
     void waitUntil(SteadyClock::time_point deadline) override;
     void wake() override;
@@ -55,8 +55,9 @@ public:
     void waitUntil(std::vector<pollfd>& watched, SteadyClock::time_point deadline);
 
 private:
-    Status status_;
-    int wakeFd_ = -1;
+    explicit PollPump(int wakeFd) : wakeFd_(wakeFd) {}
+
+    const int wakeFd_;
     std::vector<pollfd> polled_;
 };
 

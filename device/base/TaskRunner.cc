@@ -5,13 +5,17 @@
 #include <thread>
 #include <vector>
 
+#include "DelayedQueue.h"
 #include "MessagePump.h"
+#include "SequenceToken.h"
 
 namespace device {
 
 struct TaskRunner::Shared {
-    explicit Shared(int threads) : threadLimit(threads) {}
+    explicit Shared(int threads)
+        : threadLimit(threads), sequence(threads == 1 ? SequenceToken::make() : SequenceToken()) {}
     const int threadLimit;
+    const SequenceToken sequence;  // valid when the runner is serial
     ConditionPump pump;
     mutable std::mutex lock;  // guards what follows
     DelayedQueue<Task> tasks;
@@ -62,6 +66,7 @@ bool TaskRunner::runsTasksOnCurrentThread() const {
 }
 
 void TaskRunner::work(Shared& shared) {
+    SequenceToken::Scope sequence(shared.sequence);
     std::unique_lock guard(shared.lock);
     while (true) {
         if (std::optional<Task> task = shared.tasks.popDue(SteadyClock::now())) {

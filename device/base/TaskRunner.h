@@ -1,7 +1,7 @@
 // TaskRunner: runs tasks at their due time, or as soon after as one of its threads is free. The
 // threads are its own, started as tasks come, at most `threads` of them; with one it is serial,
-// running its tasks one after another in order of due time, then of posting. The dispatch queues
-// stand on it.
+// running its tasks one after another in order of due time, then of posting, as one sequence
+// (SequenceToken.h). The dispatch queues stand on it.
 //
 // A task may drop the last reference to its own runner: the runner then goes, and the tasks whose
 // time has come still run; later ones are dropped. All methods may be called from any thread.
@@ -10,7 +10,7 @@
 #include <functional>
 #include <memory>
 
-#include "DelayedQueue.h"
+#include "Clock.h"
 
 namespace device {
 

@@ -1,10 +1,11 @@
 #include "AccessoryClient.h"
 
+#include <atomic>
 #include <deque>
 #include <mutex>
-#include <thread>
 
-#include "../base/MessagePump.h"
+#include "../base/IoSequence.h"
+#include "../base/SequenceChecker.h"
 #include "CharacteristicsJson.h"
 #include "Session.h"
 
@@ -32,89 +33,75 @@ public:
           accessory_(std::move(accessory)),
           subscribe_(std::move(subscribe)),
           callbacks_(std::move(callbacks)),
-          options_(options),
-          thread_(pump_.status().ok() ? std::thread([this] { run(); }) : std::thread()) {
-        if (!thread_.joinable()) reportReachability(false, startProblem());
+          options_(options) {
+        StatusOr<std::unique_ptr<IoSequence>> made = IoSequence::make();
+        if (made.ok()) {
+            sequence_ = std::move(*made);
+        } else {
+            // Without a sequence there is nothing to wait for work on, nor anything to stop later.
+            startProblem_ = Status::error("The client of the accessory at " + endpoint_.text() +
+                                          " cannot wait for work: " + made.status().message() + ".");
+            reportReachability(false, startProblem_);
+        }
     }
 
     ~Worker() {
-        if (!thread_.joinable()) return;
-        {
-            std::lock_guard lock(lock_);
-            stopping_ = true;
-        }
-        pump_.wake();
-        thread_.join();
+        if (!sequence_) return;
+        stopping_ = true;
+        sequence_->postTask([this] { close(); });
+        sequence_->stop();  // runs what is due, the close last
     }
 
     void write(std::vector<CharacteristicWrite> writes, WriteDone done) {
-        if (!thread_.joinable()) return done(startProblem(), {});
+        if (!sequence_) return done(startProblem_, {});
         {
             std::lock_guard lock(lock_);
             queue_.push_back({std::move(writes), std::move(done)});
         }
-        pump_.wake();
+        sequence_->postTask([this] { serve(false); });
     }
 
     void connect() {
-        if (!thread_.joinable()) return;
-        {
-            std::lock_guard lock(lock_);
-            connectWanted_ = true;
-        }
-        pump_.wake();
+        if (sequence_) sequence_->postTask([this] { serve(true); });
     }
 
     const Endpoint& endpoint() const { return endpoint_; }
 
 private:
-    // Why there is no thread: one that could never be woken could never be told to stop either.
-    Status startProblem() const {
-        return Status::error("The client of the accessory at " + endpoint_.text() +
-                             " cannot wait for work: " + pump_.status().message() + ".");
-    }
-
-    void run() {
-        for (;;) {
-            bool stopping, connectWanted, writesWaiting;
-            {
-                std::lock_guard lock(lock_);
-                stopping = stopping_;
-                connectWanted = connectWanted_;
-                connectWanted_ = false;
-                writesWaiting = !queue_.empty();
-            }
-            if (stopping) break;
-            // After a failure only the backoff decides when to dial again; until then writes fail at
-            // once with the last reason.
-            bool dialDue = !retryAt_ || SteadyClock::now() >= *retryAt_;
-            if (!session_ && dialDue && (connectWanted || writesWaiting || retryAt_)) openSession();
-            if (writesWaiting && session_)
-                sendWrites();
-            else if (writesWaiting)
-                failQueued(lastProblem_);
-
-            std::vector<pollfd> watched;
-            if (session_) watched.push_back({session_->descriptor(), POLLIN, 0});
-            {
-                std::lock_guard lock(lock_);
-                if (stopping_ || connectWanted_ || !queue_.empty()) continue;
-            }
-            auto deadline = session_ || !retryAt_ ? SteadyClock::time_point::max() : *retryAt_;
-            pump_.waitUntil(watched, deadline);
-            if (session_ && !watched.empty() && watched[0].revents) {
-                Status read = session_->readPendingEvents();
-                if (!read.ok()) dropSession(read);
-            }
-        }
-        session_.reset();
-        std::deque<PendingWrite> left;
+    // Dials when wanted and due, then sends or fails what is queued. Posted for each write, for
+    // connect(), and for the end of each backoff.
+    void serve(bool connectWanted) {
+        sequenceChecker_.check("the client of an accessory");
+        if (stopping_) return;
+        bool writesWaiting;
         {
             std::lock_guard lock(lock_);
-            left.swap(queue_);
+            writesWaiting = !queue_.empty();
         }
+        // After a failure only the backoff decides when to dial again; until then writes fail at
+        // once with the last reason.
+        bool dialDue = !retryAt_ || SteadyClock::now() >= *retryAt_;
+        if (!session_ && dialDue && (connectWanted || writesWaiting || retryAt_)) openSession();
+        if (writesWaiting && session_)
+            sendWrites();
+        else if (writesWaiting)
+            failQueued(lastProblem_);
+    }
+
+    // The session's descriptor is readable: events, or its end.
+    void readEvents() {
+        sequenceChecker_.check("the client of an accessory");
+        Status read = session_->readPendingEvents();
+        if (!read.ok()) dropSession(read);
+    }
+
+    // The last task: the session closes and what is left in the queue fails.
+    void close() {
+        sequenceChecker_.check("the client of an accessory");
+        sessionWatch_.cancel();
+        session_.reset();
         Status closing = Status::error("The connection to the accessory at " + endpoint_.text() + " was closed.");
-        for (auto& pending : left) pending.done(closing, {});
+        failQueued(closing);
     }
 
     // Connects and verifies; on failure every write waiting now fails with the reason.
@@ -235,6 +222,8 @@ private:
             dropSession(status);
             return false;
         }
+        sessionWatch_ =
+            sequence_->watch(session_->descriptor(), IoSequence::Readiness::readable, [this] { readEvents(); });
         retryAt_.reset();
         retryDelay_ = options_.firstRetry;
         reportReachability(true, Status::OK());
@@ -252,11 +241,14 @@ private:
 
     // Forgets the session, says the accessory is unreachable and plans the next try.
     void dropSession(const Status& why) {
+        sessionWatch_.cancel();
         session_.reset();
         lastProblem_ = why;
         reportReachability(false, why);
         retryAt_ = SteadyClock::now() + retryDelay_;
         retryDelay_ = std::min(retryDelay_ * 2, options_.longestRetry);
+        // A later drop plans a later try; this one then finds it is not yet due.
+        sequence_->postDelayedTask(*retryAt_, [this] { serve(false); });
     }
 
     void reportReachability(bool reachable, const Status& why) {
@@ -274,18 +266,19 @@ private:
 
     std::mutex lock_;
     std::deque<PendingWrite> queue_;
-    bool stopping_ = false;
-    bool connectWanted_ = false;
-    PollPump pump_;
+    std::atomic<bool> stopping_{false};  // the client goes: nothing more is dialled or sent
 
-    // The client's thread only.
+    // The client's sequence only (and, when there is none, reachable_ once, at the start).
+    SequenceChecker sequenceChecker_;
     std::unique_ptr<Session> session_;
+    IoSequence::Watch sessionWatch_;  // of session_'s descriptor
     std::optional<SteadyClock::time_point> retryAt_;
     std::chrono::milliseconds retryDelay_{options_.firstRetry};
     Status lastProblem_;  // why the last session failed or was lost
     std::optional<bool> reachable_;
 
-    std::thread thread_;  // last: starts once everything above is made
+    Status startProblem_;                   // why there is no sequence
+    std::unique_ptr<IoSequence> sequence_;  // last: made once everything above is
 };
 
 AccessoryClient::AccessoryClient(Endpoint endpoint, ControllerIdentity controller, AccessoryPairing accessory,

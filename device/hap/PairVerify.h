@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdint>
 
-#include "../base/DelayedQueue.h"
+#include "../base/Clock.h"
 #include "../base/StatusOr.h"
 #include "Endpoint.h"
 #include "Keyring.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "../base/DelayedQueue.h"
+#include "../base/Clock.h"
 #include "../base/StatusOr.h"
 #include "Socket.h"
 #include "Tlv8.h"

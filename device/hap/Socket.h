@@ -6,7 +6,7 @@
 #include <memory>
 #include <string_view>
 
-#include "../base/DelayedQueue.h"
+#include "../base/Clock.h"
 #include "../base/Status.h"
 #include "../base/StatusOr.h"
 #include "Endpoint.h"

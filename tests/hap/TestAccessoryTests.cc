@@ -11,7 +11,7 @@
 #include <string>
 #include <thread>
 
-#include "base/LoopbackNetwork.h"
+#include "apps/LoopbackNetwork.h"
 #include "support/ChildProcess.h"
 #include "support/TestAccessory.h"
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "base/LoopbackNetwork.h"
+#include "apps/LoopbackNetwork.h"
 
 int main(int argc, char** argv) {
     bool listing = false;

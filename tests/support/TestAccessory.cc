@@ -10,7 +10,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "base/LoopbackNetwork.h"
+#include "apps/LoopbackNetwork.h"
 
 #ifndef GLIMMORA_TEST_ACCESSORY_DIR
 #error "GLIMMORA_TEST_ACCESSORY_DIR must name the source tree's tests/accessory"

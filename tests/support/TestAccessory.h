@@ -1,6 +1,6 @@
 // A real HomeKit accessory for tests: tests/accessory/accessory.js (on hap-nodejs) run with Node as
 // a child process, with lightbulbs that have On, Brightness, Saturation and Hue. It runs only inside
-// a loopback-only network (device/base/LoopbackNetwork.h): outside one, `start` fails the test.
+// a loopback-only network (device/apps/LoopbackNetwork.h): outside one, `start` fails the test.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -1,9 +1,10 @@
 // A network of this machine alone: moving a process into a new network namespace that holds only
 // the loopback interface, so that nothing it or its children send, multicast included, can leave the
-// machine. The HAP tests and the demo with real accessories run inside one.
+// machine. The HAP tests and the demo with real accessories run inside one; it serves them, not the
+// simulated processes, and sits here, on the top floor, where the command's demo reaches it.
 #pragma once
 
-#include "Status.h"
+#include "../base/Status.h"
 
 namespace device {
 
