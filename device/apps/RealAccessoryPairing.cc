@@ -20,6 +20,7 @@
 #include "../hap/Pairing.h"
 #include "../hap/PairingRemoval.h"
 #include "../hap/Session.h"
+#include "../hap/Tlv8.h"
 #include "HomeChanges.h"
 
 namespace device {
@@ -178,8 +179,6 @@ std::string clause(const std::string& message) {
     return !message.empty() && message.back() == '.' ? message.substr(0, message.size() - 1) : message;
 }
 
-bool sameEndpoint(const hap::Endpoint& a, const hap::Endpoint& b) { return a.host == b.host && a.port == b.port; }
-
 bool isBlank(const std::string& text) {
     return std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isspace(c); });
 }
@@ -197,9 +196,8 @@ std::optional<hap::AccessoryPairing> ownPairingAt(const hap::Endpoint& endpoint,
 // Takes back a pairing with the accessory at `endpoint` that pair-setup may have left there
 // without this device learning its key, and clears the note of it; ok when nothing is left.
 Status takeBackInterrupted(const hap::Endpoint& endpoint, hap::Keyring& keyring) {
-    bool noted = false;
-    for (const hap::Endpoint& pending : keyring.pendingPairings()) noted = noted || sameEndpoint(pending, endpoint);
-    if (!noted) return Status::OK();
+    const std::vector<hap::Endpoint>& pending = keyring.pendingPairings();
+    if (std::find(pending.begin(), pending.end(), endpoint) == pending.end()) return Status::OK();
     StatusOr<bool> withdrawn = hap::withdrawUnconfirmedPairing(endpoint, keyring.controller(), kExchangeTimeout);
     if (!withdrawn.ok())
         return Status::error("a pairing with the accessory at " + endpoint.text() +
@@ -276,7 +274,7 @@ Status pairRealAccessory(const RealAccessoryRequest& request, std::string* summa
     // controller"; it is told apart by a verified session with the pairings recorded at its address.
     std::vector<hap::AccessoryPairing> here, elsewhere;
     for (const hap::AccessoryPairing& candidate : keyring->pairings())
-        (sameEndpoint(candidate.pairedAt, endpoint) ? here : elsewhere).push_back(candidate);
+        (candidate.pairedAt == endpoint ? here : elsewhere).push_back(candidate);
     if (std::optional<hap::AccessoryPairing> own = ownPairingAt(endpoint, *keyring, here))
         return Status::error(alreadyPairedText(endpoint, *own, document));
     if (interrupted()) return Status::error("interrupted before the accessory was paired");
@@ -294,7 +292,7 @@ Status pairRealAccessory(const RealAccessoryRequest& request, std::string* summa
         } else if (Status cleared = keyring->removePending(endpoint); !cleared.ok()) {
             return Status::error(why + "; " + clause(cleared.message()));
         }
-        if (failed.message().find("paired with another controller") != std::string::npos)
+        if (failed.code() == hap::kTlvErrorUnavailable)
             if (std::optional<hap::AccessoryPairing> own = ownPairingAt(endpoint, *keyring, elsewhere))
                 return Status::error(alreadyPairedText(endpoint, *own, document));
         return Status::error(why);

@@ -13,6 +13,7 @@ struct Endpoint {
     uint16_t port = 0;
     // "host:port", for messages, with anything in the host a terminal would act on escaped.
     std::string text() const { return device::printable(host) + ":" + std::to_string(port); }
+    bool operator==(const Endpoint&) const = default;
 };
 
 }  // namespace device::hap

@@ -154,15 +154,9 @@ std::optional<AccessoryPairing> Keyring::pairing(const std::string& accessoryPai
     return std::nullopt;
 }
 
-namespace {
-
-bool sameEndpoint(const Endpoint& a, const Endpoint& b) { return a.host == b.host && a.port == b.port; }
-
-}  // namespace
-
 device::Status Keyring::addPending(const Endpoint& at) {
     for (const Endpoint& pending : pending_)
-        if (sameEndpoint(pending, at)) return Status::OK();
+        if (pending == at) return Status::OK();
     pending_.push_back(at);
     Status saved = save();
     if (!saved.ok()) pending_.pop_back();
@@ -171,7 +165,7 @@ device::Status Keyring::addPending(const Endpoint& at) {
 
 device::Status Keyring::removePending(const Endpoint& at) {
     auto previous = pending_;
-    std::erase_if(pending_, [&](const Endpoint& pending) { return sameEndpoint(pending, at); });
+    std::erase_if(pending_, [&](const Endpoint& pending) { return pending == at; });
     if (pending_.size() == previous.size()) return Status::OK();
     if (madeHere_ && pending_.empty() && pairings_.empty()) {
         if (unlink(path_.c_str()) != 0 && errno != ENOENT)
@@ -188,7 +182,7 @@ device::Status Keyring::removePending(const Endpoint& at) {
 device::Status Keyring::addPairing(const AccessoryPairing& pairing) {
     auto previous = pairings_;
     auto previousPending = pending_;
-    std::erase_if(pending_, [&](const Endpoint& pending) { return sameEndpoint(pending, pairing.pairedAt); });
+    std::erase_if(pending_, [&](const Endpoint& pending) { return pending == pairing.pairedAt; });
     auto it = std::find_if(pairings_.begin(), pairings_.end(),
                            [&](const AccessoryPairing& p) { return p.pairingId == pairing.pairingId; });
     if (it != pairings_.end()) {

@@ -24,7 +24,8 @@ StatusOr<AccessoryPairing> pairSetup(const Endpoint& endpoint, const std::string
     Socket& socket = **connected;
     const char* path = "/pair-setup";
     auto errorOf = [&](const Tlv8& answer) -> std::optional<Status> {
-        if (auto error = answer.byte(kTlvError)) return Status::error(tlvErrorText(*error, endpoint, "pairing"));
+        if (auto error = answer.byte(kTlvError))
+            return Status::error(tlvErrorText(*error, endpoint, "pairing"), *error);
         return std::nullopt;
     };
 

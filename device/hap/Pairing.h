@@ -11,7 +11,8 @@
 
 namespace device::hap {
 
-constexpr long kPairSetupMayHavePaired = 5;
+// Above every TLV error code, which a refusal by the accessory carries as its code.
+constexpr long kPairSetupMayHavePaired = 0x100;
 
 // Pair-setup M1..M6 with `setupCode` ("XXX-XX-XXX"). Errors: a wrong code says the setup code was
 // not accepted; an accessory already paired says it is paired with another controller and that
