@@ -12,13 +12,13 @@
 
 #include <Foundation/DeviceDirectory.h>
 #include <Foundation/PrintableText.h>
-#include <HomeKit/HomeDescription.h>
 #include <MRYIPC/ChannelSocket.h>
+#include <accessories/RealAccessoryPairing.h>
 #include <apps/ColourDelivery.h>
 #include <apps/DemoVideo.h>
 #include <apps/GlimmoraSettings.h>
 #include <apps/LoopbackNetwork.h>
-#include <apps/RealAccessoryPairing.h>
+#include <homes/HomeDescription.h>
 
 #include "Commands.h"
 #include "DemoSignals.h"

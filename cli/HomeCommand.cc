@@ -15,17 +15,17 @@
 #include <Foundation/DeviceDirectory.h>
 #include <Foundation/DeviceLock.h>
 #include <Foundation/PrintableText.h>
-#include <HomeKit/AccessoryStore.h>
-#include <HomeKit/CharacteristicValue.h>
-#include <HomeKit/ExampleHome.h>
 #include <HomeKit/HMTypes.h>
-#include <HomeKit/HomeDescription.h>
+#include <accessories/AccessoryStore.h>
 #include <apps/ColourDelivery.h>
+#include <homes/CharacteristicValue.h>
+#include <homes/ExampleHome.h>
+#include <homes/HomeDescription.h>
 
+#include <accessories/HomeChanges.h>
+#include <accessories/RealAccessoryPairing.h>
 #include <apps/GlimmoraSettings.h>
-#include <apps/HomeChanges.h>
 #include <apps/HomeLights.h>
-#include <apps/RealAccessoryPairing.h>
 #include <hap/Keyring.h>
 
 #include "Commands.h"
@@ -75,10 +75,6 @@ void replaceHome(std::string_view text, const HomesDescription& description, Acc
         if (device::Status kept = device::checkPairedLampsKept(current, description, change); !kept.ok())
             fail(kept.message());
     if (device::Status problem = device::installHome(text, description, sync); !problem.ok()) fail(problem.message());
-    // The home screen reads the home once, when it starts.
-    if (device::colourServerProcess() != 0)
-        std::cerr << "glimmora home: a home screen is running on this device and keeps the home it started with; "
-                     "stop it and start `glimmora springboard` again to use the new one\n";
 }
 
 void initHome(bool force) {
@@ -339,9 +335,6 @@ void addPairingCommands(CLI::App* home) {
         if (device::Status problem = device::pairRealAccessory(*request, &summary); !problem.ok())
             fail(problem.message() + "\nnothing was recorded");
         std::cout << summary << "\n";
-        if (device::colourServerProcess() != 0)
-            std::cerr << "glimmora home: a home screen is running on this device and keeps the home it started "
-                         "with; restart `glimmora springboard` to drive the new accessory\n";
     });
 
     auto name = std::make_shared<std::string>();
@@ -383,8 +376,8 @@ void addHomeCommand(CLI::App& app) {
         "load",
         "Check FILE and install it as home.json in one step. A malformed FILE is refused with its line and "
         "the reason, and nothing changes; so is anything but a regular file. Accessories that stay keep "
-        "their state; new ones start from their described values. A running home screen keeps the home it "
-        "started with until it is restarted, and load says so");
+        "their state; new ones start from their described values. A running home screen picks up the new "
+        "home at once");
     load->add_option("FILE", *file, "A home description (JSON)")->required();
     load->callback([file] { loadHome(*file); });
 

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cctype>
 
-#include <HomeKit/ExampleHome.h>
-#include <HomeKit/HomeDescription.h>
+#include <homes/ExampleHome.h>
+#include <homes/HomeDescription.h>
 
 #include "FuzzSupport.h"
 

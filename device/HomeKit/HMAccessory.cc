@@ -13,31 +13,42 @@ Class HMAccessory::objcClass() {
         objc_addInstanceMethod<&HMAccessory::services>(c, "services");
         objc_addInstanceMethod<&HMAccessory::room>(c, "room");
         objc_addInstanceMethod<&HMAccessory::isReachable>(c, "isReachable");
+        objc_addInstanceMethod<&HMAccessory::delegate>(c, "delegate");
+        objc_addInstanceMethod<&HMAccessory::setDelegate>(c, "setDelegate:");
         return c;
     }();
     return cls;
 }
 
 HMAccessory::~HMAccessory() {
-    if (services_) {
-        for (const auto& object : *services_)
-            device::HomeKitDevice::setAccessory(static_cast<HMService*>(object.get()), nullptr);
-    }
+    if (services_) device::adoptChildren<HMService>(this, services_.get(), NSArray::array());
 }
 
 namespace device {
 
-Strong<HMAccessory> HomeKitDevice::makeAccessory(NSString* name, NSUUID* identifier, NSArray* services,
-                                                 bool reachable) {
+Strong<HMAccessory> HomeKitDevice::makeAccessory(NSUUID* identifier, bool reachable) {
     auto accessory = makeObject<HMAccessory>();
-    accessory->name_ = name;
     accessory->identifier_ = identifier;
-    accessory->services_ = services ? Strong<NSArray>(services) : NSArray::array();
+    accessory->services_ = NSArray::array();
     accessory->reachable_ = reachable;
-    for (const auto& object : *accessory->services_) setAccessory(static_cast<HMService*>(object.get()), accessory);
     return accessory;
 }
 
-void HomeKitDevice::setRoom(HMAccessory* accessory, HMRoom* room) { accessory->room_.store(room); }
+void HomeKitDevice::fillAccessory(HMAccessory* accessory, NSString* name, NSArray* services) {
+    Strong<NSArray> kept = services ? Strong<NSArray>(services) : NSArray::array();
+    adoptChildren<HMService>(accessory, accessory->services_.get(), kept.get());
+    accessory->name_ = name;
+    accessory->services_ = kept;
+}
+
+void HomeKitDevice::updateReachability(HMAccessory* accessory, bool reachable) {
+    if (accessory->reachable_.exchange(reachable) == reachable) return;
+    SEL didUpdate = SEL_(accessoryDidUpdateReachability:);
+    id delegate = accessory->delegate_;
+    if (delegate && class_respondsToSelector(object_getClass(delegate), didUpdate))
+        objc_msgSend<void>(delegate, didUpdate, static_cast<id>(accessory));
+}
+
+std::atomic<HMRoom*>& HomeKitDevice::parentOf(HMAccessory* accessory) { return accessory->room_; }
 
 }  // namespace device

@@ -2,7 +2,7 @@
 
 #include "../activity/ProcessActivity.h"
 #include "../objc/MethodRegistration.h"
-#include "AccessoryLink.h"
+#include "CharacteristicBackend.h"
 #include "HMError.h"
 #include "HMService.h"
 #include "HomeKitDevice.h"
@@ -51,20 +51,24 @@ HMCharacteristic::~HMCharacteristic() = default;
 namespace device {
 
 Strong<HMCharacteristic> HomeKitDevice::makeCharacteristic(NSString* type, NSUUID* identifier,
-                                                           HMCharacteristicMetadata* metadata, NSObject* initialValue,
+                                                           HMCharacteristicMetadata* metadata,
                                                            std::shared_ptr<const CharacteristicBackend> backend) {
     auto characteristic = makeObject<HMCharacteristic>();
     characteristic->type_ = type;
     characteristic->identifier_ = identifier;
     characteristic->metadata_ = metadata;
-    characteristic->value_ = initialValue;
     characteristic->backend_ = std::move(backend);
     return characteristic;
 }
 
-void HomeKitDevice::setService(HMCharacteristic* characteristic, HMService* service) {
-    characteristic->service_.store(service);
+void HomeKitDevice::updateCharacteristic(HMCharacteristic* characteristic, HMCharacteristicMetadata* metadata,
+                                         std::shared_ptr<const CharacteristicBackend> backend) {
+    characteristic->metadata_ = metadata;
+    std::lock_guard<std::mutex> guard(characteristic->backendLock_);
+    characteristic->backend_ = std::move(backend);
 }
+
+std::atomic<HMService*>& HomeKitDevice::parentOf(HMCharacteristic* characteristic) { return characteristic->service_; }
 
 void HomeKitDevice::setCountsLightReads(HMCharacteristic* characteristic, bool counts) {
     characteristic->countsLightReads_ = counts;
@@ -72,94 +76,115 @@ void HomeKitDevice::setCountsLightReads(HMCharacteristic* characteristic, bool c
 
 }  // namespace device
 
+std::shared_ptr<const CharacteristicBackend> HMCharacteristic::backend() const {
+    std::lock_guard<std::mutex> guard(backendLock_);
+    return backend_;
+}
+
 Strong<NSObject> HMCharacteristic::value() const {
     if (countsLightReads_) device::countActivity(device::Activity::lightValuesRead);
-    if (backend_ && backend_->accessory && backend_->accessory->real) {
-        if (Strong<NSObject> reported = backend_->accessory->real->value(backend_->aid, backend_->iid)) return reported;
-    }
-    std::lock_guard<std::mutex> guard(valueLock_);
-    return value_;
+    std::shared_ptr<const CharacteristicBackend> backend = this->backend();
+    return backend && backend->accessory ? backend->accessory->value(backend->address.identifier) : nullptr;
 }
+
+namespace {
+
+NSInteger homeKitCode(ValueProblem problem) {
+    switch (problem) {
+        case ValueProblem::missing:
+            return HMErrorCodeNilParameter;
+        case ValueProblem::wrongType:
+            return HMErrorCodeInvalidValueType;
+        case ValueProblem::belowMinimum:
+            return HMErrorCodeValueLowerThanMinimum;
+        case ValueProblem::aboveMaximum:
+            return HMErrorCodeValueHigherThanMaximum;
+        case ValueProblem::none:
+        case ValueProblem::notFinite:
+        case ValueProblem::notBoolean:
+            break;
+    }
+    return HMErrorCodeInvalidParameter;
+}
+
+// What an accessory's own status for one characteristic means, as HomeKit reports it.
+std::pair<NSInteger, std::string> describeAccessoryStatus(int status) {
+    switch (status) {
+        case -70401:
+            return {HMErrorCodeCommunicationFailure, "this controller may not do that"};
+        case -70402:
+            return {HMErrorCodeCommunicationFailure, "the accessory cannot reach the light"};
+        case -70403:
+            return {HMErrorCodeAccessoryIsBusy, "the accessory is busy"};
+        case -70404:
+            return {HMErrorCodeInvalidParameter, "the characteristic cannot be written"};
+        case -70407:
+            return {HMErrorCodeAccessoryIsBusy, "the accessory is out of resources"};
+        case -70408:
+            return {HMErrorCodeOperationTimedOut, "the accessory timed out"};
+        case -70409:
+            return {HMErrorCodeInvalidParameter, "the accessory has no such characteristic"};
+        case -70410:
+            return {HMErrorCodeInvalidValueType, "the accessory refused the value as invalid"};
+        default:
+            return {HMErrorCodeCommunicationFailure, "the accessory refused the write"};
+    }
+}
+
+// The error HomeKit reports for a write that ended with `result`; nil when the accessory took it.
+Strong<NSError> errorFor(const device::WriteResult& result, const std::string& what) {
+    if (!result.status.ok()) {
+        NSInteger code = HMErrorCodeCommunicationFailure;
+        switch (result.status.code()) {
+            case device::kAccessoryUnreachable:
+                code = HMErrorCodeAccessoryNotReachable;
+                break;
+            case device::kAccessoryTimedOut:
+                code = HMErrorCodeOperationTimedOut;
+                break;
+            default:
+                break;
+        }
+        return device::homeKitError(code, what + ": " + result.status.message());
+    }
+    if (result.accessoryStatus == 0) return nullptr;
+    auto [code, reason] = describeAccessoryStatus(result.accessoryStatus);
+    return device::homeKitError(code,
+                                what + ": " + reason + " (status " + std::to_string(result.accessoryStatus) + ")");
+}
+
+}  // namespace
 
 void HMCharacteristic::writeValue_completionHandler(id value, Block<void(NSError*)>* completion) {
     device::countActivity(device::Activity::writesIssued);
     device::recordWriteLatency(device::currentFrameOrigin());
-    Strong<HMCharacteristic> self(this);
-    Strong<NSObject> held(value);
-    Strong<Block<void(NSError*)>> heldCompletion(completion);
-    if (backend_ && backend_->accessory && backend_->accessory->real) {
-        writeToRealAccessory(held, heldCompletion);
-        return;
-    }
-    std::chrono::milliseconds delay{0};
-    if (backend_ && backend_->accessory) {
-        const AccessoryLink& accessory = *backend_->accessory;
-        delay = accessory.fault == AccessoryFault::unreachable ? accessory.timeout : accessory.latency;
-    }
-    // The delay is a timer on the queue, not a sleep in it: a slow accessory holds up no other.
-    dispatch_after(dispatch_time(DISPATCH_TIME_NOW, std::chrono::nanoseconds(delay).count()), homeKitQueue(),
-                   makeBlock([self, held, heldCompletion] { self->finishWrite(held, heldCompletion); }));
-}
-
-// On the HomeKit queue, once the accessory has answered (or failed to).
-void HMCharacteristic::finishWrite(const Strong<NSObject>& value, const Strong<Block<void(NSError*)>>& completion) {
-    Strong<NSError> error;
-    if (!backend_ || !backend_->accessory) {
-        error = device::homeKitError(HMErrorCodeAccessoryNotReachable, "the characteristic belongs to no accessory");
-    } else {
-        const CharacteristicBackend& backend = *backend_;
-        const AccessoryLink& accessory = *backend.accessory;
-        std::string what = "\"" + accessory.accessoryName + "\" " + backend.typeName;
-        if (accessory.fault == AccessoryFault::unreachable) {
-            error = device::homeKitError(
-                HMErrorCodeOperationTimedOut,
-                what + ": the accessory did not answer within " + std::to_string(accessory.timeout.count()) + " ms");
-        } else if (accessory.fault == AccessoryFault::error) {
-            error = device::homeKitError(HMErrorCodeCommunicationFailure,
-                                         what + ": the accessory failed to take the value");
-        } else if (ValueCheck check =
-                       checkCharacteristicValue(backend.limits ? &*backend.limits : nullptr, value.get());
-                   !check.accepted()) {
-            error = device::homeKitError(check.code, what + ": " + check.reason);
-        } else if (device::Status problem = accessory.store->write(backend.identifier, value.get()); !problem.ok()) {
-            error = device::homeKitError(HMErrorCodeCommunicationFailure,
-                                         what + ": the value was not kept: " + problem.message());
-        } else {
-            std::lock_guard<std::mutex> guard(valueLock_);
-            value_ = value;
-        }
-    }
-    if (error) device::countActivity(device::Activity::writesFailed);
-    if (completion) (*completion)(error.get());
-}
-
-// A real accessory answers for itself: the value, fitted to the characteristic's limits, goes over
-// its session, and the completion runs when the accessory has answered.
-void HMCharacteristic::writeToRealAccessory(const Strong<NSObject>& value,
-                                            const Strong<Block<void(NSError*)>>& completion) {
-    const CharacteristicBackend& backend = *backend_;
-    std::string what = "\"" + backend.accessory->accessoryName + "\" " + backend.typeName;
-    const ValueLimits* limits = backend.limits ? &*backend.limits : nullptr;
-    Strong<NSObject> fitted = fitCharacteristicValue(limits, value.get());
-    Strong<HMCharacteristic> self(this);
-    auto finish = [self, fitted, completion](Strong<NSError> error) {
-        if (error) {
-            device::countActivity(device::Activity::writesFailed);
-        } else {
-            std::lock_guard<std::mutex> guard(self->valueLock_);
-            self->value_ = fitted;
-        }
-        if (completion) (*completion)(error.get());
+    Strong<Block<void(NSError*)>> held(completion);
+    auto finish = [held](const Strong<NSError>& error) {
+        if (error) device::countActivity(device::Activity::writesFailed);
+        if (held) (*held)(error.get());
     };
-    if (ValueCheck check = checkCharacteristicValue(limits, fitted.get()); !check.accepted()) {
-        Strong<NSError> error = device::homeKitError(check.code, what + ": " + check.reason);
-        dispatch_async(homeKitQueue(), makeBlock([finish, error] { finish(error); }));
+    std::shared_ptr<const CharacteristicBackend> backend = this->backend();
+    Strong<NSError> refusal;
+    ValueCheck check;
+    if (!backend || !backend->accessory) {
+        refusal = device::homeKitError(HMErrorCodeAccessoryNotReachable, "the characteristic belongs to no accessory");
+    } else {
+        check = checkCharacteristicValue(backend->limits ? &*backend->limits : nullptr, value);
+        if (!check.accepted())
+            refusal = device::homeKitError(homeKitCode(check.problem), "\"" + backend->accessory->name() + "\" " +
+                                                                           backend->typeName + ": " + check.reason);
+    }
+    if (refusal) {
+        dispatch_async(homeKitQueue(), makeBlock([finish, refusal] { finish(refusal); }));
         return;
     }
-    backend.accessory->real->write(backend.aid, backend.iid, fitted.get(), what, std::move(finish));
+    std::string what = "\"" + backend->accessory->name() + "\" " + backend->typeName;
+    backend->accessory->write(backend->address, check.value.get(),
+                              [finish, what](device::WriteResult result) { finish(errorFor(result, what)); });
 }
 
 std::string HMCharacteristic::description() const {
-    return "<HMCharacteristic " + (backend_ ? backend_->typeName : std::string("?")) + " " +
+    std::shared_ptr<const CharacteristicBackend> backend = this->backend();
+    return "<HMCharacteristic " + (backend ? backend->typeName : std::string("?")) + " " +
            (identifier_ ? identifier_->description() : std::string()) + ">";
 }

@@ -2,8 +2,8 @@
 
 #include <cmath>
 
+#include "../homes/CharacteristicValue.h"
 #include "../objc/MethodRegistration.h"
-#include "CharacteristicValue.h"
 #include "HomeKitDevice.h"
 
 NSString* const HMCharacteristicMetadataFormatBool = NSString::literal("bool");

@@ -19,10 +19,16 @@ Class HMHome::objcClass() {
 
 namespace device {
 
-Strong<HMHome> HomeKitDevice::makeHome(NSString* name, NSUUID* identifier, NSArray* rooms, bool primary) {
+Strong<HMHome> HomeKitDevice::makeHome(NSUUID* identifier) {
     auto home = makeObject<HMHome>();
-    home->name_ = name;
     home->identifier_ = identifier;
+    home->rooms_ = NSArray::array();
+    home->accessories_ = NSArray::array();
+    return home;
+}
+
+void HomeKitDevice::fillHome(HMHome* home, NSString* name, NSArray* rooms, bool primary) {
+    home->name_ = name;
     home->rooms_ = rooms ? Strong<NSArray>(rooms) : NSArray::array();
     home->primary_ = primary;
     std::vector<Strong<NSObject>> accessories;
@@ -30,7 +36,6 @@ Strong<HMHome> HomeKitDevice::makeHome(NSString* name, NSUUID* identifier, NSArr
         for (const auto& accessory : *static_cast<HMRoom*>(room.get())->accessories()) accessories.push_back(accessory);
     }
     home->accessories_ = NSArray::arrayWithVector(std::move(accessories));
-    return home;
 }
 
 }  // namespace device

@@ -1,6 +1,8 @@
 // HMHome: one home, its rooms and its accessories.
 //
-// Made by HMHomeManager when homes load and never changed after; safe to read from any thread.
+// Made by HMHomeManager when homes load. A reloaded home keeps the home (the same object) while its
+// identifier stays, and replaces its name, rooms and accessories on the main queue: read them
+// there, or hold what was read.
 #pragma once
 
 #include "../Foundation/Foundation.h"

@@ -16,21 +16,23 @@ Class HMRoom::objcClass() {
 }
 
 HMRoom::~HMRoom() {
-    if (accessories_) {
-        for (const auto& object : *accessories_)
-            device::HomeKitDevice::setRoom(static_cast<HMAccessory*>(object.get()), nullptr);
-    }
+    if (accessories_) device::adoptChildren<HMAccessory>(this, accessories_.get(), NSArray::array());
 }
 
 namespace device {
 
-Strong<HMRoom> HomeKitDevice::makeRoom(NSString* name, NSUUID* identifier, NSArray* accessories) {
+Strong<HMRoom> HomeKitDevice::makeRoom(NSUUID* identifier) {
     auto room = makeObject<HMRoom>();
-    room->name_ = name;
     room->identifier_ = identifier;
-    room->accessories_ = accessories ? Strong<NSArray>(accessories) : NSArray::array();
-    for (const auto& object : *room->accessories_) setRoom(static_cast<HMAccessory*>(object.get()), room);
+    room->accessories_ = NSArray::array();
     return room;
+}
+
+void HomeKitDevice::fillRoom(HMRoom* room, NSString* name, NSArray* accessories) {
+    Strong<NSArray> kept = accessories ? Strong<NSArray>(accessories) : NSArray::array();
+    adoptChildren<HMAccessory>(room, room->accessories_.get(), kept.get());
+    room->name_ = name;
+    room->accessories_ = kept;
 }
 
 }  // namespace device

@@ -1,6 +1,8 @@
 // HMRoom: a room of a home and the accessories in it.
 //
-// Made by HMHomeManager when homes load and never changed after; safe to read from any thread.
+// Made by HMHomeManager when homes load. A reloaded home keeps the room (the same object) while its
+// identifier stays, and replaces its name and accessories on the main queue: read them there, or
+// hold what was read.
 #pragma once
 
 #include "../Foundation/Foundation.h"

@@ -22,25 +22,27 @@ Class HMService::objcClass() {
 
 HMService::~HMService() {
     // A characteristic kept by someone else must not point at a service that is gone.
-    if (characteristics_) {
-        for (const auto& object : *characteristics_)
-            device::HomeKitDevice::setService(static_cast<HMCharacteristic*>(object.get()), nullptr);
-    }
+    if (characteristics_) device::adoptChildren<HMCharacteristic>(this, characteristics_.get(), NSArray::array());
 }
 
 namespace device {
 
-Strong<HMService> HomeKitDevice::makeService(NSString* type, NSString* name, NSUUID* identifier,
-                                             NSArray* characteristics) {
+Strong<HMService> HomeKitDevice::makeService(NSUUID* identifier) {
     auto service = makeObject<HMService>();
+    service->identifier_ = identifier;
+    service->characteristics_ = NSArray::array();
+    return service;
+}
+
+void HomeKitDevice::fillService(HMService* service, NSString* type, NSString* name, NSArray* characteristics) {
+    Strong<NSArray> kept = characteristics ? Strong<NSArray>(characteristics) : NSArray::array();
+    adoptChildren<HMCharacteristic>(service, service->characteristics_.get(), kept.get());
     service->type_ = type;
     service->name_ = name;
-    service->identifier_ = identifier;
-    service->characteristics_ = characteristics ? Strong<NSArray>(characteristics) : NSArray::array();
     const bool lightbulb = type != nil && type->isEqualToString(HMServiceTypeLightbulb);
-    for (const auto& object : *service->characteristics_) {
+    uint64_t lights = 0;
+    for (const auto& object : *kept) {
         auto* characteristic = static_cast<HMCharacteristic*>(object.get());
-        setService(characteristic, service);
         NSString* kind = characteristic->characteristicType();
         bool colour =
             lightbulb && kind != nil &&
@@ -48,12 +50,13 @@ Strong<HMService> HomeKitDevice::makeService(NSString* type, NSString* name, NSU
              kind->isEqualToString(HMCharacteristicTypeBrightness) ||
              kind->isEqualToString(HMCharacteristicTypeSaturation) || kind->isEqualToString(HMCharacteristicTypeHue));
         setCountsLightReads(characteristic, colour);
-        service->lightCharacteristics_ += colour ? 1 : 0;
+        lights += colour ? 1 : 0;
     }
-    return service;
+    service->characteristics_ = kept;
+    service->lightCharacteristics_ = lights;
 }
 
-void HomeKitDevice::setAccessory(HMService* service, HMAccessory* accessory) { service->accessory_.store(accessory); }
+std::atomic<HMAccessory*>& HomeKitDevice::parentOf(HMService* service) { return service->accessory_; }
 
 }  // namespace device
 

@@ -1,7 +1,9 @@
 // HMService: one function of an accessory (a lightbulb, a fan, an outlet, ...) and its
 // characteristics.
 //
-// Made by HMHomeManager when homes load and never changed after; safe to read from any thread.
+// Made by HMHomeManager when homes load. A reloaded home keeps the service (the same object) while
+// its identifier and type stay, and replaces its name and characteristics on the main queue: read
+// them there, or hold what was read.
 #pragma once
 
 #include <atomic>

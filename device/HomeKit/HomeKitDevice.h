@@ -4,9 +4,9 @@
 // Device only; the system never sees it. Each factory runs before its object is shared.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
-#include <string_view>
 
 #include "../Foundation/Foundation.h"
 
@@ -19,13 +19,14 @@ namespace device {
 
 // A friend of each HomeKit class: the one way in to what the class keeps private.
 struct HomeKitDevice {
-    // A characteristic of `type` whose writes go through `backend`, holding `initialValue` (nil
-    // when unknown) and `metadata` (nil when it has none).
+    // A characteristic of `type` whose writes go through `backend` (which holds its value) and
+    // `metadata` (nil when it has none).
     static Strong<HMCharacteristic> makeCharacteristic(NSString* type, NSUUID* identifier,
-                                                       HMCharacteristicMetadata* metadata, NSObject* initialValue,
+                                                       HMCharacteristicMetadata* metadata,
                                                        std::shared_ptr<const CharacteristicBackend> backend);
-    // Set once by the service that holds `characteristic`, and cleared when that service goes.
-    static void setService(HMCharacteristic* characteristic, HMService* service);
+    // A reloaded home's new metadata and backend for a characteristic it keeps. Main queue.
+    static void updateCharacteristic(HMCharacteristic* characteristic, HMCharacteristicMetadata* metadata,
+                                     std::shared_ptr<const CharacteristicBackend> backend);
     // Marks a power, brightness, saturation or hue characteristic of a lightbulb, whose value
     // reads the process's activity counts (activity/ProcessActivity.h).
     static void setCountsLightReads(HMCharacteristic* characteristic, bool counts);
@@ -34,34 +35,42 @@ struct HomeKitDevice {
     // other a real one.
     static Strong<HMCharacteristicMetadata> metadataFromLimits(const ValueLimits& limits);
 
-    // A service holding `characteristics` (HMCharacteristic objects), which take it as their
-    // service.
-    static Strong<HMService> makeService(NSString* type, NSString* name, NSUUID* identifier, NSArray* characteristics);
-    // Set once by the accessory that holds `service`, and cleared when that accessory goes.
-    static void setAccessory(HMService* service, HMAccessory* accessory);
+    // The home, room, accessory and service objects are made empty and filled: when made, before
+    // they are shared, and again on the main queue when a reloaded home keeps them with new
+    // contents. Filling gives each child its parent, and takes the parent from a child that left
+    // (unless another parent took it meanwhile).
+    static Strong<HMService> makeService(NSUUID* identifier);
+    static void fillService(HMService* service, NSString* type, NSString* name, NSArray* characteristics);
+    static Strong<HMAccessory> makeAccessory(NSUUID* identifier, bool reachable);
+    static void fillAccessory(HMAccessory* accessory, NSString* name, NSArray* services);
+    // Main queue: the accessory's reachability changed; its delegate hears of it.
+    static void updateReachability(HMAccessory* accessory, bool reachable);
+    static Strong<HMRoom> makeRoom(NSUUID* identifier);
+    static void fillRoom(HMRoom* room, NSString* name, NSArray* accessories);
+    static Strong<HMHome> makeHome(NSUUID* identifier);
+    static void fillHome(HMHome* home, NSString* name, NSArray* rooms, bool primary);
 
-    // An accessory holding `services` (HMService objects), which take it as their accessory.
-    static Strong<HMAccessory> makeAccessory(NSString* name, NSUUID* identifier, NSArray* services, bool reachable);
-    // Set once by the room that holds `accessory`, and cleared when that room goes.
-    static void setRoom(HMAccessory* accessory, HMRoom* room);
-
-    // A room holding `accessories` (HMAccessory objects), which take it as their room.
-    static Strong<HMRoom> makeRoom(NSString* name, NSUUID* identifier, NSArray* accessories);
-
-    // A home of `rooms` (HMRoom objects).
-    static Strong<HMHome> makeHome(NSString* name, NSUUID* identifier, NSArray* rooms, bool primary);
+    // Each child's back pointer to its parent: set by the parent that holds it, cleared by that
+    // parent only when it goes or lets the child go.
+    static std::atomic<HMService*>& parentOf(HMCharacteristic* characteristic);
+    static std::atomic<HMAccessory*>& parentOf(HMService* service);
+    static std::atomic<HMRoom*>& parentOf(HMAccessory* accessory);
 };
+
+// Gives each child in `children` the parent `parent`, and takes it from each child in `before` that
+// still has it and is not in `children` any more. `Child` is the children's class.
+template <class Child, class Parent>
+void adoptChildren(Parent* parent, NSArray* before, NSArray* children) {
+    if (before) {
+        for (const auto& object : *before) {
+            Parent* expected = parent;
+            HomeKitDevice::parentOf(static_cast<Child*>(object.get())).compare_exchange_strong(expected, nullptr);
+        }
+    }
+    for (const auto& object : *children) HomeKitDevice::parentOf(static_cast<Child*>(object.get())).store(parent);
+}
 
 // A new error of HMErrorDomain with `code` whose localizedDescription is `text`.
 Strong<NSError> homeKitError(NSInteger code, const std::string& text);
-
-// The type identifier a short name stands for ("lightbulb", "fan", "outlet", "switch" for
-// services; "power", "brightness", "saturation", "hue", "name", "colorTemperature",
-// "rotationSpeed" for characteristics); nullptr for any other name.
-NSString* serviceTypeForShortName(std::string_view name);
-NSString* characteristicTypeForShortName(std::string_view name);
-// The short name of a known type identifier (any case), or the identifier itself.
-std::string shortNameOfServiceType(std::string_view type);
-std::string shortNameOfCharacteristicType(std::string_view type);
 
 }  // namespace device

@@ -3,9 +3,9 @@
 #include <unordered_map>
 
 #include "../Foundation/DeviceDirectory.h"
-#include "../HomeKit/AccessoryStore.h"
-#include "../HomeKit/CharacteristicValue.h"
 #include "../HomeKit/HMTypes.h"
+#include "../accessories/AccessoryStore.h"
+#include "../homes/CharacteristicValue.h"
 
 #include "GlimmoraSettings.h"
 

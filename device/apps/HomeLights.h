@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "../Foundation/Foundation.h"
-#include "../HomeKit/HomeDescription.h"
+#include "../homes/HomeDescription.h"
 
 #include "../base/Status.h"
 

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <Foundation/Foundation.h>
-#include <HomeKit/AccessoryStore.h>
+#include <accessories/AccessoryStore.h>
 
 #include "support/PrivateMount.h"
 #include "support/Subprocess.h"

@@ -10,10 +10,10 @@
 #include <nlohmann/json.hpp>
 
 #include <HBPreferences/HBPreferences.h>
-#include <HomeKit/AccessoryStore.h>
-#include <HomeKit/ExampleHome.h>
-#include <HomeKit/HomeDescription.h>
+#include <accessories/AccessoryStore.h>
 #include <apps/GlimmoraSettings.h>
+#include <homes/ExampleHome.h>
+#include <homes/HomeDescription.h>
 
 #include "support/Subprocess.h"
 #include "support/TempDirectory.h"

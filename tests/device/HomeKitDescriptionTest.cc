@@ -5,10 +5,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <HomeKit/ExampleHome.h>
 #include <HomeKit/HMTypes.h>
-#include <HomeKit/HomeDescription.h>
-#include <HomeKit/HomeKitDevice.h>
+#include <homes/ExampleHome.h>
+#include <homes/HomeDescription.h>
+#include <homes/TypeNames.h>
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <HomeKit/HomeKitClasses.h>
-#include <HomeKit/NameBasedUUID.h>
+#include <homes/NameBasedUUID.h>
 
 namespace {
 

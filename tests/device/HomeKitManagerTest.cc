@@ -14,9 +14,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <HomeKit/HomeDescription.h>
 #include <HomeKit/HomeKit.h>
 #include <HomeKit/HomeKitClasses.h>
+#include <homes/HomeDescription.h>
 
 #include "support/Subprocess.h"
 #include "support/TempDirectory.h"
@@ -84,8 +84,8 @@ protected:
 
     // Runs the main run loop until `condition` holds; false after ten seconds without it.
     template <class F>
-    static bool runMainUntil(F condition) {
-        auto deadline = RunLoopClock::now() + 10s;
+    static bool runMainUntil(F condition, std::chrono::milliseconds limit = 10s) {
+        auto deadline = RunLoopClock::now() + limit;
         while (!condition()) {
             if (RunLoopClock::now() >= deadline) return false;
             NSRunLoop::mainRunLoop()->runMode_beforeDate(NSDefaultRunLoopMode, RunLoopClock::now() + 20ms);
@@ -206,6 +206,61 @@ TEST_F(HomeKitTest, HomesArriveOnlyWhenTheMainRunLoopRunsAndTellTheDelegateThere
     manager->setDelegate(nil);
 }
 
+// The home as a running process sees it when `glimmora home load` or `pair` installs a new one.
+TEST_F(HomeKitTest, AChangedHomeIsUpdatedInPlaceAndAMalformedOneChangesNothing) {
+    install();
+    delegateCalls.total = 0;
+    Strong<HMHomeManager> manager = loadedManager();
+    Strong<NSObject> delegate = makeDelegate();
+    manager->setDelegate(delegate.get());
+    Strong<HMCharacteristic> brightness(find(manager, "Lamp", HMCharacteristicTypeBrightness));
+    ASSERT_TRUE(brightness);
+    auto* lounge = static_cast<HMRoom*>(static_cast<HMHome*>(manager->homes()->firstObject())->rooms()->firstObject());
+    Strong<HMRoom> loungeHeld(lounge);
+    ASSERT_EQ(write(brightness.get(), NSNumber::numberWithInteger(42)).first, 0);
+
+    // A lamp added to the cellar, the faulty ones gone, and a new room.
+    std::string changed = kDescription;
+    size_t broken = changed.find(R"(,
+      {"name": "Broken")");
+    size_t end = changed.find("]}]},\n  {\"name\": \"Cabin\"");
+    ASSERT_NE(broken, std::string::npos);
+    ASSERT_NE(end, std::string::npos);
+    changed.replace(broken, end - broken, R"(,
+      {"name": "Reading", "latencyMs": 5, "services": [{"type": "lightbulb", "characteristics": [
+        {"type": "brightness", "value": 7}]}]}]},
+    {"name": "Study", "accessories": [)");
+    install(changed.c_str());
+    ASSERT_TRUE(runMainUntil([&] { return delegateCalls.total.load() == 1; })) << "the delegate was not told";
+
+    HMHome* flat = static_cast<HMHome*>(manager->homes()->firstObject());
+    ASSERT_EQ(flat->rooms()->count(), 3u);
+    EXPECT_EQ(flat->rooms()->firstObject(), loungeHeld.get()) << "a room that stays is the same object";
+    auto* cellar = static_cast<HMRoom*>(flat->rooms()->objectAtIndex(1));
+    EXPECT_EQ(static_cast<HMRoom*>(flat->rooms()->objectAtIndex(2))->name()->string(), "Study");
+    EXPECT_EQ(find(manager, "Lamp", HMCharacteristicTypeBrightness), brightness.get())
+        << "a characteristic that stays is the same object, so what a process keys by it stays good";
+    EXPECT_TRUE(brightness->value()->isEqual(NSNumber::numberWithInteger(42))) << "and it keeps its value";
+    HMCharacteristic* reading = find(manager, "Reading", HMCharacteristicTypeBrightness);
+    ASSERT_NE(reading, nil);
+    EXPECT_EQ(cellar->accessories()->count(), 2u);
+    EXPECT_EQ(static_cast<HMAccessory*>(cellar->accessories()->objectAtIndex(1))->room(), cellar);
+    EXPECT_EQ(write(reading, NSNumber::numberWithInteger(70)).first, 0) << "a new lamp takes writes at once";
+    std::vector<std::string> names;
+    for (const auto& accessory : *flat->accessories())
+        names.push_back(static_cast<HMAccessory*>(accessory.get())->name()->string());
+    EXPECT_EQ(names, (std::vector<std::string>{"Lamp", "Bare", "Slow", "Reading"}));
+
+    // A description broken on disk is logged once and leaves the home as it was.
+    ASSERT_EQ(installHomeDescription(device_.path(), "{\"homes\": [").message(), "");
+    EXPECT_TRUE(runMainUntil([&] { return systemLog().find("was not loaded") != std::string::npos; }));
+    runMainUntil([] { return false; }, 300ms);
+    EXPECT_EQ(delegateCalls.total.load(), 1);
+    EXPECT_EQ(manager->homes()->count(), 2u);
+    EXPECT_EQ(find(manager, "Reading", HMCharacteristicTypeBrightness), reading);
+    manager->setDelegate(nil);
+}
+
 TEST_F(HomeKitTest, EveryWalkMeetsTheSameObjectsInDescriptionOrder) {
     install();
     Strong<HMHomeManager> manager = loadedManager();
@@ -301,6 +356,7 @@ TEST_F(HomeKitTest, AMissingOrMalformedDescriptionGivesNoHomesAndIsLoggedOnce) {
     EXPECT_EQ(missing->primaryHome(), nil);
     missing->setDelegate(nil);
     EXPECT_THAT(systemLog(), HasSubstr("no home description at " + device_.path() + "/home.json"));
+    missing = nullptr;  // else it would see the next description arrive, and log it too
 
     install("{\"homes\": [\n  {\"name\": \"Flat\",\n   \"rooms\": 3}]}");
     auto malformed = Strong<HMHomeManager>::adopt(HMHomeManager::alloc());
@@ -365,11 +421,9 @@ TEST_F(HomeKitTest, ValuesThatDoNotSuitTheMetadataAreRefusedAndChangeNothing) {
     const Case refused[] = {
         {brightness, NSNumber::numberWithInteger(101), HMErrorCodeValueHigherThanMaximum},
         {brightness, NSNumber::numberWithInteger(-1), HMErrorCodeValueLowerThanMinimum},
-        {brightness, NSNumber::numberWithDouble(50.5), HMErrorCodeInvalidParameter},
         {brightness, NSString::stringWithUTF8String("50"), HMErrorCodeInvalidValueType},
         {brightness, nullptr, HMErrorCodeNilParameter},
         {hue, NSNumber::numberWithDouble(360.5), HMErrorCodeValueHigherThanMaximum},
-        {hue, NSNumber::numberWithDouble(12.25), HMErrorCodeInvalidParameter},
         {hue, NSNumber::numberWithDouble(std::nan("")), HMErrorCodeInvalidParameter},
         {power, NSNumber::numberWithInteger(2), HMErrorCodeInvalidParameter},
         {power, NSArray::array(), HMErrorCodeInvalidValueType},
@@ -393,6 +447,13 @@ TEST_F(HomeKitTest, ValuesThatDoNotSuitTheMetadataAreRefusedAndChangeNothing) {
     EXPECT_EQ(write(find(manager, "Bare", HMCharacteristicTypeHue), NSNumber::numberWithDouble(1234.5)).first, 0)
         << "without metadata any finite number goes";
     EXPECT_TRUE(hue->value()->isEqual(NSNumber::numberWithInteger(359)));
+
+    // Within the range but finer than the step, a value is fitted to the step, as the lamp itself
+    // would: HomeKit has no error for it, and simulated and real lamps take the same.
+    EXPECT_EQ(write(brightness, NSNumber::numberWithDouble(50.4)).first, 0);
+    EXPECT_TRUE(brightness->value()->isEqual(NSNumber::numberWithInteger(50))) << brightness->value()->description();
+    EXPECT_EQ(write(hue, NSNumber::numberWithDouble(12.75)).first, 0);
+    EXPECT_TRUE(hue->value()->isEqual(NSNumber::numberWithInteger(13))) << hue->value()->description();
 }
 
 TEST_F(HomeKitTest, FaultyAccessoriesAlwaysCompleteWithAnErrorAndStoreNothing) {

@@ -14,8 +14,8 @@
 #include <Foundation/DeviceDirectory.h>
 #include <Foundation/Foundation.h>
 #include <HBPreferences/HBPreferences.h>
-#include <HomeKit/AccessoryStore.h>
 #include <MRYIPC/ChannelSocket.h>
+#include <accessories/AccessoryStore.h>
 
 #include "support/TempDirectory.h"
 

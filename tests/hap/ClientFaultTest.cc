@@ -24,7 +24,8 @@
 #include <thread>
 
 #include <Foundation/FoundationDevice.h>
-#include <HomeKit/RealAccessory.h>
+#include <HomeKit/HomeKitQueue.h>
+#include <accessories/HapTransport.h>
 
 #include "hap/AccessoryClient.h"
 #include "hap/Crypto.h"
@@ -234,7 +235,9 @@ TEST(ClientFaultTest, TheHomeScreenLogsAnImpostorAndItsOwnNamesEscaped) {
     description.identifier = "A1";
     description.hap = HapAccessoryAddress{accessory.endpoint().host, accessory.endpoint().port, "AA:BB"};
     setenv("GLIMMORA_DEVICE", device.path().c_str(), 1);
-    auto lamp = RealAccessory::make(description, std::make_shared<AccessoryStore>(device.path()), device.path());
+    auto lamp = device::HapTransport::make(description, std::make_shared<AccessoryStore>(device.path()), device.path(),
+                                           homeKitQueue());
+    dispatch_async(homeKitQueue(), makeBlock([lamp] { lamp->start({}); }));
 
     std::string log;
     for (int tries = 0; tries < 200 && log.find("cannot be reached") == std::string::npos; ++tries) {
@@ -243,6 +246,12 @@ TEST(ClientFaultTest, TheHomeScreenLogsAnImpostorAndItsOwnNamesEscaped) {
         text << std::ifstream(device::systemLogPath()).rdbuf();
         log = text.str();
     }
+    std::promise<void> closed;
+    dispatch_async(homeKitQueue(), makeBlock([lamp, &closed] {
+                       lamp->close();
+                       closed.set_value();
+                   }));
+    closed.get_future().wait();
     lamp.reset();
     unsetenv("GLIMMORA_DEVICE");
     ASSERT_NE(log.find("cannot be reached"), std::string::npos) << log;

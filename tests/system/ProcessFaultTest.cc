@@ -8,7 +8,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <HomeKit/AccessoryStore.h>
+#include <accessories/AccessoryStore.h>
 
 #include "DeviceProcesses.h"
 

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "../HomeKit/AccessoryStore.h"
-#include "../HomeKit/HomeDescription.h"
+#include "../homes/HomeDescription.h"
+#include "AccessoryStore.h"
 
 #include "../base/Status.h"
 #include "../hap/Keyring.h"

@@ -10,10 +10,9 @@
 #include "../Foundation/DeviceDirectory.h"
 #include "../Foundation/DeviceLock.h"
 #include "../Foundation/PrintableText.h"
-#include "../HomeKit/AccessoryStore.h"
-#include "../HomeKit/CharacteristicValue.h"
-#include "../HomeKit/HomeDescription.h"
-#include "../HomeKit/HomeKitDevice.h"
+#include "../homes/CharacteristicValue.h"
+#include "../homes/HomeDescription.h"
+#include "AccessoryStore.h"
 
 #include "../hap/AccessoryDatabase.h"
 #include "../hap/Keyring.h"

@@ -11,7 +11,7 @@
 //        {"type", "uuid"?, "value"?, "metadata"?: {"format"?, "minimumValue"?, "maximumValue"?,
 //                                                  "stepValue"?, "units"?},
 //         "hap"?: {"aid", "iid"}}]}]}]}]}]}
-// Types are HomeKit type identifiers or short names ("lightbulb", "hue", ...; see HomeKitDevice.h).
+// Types are HomeKit type identifiers or short names ("lightbulb", "hue", ...; see TypeNames.h).
 // Arrays other than "homes" may be left out. A missing uuid is derived from the names (or types)
 // of the object and its parents, so it is the same in every process and every run.
 //

@@ -15,10 +15,9 @@
 #include "../Foundation/PrintableText.h"
 #include "../base/StatusOr.h"
 
-#include "HMTypes.h"
-#include "HomeKitDevice.h"
 #include "JsonLocations.h"
 #include "NameBasedUUID.h"
+#include "TypeNames.h"
 
 using device::Status;
 using device::StatusOr;
@@ -369,11 +368,11 @@ private:
 
     // The type identifier `object` names, from a short name or a UUID in any case.
     StatusOr<std::string> type(const json& object, const std::string& pointer,
-                               NSString* (*shortName)(std::string_view)) const {
+                               const char* (*shortName)(std::string_view)) const {
         StatusOr<std::optional<std::string>> given = stringMember(object, pointer, "type");
         if (!given.ok()) return given.status();
         if (!*given) return refuse(pointer, "missing \"type\"");
-        if (NSString* known = shortName(**given)) return known->string();
+        if (const char* known = shortName(**given)) return std::string(known);
         uint8_t bytes[16];
         if (NSUUID::parse(**given, bytes)) return upper(**given);
         return refuse(childPointer(pointer, "type"), "unknown type " + quote(**given));
