@@ -66,7 +66,7 @@ private:
     Strong<NSUUID> identifier_;
     Strong<HMCharacteristicMetadata> metadata_;
     std::atomic<HMService*> service_{nullptr};
-    bool countsLightReads_ = false;
+    std::atomic<bool> countsLightReads_{false};
 
     mutable std::mutex backendLock_;  // guards backend_
     std::shared_ptr<const CharacteristicBackend> backend_;

@@ -27,18 +27,19 @@ HMService::~HMService() {
 
 namespace device {
 
-Strong<HMService> HomeKitDevice::makeService(NSUUID* identifier) {
+Strong<HMService> HomeKitDevice::makeService(NSString* type, NSUUID* identifier) {
     auto service = makeObject<HMService>();
+    service->type_ = type;
     service->identifier_ = identifier;
     service->characteristics_ = NSArray::array();
     return service;
 }
 
-void HomeKitDevice::fillService(HMService* service, NSString* type, NSString* name, NSArray* characteristics) {
+void HomeKitDevice::fillService(HMService* service, NSString* name, NSArray* characteristics) {
     Strong<NSArray> kept = characteristics ? Strong<NSArray>(characteristics) : NSArray::array();
     adoptChildren<HMCharacteristic>(service, service->characteristics_.get(), kept.get());
-    service->type_ = type;
     service->name_ = name;
+    NSString* type = service->type_.get();
     const bool lightbulb = type != nil && type->isEqualToString(HMServiceTypeLightbulb);
     uint64_t lights = 0;
     for (const auto& object : *kept) {

@@ -142,12 +142,12 @@ HomeGraph::Update HomeGraph::load(std::string* warning) {
         Strong<HMService> service = kept(built_->services, description.identifier,
                                          [&](HMService* s) { return s->serviceType()->isEqualToString(type.get()); });
         if (service) {
-            fills.push_back([service, type, name, children] {
-                device::HomeKitDevice::fillService(service.get(), type.get(), name.get(), children.get());
+            fills.push_back([service, name, children] {
+                device::HomeKitDevice::fillService(service.get(), name.get(), children.get());
             });
         } else {
-            service = device::HomeKitDevice::makeService(uuid(description.identifier).get());
-            device::HomeKitDevice::fillService(service.get(), type.get(), name.get(), children.get());
+            service = device::HomeKitDevice::makeService(type.get(), uuid(description.identifier).get());
+            device::HomeKitDevice::fillService(service.get(), name.get(), children.get());
         }
         next->services[description.identifier] = service;
         return service;

@@ -39,8 +39,9 @@ struct HomeKitDevice {
     // they are shared, and again on the main queue when a reloaded home keeps them with new
     // contents. Filling gives each child its parent, and takes the parent from a child that left
     // (unless another parent took it meanwhile).
-    static Strong<HMService> makeService(NSUUID* identifier);
-    static void fillService(HMService* service, NSString* type, NSString* name, NSArray* characteristics);
+    // A service's type is part of what it is: a reloaded home keeps a service only of the same type.
+    static Strong<HMService> makeService(NSString* type, NSUUID* identifier);
+    static void fillService(HMService* service, NSString* name, NSArray* characteristics);
     static Strong<HMAccessory> makeAccessory(NSUUID* identifier, bool reachable);
     static void fillAccessory(HMAccessory* accessory, NSString* name, NSArray* services);
     // Main queue: the accessory's reachability changed; its delegate hears of it.

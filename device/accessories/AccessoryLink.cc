@@ -12,6 +12,7 @@ std::shared_ptr<AccessoryLink> AccessoryLink::make(const AccessoryDescription& d
     link->name_ = description.name;
     link->real_ = description.hap.has_value();
     link->description_ = description;
+    link->queue_ = queue;
     if (link->real_)
         link->transport_ = HapTransport::make(description, std::move(store), directory, queue);
     else
@@ -39,7 +40,10 @@ void AccessoryLink::start(std::function<void(bool reachable)> reachabilityChange
     transport_->start(std::move(events));
 }
 
-void AccessoryLink::close() { transport_->close(); }
+void AccessoryLink::close() {
+    closed_ = true;
+    transport_->close();
+}
 
 Strong<NSObject> AccessoryLink::value(const std::string& identifier) const {
     std::lock_guard<std::mutex> guard(valuesLock_);
@@ -49,6 +53,13 @@ Strong<NSObject> AccessoryLink::value(const std::string& identifier) const {
 
 void AccessoryLink::write(const CharacteristicAddress& where, NSObject* value, AccessoryTransport::WriteDone done) {
     // The link stays alive until the accessory has answered, even when the home is reloaded meanwhile.
+    if (closed_) {
+        // A characteristic someone still holds of an accessory that left the home reaches nothing.
+        dispatch_async(queue_, makeBlock([done = std::move(done)] {
+                           done({Status::error("the accessory is no longer in the home", kAccessoryUnreachable), 0});
+                       }));
+        return;
+    }
     std::shared_ptr<AccessoryLink> self = shared_from_this();
     Strong<NSObject> held(value);
     std::string identifier = where.identifier;

@@ -45,7 +45,7 @@ public:
     // the accessory's reachability changes. The queue.
     void start(std::function<void(bool reachable)> reachabilityChanged);
     // Closes the transport: a real lamp's session ends, nothing more is reported, and later writes
-    // fail as unreachable. The queue.
+    // (through a characteristic someone still holds) fail as unreachable. The queue.
     void close();
 
     // The value HomeKit holds for the characteristic `identifier`, nil when unknown. Any thread.
@@ -64,6 +64,8 @@ private:
     bool real_ = false;
     AccessoryDescription description_;
     std::shared_ptr<AccessoryTransport> transport_;
+    dispatch_queue_t queue_ = nullptr;
+    std::atomic<bool> closed_{false};
 
     mutable std::mutex valuesLock_;  // guards values_
     Values values_;

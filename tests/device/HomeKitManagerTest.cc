@@ -217,6 +217,8 @@ TEST_F(HomeKitTest, AChangedHomeIsUpdatedInPlaceAndAMalformedOneChangesNothing) 
     ASSERT_TRUE(brightness);
     auto* lounge = static_cast<HMRoom*>(static_cast<HMHome*>(manager->homes()->firstObject())->rooms()->firstObject());
     Strong<HMRoom> loungeHeld(lounge);
+    Strong<HMCharacteristic> slow(find(manager, "Slow", HMCharacteristicTypeBrightness));
+    Strong<HMCharacteristic> gone(find(manager, "Broken", HMCharacteristicTypePowerState));
     ASSERT_EQ(write(brightness.get(), NSNumber::numberWithInteger(42)).first, 0);
 
     // A lamp added to the cellar, the faulty ones gone, and a new room.
@@ -246,6 +248,9 @@ TEST_F(HomeKitTest, AChangedHomeIsUpdatedInPlaceAndAMalformedOneChangesNothing) 
     EXPECT_EQ(cellar->accessories()->count(), 2u);
     EXPECT_EQ(static_cast<HMAccessory*>(cellar->accessories()->objectAtIndex(1))->room(), cellar);
     EXPECT_EQ(write(reading, NSNumber::numberWithInteger(70)).first, 0) << "a new lamp takes writes at once";
+    EXPECT_EQ(find(manager, "Slow", HMCharacteristicTypeBrightness), slow.get());
+    EXPECT_EQ(write(gone.get(), NSNumber::numberWithBool(YES)).first, HMErrorCodeAccessoryNotReachable)
+        << "a characteristic still held of an accessory that left reaches nothing";
     std::vector<std::string> names;
     for (const auto& accessory : *flat->accessories())
         names.push_back(static_cast<HMAccessory*>(accessory.get())->name()->string());
