@@ -5,13 +5,13 @@
 #include <chrono>
 #include <optional>
 
-#include <nlohmann/json.hpp>
-
 #include "../Foundation/DeviceDirectory.h"
 #include "../Foundation/DeviceLock.h"
 #include "../Foundation/PrintableText.h"
 #include "../homes/CharacteristicValue.h"
 #include "../homes/HomeDescription.h"
+#include "../homes/HomeDescriptionWriter.h"
+#include "../homes/TypeNames.h"
 #include "AccessoryStore.h"
 
 #include "../hap/AccessoryDatabase.h"
@@ -26,7 +26,6 @@ namespace device {
 
 namespace {
 
-using json = nlohmann::ordered_json;
 namespace hap = device::hap;
 
 constexpr std::chrono::milliseconds kExchangeTimeout{10000};
@@ -35,101 +34,97 @@ constexpr int kWriteTimeoutMs = 3000;
 
 std::string quote(const std::string& text) { return quotedPrintable(text); }
 
-// The home description as a document to edit (an empty one when there is none), checked first.
-Status readDocument(json* document) {
+// The home description to edit (an empty one when there is none).
+Status readDescription(HomesDescription* description) {
     std::string path = homeDescriptionPath();
-    std::string text;
     bool missing = false;
-    Status problem = readDescriptionFile(path, &text, &missing);
+    Status problem = readHomeDescription(path, path, description, &missing);
     if (missing) {
-        *document = json{{"homes", json::array()}};
+        *description = HomesDescription();
         return Status::OK();
     }
-    if (!problem.ok()) return problem;
-    HomesDescription checked;
-    if (problem = parseHomeDescription(text, path, &checked); !problem.ok()) return problem;
-    *document = json::parse(text, nullptr, false);
-    if (document->is_discarded()) return Status::error(path + " cannot be read as JSON");
-    return Status::OK();
+    return problem;
 }
 
-// Checks `document` as a home description and installs it, bringing the accessory state in line.
-Status installDocument(const json& document) {
-    std::string text = document.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+// Writes `edited` and installs it, checked and with its identifiers resolved, bringing the
+// accessory state in line.
+Status installDescription(const HomesDescription& edited) {
+    std::string text = writeHomeDescription(edited);
     HomesDescription description;
     if (Status problem = parseHomeDescription(text, "the new home description", &description); !problem.ok())
         return problem;
     return installHome(text, description, AccessoryStore::Sync::keepDescribed);
 }
 
-json& arrayOf(json& object, const char* key) {
-    if (!object.contains(key)) object[key] = json::array();
-    return object[key];
-}
-
 // The home `name` names (empty: the primary one, else the first; one is made when there is none).
-json* findHome(json& document, const std::string& name, Status* problem) {
-    json& homes = arrayOf(document, "homes");
+HomeDescription* findHome(HomesDescription& description, const std::string& name, Status* problem) {
+    std::vector<HomeDescription>& homes = description.homes;
     if (!name.empty()) {
-        for (json& home : homes)
-            if (home.value("name", "") == name) return &home;
+        for (HomeDescription& home : homes)
+            if (home.name == name) return &home;
         *problem = Status::error("there is no home named " + quote(name));
         return nullptr;
     }
-    for (json& home : homes)
-        if (home.value("primary", false)) return &home;
-    if (homes.empty()) homes.push_back(json{{"name", "Home"}, {"primary", true}, {"rooms", json::array()}});
+    for (HomeDescription& home : homes)
+        if (home.primary) return &home;
+    if (homes.empty()) {
+        HomeDescription made;
+        made.name = "Home";
+        made.primary = true;
+        homes.push_back(std::move(made));
+    }
     return &homes.front();
 }
 
-// The characteristics of a lightbulb that follow the video, by type.
-const char* shortNameOf(const std::string& type) {
-    if (type == hap::kOnCharacteristic) return "power";
-    if (type == hap::kBrightnessCharacteristic) return "brightness";
-    if (type == hap::kSaturationCharacteristic) return "saturation";
-    if (type == hap::kHueCharacteristic) return "hue";
+// The characteristics of a lightbulb that follow the video, by their type on the accessory.
+const char* followedType(const std::string& type) {
+    if (type == hap::kOnCharacteristic) return kPowerStateType;
+    if (type == hap::kBrightnessCharacteristic) return kBrightnessType;
+    if (type == hap::kSaturationCharacteristic) return kSaturationType;
+    if (type == hap::kHueCharacteristic) return kHueType;
     return nullptr;
 }
 
-json characteristicEntry(const hap::CharacteristicInfo& info, const char* type) {
-    json entry{{"type", type}};
+CharacteristicDescription characteristicEntry(const hap::CharacteristicInfo& info, const char* type) {
+    CharacteristicDescription entry;
+    entry.type = type;
     ValueLimits limits;
-    json metadata = json::object();
-    if (isKnownValueFormat(info.format)) metadata["format"] = limits.format = info.format;
-    if (info.minimum) metadata["minimumValue"] = *(limits.minimumValue = info.minimum);
-    if (info.maximum) metadata["maximumValue"] = *(limits.maximumValue = info.maximum);
-    if (info.step && *info.step > 0) metadata["stepValue"] = *(limits.stepValue = info.step);
-    if (!metadata.empty()) entry["metadata"] = metadata;
+    if (isKnownValueFormat(info.format)) limits.format = info.format;
+    limits.minimumValue = info.minimum;
+    limits.maximumValue = info.maximum;
+    if (info.step && *info.step > 0) limits.stepValue = info.step;
+    if (!limits.format.empty() || limits.minimumValue || limits.maximumValue || limits.stepValue)
+        entry.metadata = limits;
     // The accessory's current value, when it suits its own metadata ("On" may come as 1).
     if (Strong<NSObject> value = decodeAccessoryValue(info.value)) {
-        json given = json::parse(info.value, nullptr, false);
-        if (info.format == "bool" && given.is_number()) {
-            given = given.get<double>() != 0;
-            value = NSNumber::numberWithBool(given.get<bool>());
-        }
-        if (checkCharacteristicValue(&limits, value.get()).accepted()) entry["value"] = given;
+        auto* number = objc_cast<NSNumber>(value.get());
+        if (info.format == "bool" && number && number->kind() != NSNumber::Kind::boolean)
+            value = NSNumber::numberWithBool(number->doubleValue() != 0);
+        if (checkCharacteristicValue(&limits, value.get()).accepted()) entry.value = std::move(value);
     }
-    entry["hap"] = {{"aid", info.aid}, {"iid", info.iid}};
+    entry.aid = info.aid;
+    entry.iid = info.iid;
     return entry;
 }
 
 // The lightbulb services of the accessory database, as home description entries.
 // A single lamp's light takes the accessory's name; a bridge's lights keep their own.
-json lightbulbEntries(const std::vector<hap::ServiceInfo>& services, const std::string& accessoryName) {
-    json entries = json::array();
+std::vector<ServiceDescription> lightbulbEntries(const std::vector<hap::ServiceInfo>& services,
+                                                 const std::string& accessoryName) {
+    std::vector<ServiceDescription> entries;
     for (const hap::ServiceInfo& service : services) {
         if (service.type != hap::kLightbulbService) continue;
-        json characteristics = json::array();
+        ServiceDescription entry;
         for (const hap::CharacteristicInfo& characteristic : service.characteristics)
-            if (const char* type = shortNameOf(characteristic.type))
-                characteristics.push_back(characteristicEntry(characteristic, type));
-        if (characteristics.empty()) continue;
-        json entry{{"type", "lightbulb"}};
-        entry["name"] = service.name.empty() ? accessoryName : service.name;
-        entry["characteristics"] = std::move(characteristics);
+            if (const char* type = followedType(characteristic.type))
+                entry.characteristics.push_back(characteristicEntry(characteristic, type));
+        if (entry.characteristics.empty()) continue;
+        entry.type = kLightbulbServiceType;
+        entry.name = service.name.empty() ? accessoryName : service.name;
+        entry.nameGiven = true;
         entries.push_back(std::move(entry));
     }
-    if (entries.size() == 1) entries[0]["name"] = accessoryName;
+    if (entries.size() == 1) entries[0].name = accessoryName;
     return entries;
 }
 
@@ -142,30 +137,28 @@ Status removeOnAccessory(const hap::Endpoint& endpoint, const hap::ControllerIde
     return hap::removePairing(**session, controller.pairingId);
 }
 
-// Every accessory entry of the document, with the array that holds it.
+// Every accessory entry of the description, with the list that holds it.
 struct EntryPlace {
-    json* home;
-    json* accessories;
+    HomeDescription* home;
+    std::vector<AccessoryDescription>* accessories;
     size_t index;
-    json& entry() const { return (*accessories)[index]; }
+    AccessoryDescription& entry() const { return (*accessories)[index]; }
 };
 
-std::vector<EntryPlace> accessoryEntries(json& document) {
+std::vector<EntryPlace> accessoryEntries(HomesDescription& description) {
     std::vector<EntryPlace> places;
-    for (json& home : arrayOf(document, "homes"))
-        for (json& room : arrayOf(home, "rooms")) {
-            json& accessories = arrayOf(room, "accessories");
-            for (size_t i = 0; i < accessories.size(); ++i) places.push_back({&home, &accessories, i});
-        }
+    for (HomeDescription& home : description.homes)
+        for (RoomDescription& room : home.rooms)
+            for (size_t i = 0; i < room.accessories.size(); ++i) places.push_back({&home, &room.accessories, i});
     return places;
 }
 
-std::string pairingIdOf(const json& entry) {
-    if (!entry.contains("hap") || !entry["hap"].is_object()) return "";
-    return entry["hap"].value("id", "");
+// Whether `entry` is a real lamp's reached with the pairing `pairingId`.
+bool usesPairing(const AccessoryDescription& entry, const std::string& pairingId) {
+    return entry.hap && entry.hap->pairingId == pairingId;
 }
 
-// Removes the entries at `places` (of one document), last first so the others' indexes hold.
+// Removes the entries at `places` (of one description), last first so the others' indexes hold.
 void eraseEntries(std::vector<EntryPlace> places) {
     std::sort(places.begin(), places.end(), [](const EntryPlace& a, const EntryPlace& b) {
         return a.accessories != b.accessories ? a.accessories < b.accessories : a.index > b.index;
@@ -206,13 +199,16 @@ Status takeBackInterrupted(const hap::Endpoint& endpoint, hap::Keyring& keyring)
     return keyring.removePending(endpoint);
 }
 
-std::string alreadyPairedText(const hap::Endpoint& endpoint, const hap::AccessoryPairing& pairing, json& document) {
+std::string alreadyPairedText(const hap::Endpoint& endpoint, const hap::AccessoryPairing& pairing,
+                              const HomesDescription& description) {
     std::string text = "the accessory at " + endpoint.text() + " is already paired with this device, as " +
                        printable(pairing.pairingId);
-    for (const EntryPlace& place : accessoryEntries(document))
-        if (pairingIdOf(place.entry()) == pairing.pairingId)
-            return text + " (the accessory " + quote(place.entry().value("name", "")) +
-                   " in the home); `glimmora home unpair` it first to pair it anew";
+    for (const HomeDescription& home : description.homes)
+        for (const RoomDescription& room : home.rooms)
+            for (const AccessoryDescription& accessory : room.accessories)
+                if (usesPairing(accessory, pairing.pairingId))
+                    return text + " (the accessory " + quote(accessory.name) +
+                           " in the home); `glimmora home unpair` it first to pair it anew";
     return text +
            ", but no accessory in the home uses that pairing (a pairing that was interrupted); `glimmora home "
            "unpair " +
@@ -244,22 +240,20 @@ Status pairRealAccessory(const RealAccessoryRequest& request, std::string* summa
     if (Status problem = lockHomeChanges(directory, &lock); !problem.ok()) return problem;
 
     // Everything that can be checked here is checked before the accessory is touched.
-    json document;
-    if (Status problem = readDocument(&document); !problem.ok()) return problem;
+    HomesDescription description;
+    if (Status problem = readDescription(&description); !problem.ok()) return problem;
     Status problem;
-    json* home = findHome(document, request.home, &problem);
+    HomeDescription* home = findHome(description, request.home, &problem);
     if (!home) return problem;
     hap::Endpoint endpoint{request.host, request.port};
     // The name may be taken only by the entry of a real lamp at this address: the same lamp, reset
     // and paired again, whose entry the new pairing replaces (checked once its identifier is known).
-    for (json& room : arrayOf(*home, "rooms"))
-        for (json& accessory : arrayOf(room, "accessories")) {
-            if (accessory.value("name", "") != request.name) continue;
-            const json* address = accessory.contains("hap") ? &accessory["hap"] : nullptr;
-            bool sameLamp = address && address->is_object() && address->value("address", "") == request.host &&
-                            address->value("port", 0) == request.port;
+    for (const RoomDescription& room : home->rooms)
+        for (const AccessoryDescription& accessory : room.accessories) {
+            if (accessory.name != request.name) continue;
+            bool sameLamp = accessory.hap && accessory.hap->host == request.host && accessory.hap->port == request.port;
             if (!sameLamp)
-                return Status::error("the home " + quote(home->value("name", "")) + " already has an accessory named " +
+                return Status::error("the home " + quote(home->name) + " already has an accessory named " +
                                      quote(request.name));
         }
     StatusOr<hap::Keyring> keyring = hap::Keyring::open(directory);
@@ -275,7 +269,7 @@ Status pairRealAccessory(const RealAccessoryRequest& request, std::string* summa
     for (const hap::AccessoryPairing& candidate : keyring->pairings())
         (candidate.pairedAt == endpoint ? here : elsewhere).push_back(candidate);
     if (std::optional<hap::AccessoryPairing> own = ownPairingAt(endpoint, *keyring, here))
-        return Status::error(alreadyPairedText(endpoint, *own, document));
+        return Status::error(alreadyPairedText(endpoint, *own, description));
     if (interrupted()) return Status::error("interrupted before the accessory was paired");
 
     // Noted before pair-setup, so that however this process ends, the pairing is one a command reaches.
@@ -293,7 +287,7 @@ Status pairRealAccessory(const RealAccessoryRequest& request, std::string* summa
         }
         if (failed.code() == hap::kTlvErrorUnavailable)
             if (std::optional<hap::AccessoryPairing> own = ownPairingAt(endpoint, *keyring, elsewhere))
-                return Status::error(alreadyPairedText(endpoint, *own, document));
+                return Status::error(alreadyPairedText(endpoint, *own, description));
         return Status::error(why);
     }
     pairing->pairedAt = endpoint;
@@ -338,43 +332,42 @@ Status pairRealAccessory(const RealAccessoryRequest& request, std::string* summa
         return undo("the accessory answered " + std::to_string(response->status) + " when asked for its services");
     StatusOr<std::vector<hap::ServiceInfo>> services = hap::parseAccessoryDatabase(response->body);
     if (!services.ok()) return undo("the accessory's services cannot be read: " + clause(services.status().message()));
-    json lightbulbs = lightbulbEntries(*services, request.name);
+    std::vector<ServiceDescription> lightbulbs = lightbulbEntries(*services, request.name);
     if (lightbulbs.empty()) return undo("the accessory has no lightbulb, so nothing of it could follow the video");
 
     // An entry with this identifier is this lamp from before a reset: the new pairing replaces it.
     std::vector<EntryPlace> replaced;
     std::string replacedNames;
-    for (const EntryPlace& place : accessoryEntries(document)) {
-        const json& entry = place.entry();
-        if (pairingIdOf(entry) == pairing->pairingId) {
+    for (const EntryPlace& place : accessoryEntries(description)) {
+        const AccessoryDescription& entry = place.entry();
+        if (usesPairing(entry, pairing->pairingId)) {
             replaced.push_back(place);
-            replacedNames += (replacedNames.empty() ? "" : ", ") + quote(entry.value("name", ""));
-        } else if (place.home == home && entry.value("name", "") == request.name) {
-            return undo("the home " + quote(home->value("name", "")) + " already has an accessory named " +
-                        quote(request.name));
+            replacedNames += (replacedNames.empty() ? "" : ", ") + quote(entry.name);
+        } else if (place.home == home && entry.name == request.name) {
+            return undo("the home " + quote(home->name) + " already has an accessory named " + quote(request.name));
         }
     }
     eraseEntries(replaced);
 
-    json& rooms = arrayOf(*home, "rooms");
-    json* room = nullptr;
-    for (json& candidate : rooms)
-        if (candidate.value("name", "") == request.room) room = &candidate;
+    std::vector<RoomDescription>& rooms = home->rooms;
+    RoomDescription* room = nullptr;
+    for (RoomDescription& candidate : rooms)
+        if (candidate.name == request.room) room = &candidate;
     if (!room) {
-        rooms.push_back(json{{"name", request.room}, {"accessories", json::array()}});
-        room = &rooms.back();
+        room = &rooms.emplace_back();
+        room->name = request.room;
     }
     size_t lights = lightbulbs.size();
-    arrayOf(*room, "accessories")
-        .push_back(json{{"name", request.name},
-                        {"hap", {{"address", request.host}, {"port", request.port}, {"id", pairing->pairingId}}},
-                        {"timeoutMs", kWriteTimeoutMs},
-                        {"services", std::move(lightbulbs)}});
-    if (problem = installDocument(document); !problem.ok())
+    AccessoryDescription& lamp = room->accessories.emplace_back();
+    lamp.name = request.name;
+    lamp.hap = HapAccessoryAddress{request.host, request.port, pairing->pairingId};
+    lamp.timeoutMs = kWriteTimeoutMs;
+    lamp.services = std::move(lightbulbs);
+    if (problem = installDescription(description); !problem.ok())
         return undo("the accessory could not be recorded: " + clause(problem.message()));
     *summary = "Paired " + quote(request.name) + " (" + device::printable(pairing->pairingId) + ", " + endpoint.text() +
-               ") into " + quote(request.room) + " of " + quote(home->value("name", "")) + ": " +
-               std::to_string(lights) + (lights == 1 ? " light" : " lights");
+               ") into " + quote(request.room) + " of " + quote(home->name) + ": " + std::to_string(lights) +
+               (lights == 1 ? " light" : " lights");
     if (!replacedNames.empty()) *summary += "; it replaces " + replacedNames + ", the same lamp paired before";
     return Status::OK();
 }
@@ -385,24 +378,24 @@ Status unpairRealAccessory(const std::string& nameOrId, bool forget, std::string
         return Status::error("the device directory cannot be used: " + problem.message());
     DeviceLock lock;
     if (Status problem = lockHomeChanges(directory, &lock); !problem.ok()) return problem;
-    json document;
-    if (Status problem = readDocument(&document); !problem.ok()) return problem;
+    HomesDescription description;
+    if (Status problem = readDescription(&description); !problem.ok()) return problem;
     Status problem;
     StatusOr<hap::Keyring> keyring = hap::Keyring::open(directory);
     if (!keyring.ok()) return keyring.status();
 
     // The lamp named so, else every entry of the pairing identified so, else a pairing kept here
     // with no entry at all.
-    std::vector<EntryPlace> entries = accessoryEntries(document), chosen;
+    std::vector<EntryPlace> entries = accessoryEntries(description), chosen;
     for (const EntryPlace& place : entries)
-        if (place.entry().value("name", "") == nameOrId && !pairingIdOf(place.entry()).empty()) chosen.push_back(place);
+        if (place.entry().name == nameOrId && place.entry().hap) chosen.push_back(place);
     if (chosen.size() > 1)
         return Status::error("more than one paired accessory is named " + quote(nameOrId) +
                              "; give its identifier instead (`glimmora home show --json` lists them)");
-    std::string pairingId = chosen.empty() ? nameOrId : pairingIdOf(chosen.front().entry());
+    std::string pairingId = chosen.empty() ? nameOrId : chosen.front().entry().hap->pairingId;
     if (chosen.empty())
         for (const EntryPlace& place : entries)
-            if (pairingIdOf(place.entry()) == pairingId) chosen.push_back(place);
+            if (usesPairing(place.entry(), pairingId)) chosen.push_back(place);
     std::optional<hap::AccessoryPairing> pairing = keyring->pairing(pairingId);
     // A pairing cut off before the accessory's key arrived is known by its address ("host:port").
     for (const hap::Endpoint& pending : keyring->pendingPairings()) {
@@ -426,23 +419,19 @@ Status unpairRealAccessory(const std::string& nameOrId, bool forget, std::string
     // Another entry that stays with the same identifier still uses the pairing: only this entry goes.
     bool sharedWithOthers = false;
     for (const EntryPlace& place : entries)
-        if (pairingIdOf(place.entry()) == pairingId &&
+        if (usesPairing(place.entry(), pairingId) &&
             std::none_of(chosen.begin(), chosen.end(), [&](const EntryPlace& c) {
                 return c.accessories == place.accessories && c.index == place.index;
             }))
             sharedWithOthers = true;
 
-    std::string what =
-        chosen.size() == 1 ? quote(chosen.front().entry().value("name", "")) : device::printable(pairingId);
+    std::string what = chosen.size() == 1 ? quote(chosen.front().entry().name) : device::printable(pairingId);
     std::string note;
     if (sharedWithOthers) {
         note = " (its pairing stays: another accessory in the home uses it)";
     } else if (pairing) {
         hap::Endpoint endpoint = pairing->pairedAt;
-        if (!chosen.empty()) {
-            const json& address = chosen.front().entry()["hap"];
-            endpoint = {address.value("address", ""), address.value("port", uint16_t{0})};
-        }
+        if (!chosen.empty()) endpoint = {chosen.front().entry().hap->host, chosen.front().entry().hap->port};
         Status removed = endpoint.host.empty()
                              ? Status::error("this device does not know where the accessory was paired")
                              : removeOnAccessory(endpoint, keyring->controller(), *pairing);
@@ -459,7 +448,7 @@ Status unpairRealAccessory(const std::string& nameOrId, bool forget, std::string
     }
     if (!chosen.empty()) {
         eraseEntries(chosen);
-        if (problem = installDocument(document); !problem.ok()) return problem;
+        if (problem = installDescription(description); !problem.ok()) return problem;
     }
     *summary = "Unpaired " + what + note;
     return Status::OK();

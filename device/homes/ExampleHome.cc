@@ -1,95 +1,111 @@
 #include "ExampleHome.h"
 
-#include <nlohmann/json.hpp>
+#include <utility>
+
+#include "HomeDescriptionWriter.h"
+#include "TypeNames.h"
 
 namespace {
 
-using json = nlohmann::ordered_json;
+using namespace device;
 
-json characteristic(const char* type, json value, json metadata = nullptr) {
-    json c = {{"type", type}, {"value", std::move(value)}};
-    if (!metadata.is_null()) c["metadata"] = std::move(metadata);
+ValueLimits limits(const char* format, std::optional<double> minimum = {}, std::optional<double> maximum = {},
+                   std::optional<double> step = {}, const char* units = "") {
+    return {format, minimum, maximum, step, units};
+}
+
+ValueLimits percentage() { return limits("int", 0, 100, 1, "percentage"); }
+
+CharacteristicDescription characteristic(const char* type, Strong<NSObject> value,
+                                         std::optional<ValueLimits> metadata = {}) {
+    CharacteristicDescription c;
+    c.type = type;
+    c.value = std::move(value);
+    c.metadata = std::move(metadata);
     return c;
 }
 
-json percentage() {
-    return {{"format", "int"}, {"minimumValue", 0}, {"maximumValue", 100}, {"stepValue", 1}, {"units", "percentage"}};
+Strong<NSObject> flag(bool on) { return NSNumber::numberWithBool(on); }
+Strong<NSObject> whole(long long value) { return NSNumber::numberWithLongLong(value); }
+
+ServiceDescription service(const char* type, std::vector<CharacteristicDescription> characteristics) {
+    ServiceDescription s;
+    s.type = type;
+    s.characteristics = std::move(characteristics);
+    return s;
 }
 
 // A lightbulb service with HomeKit's usual metadata for each characteristic.
-json colourBulb(const char* name, bool on, int brightness, int saturation, int hue) {
-    return {{"type", "lightbulb"},
-            {"name", name},
-            {"characteristics",
-             {characteristic("power", on, {{"format", "bool"}}), characteristic("brightness", brightness, percentage()),
-              characteristic("saturation", saturation, percentage()),
-              characteristic("hue", hue,
-                             {{"format", "float"},
-                              {"minimumValue", 0},
-                              {"maximumValue", 360},
-                              {"stepValue", 1},
-                              {"units", "arcdegrees"}}),
-              characteristic("name", name, {{"format", "string"}})}}};
+ServiceDescription colourBulb(const char* name, bool on, int brightness, int saturation, int hue) {
+    ServiceDescription bulb =
+        service(kLightbulbServiceType, {characteristic(kPowerStateType, flag(on), limits("bool")),
+                                        characteristic(kBrightnessType, whole(brightness), percentage()),
+                                        characteristic(kSaturationType, whole(saturation), percentage()),
+                                        characteristic(kHueType, whole(hue), limits("float", 0, 360, 1, "arcdegrees")),
+                                        characteristic(kNameType, NSString::stringWithString(name), limits("string"))});
+    bulb.name = name;
+    bulb.nameGiven = true;
+    return bulb;
 }
 
-json accessory(const char* name, json services, int latencyMs = 0) {
-    json a = {{"name", name}};
-    if (latencyMs > 0) a["latencyMs"] = latencyMs;
-    a["services"] = std::move(services);
+AccessoryDescription accessory(const char* name, std::vector<ServiceDescription> services, int latencyMs = 0) {
+    AccessoryDescription a;
+    a.name = name;
+    if (latencyMs > 0) a.latencyMs = latencyMs;
+    a.services = std::move(services);
     return a;
+}
+
+RoomDescription room(const char* name, std::vector<AccessoryDescription> accessories) {
+    RoomDescription r;
+    r.name = name;
+    r.accessories = std::move(accessories);
+    return r;
+}
+
+HomeDescription home(const char* name, bool primary, std::vector<RoomDescription> rooms) {
+    HomeDescription h;
+    h.name = name;
+    h.primary = primary;
+    h.rooms = std::move(rooms);
+    return h;
 }
 
 }  // namespace
 
 std::string exampleHomeDescription() {
-    json bareBulb = {{"type", "lightbulb"},
-                     {"characteristics",
-                      {characteristic("power", false), characteristic("brightness", 50),
-                       characteristic("saturation", 0), characteristic("hue", 0)}}};
-    json warmBulb = {
-        {"type", "lightbulb"},
-        {"characteristics",
-         {characteristic("power", true, {{"format", "bool"}}), characteristic("brightness", 40, percentage()),
-          characteristic("colorTemperature", 370,
-                         {{"format", "uint32"}, {"minimumValue", 140}, {"maximumValue", 500}, {"stepValue", 1}})}}};
-    json fan = {{"type", "fan"},
-                {"characteristics",
-                 {characteristic("power", false, {{"format", "bool"}}), characteristic("rotationSpeed", 0,
-                                                                                       {{"format", "float"},
-                                                                                        {"minimumValue", 0},
-                                                                                        {"maximumValue", 100},
-                                                                                        {"stepValue", 1},
-                                                                                        {"units", "percentage"}})}}};
-    json outlet = {{"type", "outlet"},
-                   {"characteristics", json::array({characteristic("power", true, {{"format", "bool"}})})}};
-    json hallSwitch = {{"type", "switch"},
-                       {"characteristics", json::array({characteristic("power", false, {{"format", "bool"}})})}};
+    ServiceDescription bareBulb =
+        service(kLightbulbServiceType,
+                {characteristic(kPowerStateType, flag(false)), characteristic(kBrightnessType, whole(50)),
+                 characteristic(kSaturationType, whole(0)), characteristic(kHueType, whole(0))});
+    ServiceDescription warmBulb = service(
+        kLightbulbServiceType, {characteristic(kPowerStateType, flag(true), limits("bool")),
+                                characteristic(kBrightnessType, whole(40), percentage()),
+                                characteristic(kColorTemperatureType, whole(370), limits("uint32", 140, 500, 1))});
+    ServiceDescription fan = service(
+        kFanServiceType, {characteristic(kPowerStateType, flag(false), limits("bool")),
+                          characteristic(kRotationSpeedType, whole(0), limits("float", 0, 100, 1, "percentage"))});
+    ServiceDescription outlet =
+        service(kOutletServiceType, {characteristic(kPowerStateType, flag(true), limits("bool"))});
+    ServiceDescription hallSwitch =
+        service(kSwitchServiceType, {characteristic(kPowerStateType, flag(false), limits("bool"))});
 
-    json home = {{"name", "Home"},
-                 {"primary", true},
-                 {"rooms",
-                  {{{"name", "Living Room"},
-                    {"accessories",
-                     {accessory("Floor Lamp", json::array({colourBulb("Floor Lamp", true, 80, 60, 30)})),
-                      accessory("TV Backlight", json::array({colourBulb("Backlight Left", true, 100, 100, 210),
-                                                             colourBulb("Backlight Right", true, 100, 100, 210)})),
-                      accessory("Ceiling Fan", json::array({fan}))}}},
-                   {{"name", "Kitchen"},
-                    {"accessories",
-                     {accessory("Pendant", json::array({bareBulb})),
-                      accessory("Counter Strip", json::array({colourBulb("Counter Strip", false, 60, 20, 45)}), 300),
-                      accessory("Coffee Maker", json::array({outlet}))}}},
-                   {{"name", "Guest_Room"},
-                    {"accessories",
-                     {accessory("Bedside Lamp", json::array({warmBulb})),
-                      accessory("Reading Light", json::array({colourBulb("Reading Light", false, 70, 10, 50)}))}}},
-                   {{"name", "Hallway"}, {"accessories", {accessory("Hall Switch", json::array({hallSwitch}))}}}}}};
-    json studio = {{"name", "Studio"},
-                   {"rooms",
-                    {{{"name", "Workshop"},
-                      {"accessories",
-                       {accessory("Desk Lamp", json::array({colourBulb("Desk Lamp", true, 90, 0, 0)})),
-                        accessory("Shelf Light", json::array({colourBulb("Shelf Light", false, 30, 80, 280)}))}}}}}};
-    json description = {{"homes", json::array({home, studio})}};
-    return description.dump(2) + "\n";
+    HomesDescription description;
+    description.homes = {
+        home("Home", true,
+             {room("Living Room", {accessory("Floor Lamp", {colourBulb("Floor Lamp", true, 80, 60, 30)}),
+                                   accessory("TV Backlight", {colourBulb("Backlight Left", true, 100, 100, 210),
+                                                              colourBulb("Backlight Right", true, 100, 100, 210)}),
+                                   accessory("Ceiling Fan", {fan})}),
+              room("Kitchen", {accessory("Pendant", {bareBulb}),
+                               accessory("Counter Strip", {colourBulb("Counter Strip", false, 60, 20, 45)}, 300),
+                               accessory("Coffee Maker", {outlet})}),
+              room("Guest_Room", {accessory("Bedside Lamp", {warmBulb}),
+                                  accessory("Reading Light", {colourBulb("Reading Light", false, 70, 10, 50)})}),
+              room("Hallway", {accessory("Hall Switch", {hallSwitch})})}),
+        home("Studio", false,
+             {room("Workshop", {accessory("Desk Lamp", {colourBulb("Desk Lamp", true, 90, 0, 0)}),
+                                accessory("Shelf Light", {colourBulb("Shelf Light", false, 30, 80, 280)})})}),
+    };
+    return writeHomeDescription(description);
 }

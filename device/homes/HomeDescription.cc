@@ -175,18 +175,20 @@ private:
     }
 
     // The object's identifier: its "uuid" when given, else derived from `derivedName` under
-    // `parent`. Every identifier of the description must differ from every other.
+    // `parent`; `*given` says which. Every identifier of the description must differ from every
+    // other.
     StatusOr<std::string> identifier(const json& object, const std::string& pointer, const NSUUID* parent,
-                                     const std::string& derivedName) {
+                                     const std::string& derivedName, bool* given) {
         std::string text;
         std::string at = pointer;
-        StatusOr<std::optional<std::string>> given = stringMember(object, pointer, "uuid");
-        if (!given.ok()) return given.status();
+        StatusOr<std::optional<std::string>> uuidText = stringMember(object, pointer, "uuid");
+        if (!uuidText.ok()) return uuidText.status();
+        *given = uuidText->has_value();
         if (*given) {
             at = childPointer(pointer, "uuid");
-            Strong<NSUUID> parsed = NSUUID::fromString((*given)->c_str());
+            Strong<NSUUID> parsed = NSUUID::fromString((*uuidText)->c_str());
             if (!parsed)
-                return refuse(at, "\"uuid\" " + quote(**given) + " is not a UUID (8-4-4-4-12 hexadecimal digits)");
+                return refuse(at, "\"uuid\" " + quote(**uuidText) + " is not a UUID (8-4-4-4-12 hexadecimal digits)");
             text = parsed->uuidText()->string();
         } else {
             text = nameBasedUUID(parent, derivedName)->uuidText()->string();
@@ -215,8 +217,8 @@ private:
         home.name = *name;
         if (Status refused = allowOnly(object, pointer, {"name", "uuid", "primary", "rooms"}); !refused.ok())
             return refused;
-        StatusOr<std::string> identifier =
-            this->identifier(object, pointer, derivationSpace(), "home:" + occurrence(seen, home.name));
+        StatusOr<std::string> identifier = this->identifier(
+            object, pointer, derivationSpace(), "home:" + occurrence(seen, home.name), &home.identifierGiven);
         if (!identifier.ok()) return identifier.status();
         home.identifier = *identifier;
         if (object.contains("primary")) {
@@ -250,8 +252,8 @@ private:
         if (!name.ok()) return name.status();
         room.name = *name;
         if (Status refused = allowOnly(object, pointer, {"name", "uuid", "accessories"}); !refused.ok()) return refused;
-        StatusOr<std::string> identifier =
-            this->identifier(object, pointer, homeUUID, "room:" + occurrence(roomsSeen, room.name));
+        StatusOr<std::string> identifier = this->identifier(
+            object, pointer, homeUUID, "room:" + occurrence(roomsSeen, room.name), &room.identifierGiven);
         if (!identifier.ok()) return identifier.status();
         room.identifier = *identifier;
         StatusOr<const json*> accessories = arrayMember(object, pointer, "accessories");
@@ -280,8 +282,8 @@ private:
                 allowOnly(object, pointer, {"name", "uuid", "latencyMs", "fault", "timeoutMs", "hap", "services"});
             !refused.ok())
             return refused;
-        StatusOr<std::string> identifier =
-            this->identifier(object, pointer, homeUUID, "accessory:" + occurrence(seen, accessory.name));
+        StatusOr<std::string> identifier = this->identifier(
+            object, pointer, homeUUID, "accessory:" + occurrence(seen, accessory.name), &accessory.identifierGiven);
         if (!identifier.ok()) return identifier.status();
         accessory.identifier = *identifier;
         StatusOr<int> latency = milliseconds(object, pointer, "latencyMs", accessory.latencyMs);
@@ -391,9 +393,10 @@ private:
         service.type = *type;
         StatusOr<std::optional<std::string>> name = stringMember(object, pointer, "name");
         if (!name.ok()) return name.status();
-        service.name = *name && !(*name)->empty() ? **name : accessoryName;
-        StatusOr<std::string> identifier =
-            this->identifier(object, pointer, accessoryUUID, "service:" + occurrence(seen, service.type));
+        service.nameGiven = *name && !(*name)->empty();
+        service.name = service.nameGiven ? **name : accessoryName;
+        StatusOr<std::string> identifier = this->identifier(
+            object, pointer, accessoryUUID, "service:" + occurrence(seen, service.type), &service.identifierGiven);
         if (!identifier.ok()) return identifier.status();
         service.identifier = *identifier;
         Strong<NSUUID> serviceUUID = uuid(service.identifier);
@@ -424,7 +427,8 @@ private:
         if (!type.ok()) return type.status();
         characteristic.type = *type;
         StatusOr<std::string> identifier =
-            this->identifier(object, pointer, serviceUUID, "characteristic:" + occurrence(seen, characteristic.type));
+            this->identifier(object, pointer, serviceUUID, "characteristic:" + occurrence(seen, characteristic.type),
+                             &characteristic.identifierGiven);
         if (!identifier.ok()) return identifier.status();
         characteristic.identifier = *identifier;
         if (object.contains("metadata")) {

@@ -14,6 +14,7 @@
 // Types are HomeKit type identifiers or short names ("lightbulb", "hue", ...; see TypeNames.h).
 // Arrays other than "homes" may be left out. A missing uuid is derived from the names (or types)
 // of the object and its parents, so it is the same in every process and every run.
+// writeHomeDescription (HomeDescriptionWriter.h) writes a description back as this text.
 //
 // An accessory with "hap" is a real one, paired with `glimmora home pair` and reached over the
 // HomeKit Accessory Protocol at that address; "id" is its pairing identifier, and each of its
@@ -39,6 +40,9 @@ enum class AccessoryFault { none, error, unreachable };
 struct CharacteristicDescription {
     std::string type;        // the type identifier, upper case
     std::string identifier;  // upper case
+    // Whether the file gave the identifier ("uuid"), else it is derived; the writer writes only a
+    // given one. The same on every level below.
+    bool identifierGiven = false;
     Strong<NSObject> value;  // NSNumber or NSString; nil when the description gives none
     std::optional<ValueLimits> metadata;
     uint64_t aid = 0, iid = 0;  // a real accessory's own ids for it; 0 for a simulated one
@@ -47,8 +51,10 @@ struct CharacteristicDescription {
 
 struct ServiceDescription {
     std::string type;
-    std::string name;  // the accessory's name when the description gives none
+    std::string name;        // the accessory's name when the description gives none
+    bool nameGiven = false;  // whether the file gave a name (not empty); the writer writes only a given one
     std::string identifier;
+    bool identifierGiven = false;
     std::vector<CharacteristicDescription> characteristics;
 };
 
@@ -62,6 +68,7 @@ struct HapAccessoryAddress {
 struct AccessoryDescription {
     std::string name;
     std::string identifier;
+    bool identifierGiven = false;
     int latencyMs = 20;
     AccessoryFault fault = AccessoryFault::none;
     int timeoutMs = 10000;
@@ -72,12 +79,14 @@ struct AccessoryDescription {
 struct RoomDescription {
     std::string name;
     std::string identifier;
+    bool identifierGiven = false;
     std::vector<AccessoryDescription> accessories;
 };
 
 struct HomeDescription {
     std::string name;
     std::string identifier;
+    bool identifierGiven = false;
     bool primary = false;
     std::vector<RoomDescription> rooms;
 };

@@ -256,3 +256,16 @@ TEST_F(HomeCommandTest, PairRefusesABlankNameAndAPortThatIsNotOneBeforeDialling)
         EXPECT_THAT(refused.err, HasSubstr(expected));
     }
 }
+
+TEST_F(HomeCommandTest, UnpairRefusesWhatNamesNoPairedLampAndLeavesTheHomeAsItWas) {
+    ASSERT_EQ(home({"init"}).exitCode, 0);
+    const std::string before = installedText();
+    // A simulated accessory's name, and an empty identifier (which no simulated accessory's missing
+    // pairing matches).
+    for (const std::string& nameOrId : {std::string("Floor Lamp"), std::string()}) {
+        ProcessResult refused = home({"unpair", nameOrId});
+        EXPECT_EQ(refused.exitCode, 1) << nameOrId;
+        EXPECT_THAT(refused.err, HasSubstr("no paired accessory is named or identified"));
+        EXPECT_EQ(installedText(), before);
+    }
+}
