@@ -47,8 +47,9 @@ std::vector<std::string> facts(const HomesDescription& description) {
                     all.push_back("  at " + accessory.hap->host + ":" + std::to_string(accessory.hap->port) + " id " +
                                   accessory.hap->pairingId);
                 for (const ServiceDescription& service : accessory.services) {
-                    all.push_back("   service " + service.type + " " + service.name + (service.nameGiven ? " given" : "") +
-                                  " " + service.identifier + (service.identifierGiven ? " given" : ""));
+                    all.push_back("   service " + service.type + " " + service.name +
+                                  (service.nameGiven ? " given" : "") + " " + service.identifier +
+                                  (service.identifierGiven ? " given" : ""));
                     for (const CharacteristicDescription& c : service.characteristics) {
                         all.push_back("    characteristic " + c.type + " " + c.identifier +
                                       (c.identifierGiven ? " given" : "") + " value " + valueText(c.value.get()) +
@@ -102,8 +103,7 @@ TEST(HomeDescriptionWriter, WritesWhatReadsBackTheSameAndWritesItAgainTheSame) {
     HomesDescription example = parsed(exampleHomeDescription());
     EXPECT_THAT(exampleHomeDescription(), Not(HasSubstr("\"uuid\"")));
     example.homes[0].name = "Renamed";
-    EXPECT_NE(parsed(writeHomeDescription(example)).homes[0].rooms[0].identifier,
-              example.homes[0].rooms[0].identifier);
+    EXPECT_NE(parsed(writeHomeDescription(example)).homes[0].rooms[0].identifier, example.homes[0].rooms[0].identifier);
     HomesDescription given = parsed(kEveryField);
     given.homes[0].name = "Renamed";
     EXPECT_EQ(parsed(writeHomeDescription(given)).homes[0].rooms[1].identifier, given.homes[0].rooms[1].identifier)
