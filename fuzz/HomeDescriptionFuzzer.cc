@@ -1,12 +1,14 @@
 // The home description loader: any text as "home.json". A refusal names the file and a line that
 // is in the text and leaves the caller's description untouched; an accepted description has
-// upper-case identifiers derived the same way every time, and reads back the same from the file
-// once installed.
+// upper-case identifiers derived the same way every time, reads back the same from the file
+// once installed, and is written back (as pairing writes the home) as text that reads back with
+// the same identifiers and writes again the same.
 #include <algorithm>
 #include <cctype>
 
 #include <homes/ExampleHome.h>
 #include <homes/HomeDescription.h>
+#include <homes/HomeDescriptionWriter.h>
 
 #include "FuzzSupport.h"
 
@@ -110,5 +112,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (device::Status failure = readHomeDescription(directory + "/home.json", kSourceName, &read); !failure.ok())
         fuzz::fail("an installed description is refused on reading: " + failure.message());
     if (identifiers(read) != first) fuzz::fail("an installed description reads back with other identifiers");
+
+    // Written by the writer, the description reads back as itself, and writes again the same.
+    const std::string written = writeHomeDescription(description);
+    HomesDescription again;
+    if (device::Status failure = parseHomeDescription(written, kSourceName, &again); !failure.ok())
+        fuzz::fail("a written description is refused on reading: " + failure.message() + "\n" + written);
+    if (identifiers(again) != first) fuzz::fail("a written description reads back with other identifiers:\n" + written);
+    if (writeHomeDescription(again) != written) fuzz::fail("a written description writes again otherwise:\n" + written);
     return 0;
 }
