@@ -42,7 +42,8 @@ void HomeChangeToFirstLampWrite(benchmark::State& state) {
         for (int i = 0; i < 30 * 20; ++i) pattern += std::string(i ? "," : "") + colours[i % 8];
         auto segments = parseTestPattern(pattern);
         ClipSettings settings{.codec = ClipCodec::mpeg4, .width = 320, .height = 180, .fps = 30, .gop = 30};
-        const device::Status written = segments.ok() ? writeTestPatternClip(clip, *segments, settings) : segments.status();
+        const device::Status written =
+            segments.ok() ? writeTestPatternClip(clip, *segments, settings) : segments.status();
         if (!lamp.start() || !written.ok() || !glimmora(device.path(), {"home", "load", home}) ||
             !glimmora(device.path(), {"home", "select", "Screen"})) {
             state.SkipWithError("the device could not be set up");
