@@ -24,6 +24,7 @@ CGImageRef CGImageCreateWithBGRAData(size_t width, size_t height, size_t bytesPe
 // `opaque` the writer promises alpha bytes of 255.
 CGImageRef CGImageCreateWithPixelWriter(size_t width, size_t height, bool opaque,
                                         const std::function<bool(uint8_t* pixels, size_t bytesPerRow)>& write);
-// The stored premultiplied B,G,R,A bytes, rows CGImageGetBytesPerRow apart, lent for as long as the
-// caller holds the image. nullptr for nullptr.
+// The premultiplied B,G,R,A bytes, rows CGImageGetBytesPerRow apart, lent for as long as the caller
+// holds the image; an image that produces its pixels where they are read (one made from a context)
+// produces them all on the first call. nullptr for nullptr or when memory runs out.
 const uint8_t* CGImageGetBGRAData(CGImageRef image);
