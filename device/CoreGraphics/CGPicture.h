@@ -1,8 +1,9 @@
 // Pictures: what an image that produces its pixels only where they are read holds instead of them.
 // Private to CoreGraphics.
 //
-// An image made from a context that kept what was drawn into it (CGBitmapContextCreateImage) holds
-// a picture. Drawing such an image produces only the pixels the
+// An image made from a context that kept what was drawn into it (CGBitmapContextCreateImage), an
+// image scaled from another (CGImageCreateScaled) and an image of pixels kept elsewhere
+// (CGImageCreateWithBGRXPixels) hold a picture. Drawing such an image produces only the pixels the
 // drawing samples; reading its bytes produces them all, once: the image keeps them and lets its
 // picture, and the images the picture holds, go. Any pixel produced either way is exactly the pixel
 // that producing them all at once gives.

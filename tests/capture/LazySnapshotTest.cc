@@ -15,6 +15,9 @@
 #include <CoreGraphics/CGDevice.h>
 #include <CoreGraphics/CGHandle.h>
 #include <UIKit/UIKit.h>
+#include <media/FrameConverter.h>
+#include <media/LiveSource.h>
+#include <media/LiveSourceRequest.h>
 
 #include "capture/FrameColour.h"
 
@@ -170,6 +173,39 @@ TEST(LazySnapshot, AContextDrawnIntoManyTimesKeepsAFewSteps) {
     }
     EXPECT_LT(CFGetRetainCount(picture.get()), 20) << "a few steps hold the picture, not a hundred";
     EXPECT_EQ(std::memcmp(CGBitmapContextGetData(kept), memory.data(), 4 * memory.size()), 0);
+}
+
+// A grabbed screen goes into the player view unscaled, with the scale it is shown at: read in full
+// it is what the fast converter makes, and the view's snapshot and its sample are the eager ones.
+TEST(LazySnapshot, AGrabbedScreenShownWithItsScaleReadsAsTheConvertedPicture) {
+    Randomness random;
+    for (int round = 0; round < 8; ++round) {
+        const int width = random.between(8, 400), height = random.between(8, 300);
+        const std::string graph =
+            "lavfi:testsrc2=s=" + std::to_string(width) + "x" + std::to_string(height) + ",format=bgr0";
+        SCOPED_TRACE(graph);
+        device::StatusOr<std::unique_ptr<LiveSource>> source =
+            LiveSource::open(*parseLiveSource(graph, "", "", std::nullopt));
+        ASSERT_TRUE(source.ok()) << source.status().message();
+        LiveFrame frame;
+        ASSERT_EQ((*source)->read(&frame).kind, LiveSource::Read::frame);
+
+        Strong<AVPlayerLayerView> view =
+            AVPlayerLayerView::viewWithFrame(CGRectMake(0, 0, random.points(), random.points()));
+        view->displayLayer()->showPicture(frame.picture->view(), 0);
+        CGHandle<CGImageRef> shown = view->contents();
+        ASSERT_TRUE(shown);
+        const size_t shownWidth = CGImageGetWidth(shown), shownHeight = CGImageGetHeight(shown);
+        FrameConverter converter(FrameConverter::Quality::fast);
+        BgraImage converted;
+        ASSERT_EQ(converter.convert(frame.picture->view(), &converted, static_cast<int>(shownWidth),
+                                    static_cast<int>(shownHeight)),
+                  0);
+        CGHandle<CGImageRef> eager = imageOf(converted.pixels, shownWidth, shownHeight, converted.bytesPerRow, true);
+
+        expectSnapshotsAgree(view, 3, eager);
+        EXPECT_TRUE(bytesOf(shown) == bytesOf(eager)) << "the picture itself";
+    }
 }
 
 // Threads sampling one snapshot while others read it in full all see the same pixels.
