@@ -131,8 +131,9 @@ CGBitmapInfo CGBitmapContextGetBitmapInfo(CGContextRef context) {
 
 CGImageRef CGBitmapContextCreateImage(CGContextRef context) {
     if (context == nullptr) return nullptr;
-    // What was drawn, kept: the image produces its pixels where they are read.
-    if (!context->pending.empty()) return cgCreateImageOfSteps(context);
+    // What was drawn, kept (or nothing, on pixels still to be cleared): the image produces its
+    // pixels where they are read.
+    if (!context->pending.empty() || context->clearPending) return cgCreateImageOfSteps(context);
     if (!cgPrepareToWrite(context)) return nullptr;
     // Memory the caller gave the context may change under the image: copy it.
     if (!context->ownsData)

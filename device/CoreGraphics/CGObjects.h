@@ -94,9 +94,10 @@ bool cgCoversContext(const CGContext* context, PixelBox box);
 // pixels keeps the step until they are read or an image is made of them (kCGPendingStepLimit at
 // most: beyond that it draws what it kept), forgetting the steps before one that covers it opaquely.
 void cgDraw(CGContext* context, CGDrawStep step);
-// Brings the context's pixels up to date: draws the steps it kept into them. False when memory runs
-// out (the steps are then lost).
+// Brings the context's pixels up to date: draws the steps it kept into them (one that runs out of
+// memory draws nothing). False when the pixels cannot be made ready (the steps are then lost).
 bool cgFlush(CGContext* context);
 // A new image of what the context holds now, which produces its pixels where they are read: the
-// context's pixels before the steps it kept, and those steps. For a context that kept steps.
+// context's pixels before the steps it kept (none while they are still to be cleared), and those
+// steps. For a context that owns its pixels.
 CGImageRef cgCreateImageOfSteps(CGContext* context);

@@ -33,16 +33,17 @@ bool cgFlush(CGContext* context) {
     std::vector<CGDrawStep> steps = std::move(context->pending);
     context->pending.clear();
     if (!cgPrepareToWrite(context, steps.front().coversOpaquely)) return false;
-    bool drawn = true;
-    for (const CGDrawStep& step : steps) drawn = drawn && cgApplyStep(step, context->target, wholeOf(context));
-    return drawn;
+    // A step that runs out of memory draws nothing, as it would have drawn nothing at once.
+    for (const CGDrawStep& step : steps) (void)cgApplyStep(step, context->target, wholeOf(context));
+    return true;
 }
 
 CGImageRef cgCreateImageOfSteps(CGContext* context) {
     // The pixels under the steps: none when the first step paints over all of them or they are
     // still to be cleared; else the context's, shared until it draws into them again.
     PixelStorage base;
-    if (!context->pending.front().coversOpaquely && !context->clearPending) base = context->storage;
+    const bool covered = !context->pending.empty() && context->pending.front().coversOpaquely;
+    if (!covered && !context->clearPending) base = context->storage;
     auto picture =
         std::make_shared<CGRecording>(std::move(base), context->bytesPerRow, context->opaque, context->pending);
     return cgCreatePictureImage(context->width, context->height, context->bytesPerRow, context->opaque,
