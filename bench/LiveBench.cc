@@ -4,10 +4,10 @@
 // - LiveCaptureToWrite: a frame's capture to the characteristic write it leads to, median and 99th
 //   percentile, while the screen changes colour four times a second (a new window each time).
 // - LiveCpu: the app's CPU time in percent of one core, split by thread: grabbing (the reading
-//   thread: x11grab's copy of the screen), showing (the player thread: scaling each picture into
-//   the player view), frame clock (the main thread: the snapshot of the player view, its colour
-//   and the send), the rest (the channel, dispatch queues). Beside it, the X server's own CPU: with
-//   shared memory it is the X server that copies the screen for the grab.
+//   thread: x11grab's copy of the screen), showing (the player thread: handing each picture to the
+//   player view with the scale it is shown at), frame clock (the main thread: the snapshot of the
+//   player view, its colour and the send), the rest (the channel, dispatch queues). Beside it, the
+//   X server's own CPU: with shared memory it is the X server that copies the screen for the grab.
 // Both need Xvfb and xlogo; they are skipped without them.
 #include <benchmark/benchmark.h>
 

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "../CoreGraphics/CGDevice.h"
+#include "../CoreGraphics/CGHandle.h"
 #include "../CoreGraphics/CoreGraphics.h"
 #include "../CoreMedia/CoreMediaDevice.h"
 #include "../UIKit/UIView.h"
@@ -13,6 +14,7 @@
 #include "../media/FrameConverter.h"
 #include "../media/MediaStatus.h"
 #include "../media/PacketDecoder.h"
+#include "../media/SharedPixels.h"
 #include "../objc/MethodRegistration.h"
 
 // The layer's own decoder and the converter that makes its pictures.
@@ -82,6 +84,17 @@ void AVSampleBufferDisplayLayer::flushDecoder() {
 
 void AVSampleBufferDisplayLayer::showPicture(const DecodedFrame& picture, uint64_t originNanos) {
     std::lock_guard hold(lock_);
+    // A grabbed screen goes into the view as it is, with the scale it is shown at: pixels are made
+    // only where the view is read, as the fast converter would have made them all.
+    if (std::optional<PackedPixels> packed = sharePackedPixels(picture)) {
+        CGHandle<CGImageRef> grabbed = CGHandle<CGImageRef>::adopt(
+            CGImageCreateWithBGRXPixels(packed->width, packed->height, packed->bytesPerRow, std::move(packed->pixels)));
+        const auto [width, height] = shownSize(picture.width(), picture.height());
+        if (grabbed && width > 0 && height > 0) {
+            show(CGHandle<CGImageRef>::adopt(CGImageCreateScaled(grabbed, width, height)), originNanos);
+            return;
+        }
+    }
     convertAndShow(picture, decoder_->liveConverter, originNanos);
 }
 
@@ -127,24 +140,33 @@ void AVSampleBufferDisplayLayer::decode(CMSampleBufferRef sample, uint64_t origi
     if (!decoded.ok()) failed_.fetch_add(1);
 }
 
-void AVSampleBufferDisplayLayer::convertAndShow(const DecodedFrame& frame, FrameConverter& converter, uint64_t origin) {
-    // Made at the size the picture is shown at: fitted into the view's pixels in its proportions
-    // (the view draws it centred, with bars), so that drawing the view copies it.
-    int width = frame.width(), height = frame.height();
-    if (pixelWidth_ > 0 && pixelHeight_ > 0 && frame.width() > 0 && frame.height() > 0) {
-        const double scale = std::min(static_cast<double>(pixelWidth_) / frame.width(),
-                                      static_cast<double>(pixelHeight_) / frame.height());
-        width = std::clamp(static_cast<int>(std::lround(frame.width() * scale)), 1, pixelWidth_);
-        height = std::clamp(static_cast<int>(std::lround(frame.height() * scale)), 1, pixelHeight_);
+std::pair<int, int> AVSampleBufferDisplayLayer::shownSize(int width, int height) const {
+    // Fitted into the view's pixels in its proportions (the view draws it centred, with bars), so
+    // that drawing the view copies it.
+    if (pixelWidth_ > 0 && pixelHeight_ > 0 && width > 0 && height > 0) {
+        const double scale =
+            std::min(static_cast<double>(pixelWidth_) / width, static_cast<double>(pixelHeight_) / height);
+        return {std::clamp(static_cast<int>(std::lround(width * scale)), 1, pixelWidth_),
+                std::clamp(static_cast<int>(std::lround(height * scale)), 1, pixelHeight_)};
     }
+    return {width, height};
+}
+
+void AVSampleBufferDisplayLayer::convertAndShow(const DecodedFrame& frame, FrameConverter& converter, uint64_t origin) {
+    const auto [width, height] = shownSize(frame.width(), frame.height());
     if (width <= 0 || height <= 0) return;
     // Converted straight into the picture's own memory.
-    CGImageRef image = CGImageCreateWithPixelWriter(width, height, true, [&](uint8_t* pixels, size_t bytesPerRow) {
-        return converter.convertInto(frame.avFrame(), pixels, bytesPerRow, width, height) == kMediaOK;
-    });
-    if (image == nullptr) return;
+    show(CGHandle<CGImageRef>::adopt(CGImageCreateWithPixelWriter(
+             width, height, true,
+             [&](uint8_t* pixels, size_t bytesPerRow) {
+                 return converter.convertInto(frame.avFrame(), pixels, bytesPerRow, width, height) == kMediaOK;
+             })),
+         origin);
+}
+
+void AVSampleBufferDisplayLayer::show(CGHandle<CGImageRef> image, uint64_t origin) {
+    if (!image) return;
     shown_.fetch_add(1);
     shownOrigin_.store(origin);
     if (displayView_ != nullptr) displayView_->setContents(image);
-    CGImageRelease(image);
 }

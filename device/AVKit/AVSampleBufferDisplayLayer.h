@@ -12,11 +12,13 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "../CoreMedia/CMSampleBuffer.h"
 #include "../QuartzCore/CALayer.h"
 
 #include "../CoreFoundation/CFHolder.h"
+#include "../CoreGraphics/CGHandle.h"
 #include "../media/DecodedFrame.h"
 
 class UIView;
@@ -39,8 +41,9 @@ public:
     void enqueueSampleBuffer(CMSampleBufferRef sample);
     // Shows `picture` at once, on the calling thread, as a player layer shows its player's pictures:
     // past enqueueSampleBuffer: and the display thread, straight into the display view, scaled to
-    // it as decoded pictures are. `originNanos`: when the picture entered the process
-    // (activity/FrameOrigin.h). Not to be mixed with enqueued samples on one layer.
+    // it as decoded pictures are. A picture of packed B,G,R,x pixels (a grabbed screen) is not
+    // copied: the view gets it with the scale it is shown at, and pixels are made where it is read. `originNanos`: when
+    // the picture entered the process (activity/FrameOrigin.h). Not to be mixed with enqueued samples on one layer.
     void showPicture(const DecodedFrame& picture, uint64_t originNanos);
     // When the picture shown now entered the process (CLOCK_MONOTONIC nanoseconds): the frame origin
     // of the thread that enqueued its sample, or the origin given with it; 0 when unknown or none.
@@ -72,6 +75,10 @@ private:
     };
     void decode(CMSampleBufferRef sample, uint64_t origin);
     void convertAndShow(const DecodedFrame& frame, class FrameConverter& converter, uint64_t origin);
+    // The size a picture of `width` x `height` is shown at (see setDisplayView).
+    std::pair<int, int> shownSize(int width, int height) const;
+    // Puts `image` (none when it could not be made) into the display view.
+    void show(CGHandle<CGImageRef> image, uint64_t origin);
 
     // The queue between the enqueuing thread and the display thread.
     std::mutex queueLock_;

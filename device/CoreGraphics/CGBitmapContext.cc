@@ -7,6 +7,7 @@
 #include <new>
 
 #include "CGDevice.h"
+#include "CGDrawStep.h"
 #include "CGObjects.h"
 
 namespace {
@@ -21,14 +22,6 @@ PixelStorage cgAllocatePixels(size_t bytes) {
     auto* memory = static_cast<uint8_t*>(std::malloc(bytes));
     if (memory == nullptr) return nullptr;
     return PixelStorage(memory, [](uint8_t* pixels) { std::free(pixels); });
-}
-
-void cgMakeOpaque(CGContext* context, PixelBox box) {
-    // Whole pixels at a time: the compiler turns this into wide stores.
-    for (int y = box.y0; y < box.y1; ++y) {
-        auto* row = reinterpret_cast<uint32_t*>(context->data + static_cast<size_t>(y) * context->bytesPerRow);
-        for (int x = box.x0; x < box.x1; ++x) row[x] |= 0xff000000u;
-    }
 }
 
 namespace {
@@ -66,7 +59,7 @@ bool cgPrepareToWrite(CGContext* context, bool covered) {
     size_t bytes = context->bytesPerRow * context->height;
     PixelStorage copy = cgAllocatePixels(bytes);
     if (!copy) return false;
-    std::memcpy(copy.get(), context->data, bytes);
+    if (!covered) std::memcpy(copy.get(), context->data, bytes);
     uint8_t* previous = context->data;
     context->data = copy.get();
     pixman_image_t* target = wrap(context);
@@ -121,7 +114,7 @@ CGContextRef CGBitmapContextCreate(void* data, size_t width, size_t height, size
 
 void* CGBitmapContextGetData(CGContextRef context) {
     // The caller may write through the pointer, so an image made earlier must not see it.
-    if (context == nullptr || !cgPrepareToWrite(context)) return nullptr;
+    if (context == nullptr || !cgFlush(context) || !cgPrepareToWrite(context)) return nullptr;
     return context->data;
 }
 size_t CGBitmapContextGetWidth(CGContextRef context) { return context ? context->width : 0; }
@@ -137,7 +130,11 @@ CGBitmapInfo CGBitmapContextGetBitmapInfo(CGContextRef context) {
 }
 
 CGImageRef CGBitmapContextCreateImage(CGContextRef context) {
-    if (context == nullptr || !cgPrepareToWrite(context)) return nullptr;
+    if (context == nullptr) return nullptr;
+    // What was drawn, kept (or nothing, on pixels still to be cleared): the image produces its
+    // pixels where they are read.
+    if (!context->pending.empty() || context->clearPending) return cgCreateImageOfSteps(context);
+    if (!cgPrepareToWrite(context)) return nullptr;
     // Memory the caller gave the context may change under the image: copy it.
     if (!context->ownsData)
         return CGImageCreateWithBGRAData(context->width, context->height, context->bytesPerRow, context->data,

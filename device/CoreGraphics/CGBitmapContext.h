@@ -4,6 +4,11 @@
 // the same without alpha (kCGImageAlphaNoneSkipFirst | kCGBitmapByteOrder32Little), whose alpha
 // byte is always 255.
 //
+// A context that allocated its pixels keeps what is drawn into it until its pixels are read
+// (CGBitmapContextGetData) and an image made from it keeps it too, producing only the pixels that
+// are read (CGPicture.h); what is read is exactly what drawing at once would have given. A context
+// drawing into the caller's memory draws at once.
+//
 // Threads: as any CGContext (CGContext.h).
 #pragma once
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-BlockAverage cgAverageBlocks(const CGImage& image, int blockWidth, int blockHeight) {
-    const int width = static_cast<int>(image.width), height = static_cast<int>(image.height);
+BlockAverage cgAverageBlocks(const uint8_t* pixels, size_t bytesPerRow, int width, int height, int blockWidth,
+                             int blockHeight) {
     BlockAverage result;
     result.width = (width + blockWidth - 1) / blockWidth;
     result.height = (height + blockHeight - 1) / blockHeight;
@@ -14,7 +14,7 @@ BlockAverage cgAverageBlocks(const CGImage& image, int blockWidth, int blockHeig
         std::fill(sums.begin(), sums.end(), 0);
         const int rowEnd = std::min(height, (outY + 1) * blockHeight);
         for (int y = outY * blockHeight; y < rowEnd; ++y) {
-            const uint8_t* row = image.pixels.get() + static_cast<size_t>(y) * image.bytesPerRow;
+            const uint8_t* row = pixels + static_cast<size_t>(y) * bytesPerRow;
             for (int x = 0; x < width; ++x) {
                 uint64_t* sum = &sums[static_cast<size_t>(x / blockWidth) * 4];
                 for (int channel = 0; channel < 4; ++channel) sum[channel] += row[4 * x + channel];

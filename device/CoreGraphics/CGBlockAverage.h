@@ -3,10 +3,9 @@
 // which bilinear sampling alone cannot do.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
-
-#include "CGObjects.h"
 
 struct BlockAverage {
     std::vector<uint32_t> pixels;  // premultiplied a8r8g8b8 words, `width` per row
@@ -14,7 +13,11 @@ struct BlockAverage {
     int height = 0;
 };
 
-// The image shrunk by `blockWidth` x `blockHeight` (each at least 1): ceil(width / blockWidth) by
-// ceil(height / blockHeight) pixels; blocks cut short at the right and bottom edges average the
-// pixels they have. Premultiplied pixels average correctly channel by channel.
-BlockAverage cgAverageBlocks(const CGImage& image, int blockWidth, int blockHeight);
+// `height` rows of `width` premultiplied B,G,R,A pixels, `bytesPerRow` apart, shrunk by
+// `blockWidth` x `blockHeight` (each at least 1) with blocks starting at the first pixel:
+// ceil(width / blockWidth) by ceil(height / blockHeight) pixels; blocks cut short at the right and
+// bottom edges average the pixels they have. Premultiplied pixels average correctly channel by
+// channel. A part of an image that starts on a block and ends on one or at the image's edge gives
+// exactly the blocks of the whole image there.
+BlockAverage cgAverageBlocks(const uint8_t* pixels, size_t bytesPerRow, int width, int height, int blockWidth,
+                             int blockHeight);

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "CGBlockAverage.h"
+#include "CGDrawStep.h"
 #include "CGObjects.h"
 
 namespace {
@@ -42,17 +42,16 @@ PixelBox deviceRect(const CGContext* context, CGRect rect, CGPoint* a, CGPoint* 
 
 pixman_op_t operatorFor(CGBlendMode mode) { return mode == kCGBlendModeCopy ? PIXMAN_OP_SRC : PIXMAN_OP_OVER; }
 
-// A mask that applies the context's alpha, or nullptr when everything is drawn at full strength.
-pixman_image_t* alphaMask(const CGGState& state) {
-    if (state.alpha >= 1) return nullptr;
-    pixman_color_t color{0, 0, 0, toPixmanChannel(state.alpha)};
-    return pixman_image_create_solid_fill(&color);
-}
-
-// Whether drawing leaves every alpha byte of an opaque context at 255 by itself: compositing over
-// an opaque pixel always does, and copying does when what is copied is opaque.
-bool keepsOpaque(const CGGState& state, bool sourceOpaque) {
-    return operatorFor(state.blendMode) == PIXMAN_OP_OVER || sourceOpaque;
+// The step's blending and alpha from the context's state, for a source that is opaque or not.
+void setBlending(const CGContext* context, bool sourceOpaque, CGDrawStep* step) {
+    const CGGState& state = context->state;
+    step->op = operatorFor(state.blendMode);
+    step->masked = state.alpha < 1;
+    step->alpha = toPixmanChannel(state.alpha);
+    // Compositing over an opaque pixel keeps it opaque, and so does copying an opaque source; else a
+    // context without alpha sets its alpha bytes back to 255.
+    step->makeOpaque = context->opaque && !(step->op == PIXMAN_OP_OVER || sourceOpaque);
+    step->coversOpaquely = sourceOpaque && cgCoversContext(context, step->box);
 }
 
 // How many source pixels each way the better qualities average into one before sampling: an
@@ -119,20 +118,17 @@ void CGContextFillRect(CGContextRef context, CGRect rect) {
     if (context == nullptr || CGRectIsEmpty(rect)) return;
     const CGGState& state = context->state;
     CGPoint a, b;
-    PixelBox box = deviceRect(context, rect, &a, &b);
-    if (box.empty()) return;
+    CGDrawStep step;
+    step.box = deviceRect(context, rect, &a, &b);
+    if (step.box.empty()) return;
     // pixman colours are premultiplied.
     double alpha = clampUnit(state.fill[3]) * state.alpha;
-    if (!cgPrepareToWrite(context, alpha >= 1 && cgCoversContext(context, box))) return;
-    pixman_color_t color{toPixmanChannel(clampUnit(state.fill[0]) * alpha),
-                         toPixmanChannel(clampUnit(state.fill[1]) * alpha),
-                         toPixmanChannel(clampUnit(state.fill[2]) * alpha), toPixmanChannel(alpha)};
-    pixman_image_t* source = pixman_image_create_solid_fill(&color);
-    if (source == nullptr) return;
-    pixman_image_composite32(operatorFor(state.blendMode), source, nullptr, context->target, 0, 0, 0, 0, box.x0, box.y0,
-                             box.x1 - box.x0, box.y1 - box.y0);
-    pixman_image_unref(source);
-    if (context->opaque && !keepsOpaque(state, alpha >= 1)) cgMakeOpaque(context, box);
+    step.color = {toPixmanChannel(clampUnit(state.fill[0]) * alpha), toPixmanChannel(clampUnit(state.fill[1]) * alpha),
+                  toPixmanChannel(clampUnit(state.fill[2]) * alpha), toPixmanChannel(alpha)};
+    setBlending(context, alpha >= 1, &step);
+    // The fill's colour already holds the alpha.
+    step.masked = false;
+    cgDraw(context, std::move(step));
 }
 
 void CGContextDrawImage(CGContextRef context, CGRect rect, CGImageRef image) {
@@ -141,59 +137,37 @@ void CGContextDrawImage(CGContextRef context, CGRect rect, CGImageRef image) {
     const CGGState& state = context->state;
     // A flipping transform swaps the corners, which draws the image mirrored, as it should.
     CGPoint a, b;
-    PixelBox box = deviceRect(context, rect, &a, &b);
-    if (box.empty()) return;
-    const bool opaqueSource = image->opaque && state.alpha >= 1;
-    if (!cgPrepareToWrite(context, opaqueSource && cgCoversContext(context, box))) return;
+    CGDrawStep step;
+    step.box = deviceRect(context, rect, &a, &b);
+    if (step.box.empty()) return;
+    const PixelBox& box = step.box;
 
     // pixman samples source pixels at transform(i + 0.5, j + 0.5) for destination pixel
     // (box.x0 + i, box.y0 + j); the offsets stay small, as fixed-point numbers need.
     double scaleX = static_cast<double>(image->width) / (b.x - a.x);
     double scaleY = static_cast<double>(image->height) / (b.y - a.y);
     if (!std::isfinite(scaleX) || !std::isfinite(scaleY) || !std::isfinite(a.x) || !std::isfinite(a.y)) return;
-    const int blockX = averagingBlock(state.interpolation, std::fabs(scaleX));
-    const int blockY = averagingBlock(state.interpolation, std::fabs(scaleY));
-    BlockAverage averaged;
-    if (blockX > 1 || blockY > 1) averaged = cgAverageBlocks(*image, blockX, blockY);
+    step.blockX = averagingBlock(state.interpolation, std::fabs(scaleX));
+    step.blockY = averagingBlock(state.interpolation, std::fabs(scaleY));
     pixman_f_transform mapping{};
-    mapping.m[0][0] = scaleX / blockX;
-    mapping.m[0][2] = (box.x0 - a.x) * scaleX / blockX;
-    mapping.m[1][1] = scaleY / blockY;
-    mapping.m[1][2] = (box.y0 - a.y) * scaleY / blockY;
+    mapping.m[0][0] = scaleX / step.blockX;
+    mapping.m[0][2] = (box.x0 - a.x) * scaleX / step.blockX;
+    mapping.m[1][1] = scaleY / step.blockY;
+    mapping.m[1][2] = (box.y0 - a.y) * scaleY / step.blockY;
     mapping.m[2][2] = 1;
-    pixman_transform_t transform;
-    if (!pixman_transform_from_pixman_f_transform(&transform, &mapping)) return;
-
-    // pixman only reads a source image; the cast does not let anything write to the image.
-    pixman_image_t* source =
-        averaged.pixels.empty() ? pixman_image_create_bits(
-                                      image->opaque ? PIXMAN_x8r8g8b8 : PIXMAN_a8r8g8b8, static_cast<int>(image->width),
-                                      static_cast<int>(image->height), reinterpret_cast<uint32_t*>(image->pixels.get()),
-                                      static_cast<int>(image->bytesPerRow))
-                                : pixman_image_create_bits(PIXMAN_a8r8g8b8, averaged.width, averaged.height,
-                                                           averaged.pixels.data(), 4 * averaged.width);
-    if (source == nullptr) return;
+    if (!pixman_transform_from_pixman_f_transform(&step.transform, &mapping)) return;
     // Drawn at its own size on whole pixels, the image is copied as it is: no transform, so pixman
     // takes its plain copying paths (every filter gives the pixel itself there).
-    int sourceX = 0, sourceY = 0;
-    const bool unscaled = scaleX == 1 && scaleY == 1 && blockX == 1 && blockY == 1 &&
+    const bool unscaled = scaleX == 1 && scaleY == 1 && step.blockX == 1 && step.blockY == 1 &&
                           mapping.m[0][2] == std::floor(mapping.m[0][2]) &&
                           mapping.m[1][2] == std::floor(mapping.m[1][2]);
+    step.transformed = !unscaled;
     if (unscaled) {
-        sourceX = static_cast<int>(mapping.m[0][2]);
-        sourceY = static_cast<int>(mapping.m[1][2]);
-    } else {
-        pixman_image_set_transform(source, &transform);
+        step.sourceX = static_cast<int>(mapping.m[0][2]);
+        step.sourceY = static_cast<int>(mapping.m[1][2]);
     }
-    // Edge pixels extend outwards, so sampling near the border never mixes in transparency.
-    pixman_image_set_repeat(source, PIXMAN_REPEAT_PAD);
-    pixman_image_set_filter(
-        source, state.interpolation == kCGInterpolationNone ? PIXMAN_FILTER_NEAREST : PIXMAN_FILTER_BILINEAR, nullptr,
-        0);
-    pixman_image_t* mask = alphaMask(state);
-    pixman_image_composite32(operatorFor(state.blendMode), source, mask, context->target, sourceX, sourceY, 0, 0,
-                             box.x0, box.y0, box.x1 - box.x0, box.y1 - box.y0);
-    if (mask) pixman_image_unref(mask);
-    pixman_image_unref(source);
-    if (context->opaque && !keepsOpaque(state, opaqueSource)) cgMakeOpaque(context, box);
+    step.filter = state.interpolation == kCGInterpolationNone ? PIXMAN_FILTER_NEAREST : PIXMAN_FILTER_BILINEAR;
+    setBlending(context, image->opaque && state.alpha >= 1, &step);
+    step.image = CGHandle<CGImageRef>::retain(image);
+    cgDraw(context, std::move(step));
 }

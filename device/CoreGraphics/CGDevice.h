@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include "CGImage.h"
 
@@ -24,6 +25,20 @@ CGImageRef CGImageCreateWithBGRAData(size_t width, size_t height, size_t bytesPe
 // `opaque` the writer promises alpha bytes of 255.
 CGImageRef CGImageCreateWithPixelWriter(size_t width, size_t height, bool opaque,
                                         const std::function<bool(uint8_t* pixels, size_t bytesPerRow)>& write);
-// The stored premultiplied B,G,R,A bytes, rows CGImageGetBytesPerRow apart, lent for as long as the
-// caller holds the image. nullptr for nullptr.
+// A new opaque image of `height` rows of `width` packed B,G,R,x pixels at `pixels`, `bytesPerRow`
+// apart (a multiple of 4), read where they are rather than copied (a grabbed screen): the image
+// keeps `pixels` alive and reads the fourth bytes as 255. The caller owns the result; nullptr for
+// the sizes CGImageCreateWithBGRAData refuses, unaligned pixels, or rows that would overlap.
+CGImageRef CGImageCreateWithBGRXPixels(size_t width, size_t height, size_t bytesPerRow,
+                                       std::shared_ptr<const uint8_t> pixels);
+// A new image of `image` scaled to `width` x `height`, nearest neighbour, as the fast frame
+// converter scales a grabbed screen: pixel (i, j) takes the source pixel under
+// ((i + 0.5) sx, (j + 0.5) sy), the factors sx = w / width and sy = h / height cut to 16.16 fixed
+// point. It keeps `image` and produces only the pixels that are read (when drawn) until its bytes
+// are asked for. The caller owns the result; nullptr for nullptr, or a side of either above 32767.
+CGImageRef CGImageCreateScaled(CGImageRef image, size_t width, size_t height);
+// The premultiplied B,G,R,A bytes, rows CGImageGetBytesPerRow apart, lent for as long as the caller
+// holds the image; an image that produces its pixels where they are read (one made from a context,
+// scaled, or of pixels kept elsewhere) produces them all on the first call. nullptr for nullptr or
+// when memory runs out.
 const uint8_t* CGImageGetBGRAData(CGImageRef image);

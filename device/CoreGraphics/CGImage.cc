@@ -6,6 +6,7 @@
 
 #include "CGDevice.h"
 #include "CGObjects.h"
+#include "CGPicture.h"
 
 CGImageRef CGImageCreateWithBGRAData(size_t width, size_t height, size_t bytesPerRow, const void* pixels, bool opaque) {
     if (pixels == nullptr || bytesPerRow / 4 < width) return nullptr;
@@ -58,4 +59,4 @@ CGImageAlphaInfo CGImageGetAlphaInfo(CGImageRef image) {
     return image->opaque ? kCGImageAlphaNoneSkipFirst : kCGImageAlphaPremultipliedFirst;
 }
 
-const uint8_t* CGImageGetBGRAData(CGImageRef image) { return image ? image->pixels.get() : nullptr; }
+const uint8_t* CGImageGetBGRAData(CGImageRef image) { return image ? cgImagePixels(*image).get() : nullptr; }
