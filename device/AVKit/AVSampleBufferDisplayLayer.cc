@@ -153,7 +153,8 @@ std::pair<int, int> AVSampleBufferDisplayLayer::shownSize(int width, int height)
 }
 
 void AVSampleBufferDisplayLayer::convertAndShow(const DecodedFrame& frame, FrameConverter& converter, uint64_t origin) {
-    const auto [width, height] = shownSize(frame.width(), frame.height());
+    const auto size = shownSize(frame.width(), frame.height());
+    const int width = size.first, height = size.second;
     if (width <= 0 || height <= 0) return;
     // Converted straight into the picture's own memory.
     show(CGHandle<CGImageRef>::adopt(CGImageCreateWithPixelWriter(
