@@ -12,18 +12,12 @@
 #include <media/ClipWriter.h>
 #include <media/TestPattern.h>
 
+#include "GlimmoraCommand.h"
 #include "support/Subprocess.h"
 #include "support/TempDirectory.h"
 #include "support/TestAccessory.h"
 
 namespace {
-
-bool glimmora(const std::string& device, std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), {glimmoraCommand(), "--device", device});
-    ProcessResult result = runProcess(arguments, {});
-    if (result.exitCode != 0) std::fprintf(stderr, "%s failed: %s\n", arguments[3].c_str(), result.err.c_str());
-    return result.exitCode == 0;
-}
 
 size_t fileSize(const std::string& path) {
     std::ifstream file(path, std::ios::ate | std::ios::binary);

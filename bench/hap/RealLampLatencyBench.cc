@@ -15,18 +15,12 @@
 #include <media/ClipWriter.h>
 #include <media/TestPattern.h>
 
+#include "GlimmoraCommand.h"
 #include "support/Subprocess.h"
 #include "support/TempDirectory.h"
 #include "support/TestAccessory.h"
 
 namespace {
-
-bool glimmora(const std::string& device, std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), {glimmoraCommand(), "--device", device});
-    ProcessResult result = runProcess(arguments, {});
-    if (result.exitCode != 0) std::fprintf(stderr, "%s failed: %s\n", arguments[3].c_str(), result.err.c_str());
-    return result.exitCode == 0;
-}
 
 void FrameToRealLampAnswer(benchmark::State& state) {
     for (auto _ : state) {

@@ -224,6 +224,20 @@ bool isSetupCode(const std::string& code) {
     return true;
 }
 
+namespace {
+
+// Opens the device directory, takes the home lock (held until `*lock` goes) and reads the home:
+// the start of every change of the home and the keyring.
+Status beginHomeChange(std::string* directory, DeviceLock* lock, HomesDescription* description) {
+    *directory = deviceDirectory();
+    if (Status problem = ensurePrivateDirectory(*directory); !problem.ok())
+        return Status::error("the device directory cannot be used: " + problem.message());
+    if (Status problem = lockHomeChanges(*directory, lock); !problem.ok()) return problem;
+    return readDescription(description);
+}
+
+}  // namespace
+
 Status pairRealAccessory(const RealAccessoryRequest& request, std::string* summary) {
     if (isBlank(request.name)) return Status::error("the accessory needs a name that is not blank");
     if (isBlank(request.room)) return Status::error("the accessory needs a room name that is not blank");
@@ -233,15 +247,12 @@ Status pairRealAccessory(const RealAccessoryRequest& request, std::string* summa
     auto interrupted = [&] { return request.interrupted && request.interrupted(); };
 
     // One change to the home and the keyring at a time, from the first read to the last write.
-    std::string directory = deviceDirectory();
-    if (Status problem = ensurePrivateDirectory(directory); !problem.ok())
-        return Status::error("the device directory cannot be used: " + problem.message());
+    std::string directory;
     DeviceLock lock;
-    if (Status problem = lockHomeChanges(directory, &lock); !problem.ok()) return problem;
+    HomesDescription description;
+    if (Status problem = beginHomeChange(&directory, &lock, &description); !problem.ok()) return problem;
 
     // Everything that can be checked here is checked before the accessory is touched.
-    HomesDescription description;
-    if (Status problem = readDescription(&description); !problem.ok()) return problem;
     Status problem;
     HomeDescription* home = findHome(description, request.home, &problem);
     if (!home) return problem;
@@ -373,13 +384,10 @@ Status pairRealAccessory(const RealAccessoryRequest& request, std::string* summa
 }
 
 Status unpairRealAccessory(const std::string& nameOrId, bool forget, std::string* summary) {
-    std::string directory = deviceDirectory();
-    if (Status problem = ensurePrivateDirectory(directory); !problem.ok())
-        return Status::error("the device directory cannot be used: " + problem.message());
+    std::string directory;
     DeviceLock lock;
-    if (Status problem = lockHomeChanges(directory, &lock); !problem.ok()) return problem;
     HomesDescription description;
-    if (Status problem = readDescription(&description); !problem.ok()) return problem;
+    if (Status problem = beginHomeChange(&directory, &lock, &description); !problem.ok()) return problem;
     Status problem;
     StatusOr<hap::Keyring> keyring = hap::Keyring::open(directory);
     if (!keyring.ok()) return keyring.status();
