@@ -29,6 +29,7 @@
 #include <hap/Keyring.h>
 
 #include "Commands.h"
+#include "HomeDiscovery.h"
 
 namespace {
 
@@ -316,21 +317,40 @@ std::string checkPort(const std::string& text) {
 
 void addPairingCommands(CLI::App* home) {
     auto request = std::make_shared<device::RealAccessoryRequest>();
+    auto id = std::make_shared<std::string>();
     CLI::App* pair = home->add_subcommand(
         "pair",
-        "Pair a real HomeKit lamp (or a bridge of lamps) reached over the network, and add its lightbulbs to "
-        "ROOM as accessory NAME, so they follow the video when the room is selected. The lamp must not be paired "
-        "with another home; its setup code is printed on it or its box. The code is used once and never stored");
+        "Pair a real HomeKit lamp (or a bridge of lamps) and add its lightbulbs to ROOM as accessory NAME, so they "
+        "follow the video when the room is selected. The lamp is found on the network by its device identifier "
+        "(--id, as `home discover` lists it), or else by NAME when exactly one accessory advertises that name; "
+        "--address and --port reach it where multicast does not pass, and win over both. The lamp must not be "
+        "paired with another home; its setup code is printed on it or its box. The code is used once and never "
+        "stored");
     pair->add_option("NAME", request->name, "The accessory's name in the home")->required();
     pair->add_option("--room", request->room, "The room to put it in (made when the home has none of that name)")
         ->required();
     pair->add_option("--home", request->home, "The home (default: the primary one)");
-    pair->add_option("--address", request->host, "The accessory's host name or IP address")->required();
-    pair->add_option("--port", request->port, "The accessory's TCP port")->required()->check(checkPort, "PORT");
+    pair->add_option("--id", *id, "The accessory's device identifier, as `glimmora home discover` lists it");
+    CLI::Option* address = pair->add_option("--address", request->host, "The accessory's host name or IP address");
+    CLI::Option* port = pair->add_option("--port", request->port, "The accessory's TCP port")->check(checkPort, "PORT");
+    address->needs(port);
+    port->needs(address);
     pair->add_option("--code", request->setupCode, "The setup code, XXX-XX-XXX")->required();
-    pair->callback([request] {
+    pair->callback([request, id] {
         deferInterruptions();
         request->interrupted = [] { return pairingInterrupted != 0; };
+        if (request->host.empty()) {
+            if (!device::isSetupCode(request->setupCode))
+                fail(
+                    "the setup code must have the form XXX-XX-XXX (digits, as printed on the accessory)\n"
+                    "nothing was recorded");
+            FoundAccessory found;
+            if (device::Status problem = findAccessoryToPair(*id, request->name, &found); !problem.ok())
+                fail(problem.message() + "\nnothing was recorded");
+            request->host = found.host;
+            request->port = found.port;
+            request->configuration = found.configuration;
+        }
         std::string summary;
         if (device::Status problem = device::pairRealAccessory(*request, &summary); !problem.ok())
             fail(problem.message() + "\nnothing was recorded");
@@ -407,4 +427,5 @@ void addHomeCommand(CLI::App& app) {
     deselect->callback([rooms] { selectRooms(*rooms, false); });
 
     addPairingCommands(home);
+    addDiscoverCommand(home);
 }

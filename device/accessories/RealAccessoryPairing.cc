@@ -371,7 +371,7 @@ Status pairRealAccessory(const RealAccessoryRequest& request, std::string* summa
     size_t lights = lightbulbs.size();
     AccessoryDescription& lamp = room->accessories.emplace_back();
     lamp.name = request.name;
-    lamp.hap = HapAccessoryAddress{request.host, request.port, pairing->pairingId};
+    lamp.hap = HapAccessoryAddress{request.host, request.port, pairing->pairingId, request.configuration};
     lamp.timeoutMs = kWriteTimeoutMs;
     lamp.services = std::move(lightbulbs);
     if (problem = installDescription(description); !problem.ok())

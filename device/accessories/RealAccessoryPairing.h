@@ -27,7 +27,8 @@ struct RealAccessoryRequest {
     std::string home;  // empty: the primary home (a home is made when there is none)
     std::string host;
     uint16_t port = 0;
-    std::string setupCode;  // "XXX-XX-XXX"
+    std::string setupCode;       // "XXX-XX-XXX"
+    uint32_t configuration = 0;  // its configuration number as it advertised it (0: not known)
     // Asked between the steps: when it says yes, pairing stops and takes back what it made.
     std::function<bool()> interrupted;
 };

@@ -338,7 +338,8 @@ private:
     StatusOr<HapAccessoryAddress> hapAddress(const json& object, const std::string& pointer) const {
         if (!object.is_object())
             return refuse(pointer, std::string("\"hap\" must be an object, not ") + typeName(object));
-        if (Status refused = allowOnly(object, pointer, {"address", "port", "id"}); !refused.ok()) return refused;
+        if (Status refused = allowOnly(object, pointer, {"address", "port", "id", "configuration"}); !refused.ok())
+            return refused;
         HapAccessoryAddress address;
         StatusOr<std::optional<std::string>> host = stringMember(object, pointer, "address");
         if (!host.ok()) return host.status();
@@ -351,6 +352,11 @@ private:
         StatusOr<uint64_t> port = wholeNumber(object, pointer, "port", 1, 65535);
         if (!port.ok()) return port.status();
         address.port = static_cast<uint16_t>(*port);
+        if (object.contains("configuration")) {
+            StatusOr<uint64_t> configuration = wholeNumber(object, pointer, "configuration", 1, 0xffffffffu);
+            if (!configuration.ok()) return configuration.status();
+            address.configuration = static_cast<uint32_t>(*configuration);
+        }
         return address;
     }
 

@@ -63,6 +63,8 @@ struct HapAccessoryAddress {
     std::string host;
     uint16_t port = 0;
     std::string pairingId;
+    // The configuration number ("c#") it advertised when its services were last read; 0 when not known.
+    uint32_t configuration = 0;
 };
 
 struct AccessoryDescription {

@@ -83,6 +83,7 @@ json accessoryOf(const AccessoryDescription& accessory) {
     if (accessory.hap) {
         object["hap"] = {
             {"address", accessory.hap->host}, {"port", accessory.hap->port}, {"id", accessory.hap->pairingId}};
+        if (accessory.hap->configuration != 0) object["hap"]["configuration"] = accessory.hap->configuration;
     } else {
         // A real accessory's latency and faults are its own.
         if (accessory.latencyMs != defaults.latencyMs) object["latencyMs"] = accessory.latencyMs;

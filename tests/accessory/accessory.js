@@ -8,7 +8,7 @@
 // so the namespace is the one thing that keeps its traffic on this machine: without it, it refuses.
 //
 //   node accessory.js --port P [--code XXX-XX-XXX] [--storage DIR] [--lights N] [--name NAME]
-//                     [--username AA:BB:CC:DD:EE:FF]
+//                     [--username AA:BB:CC:DD:EE:FF] [--advertiser bonjour-hap|ciao]
 //
 // Prints "ready <port>" on stdout once listening, one line on stderr per characteristic change, and
 // ends on SIGTERM or SIGINT.
@@ -38,9 +38,10 @@ function interfacesBeyondLoopback() {
 }
 
 function parseArguments(argv) {
-    const options = { port: 0, code: "031-45-154", storage: "", lights: 1, name: "", username: "" };
+    const options = { port: 0, code: "031-45-154", storage: "", lights: 1, name: "", username: "",
+                      advertiser: "bonjour-hap" };
     const takes = { "--port": "port", "--code": "code", "--storage": "storage", "--lights": "lights",
-                    "--name": "name", "--username": "username" };
+                    "--name": "name", "--username": "username", "--advertiser": "advertiser" };
     for (let i = 0; i < argv.length; i++) {
         const key = takes[argv[i]];
         if (key === undefined) fail(`unknown option ${argv[i]}`);
@@ -64,6 +65,7 @@ function parseArguments(argv) {
     if (!/^([0-9A-F]{2}:){5}[0-9A-F]{2}$/i.test(options.username)) {
         fail("--username must look like AA:BB:CC:DD:EE:FF");
     }
+    if (!["bonjour-hap", "ciao"].includes(options.advertiser)) fail("--advertiser must be bonjour-hap or ciao");
     if (options.storage === "") options.storage = path.join(os.tmpdir(), `glimmora-accessory-${options.port}`);
     // Names are announced over multicast DNS: two accessories of one name in one network would clash.
     if (options.name === "") options.name = `${options.lights === 1 ? "Test Lamp" : "Test Bridge"} ${options.port}`;
@@ -118,11 +120,11 @@ published.publish({
     port: options.port,
     category: options.lights === 1 ? Categories.LIGHTBULB : Categories.BRIDGE,
     addIdentifyingMaterial: false,
-    // bonjour-hap: in a loopback-only namespace it announces a few times over loopback and then stays
-    // quiet. ciao (the package's default) works too but, finding no interface it likes, runs
-    // `ip link` every 15 seconds and warns each time; the D-Bus advertisers (avahi, resolved) would
-    // hand the announcement to a daemon outside the namespace, onto the real network.
-    advertiser: "bonjour-hap",
+    // The two advertisers that answer on their own: bonjour-hap (announces a few times, then answers
+    // only queries sent from port 5353, with no address record on loopback) and ciao (the package's
+    // default: answers any query, with address records). The D-Bus advertisers (avahi, resolved)
+    // would hand the announcement to a daemon outside the namespace, onto the real network.
+    advertiser: options.advertiser,
 }).catch(error => fail(`cannot publish: ${error.message}`));
 
 let stopping = false;
