@@ -3,9 +3,27 @@
 #include "../Foundation/PrintableText.h"
 
 #include "../activity/ProcessActivity.h"
+#include "../dnssd/HapBrowser.h"
 #include "../hap/Keyring.h"
+#include "LampRecord.h"
 
 namespace device {
+
+namespace {
+
+// The process's browser of lamps; nothing, said once, where it cannot run.
+std::shared_ptr<dnssd::ServiceBrowser> lampBrowser() {
+    StatusOr<std::shared_ptr<dnssd::ServiceBrowser>> browser = dnssd::sharedHapBrowser();
+    if (browser.ok()) return *browser;
+    static std::once_flag said;
+    std::call_once(said, [&] {
+        NSLog("HomeKit: real lamps are not looked for on the network, so one that moves is not found again: %s",
+              browser.status().message().c_str());
+    });
+    return nullptr;
+}
+
+}  // namespace
 
 std::shared_ptr<HapTransport> HapTransport::make(const AccessoryDescription& description,
                                                  std::shared_ptr<AccessoryStore> store, const std::string& directory,
@@ -40,6 +58,8 @@ std::shared_ptr<HapTransport> HapTransport::make(const AccessoryDescription& des
     options.connectTimeout = std::min(options.connectTimeout, options.requestTimeout);
     transport->session_ = Session{hap::Endpoint{address.host, address.port}, keyring->controller(), *pairing,
                                   std::move(subscribe), options};
+    transport->configuration_ = address.configuration;
+    transport->browser_ = lampBrowser();
     return transport;
 }
 
@@ -68,11 +88,17 @@ void HapTransport::start(Events events) {
                                    self->take(report.aid, report.iid, value);
                        }));
     };
-    callbacks.reachability = [weak, queue](bool reachable, const Status& why) {
+    // Held by the client, not the transport: a lamp that cannot be reached where it was is looked
+    // for on the network at once.
+    std::shared_ptr<dnssd::ServiceBrowser> browser = browser_;
+    callbacks.reachability = [weak, queue, browser](bool reachable, const Status& why) {
         std::string problem = reachable ? std::string() : why.message();
         if (!reachable && problem.empty()) problem = "the accessory cannot be reached";
+        if (!reachable && browser) browser->queryNow();
         dispatch_async(queue, makeBlock([weak, problem] {
-                           if (std::shared_ptr<HapTransport> self = weak.lock()) self->setReachable(problem);
+                           std::shared_ptr<HapTransport> self = weak.lock();
+                           // After a goodbye the lost session is no news.
+                           if (self && !(self->gone_ && !problem.empty())) self->setReachable(problem);
                        }));
     };
     auto client = std::make_shared<hap::AccessoryClient>(session_->endpoint, session_->controller, session_->pairing,
@@ -83,6 +109,19 @@ void HapTransport::start(Events events) {
         client_ = client;
     }
     client->connect();
+    if (browser_) {
+        const std::string id = session_->pairing.pairingId;
+        presence_ = browser_->listen(
+            [weak, queue, id](dnssd::ServiceBrowser::Change change, const dnssd::ServiceInstance& instance) {
+                std::optional<dnssd::HapAdvertisement> advertisement = dnssd::readHapAdvertisement(instance);
+                if (!advertisement || !dnssd::sameDeviceId(advertisement->id, id)) return;
+                bool present = change != dnssd::ServiceBrowser::Change::gone;
+                dispatch_async(queue, makeBlock([weak, present, advertisement = *advertisement] {
+                                   if (std::shared_ptr<HapTransport> self = weak.lock())
+                                       self->advertised(present, advertisement);
+                               }));
+            });
+    }
 }
 
 void HapTransport::close() {
@@ -94,6 +133,7 @@ void HapTransport::close() {
         client = std::move(client_);
     }
     events_ = {};
+    presence_ = {};
     // The session closes here, on the queue, after a request in flight; its pending writes fail.
     client.reset();
 }
@@ -163,6 +203,72 @@ void HapTransport::setReachable(const std::string& problem) {
     if (Status stored = store_->writeReachability(identifier_, problem); !stored.ok())
         NSLog("HomeKit: %s: its reachability was not kept: %s", name_.c_str(), stored.message().c_str());
     if (events_.reachability) events_.reachability(problem.empty(), problem);
+}
+
+void HapTransport::advertised(bool present, const dnssd::HapAdvertisement& advertisement) {
+    queueChecker_.check("a real accessory");
+    std::shared_ptr<hap::AccessoryClient> client;
+    {
+        std::lock_guard<std::mutex> guard(clientLock_);
+        client = client_;
+    }
+    if (!client) return;
+    if (!present) {
+        gone_ = true;
+        setReachable("it left the network (it said goodbye)");
+        return;
+    }
+    hap::Endpoint at{advertisement.host, advertisement.port};
+    if (!(at == session_->endpoint)) {
+        if (movedTo_ == at) return;
+        movedTo_ = at;
+        NSLog("HomeKit: %s moved to %s", name_.c_str(), at.text().c_str());
+        std::weak_ptr<HapTransport> weak = weak_from_this();
+        uint32_t configuration = advertisement.configuration;
+        // The new address goes into the home; the running home then makes this lamp's link anew,
+        // at the new address, and closes this one.
+        dispatch_async(dispatch_get_global_queue(0, 0), makeBlock([weak, at, configuration] {
+                           if (std::shared_ptr<HapTransport> self = weak.lock()) self->recordAddress(at, configuration);
+                       }));
+        return;
+    }
+    if (advertisement.configuration != 0 && advertisement.configuration != configuration_) {
+        bool known = configuration_ != 0;
+        configuration_ = advertisement.configuration;
+        std::weak_ptr<HapTransport> weak = weak_from_this();
+        uint32_t configuration = advertisement.configuration;
+        at = session_->endpoint;
+        // A lamp paired by address tells its number the first time it is seen: only recorded.
+        dispatch_async(dispatch_get_global_queue(0, 0), makeBlock([weak, at, configuration, known] {
+                           std::shared_ptr<HapTransport> self = weak.lock();
+                           if (!self) return;
+                           if (known)
+                               self->rereadServices(configuration);
+                           else
+                               self->recordAddress(at, configuration);
+                       }));
+    }
+    if (gone_ || !reachable_) {
+        gone_ = false;
+        client->retryNow();
+    }
+}
+
+void HapTransport::recordAddress(const hap::Endpoint& endpoint, uint32_t configuration) {
+    bool changed = false;
+    if (Status problem = recordLampAddress(session_->pairing.pairingId, endpoint, configuration, &changed);
+        !problem.ok())
+        NSLog("HomeKit: %s: where it is now was not recorded: %s", name_.c_str(), problem.message().c_str());
+}
+
+void HapTransport::rereadServices(uint32_t configuration) {
+    std::string summary;
+    Status problem = rereadLampServices(session_->pairing.pairingId, configuration, &summary);
+    if (!problem.ok())
+        NSLog("HomeKit: %s changed its configuration, and its services were not read again: %s", name_.c_str(),
+              problem.message().c_str());
+    else if (!summary.empty())
+        NSLog("HomeKit: %s changed its configuration: %s", name_.c_str(), summary.c_str());
 }
 
 }  // namespace device

@@ -3,9 +3,34 @@
 #include <algorithm>
 
 #include "../Foundation/DeviceDirectory.h"
+#include "../Foundation/DeviceLock.h"
 #include "../Foundation/PrintableText.h"
+#include "../homes/HomeDescriptionWriter.h"
 
 namespace device {
+
+Status beginHomeChange(std::string* directory, DeviceLock* lock, HomesDescription* description) {
+    *directory = deviceDirectory();
+    if (Status problem = ensurePrivateDirectory(*directory); !problem.ok())
+        return Status::error("the device directory cannot be used: " + problem.message());
+    if (Status problem = lockHomeChanges(*directory, lock); !problem.ok()) return problem;
+    std::string path = homeDescriptionPath();
+    bool missing = false;
+    Status problem = readHomeDescription(path, path, description, &missing);
+    if (missing) {
+        *description = HomesDescription();
+        return Status::OK();
+    }
+    return problem;
+}
+
+Status installEditedHome(const HomesDescription& edited) {
+    std::string text = writeHomeDescription(edited);
+    HomesDescription description;
+    if (Status problem = parseHomeDescription(text, "the new home description", &description); !problem.ok())
+        return problem;
+    return installHome(text, description, AccessoryStore::Sync::keepDescribed);
+}
 
 Status installHome(std::string_view text, const HomesDescription& description, AccessoryStore::Sync sync) {
     std::string directory = deviceDirectory();

@@ -16,6 +16,17 @@
 
 namespace device {
 
+class DeviceLock;
+
+// The start of every change of the home and the keyring: opens the device directory (its path in
+// `*directory`), takes the home lock (held until `*lock` goes) and reads the home description to
+// edit (an empty one when there is none).
+Status beginHomeChange(std::string* directory, DeviceLock* lock, HomesDescription* description);
+
+// Writes `edited` and installs it, checked and with its identifiers resolved, bringing the
+// accessory state in line. Under the home lock.
+Status installEditedHome(const HomesDescription& edited);
+
 // Installs `text` (already parsed as `description`) as the device's home.json and synchronises
 // the accessory state with it.
 Status installHome(std::string_view text, const HomesDescription& description, AccessoryStore::Sync sync);

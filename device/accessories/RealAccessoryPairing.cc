@@ -21,6 +21,7 @@
 #include "../hap/Session.h"
 #include "../hap/Tlv8.h"
 #include "HomeChanges.h"
+#include "LightbulbEntries.h"
 
 namespace device {
 
@@ -33,28 +34,6 @@ constexpr std::chrono::milliseconds kExchangeTimeout{10000};
 constexpr int kWriteTimeoutMs = 3000;
 
 std::string quote(const std::string& text) { return quotedPrintable(text); }
-
-// The home description to edit (an empty one when there is none).
-Status readDescription(HomesDescription* description) {
-    std::string path = homeDescriptionPath();
-    bool missing = false;
-    Status problem = readHomeDescription(path, path, description, &missing);
-    if (missing) {
-        *description = HomesDescription();
-        return Status::OK();
-    }
-    return problem;
-}
-
-// Writes `edited` and installs it, checked and with its identifiers resolved, bringing the
-// accessory state in line.
-Status installDescription(const HomesDescription& edited) {
-    std::string text = writeHomeDescription(edited);
-    HomesDescription description;
-    if (Status problem = parseHomeDescription(text, "the new home description", &description); !problem.ok())
-        return problem;
-    return installHome(text, description, AccessoryStore::Sync::keepDescribed);
-}
 
 // The home `name` names (empty: the primary one, else the first; one is made when there is none).
 HomeDescription* findHome(HomesDescription& description, const std::string& name, Status* problem) {
@@ -74,58 +53,6 @@ HomeDescription* findHome(HomesDescription& description, const std::string& name
         homes.push_back(std::move(made));
     }
     return &homes.front();
-}
-
-// The characteristics of a lightbulb that follow the video, by their type on the accessory.
-const char* followedType(const std::string& type) {
-    if (type == hap::kOnCharacteristic) return kPowerStateType;
-    if (type == hap::kBrightnessCharacteristic) return kBrightnessType;
-    if (type == hap::kSaturationCharacteristic) return kSaturationType;
-    if (type == hap::kHueCharacteristic) return kHueType;
-    return nullptr;
-}
-
-CharacteristicDescription characteristicEntry(const hap::CharacteristicInfo& info, const char* type) {
-    CharacteristicDescription entry;
-    entry.type = type;
-    ValueLimits limits;
-    if (isKnownValueFormat(info.format)) limits.format = info.format;
-    limits.minimumValue = info.minimum;
-    limits.maximumValue = info.maximum;
-    if (info.step && *info.step > 0) limits.stepValue = info.step;
-    if (!limits.format.empty() || limits.minimumValue || limits.maximumValue || limits.stepValue)
-        entry.metadata = limits;
-    // The accessory's current value, when it suits its own metadata ("On" may come as 1).
-    if (Strong<NSObject> value = decodeAccessoryValue(info.value)) {
-        auto* number = objc_cast<NSNumber>(value.get());
-        if (info.format == "bool" && number && number->kind() != NSNumber::Kind::boolean)
-            value = NSNumber::numberWithBool(number->doubleValue() != 0);
-        if (checkCharacteristicValue(&limits, value.get()).accepted()) entry.value = std::move(value);
-    }
-    entry.aid = info.aid;
-    entry.iid = info.iid;
-    return entry;
-}
-
-// The lightbulb services of the accessory database, as home description entries.
-// A single lamp's light takes the accessory's name; a bridge's lights keep their own.
-std::vector<ServiceDescription> lightbulbEntries(const std::vector<hap::ServiceInfo>& services,
-                                                 const std::string& accessoryName) {
-    std::vector<ServiceDescription> entries;
-    for (const hap::ServiceInfo& service : services) {
-        if (service.type != hap::kLightbulbService) continue;
-        ServiceDescription entry;
-        for (const hap::CharacteristicInfo& characteristic : service.characteristics)
-            if (const char* type = followedType(characteristic.type))
-                entry.characteristics.push_back(characteristicEntry(characteristic, type));
-        if (entry.characteristics.empty()) continue;
-        entry.type = kLightbulbServiceType;
-        entry.name = service.name.empty() ? accessoryName : service.name;
-        entry.nameGiven = true;
-        entries.push_back(std::move(entry));
-    }
-    if (entries.size() == 1) entries[0].name = accessoryName;
-    return entries;
 }
 
 // Removes this controller's pairing on the accessory.
@@ -223,20 +150,6 @@ bool isSetupCode(const std::string& code) {
         if (i != 3 && i != 6 && !std::isdigit(static_cast<unsigned char>(code[i]))) return false;
     return true;
 }
-
-namespace {
-
-// Opens the device directory, takes the home lock (held until `*lock` goes) and reads the home:
-// the start of every change of the home and the keyring.
-Status beginHomeChange(std::string* directory, DeviceLock* lock, HomesDescription* description) {
-    *directory = deviceDirectory();
-    if (Status problem = ensurePrivateDirectory(*directory); !problem.ok())
-        return Status::error("the device directory cannot be used: " + problem.message());
-    if (Status problem = lockHomeChanges(*directory, lock); !problem.ok()) return problem;
-    return readDescription(description);
-}
-
-}  // namespace
 
 Status pairRealAccessory(const RealAccessoryRequest& request, std::string* summary) {
     if (isBlank(request.name)) return Status::error("the accessory needs a name that is not blank");
@@ -374,7 +287,7 @@ Status pairRealAccessory(const RealAccessoryRequest& request, std::string* summa
     lamp.hap = HapAccessoryAddress{request.host, request.port, pairing->pairingId, request.configuration};
     lamp.timeoutMs = kWriteTimeoutMs;
     lamp.services = std::move(lightbulbs);
-    if (problem = installDescription(description); !problem.ok())
+    if (problem = installEditedHome(description); !problem.ok())
         return undo("the accessory could not be recorded: " + clause(problem.message()));
     *summary = "Paired " + quote(request.name) + " (" + device::printable(pairing->pairingId) + ", " + endpoint.text() +
                ") into " + quote(request.room) + " of " + quote(home->name) + ": " + std::to_string(lights) +
@@ -456,7 +369,7 @@ Status unpairRealAccessory(const std::string& nameOrId, bool forget, std::string
     }
     if (!chosen.empty()) {
         eraseEntries(chosen);
-        if (problem = installDescription(description); !problem.ok()) return problem;
+        if (problem = installEditedHome(description); !problem.ok()) return problem;
     }
     *summary = "Unpaired " + what + note;
     return Status::OK();

@@ -50,7 +50,8 @@ std::vector<std::string> interfaceNames() {
     return names;
 }
 
-// Reads the flags of `lo` and, when `up`, sets IFF_UP first. Returns the flags in `flags`.
+// Reads the flags of `lo` and, when `up`, sets IFF_UP and IFF_MULTICAST first. Returns the flags in
+// `flags`.
 Status loopbackFlags(bool up, short* flags) {
     int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return Status::error(systemError("cannot make a socket to configure loopback"));
@@ -59,8 +60,8 @@ Status loopbackFlags(bool up, short* flags) {
     Status status;
     if (ioctl(fd, SIOCGIFFLAGS, &request) != 0) {
         status = Status::error(systemError("cannot read the flags of lo"));
-    } else if (up && (request.ifr_flags & IFF_UP) == 0) {
-        request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
+    } else if (up && (request.ifr_flags & (IFF_UP | IFF_MULTICAST)) != (IFF_UP | IFF_MULTICAST)) {
+        request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP | IFF_MULTICAST);
         if (ioctl(fd, SIOCSIFFLAGS, &request) != 0) status = Status::error(systemError("cannot bring lo up"));
     }
     *flags = request.ifr_flags;

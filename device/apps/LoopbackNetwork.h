@@ -12,7 +12,8 @@ namespace device {
 // A namespace belongs to a thread, so the process must still have one thread: with more it refuses.
 // As root it makes a network namespace; otherwise a user namespace too, mapping the user's own ids
 // onto themselves, so that files the process writes keep their owner. Fails unless, afterwards, the
-// only interface is loopback, up.
+// only interface is loopback, up. Loopback can multicast there, so that lamps found by multicast DNS
+// are found on it as on a home network.
 Status enterLoopbackOnlyNetwork();
 
 // Whether the only network interface this process can see is loopback, and it is up.

@@ -24,6 +24,7 @@ struct Interface {
     unsigned index;
     std::string name;
     bool four = false, six = false;
+    in_addr fourAddress{};  // its first IPv4 address: the source of what goes out on it
 };
 std::vector<Interface> multicastInterfaces() {
     std::vector<Interface> found;
@@ -38,6 +39,8 @@ std::vector<Interface> multicastInterfaces() {
         if (index == 0) continue;
         auto it = std::find_if(found.begin(), found.end(), [&](const Interface& i) { return i.index == index; });
         if (it == found.end()) it = found.insert(found.end(), Interface{index, entry->ifa_name});
+        if (family == AF_INET && !it->four)
+            it->fourAddress = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr;
         (family == AF_INET ? it->four : it->six) = true;
     }
     freeifaddrs(list);
@@ -119,6 +122,7 @@ StatusOr<std::unique_ptr<MulticastSockets>> MulticastSockets::open() {
         bool joined = false;
         if (interface.four && sockets->four_.fd >= 0 && join(sockets->four_.fd, AF_INET, interface.index)) {
             sockets->four_.interfaces.push_back(interface.index);
+            sockets->fourAddresses_.push_back(interface.fourAddress.s_addr);
             joined = true;
         }
         if (interface.six && sockets->six_.fd >= 0 && join(sockets->six_.fd, AF_INET6, interface.index)) {
@@ -148,9 +152,12 @@ std::vector<int> MulticastSockets::descriptors() const {
 Status MulticastSockets::send(const std::vector<uint8_t>& message) {
     int sent = 0;
     int lastError = 0;
-    for (unsigned index : four_.interfaces) {
+    for (size_t i = 0; i < four_.interfaces.size(); ++i) {
+        // The interface's own address as the source: left to the kernel, a host-scoped one such as
+        // loopback's would go out as 0.0.0.0, which responders need not answer.
         ip_mreqn via{};
-        via.imr_ifindex = static_cast<int>(index);
+        via.imr_ifindex = static_cast<int>(four_.interfaces[i]);
+        via.imr_address.s_addr = fourAddresses_[i];
         sockaddr_in to{};
         to.sin_family = AF_INET;
         to.sin_port = htons(kPort);

@@ -46,6 +46,7 @@ private:
     MulticastSockets() = default;
 
     Family four_, six_;
+    std::vector<uint32_t> fourAddresses_;  // beside four_.interfaces: each one's IPv4 address
     bool shared_ = true;
     std::vector<std::string> names_;
 };

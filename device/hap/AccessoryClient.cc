@@ -65,6 +65,21 @@ public:
         if (sequence_) sequence_->postTask([this] { serve(true); });
     }
 
+    void retryNow() {
+        if (!sequence_) return;
+        sequence_->postTask([this] {
+            if (stopping_) return;
+            retryAt_.reset();
+            retryDelay_ = options_.firstRetry;
+            // Whatever was said before, the outcome of this try is news.
+            reachable_.reset();
+            if (session_)
+                reportReachability(true, Status::OK());
+            else
+                serve(true);
+        });
+    }
+
     const Endpoint& endpoint() const { return endpoint_; }
 
 private:
@@ -293,6 +308,8 @@ void AccessoryClient::write(std::vector<CharacteristicWrite> writes, WriteDone d
 }
 
 void AccessoryClient::connect() { worker_->connect(); }
+
+void AccessoryClient::retryNow() { worker_->retryNow(); }
 
 const Endpoint& AccessoryClient::endpoint() const { return worker_->endpoint(); }
 

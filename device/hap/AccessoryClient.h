@@ -55,6 +55,9 @@ public:
     void write(std::vector<CharacteristicWrite> writes, WriteDone done);
     // Starts connecting now, without waiting for a write.
     void connect();
+    // The accessory announced itself again: dials now if there is no session, without waiting for
+    // the backoff, and reports its reachability afresh (even when unchanged).
+    void retryNow();
 
     const Endpoint& endpoint() const;
 

@@ -83,12 +83,13 @@ testing::AssertionResult TestAccessory::start() {
     std::string node = nodeCommand();
     if (node.empty()) return testing::AssertionFailure() << "node is not installed: run scripts/setup";
 
-    std::vector<std::string> argv = {node,         accessoryDir + "/accessory.js",
-                                     "--port",     std::to_string(port_),
-                                     "--code",     kSetupCode,
-                                     "--storage",  storagePath_,
-                                     "--lights",   std::to_string(lights_),
-                                     "--username", identifier_};
+    std::vector<std::string> argv = {node,           accessoryDir + "/accessory.js",
+                                     "--port",       std::to_string(port_),
+                                     "--code",       kSetupCode,
+                                     "--storage",    storagePath_,
+                                     "--lights",     std::to_string(lights_),
+                                     "--username",   identifier_,
+                                     "--advertiser", advertiser_};
     if (!name_.empty()) argv.insert(argv.end(), {"--name", name_});
     process_ = std::make_unique<BackgroundProcess>(argv, std::map<std::string, std::string>{}, logPath_);
 
@@ -112,6 +113,16 @@ void TestAccessory::stop() {
 
 testing::AssertionResult TestAccessory::restart() {
     stop();
+    return start();
+}
+
+testing::AssertionResult TestAccessory::moveToAnotherPort() {
+    stop();
+    // The name stays too: it is announced, and a lamp's name does not change with its port.
+    if (name_.empty()) name_ = (lights_ == 1 ? "Test Lamp " : "Test Bridge ") + std::to_string(port_);
+    uint16_t next = 0;
+    for (int tries = 0; tries < 10 && (next == 0 || next == port_); ++tries) next = freePort();
+    port_ = next;
     return start();
 }
 

@@ -19,6 +19,9 @@ public:
     // accessory's default when empty), on `port` (0: a free port, chosen at the first start). Each
     // object has a fresh storage folder of its own, kept across restarts.
     explicit TestAccessory(int lights = 1, uint16_t port = 0, std::string name = {});
+    // Which of hap-nodejs's advertisers announces it over multicast DNS ("bonjour-hap", the
+    // default, or "ciao"), from its next start.
+    void setAdvertiser(std::string advertiser) { advertiser_ = std::move(advertiser); }
     ~TestAccessory();
     TestAccessory(const TestAccessory&) = delete;
     TestAccessory& operator=(const TestAccessory&) = delete;
@@ -29,6 +32,9 @@ public:
     void stop();
     // stop(), then start() again on the same port with the same storage: its pairings survive.
     testing::AssertionResult restart();
+    // stop(), then start() again on another free port with the same identity and storage, as a
+    // bridge restarted on a new port does: its pairings survive.
+    testing::AssertionResult moveToAnotherPort();
     // A factory reset: stop(), its storage (pairings included) emptied, then start() again. Its
     // identifier stays, as a real lamp's does.
     testing::AssertionResult reset();
@@ -47,7 +53,7 @@ public:
 private:
     int lights_;
     uint16_t port_;
-    std::string name_, identifier_;
+    std::string name_, identifier_, advertiser_ = "bonjour-hap";
     TempDirectory folder_;
     std::string storagePath_, logPath_;
     std::unique_ptr<BackgroundProcess> process_;
