@@ -28,7 +28,8 @@ std::map<std::string, std::string> textsOf(const std::vector<std::string>& texts
 }  // namespace
 
 SteadyClock::time_point ServiceCache::Held::refreshDue() const {
-    return received + (ends - received) * (80 + 5 * refreshes) / 100;
+    // Divided first: a lifetime may be up to 2^32 seconds, whose nanoseconds times 95 overflow.
+    return received + (ends - received) / 100 * (80 + 5 * refreshes);
 }
 
 ServiceCache::ServiceCache(std::string service) : service_(std::move(service)), serviceKey_(nameKey(service_)) {}

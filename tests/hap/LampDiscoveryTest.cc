@@ -124,6 +124,33 @@ TEST_P(LampDiscovery, ALampIsListedPairedWithNoAddressAndFollowedWhenItMovesOrLe
     EXPECT_TRUE(homeScreen->running());
 }
 
+// A bridge that comes back with another lamp tells it by a new configuration number: the running
+// home screen reads its services again, and the new lamp joins the home.
+class BridgeDiscovery : public DeviceTest {};
+
+TEST_F(BridgeDiscovery, ABridgeWhoseLampsChangedIsReadAgain) {
+    TestAccessory bridge(2);
+    ASSERT_TRUE(bridge.start());
+    installHome(homeOf("Flat", {room("Lounge", Json::array())}), {"Lounge"});
+    ProcessResult paired =
+        glimmora({"home", "pair", "Shelf", "--room", "Lounge", "--code", bridge.code(), "--id", bridge.identifier()});
+    ASSERT_EQ(paired.exitCode, 0) << paired.err;
+    auto bridgeLights = [&] {
+        size_t count = 0;
+        for (const auto& [name, state] : lights()) count += name.rfind("Test Bridge", 0) == 0;
+        return count;
+    };
+    ASSERT_EQ(bridgeLights(), 2u);
+    auto homeScreen = startHomeScreen();
+    ASSERT_TRUE(BackgroundProcess::waitFor([&] { return serving(); }, kEventually)) << homeScreen->err();
+
+    bridge.setLights(3);
+    ASSERT_TRUE(bridge.restart());
+    EXPECT_TRUE(eventually([&] { return bridgeLights() == 3; })) << homeScreen->err();
+    EXPECT_THAT(homeScreen->err(), HasSubstr("changed its configuration: \"Shelf\" has 3 lights now (2 before)"));
+    EXPECT_TRUE(homeScreen->running());
+}
+
 INSTANTIATE_TEST_SUITE_P(Advertisers, LampDiscovery, ::testing::Values("bonjour-hap", "ciao"),
                          [](const auto& info) { return std::string(info.param) == "ciao" ? "Ciao" : "BonjourHap"; });
 

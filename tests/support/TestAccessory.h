@@ -22,6 +22,8 @@ public:
     // Which of hap-nodejs's advertisers announces it over multicast DNS ("bonjour-hap", the
     // default, or "ciao"), from its next start.
     void setAdvertiser(std::string advertiser) { advertiser_ = std::move(advertiser); }
+    // How many lightbulbs it has from its next start (a bridge whose lamps changed).
+    void setLights(int lights) { lights_ = lights; }
     ~TestAccessory();
     TestAccessory(const TestAccessory&) = delete;
     TestAccessory& operator=(const TestAccessory&) = delete;
