@@ -155,22 +155,29 @@ void removeUnits() {
     device::Status manager = checkUserManager();
     std::vector<std::string> units{kHomeScreenUnit};
     for (const auto& unit : followInstances(directory, manager.ok())) units.push_back(unit);
-    std::vector<std::string> disable{"disable", "--now", "--"};
-    disable.insert(disable.end(), units.begin(), units.end());
+    auto disabling = [](const std::vector<std::string>& names) {
+        std::vector<std::string> words{"disable", "--now", "--"};
+        words.insert(words.end(), names.begin(), names.end());
+        return words;
+    };
     if (!manager.ok()) {
         std::vector<std::string> remove{"rm", "-f", "--"};
         remove.insert(remove.end(), files.begin(), files.end());
-        std::vector<std::string> fullDisable{"systemctl", "--user"};
-        fullDisable.insert(fullDisable.end(), disable.begin(), disable.end());
-        refuseWithoutManager(manager, {joined(fullDisable), joined(remove), "systemctl --user daemon-reload"});
+        std::vector<std::string> disable{"systemctl", "--user"};
+        for (auto& word : disabling(units)) disable.push_back(word);
+        refuseWithoutManager(manager, {joined(disable), joined(remove), "systemctl --user daemon-reload"});
     }
-    if (ProgramOutput stopped = systemctlUser(disable); !stopped.succeeded())
-        fail("stopping and disabling " + joined(units) + " failed, so the units stay: " + stopped.err);
+    // Only what the manager knows: disabling a unit that has no file fails the whole command.
+    std::erase_if(units, [](const std::string& unit) { return unitProperties(unit)["LoadState"] == "not-found"; });
+    if (!units.empty())
+        if (ProgramOutput stopped = systemctlUser(disabling(units)); !stopped.succeeded())
+            fail("stopping and disabling " + joined(units) + " failed, so the units stay: " + stopped.err);
     std::error_code error;
     for (const auto& file : files) fs::remove(file, error);
     if (ProgramOutput reload = systemctlUser({"daemon-reload"}); !reload.succeeded())
         fail("the units are removed, but systemctl --user daemon-reload failed: " + reload.err);
-    std::cout << "Stopped and disabled " << joined(units) << "; removed the units from " << directory << "\n";
+    if (!units.empty()) std::cout << "Stopped and disabled " << joined(units) << "\n";
+    std::cout << "No Glimmora units are left in " << directory << "\n";
 }
 
 void showStatus() {

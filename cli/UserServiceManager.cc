@@ -37,8 +37,8 @@ std::vector<std::string> loadedUnits(const std::string& pattern) {
 }
 
 std::map<std::string, std::string> unitProperties(const std::string& unit) {
-    ProgramOutput shown =
-        systemctlUser({"show", "--property=ActiveState,SubState,UnitFileState,MainPID,NRestarts,Result", "--", unit});
+    ProgramOutput shown = systemctlUser(
+        {"show", "--property=LoadState,ActiveState,SubState,UnitFileState,MainPID,NRestarts,Result", "--", unit});
     std::map<std::string, std::string> properties;
     if (!shown.succeeded()) return properties;
     std::istringstream lines(shown.out);

@@ -19,6 +19,6 @@ ProgramOutput systemctlUser(const std::vector<std::string>& arguments);
 // The loaded units whose names match `pattern` ("glimmora-follow@*.service"), in systemctl's order.
 std::vector<std::string> loadedUnits(const std::string& pattern);
 
-// What the manager knows of `unit`: ActiveState, SubState, UnitFileState, MainPID, NRestarts, Result,
-// by name; empty when systemctl fails.
+// What the manager knows of `unit`: LoadState ("not-found" for a unit without a file), ActiveState, SubState,
+// UnitFileState, MainPID, NRestarts, Result, by name; empty when systemctl fails.
 std::map<std::string, std::string> unitProperties(const std::string& unit);
