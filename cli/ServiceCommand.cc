@@ -73,17 +73,19 @@ std::string fileText(const fs::path& path) {
     return text.str();
 }
 
-void writeFile(const fs::path& path, const std::string& text) {
+// Writes `text` whole or not at all (through a file beside it, renamed); an error says why not.
+device::Status writeFile(const fs::path& path, const std::string& text) {
     fs::path partial = path.string() + ".partial";
-    {
-        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-        out << text;
-        out.close();
-        if (!out) fail("cannot write " + partial.string());
-    }
+    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
     std::error_code error;
-    fs::rename(partial, path, error);
-    if (error) fail("cannot write " + path.string() + ": " + error.message());
+    if (out) fs::rename(partial, path, error);
+    if (!out || error) {
+        fs::remove(partial, error);
+        return device::Status::error("cannot write " + path.string());
+    }
+    return device::Status::OK();
 }
 
 // "active (running), enabled, process 1234, restarted 2 times, last result exit-code".
@@ -123,20 +125,27 @@ void install(const std::vector<std::string>& sources) {
     std::error_code error;
     fs::create_directories(directory, error);
     if (error) fail("cannot make " + directory + ": " + error.message());
-    // What was there before, so that a manager refusing the new units finds the old ones again.
+    // What was there before, so that a unit that cannot be written, or a manager refusing the new
+    // ones, leaves the old ones as they were.
     std::vector<std::pair<fs::path, std::optional<std::string>>> before;
-    for (const auto& unit : unitTemplates()) {
-        fs::path path = fs::path(directory) / unit.name;
-        before.emplace_back(path, fs::exists(path, error) ? std::optional(fileText(path)) : std::nullopt);
-        writeFile(path, unitTextFor(unit, command));
-    }
-    if (ProgramOutput reload = systemctlUser({"daemon-reload"}); !reload.succeeded()) {
+    auto restore = [&] {
         for (const auto& [path, text] : before) {
             if (text)
-                writeFile(path, *text);
+                (void)writeFile(path, *text);
             else
                 fs::remove(path, error);
         }
+    };
+    for (const auto& unit : unitTemplates()) {
+        fs::path path = fs::path(directory) / unit.name;
+        before.emplace_back(path, fs::exists(path, error) ? std::optional(fileText(path)) : std::nullopt);
+        if (device::Status written = writeFile(path, unitTextFor(unit, command)); !written.ok()) {
+            restore();
+            fail(written.message());
+        }
+    }
+    if (ProgramOutput reload = systemctlUser({"daemon-reload"}); !reload.succeeded()) {
+        restore();
         fail("systemctl --user daemon-reload failed, so the units were taken back: " + reload.err);
     }
     std::vector<std::string> enable{"enable", "--now", "--"};
