@@ -12,10 +12,10 @@ namespace {
 
 // Refuses, before the command does anything, a device directory it could not use (one others can
 // write to, one of another user, not a directory): otherwise a command that reads before it writes
-// would first report on the device as if it were usable. make-video and a demo on a temporary
-// device of its own use no chosen device.
+// would first report on the device as if it were usable. make-video, service (whose units run on
+// the default device) and a demo on a temporary device of its own use no chosen device.
 void refuseUnusableDevice(const CLI::App& app) {
-    if (app.got_subcommand("make-video")) return;
+    if (app.got_subcommand("make-video") || app.got_subcommand("service")) return;
     const char* chosen = std::getenv("GLIMMORA_DEVICE");
     if (app.got_subcommand("demo") && (chosen == nullptr || *chosen == '\0')) return;
     if (device::Status problem = device::checkDeviceDirectory(device::deviceDirectory()); !problem.ok()) {
@@ -61,6 +61,7 @@ int main(int argc, char** argv) {
     addDemoCommand(app);
     addLightsCommand(app);
     addMakeVideoCommand(app);
+    addServiceCommand(app);
 
     CLI11_PARSE(app, argc, argv);
     return 0;

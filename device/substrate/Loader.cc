@@ -10,7 +10,10 @@ std::string tweakLibraryPath() {
     if (const char* chosen = std::getenv("GLIMMORA_LIBRARY"); chosen && *chosen) return chosen;
     std::error_code error;
     auto program = std::filesystem::canonical("/proc/self/exe", error);
-    return (error ? std::filesystem::path(".") : program.parent_path()).string() + "/libglimmora.so";
+    std::filesystem::path folder = error ? std::filesystem::path(".") : program.parent_path();
+    std::filesystem::path beside = folder / "libglimmora.so";
+    if (std::filesystem::exists(beside, error)) return beside.string();
+    return (folder / GLIMMORA_LIBRARY_FROM_PROGRAM / "libglimmora.so").lexically_normal().string();
 }
 
 Status loadTweakLibrary(const std::string& path) {

@@ -7,7 +7,8 @@
 
 namespace device {
 
-// The library to load: $GLIMMORA_LIBRARY, else "libglimmora.so" next to the running program.
+// The library to load: $GLIMMORA_LIBRARY, else "libglimmora.so" next to the running program (the
+// build tree), else in the installed tree's library folder beside the program's (bin/../lib/).
 std::string tweakLibraryPath();
 
 // Loads the library at `path` with dlopen, so that its constructor runs now, on this thread.
