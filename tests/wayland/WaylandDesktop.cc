@@ -285,6 +285,12 @@ bool WaylandDesktop::answerShareDialog(bool share) {
     return pressKeys({kTab, kTab, kTab, kSpace});
 }
 
+pid_t WaylandDesktop::compositorPid() const {
+    for (const auto& [name, process] : processes_)
+        if (name == "mutter") return process->pid();
+    return -1;
+}
+
 void WaylandDesktop::killCompositor() {
     for (auto& [name, process] : processes_)
         if (name == "mutter") process->stop(SIGKILL);

@@ -40,6 +40,8 @@ public:
     // Waits for the screen-share dialog to show, then shares the screen it offers (or cancels);
     // false when no dialog showed in time.
     bool answerShareDialog(bool share);
+    // mutter's process (for its CPU time); -1 when none runs.
+    pid_t compositorPid() const;
     // Ends mutter at once, as a crash would.
     void killCompositor();
 
