@@ -32,7 +32,8 @@ void addDemoCommand(CLI::App& app) {
         command
             ->add_option("--live", *live,
                          "Follow a live source instead of a video, until Ctrl-C or the source ends: x11:DISPLAY[+X,Y], "
-                         "v4l2:PATH or lavfi:GRAPH, as `glimmora play --live` takes it")
+                         "v4l2:PATH, lavfi:GRAPH, portal[:monitor|:window] or pipewire:NODE, as `glimmora play "
+                         "--live` takes it")
             ->excludes(video);
     command->add_option("--size", *size, "x11: the size WxH of the screen region to follow")->needs(liveOption);
     CLI::Option* frameRateOption =

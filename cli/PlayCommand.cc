@@ -12,6 +12,7 @@ void addPlayCommand(CLI::App& app) {
     struct Live {
         std::string source, size, inputSize;
         double frameRate = 0;
+        bool forgetScreen = false;
     };
     auto live = std::make_shared<Live>();
     CLI::App* command = app.add_subcommand(
@@ -28,8 +29,11 @@ void addPlayCommand(CLI::App& app) {
                          "Show a live source instead of a file, each frame as it is captured: x11:DISPLAY[+X,Y] (an X "
                          "screen of this machine, e.g. :0, or the region of it at X,Y; see --size), "
                          "v4l2:PATH (a capture device, e.g. /dev/video0), lavfi:GRAPH (a libavfilter source, e.g. "
-                         "\"color=c=red:s=320x240:r=30\"). Runs until SIGINT/SIGTERM or the source ends; exit "
-                         "status 2 when the source goes away")
+                         "\"color=c=red:s=320x240:r=30\"), portal[:monitor|:window] (a Wayland desktop's screen or "
+                         "one window, shared through the desktop's ScreenCast portal: its dialog asks once, later runs "
+                         "share the same silently), pipewire:NODE (a PipeWire video node, by id or node.name). Runs "
+                         "until SIGINT/SIGTERM or the source ends; exit status 2 when the source goes away (a lost X "
+                         "server, a closed screen-cast session)")
             ->excludes(video);
     command->add_option("--size", live->size, "x11: the size WxH of the screen region to follow (default: the screen)")
         ->needs(liveOption);
@@ -39,8 +43,13 @@ void addPlayCommand(CLI::App& app) {
         command
             ->add_option("--framerate", live->frameRate,
                          "x11, v4l2: frames per second to grab, 0.1 to 1000 (x11 default 29.97); at least one frame "
-                         "every 10 s, or the lights would keep the colour of a picture long gone")
+                         "every 10 s, or the lights would keep the colour of a picture long gone. portal, pipewire: "
+                         "the most frames a second to take; a Wayland screen sends a frame only when it changes")
             ->needs(liveOption);
+    command
+        ->add_flag("--forget-screen", live->forgetScreen,
+                   "portal: forget the screen or window shared before, so that the desktop's dialog asks again")
+        ->needs(liveOption);
     command
         ->add_option("--app", *appName,
                      "The app that plays it: safari (com.apple.mobilesafari) or youtube (com.google.ios.youtube, "
@@ -68,6 +77,9 @@ void addPlayCommand(CLI::App& app) {
                 parseLiveSource(live->source, live->size, live->inputSize,
                                 frameRate->count() ? std::optional(live->frameRate) : std::nullopt);
             if (!parsed.ok()) throw CLI::ValidationError("--live", parsed.status().message());
+            if (live->forgetScreen && parsed->kind != LiveSourceRequest::Kind::portal)
+                throw CLI::ValidationError("--forget-screen", "applies only to portal sources");
+            parsed->forgetScreen = live->forgetScreen;
             options->live = *std::move(parsed);
         } else if (options->videoPath.empty()) {
             throw CLI::RequiredError("VIDEO or --live");

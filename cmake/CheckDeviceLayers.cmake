@@ -12,14 +12,14 @@ cmake_minimum_required(VERSION 3.25)
 # The device's folders by floor, bottom up: the scheduling base; the run-time; the values every
 # framework uses (Foundation and its C relatives, CoreMedia's and CoreVideo's buffers, which the
 # media code makes) with dispatch and the activity records; the internals (SQLite, FFmpeg, the
-# accessory protocol, the DNS-SD browser, the home description format); the accessories (their
-# store, the transports of simulated and real lamps, pairing); the iOS frameworks and the two
-# outside libraries; the simulated processes.
+# accessory protocol, the DNS-SD browser, the home description format, screen casting over the
+# portal and PipeWire); the accessories (their store, the transports of simulated and real lamps,
+# pairing); the iOS frameworks and the two outside libraries; the simulated processes.
 set(floors
   "base"
   "objc substrate"
   "CoreFoundation Foundation CoreMedia CoreVideo dispatch activity"
-  "sqlite media hap dnssd homes"
+  "sqlite media hap dnssd homes screencast"
   "accessories"
   "CoreGraphics UIKit QuartzCore VideoToolbox CoreImage AVKit HomeKit MRYIPC HBPreferences"
   "apps")

@@ -16,6 +16,7 @@ extern "C" {
 #include "../activity/FrameOrigin.h"
 #include "FFmpegLogging.h"
 #include "MediaStatus.h"
+#include "ScreenCastReader.h"
 #include "StreamFormat.h"
 
 namespace {
@@ -37,6 +38,9 @@ const char* formatName(LiveSourceRequest::Kind kind) {
             return "video4linux2";
         case LiveSourceRequest::Kind::lavfi:
             return "lavfi";
+        case LiveSourceRequest::Kind::portal:
+        case LiveSourceRequest::Kind::pipewire:
+            break;  // not libavdevice's
     }
     return "";
 }
@@ -65,6 +69,9 @@ std::string openFailure(const LiveSourceRequest& request, int averror) {
             if (averror == AVERROR(EINVAL) || averror == AVERROR_FILTER_NOT_FOUND)
                 return "the graph is not a valid source graph (" + reason + ")";
             break;
+        case LiveSourceRequest::Kind::portal:
+        case LiveSourceRequest::Kind::pipewire:
+            break;
     }
     return reason;
 }
@@ -90,6 +97,15 @@ device::StatusOr<std::unique_ptr<LiveSource>> LiveSource::openSource(const LiveS
     std::unique_ptr<LiveSource> source(new LiveSource);
     source->name_ = request.name();
     source->kind_ = request.kind;
+    if (request.kind == LiveSourceRequest::Kind::portal || request.kind == LiveSourceRequest::Kind::pipewire) {
+        device::StatusOr<std::unique_ptr<ScreenCastReader>> screen = ScreenCastReader::open(request);
+        if (!screen.ok()) return screen.status();
+        source->screen_ = *std::move(screen);
+        source->width_ = source->screen_->width();
+        source->height_ = source->screen_->height();
+        source->frameRate_ = source->screen_->frameRate();
+        return source;
+    }
 
     const AVInputFormat* input = av_find_input_format(formatName(request.kind));
     if (!input)
@@ -153,6 +169,7 @@ device::StatusOr<std::unique_ptr<LiveSource>> LiveSource::openSource(const LiveS
 }
 
 LiveSource::~LiveSource() {
+    screen_.reset();
     if (xServer_) xcb_disconnect(xServer_);
     av_packet_free(&packet_);
     avcodec_free_context(&decoder_);
@@ -201,8 +218,29 @@ bool LiveSource::pace(int64_t pts) {
     return !interrupted_.load();
 }
 
+void LiveSource::interrupt() {
+    interrupted_.store(true);
+    if (screen_) screen_->interrupt();
+}
+
+LiveSource::Read LiveSource::readScreen(LiveFrame* frame) {
+    AVFrame* picture = nullptr;
+    device::Status why;
+    switch (screen_->read(&picture, &frame->captureNanos, &why)) {
+        case ScreenCastReader::Result::picture:
+            frame->picture = std::make_unique<LivePicture>(picture);
+            return Read::frame;
+        case ScreenCastReader::Result::failed:
+            return fail("stopped giving frames: " + why.message());
+        case ScreenCastReader::Result::interrupted:
+            break;
+    }
+    return Read::interrupted;
+}
+
 LiveSource::Read LiveSource::read(LiveFrame* frame) {
     *frame = LiveFrame{};
+    if (screen_) return readScreen(frame);
     int failures = 0;
     for (;;) {
         if (interrupted_.load()) return Read::interrupted;

@@ -1,5 +1,6 @@
 // LiveSource: frames from a live video source (an X screen, a V4L2 capture device, a libavfilter
-// graph) read with libavdevice, as they are captured.
+// graph) read with libavdevice, or a screen shared over PipeWire (ScreenCastReader.h), as they are
+// captured.
 //
 // A source gives one of two kinds of frame, fixed when it opens:
 // - raw pictures (the screen, a raw capture card, a filter graph): decoded at once into a
@@ -7,9 +8,9 @@
 // - compressed samples (MJPEG or H.264 from a capture card): CMSampleBuffers for a display layer,
 //   one per packet, timed by the packets' timestamps.
 // Each frame carries its capture time on CLOCK_MONOTONIC (activity/FrameOrigin.h): the source's
-// own wall-clock capture stamp where it gives one (x11grab, v4l2), else the moment the read
-// returned. A filter graph produces frames as fast as it can: the source paces it to its
-// timestamps, as a live source would come.
+// own wall-clock capture stamp where it gives one (x11grab, v4l2; PipeWire's on the monotonic
+// clock), else the moment the read returned. A filter graph produces frames as fast as it can: the source paces it to
+// its timestamps, as a live source would come.
 //
 // read() blocks until the next frame; interrupt() (any thread) makes a blocked or later read end.
 // One reading thread at a time; frames are independent objects that may go to any thread.
@@ -33,6 +34,7 @@ struct AVFormatContext;
 struct AVFrame;
 struct AVPacket;
 struct xcb_connection_t;
+class ScreenCastReader;
 
 // A decoded picture that owns its pixels (a reference to libavcodec's buffers).
 class LivePicture {
@@ -76,7 +78,7 @@ public:
     };
     // Waits for the next frame and puts it in `*frame`.
     Read read(LiveFrame* frame);
-    void interrupt() { interrupted_.store(true); }
+    void interrupt();
 
     bool compressed() const { return format_ != nullptr; }
     // The compressed frames' format description (lent); null for raw sources.
@@ -93,6 +95,7 @@ private:
     static device::StatusOr<std::unique_ptr<LiveSource>> openSource(const LiveSourceRequest& request);
     Read fail(const std::string& why) const;
     Read readPicture(LiveFrame* frame);
+    Read readScreen(LiveFrame* frame);
     Read readSample(LiveFrame* frame);
     uint64_t captureTime(int64_t pts);
     // Sleeps until `pts` is due when the source does not pace itself; false when interrupted.
@@ -116,4 +119,5 @@ private:
     // source's own asks the server.
     xcb_connection_t* xServer_ = nullptr;
     std::chrono::steady_clock::time_point xServerAsked_;
+    std::unique_ptr<ScreenCastReader> screen_;  // portal and pipewire sources
 };

@@ -52,6 +52,10 @@ std::string LiveSourceRequest::name() const {
             return "v4l2:" + target;
         case Kind::lavfi:
             return "lavfi:" + target;
+        case Kind::portal:
+            return "portal:" + target;
+        case Kind::pipewire:
+            return "pipewire:" + target;
     }
     return target;
 }
@@ -61,8 +65,12 @@ namespace {
 // parseLiveSource, with errors that say only what is wrong.
 StatusOr<LiveSourceRequest> parseRequest(const std::string& text, const std::string& size, const std::string& inputSize,
                                          std::optional<double> frameRate) {
+    // "portal" alone shares a monitor.
+    if (text == "portal") return parseRequest("portal:monitor", size, inputSize, frameRate);
     const size_t colon = text.find(':');
-    if (colon == std::string::npos) return Status::error("expected x11:DISPLAY[+X,Y], v4l2:PATH or lavfi:GRAPH");
+    if (colon == std::string::npos)
+        return Status::error(
+            "expected x11:DISPLAY[+X,Y], v4l2:PATH, lavfi:GRAPH, portal[:monitor|:window] or pipewire:NODE");
     const std::string kind = text.substr(0, colon);
     LiveSourceRequest request;
     request.target = text.substr(colon + 1);
@@ -72,8 +80,14 @@ StatusOr<LiveSourceRequest> parseRequest(const std::string& text, const std::str
         request.kind = LiveSourceRequest::Kind::v4l2;
     } else if (kind == "lavfi") {
         request.kind = LiveSourceRequest::Kind::lavfi;
+    } else if (kind == "portal") {
+        request.kind = LiveSourceRequest::Kind::portal;
+        if (request.target != "monitor" && request.target != "window")
+            return Status::error("the portal shares a \"monitor\" or a \"window\", not \"" + request.target + "\"");
+    } else if (kind == "pipewire") {
+        request.kind = LiveSourceRequest::Kind::pipewire;
     } else {
-        return Status::error("unknown kind \"" + kind + "\" (x11, v4l2 or lavfi)");
+        return Status::error("unknown kind \"" + kind + "\" (x11, v4l2, lavfi, portal or pipewire)");
     }
     if (request.target.empty()) {
         // Most often "x11:$DISPLAY" where the shell had no DISPLAY to put in.
@@ -82,7 +96,7 @@ StatusOr<LiveSourceRequest> parseRequest(const std::string& text, const std::str
             return Status::error(
                 "names no display, and DISPLAY is unset here, so x11:$DISPLAY names none: give the display, "
                 "e.g. x11::0");
-        return Status::error("names no display, device or graph after \"" + kind + ":\"");
+        return Status::error("names no display, device, graph or node after \"" + kind + ":\"");
     }
 
     if (request.kind == LiveSourceRequest::Kind::x11) {

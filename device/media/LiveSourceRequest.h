@@ -1,7 +1,10 @@
 // LiveSourceRequest: which live video source to read, as `glimmora play --live` names it:
 //   x11:DISPLAY[+X,Y]   an X screen (":0", ":1.0"), or the region of it whose top left corner is X,Y;
 //   v4l2:PATH           a Video4Linux2 capture device (a webcam, an HDMI or USB capture card);
-//   lavfi:GRAPH         a libavfilter source graph ("color=c=red:s=320x240:r=30").
+//   lavfi:GRAPH         a libavfilter source graph ("color=c=red:s=320x240:r=30");
+//   portal[:monitor|:window]  a screen or one window, shared by the desktop's ScreenCast portal
+//                       (Wayland desktops, and X ones that run the portal);
+//   pipewire:NODE       a PipeWire video node, by id or node.name.
 // Sizes and the frame rate come separately: `region` (the size of the screen region to grab),
 // `inputSize` (the picture size to ask a capture device for), `frameRate` (frames per second to
 // grab or ask for). Parsing checks only the text (and, for an empty display, whether DISPLAY is
@@ -27,13 +30,16 @@ struct PixelSize {
 };
 
 struct LiveSourceRequest {
-    enum class Kind { x11, v4l2, lavfi };
+    enum class Kind { x11, v4l2, lavfi, portal, pipewire };
     Kind kind = Kind::x11;
-    std::string target;                  // the display (without the offset), the device path, or the graph
+    std::string target;                  // the display (without the offset), the device path, the graph,
+                                         // "monitor" or "window", or the node
     int x = 0, y = 0;                    // x11: the region's top left corner
     std::optional<PixelSize> region;     // x11: the region's size; whole screen when absent
     std::optional<PixelSize> inputSize;  // v4l2: the size to ask the device for
-    double frameRate = 0;                // x11, v4l2: kMinLiveFrameRate ... kMaxLiveFrameRate; 0 for the source's own
+    double frameRate = 0;                // x11, v4l2, portal, pipewire: kMinLiveFrameRate ... kMaxLiveFrameRate; 0
+                                         // for the source's own (portal, pipewire: the most to send)
+    bool forgetScreen = false;           // portal: drop the kept restore token and ask again
 
     // "x11::1+100,50 (640x360)", "v4l2:/dev/video0", "lavfi:color=c=red": the source as messages name it.
     std::string name() const;

@@ -41,6 +41,16 @@ TEST(LiveSourceRequest, ReadsEachKindWithItsOptionsAndRefusesWhatDoesNotFit) {
     auto graph = parseLiveSource("lavfi:color=c=red:s=64x48", "", "", std::nullopt);
     ASSERT_TRUE(succeeded(graph));
     EXPECT_EQ(graph->target, "color=c=red:s=64x48");
+    // "portal" alone shares a monitor; a Wayland screen takes a rate as the most to send.
+    auto screen = parseLiveSource("portal", "", "", 30);
+    ASSERT_TRUE(succeeded(screen));
+    EXPECT_EQ(screen->kind, LiveSourceRequest::Kind::portal);
+    EXPECT_EQ(screen->name(), "portal:monitor");
+    EXPECT_EQ(screen->frameRate, 30);
+    auto node = parseLiveSource("pipewire:gnome-screen-cast", "", "", std::nullopt);
+    ASSERT_TRUE(succeeded(node));
+    EXPECT_EQ(node->kind, LiveSourceRequest::Kind::pipewire);
+    EXPECT_EQ(node->target, "gnome-screen-cast");
 
     const std::optional<double> none;
     const struct {
@@ -63,6 +73,9 @@ TEST(LiveSourceRequest, ReadsEachKindWithItsOptionsAndRefusesWhatDoesNotFit) {
         {"x11::0", "", "64x48", none, "--input-size applies only to v4l2"},
         {"lavfi:color", "", "", 30, "does not apply to lavfi"},
         {"/dev/video0", "", "", none, "expected x11:DISPLAY"},
+        {"portal:region", "", "", none, "shares a \"monitor\" or a \"window\""},
+        {"portal:monitor", "64x48", "", none, "--size picks a screen region"},
+        {"pipewire:", "", "", none, "names no display, device, graph or node"},
     };
     for (const auto& c : refused) {
         const device::Status status = parseLiveSource(c.text, c.size, c.inputSize, c.rate).status();

@@ -1,0 +1,158 @@
+// A live Wayland screen across real processes: a private headless mutter (1920x1080 at 60 Hz, see
+// tests/wayland/WaylandDesktop.h) shared through the ScreenCast portal to `glimmora play --live
+// portal --framerate 60`, with a home screen serving ten lights, the screen changing colour four
+// times a second (a new fullscreen window each time), as LiveBench does for an X screen:
+// - WaylandCaptureToWrite: a frame's capture (mutter's stamp) to the characteristic write it leads
+//   to, median and 99th percentile;
+// - WaylandCpu: the app's CPU in percent of one core by thread: grabbing (the reading thread, which
+//   runs the PipeWire loop and copies each picture out of shared memory, with PipeWire's own data
+//   thread), showing, frame clock, the rest; beside it mutter's, which renders and copies the screen.
+#include <benchmark/benchmark.h>
+
+#include <dirent.h>
+#include <csignal>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <thread>
+
+#include <activity/ProcessActivity.h>
+
+#include "../BenchDevice.h"
+#include "wayland/WaylandDesktop.h"
+
+namespace {
+
+constexpr int kWidth = 1920, kHeight = 1080;
+
+// The CPU seconds of each thread of `pid`, summed by the thread's role.
+std::map<std::string, double> cpuByRole(pid_t pid) {
+    std::map<std::string, double> roles;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    DIR* directory = opendir(tasks.c_str());
+    if (!directory) return roles;
+    const double ticks = static_cast<double>(sysconf(_SC_CLK_TCK));
+    while (dirent* entry = readdir(directory)) {
+        if (entry->d_name[0] == '.') continue;
+        std::ifstream in(tasks + "/" + entry->d_name + "/stat");
+        std::string stat((std::istreambuf_iterator<char>(in)), {});
+        const size_t open = stat.find('('), close = stat.rfind(')');
+        if (open == std::string::npos || close == std::string::npos) continue;
+        const std::string name = stat.substr(open + 1, close - open - 1);
+        std::istringstream fields(stat.substr(close + 2));
+        std::string field;
+        double utime = 0, stime = 0;
+        for (int i = 3; fields >> field; ++i) {
+            if (i == 14) utime = std::stod(field);
+            if (i == 15) {
+                stime = std::stod(field);
+                break;
+            }
+        }
+        const std::string role = std::to_string(pid) == entry->d_name ? "frame_clock"
+                                 : name == "live-grab" || name.rfind("data-loop", 0) == 0 || name.rfind("pw-", 0) == 0
+                                     ? "grabbing"
+                                 : name == "live-show" ? "showing"
+                                                       : "rest";
+        roles[role] += (utime + stime) / ticks;
+    }
+    closedir(directory);
+    return roles;
+}
+
+struct Run {
+    device::LatencyHistogram latency;
+    std::map<std::string, double> cpu;
+    double compositorCpu = 0;
+    std::string failure;
+};
+
+Run waylandRun(int seconds) {
+    Run run;
+    WaylandDesktop desktop(kWidth, kHeight);
+    if (!desktop.failure().empty()) {
+        run.failure = desktop.failure();
+        return run;
+    }
+    BenchDevice device;
+    const char* colours[] = {"#e02020", "#20c040", "#3040e0", "#e0c020", "#20c0c0", "#c020c0"};
+    std::unique_ptr<BackgroundProcess> window = desktop.paint(colours[0]);
+    BackgroundProcess app({glimmoraCommand(), "play", "--live", "portal", "--framerate", "60"}, device.environment());
+    if (!desktop.answerShareDialog(true) ||
+        !BackgroundProcess::waitFor([&] { return app.err().find(" live (") != std::string::npos; },
+                                    std::chrono::seconds(60))) {
+        run.failure = "the screen was not shared: " + app.err();
+        return run;
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const device::ActivitySnapshot before = device.homeScreenActivity();
+    const auto cpuBefore = cpuByRole(app.pid());
+    const auto mutterBefore = cpuByRole(desktop.compositorPid());
+    const auto start = std::chrono::steady_clock::now();
+    for (int change = 1; std::chrono::steady_clock::now() - start < std::chrono::seconds(seconds); ++change) {
+        std::this_thread::sleep_until(start + change * std::chrono::milliseconds(250));
+        if (auto next = desktop.paint(colours[change % 6])) window = std::move(next);
+    }
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const auto cpuAfter = cpuByRole(app.pid());
+    for (const auto& [role, spent] : cpuByRole(desktop.compositorPid()))
+        run.compositorCpu += (spent - (mutterBefore.count(role) ? mutterBefore.at(role) : 0)) / elapsed * 100;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the last writes
+    const size_t path = static_cast<size_t>(device::CallKind::fireAndForget);
+    run.latency = device.homeScreenActivity().latency[path].since(before.latency[path]);
+    for (const auto& [role, spent] : cpuAfter)
+        run.cpu[role] = (spent - (cpuBefore.count(role) ? cpuBefore.at(role) : 0)) / elapsed * 100;
+    ProcessResult ended = app.stop(SIGTERM);
+    if (ended.exitCode != 0) run.failure = "the app failed: " + ended.err;
+    return run;
+}
+
+const Run& sharedRun() {
+    static const Run run = waylandRun(6);
+    return run;
+}
+
+bool skipWithoutDesktop(benchmark::State& state) {
+    const std::string missing = WaylandDesktop::missing();
+    if (missing.empty()) return false;
+    state.SkipWithError((missing + " is not installed").c_str());
+    return true;
+}
+
+void WaylandCaptureToWrite(benchmark::State& state) {
+    if (skipWithoutDesktop(state)) return;
+    for (auto _ : state) {
+        const Run& run = sharedRun();
+        if (!run.failure.empty() || run.latency.count() == 0) {
+            state.SkipWithError(run.failure.empty() ? "no write was issued" : run.failure.c_str());
+            return;
+        }
+        state.SetIterationTime(run.latency.percentileMicros(0.5) / 1e6);
+        state.counters["median_ms"] = run.latency.percentileMicros(0.5) / 1000;
+        state.counters["p99_ms"] = run.latency.percentileMicros(0.99) / 1000;
+        state.counters["writes"] = static_cast<double>(run.latency.count());
+    }
+}
+BENCHMARK(WaylandCaptureToWrite)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void WaylandCpu(benchmark::State& state) {
+    if (skipWithoutDesktop(state)) return;
+    for (auto _ : state) {
+        const Run& run = sharedRun();
+        if (!run.failure.empty()) {
+            state.SkipWithError(run.failure.c_str());
+            return;
+        }
+        double total = 0;
+        for (const auto& [role, percent] : run.cpu) {
+            state.counters[role + "_percent"] = percent;
+            total += percent;
+        }
+        state.counters["core_percent"] = total;
+        state.counters["compositor_percent"] = run.compositorCpu;
+        state.SetIterationTime(total / 100);
+    }
+}
+BENCHMARK(WaylandCpu)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
