@@ -11,7 +11,6 @@
 // Both need Xvfb and xlogo; they are skipped without them.
 #include <benchmark/benchmark.h>
 
-#include <dirent.h>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
@@ -22,45 +21,12 @@
 #include <activity/ProcessActivity.h>
 
 #include "BenchDevice.h"
+#include "ThreadCpu.h"
 #include "support/XScreen.h"
 
 namespace {
 
 constexpr int kWidth = 1920, kHeight = 1080;
-
-// The user and system CPU seconds of each thread of `pid`, summed by the thread's role.
-std::map<std::string, double> cpuByRole(pid_t pid) {
-    std::map<std::string, double> roles;
-    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-    DIR* directory = opendir(tasks.c_str());
-    if (!directory) return roles;
-    const double ticks = static_cast<double>(sysconf(_SC_CLK_TCK));
-    while (dirent* entry = readdir(directory)) {
-        if (entry->d_name[0] == '.') continue;
-        std::ifstream in(tasks + "/" + entry->d_name + "/stat");
-        std::string stat((std::istreambuf_iterator<char>(in)), {});
-        const size_t open = stat.find('('), close = stat.rfind(')');
-        if (open == std::string::npos || close == std::string::npos) continue;
-        const std::string name = stat.substr(open + 1, close - open - 1);
-        std::istringstream fields(stat.substr(close + 2));
-        std::string field;
-        double utime = 0, stime = 0;
-        for (int i = 3; fields >> field; ++i) {
-            if (i == 14) utime = std::stod(field);
-            if (i == 15) {
-                stime = std::stod(field);
-                break;
-            }
-        }
-        std::string role = std::to_string(pid) == entry->d_name ? "frame_clock"
-                           : name == "live-grab"                ? "grabbing"
-                           : name == "live-show"                ? "showing"
-                                                                : "rest";
-        roles[role] += (utime + stime) / ticks;
-    }
-    closedir(directory);
-    return roles;
-}
 
 struct LiveRun {
     device::LatencyHistogram latency;   // capture to write, frame clock path, after the first second

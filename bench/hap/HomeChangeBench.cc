@@ -9,20 +9,13 @@
 #include <fstream>
 #include <thread>
 
-#include <media/ClipWriter.h>
-#include <media/TestPattern.h>
-
 #include "GlimmoraCommand.h"
+#include "LampFollowing.h"
 #include "support/Subprocess.h"
 #include "support/TempDirectory.h"
 #include "support/TestAccessory.h"
 
 namespace {
-
-size_t fileSize(const std::string& path) {
-    std::ifstream file(path, std::ios::ate | std::ios::binary);
-    return file ? static_cast<size_t>(file.tellg()) : 0;
-}
 
 void HomeChangeToFirstLampWrite(benchmark::State& state) {
     for (auto _ : state) {
@@ -31,13 +24,7 @@ void HomeChangeToFirstLampWrite(benchmark::State& state) {
         const std::string home = device.path() + "/empty-home.json";
         std::ofstream(home) << R"({"homes": [{"name": "Home", "rooms": [{"name": "Screen"}]}]})";
         const std::string clip = device.path() + "/colours.mp4";
-        std::string pattern;
-        const char* colours[] = {"red", "green", "blue", "yellow", "cyan", "magenta", "orange", "white"};
-        for (int i = 0; i < 30 * 20; ++i) pattern += std::string(i ? "," : "") + colours[i % 8];
-        auto segments = parseTestPattern(pattern);
-        ClipSettings settings{.codec = ClipCodec::mpeg4, .width = 320, .height = 180, .fps = 30, .gop = 30};
-        const device::Status written =
-            segments.ok() ? writeTestPatternClip(clip, *segments, settings) : segments.status();
+        const device::Status written = writeChangingClip(clip, 20);
         if (!lamp.start() || !written.ok() || !glimmora(device.path(), {"home", "load", home}) ||
             !glimmora(device.path(), {"home", "select", "Screen"})) {
             state.SkipWithError("the device could not be set up");
@@ -55,13 +42,7 @@ void HomeChangeToFirstLampWrite(benchmark::State& state) {
             return;
         }
         const auto paired = std::chrono::steady_clock::now();
-        bool written_to = BackgroundProcess::waitFor(
-            [&] {
-                if (fileSize(lamp.logPath()) > before) return true;
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                return false;
-            },
-            std::chrono::seconds(10));
+        bool written_to = waitForGrowth(lamp.logPath(), before, std::chrono::seconds(10));
         const auto seen = std::chrono::steady_clock::now();
         if (!written_to || !app.running()) {
             state.SkipWithError(written_to ? "the clip ended first" : "no write reached the new lamp in 10 s");

@@ -12,10 +12,8 @@
 #include <thread>
 
 #include <activity/ProcessActivity.h>
-#include <media/ClipWriter.h>
-#include <media/TestPattern.h>
-
 #include "GlimmoraCommand.h"
+#include "LampFollowing.h"
 #include "support/Subprocess.h"
 #include "support/TempDirectory.h"
 #include "support/TestAccessory.h"
@@ -28,13 +26,7 @@ void FrameToRealLampAnswer(benchmark::State& state) {
         TestAccessory lamp(1, 18260);
         TempDirectory device;
         std::string clip = device.path() + "/colours.mp4";
-        std::string pattern;
-        const char* colours[] = {"red", "green", "blue", "yellow", "cyan", "magenta", "orange", "white"};
-        for (int i = 0; i < 30 * 7; ++i) pattern += std::string(i ? "," : "") + colours[i % 8];
-        auto segments = parseTestPattern(pattern);
-        ClipSettings settings{.codec = ClipCodec::mpeg4, .width = 640, .height = 360, .fps = 30, .gop = 30};
-        const device::Status written =
-            segments.ok() ? writeTestPatternClip(clip, *segments, settings) : segments.status();
+        const device::Status written = writeChangingClip(clip, 7, 640, 360);
         if (!lamp.start() || !written.ok() ||
             !glimmora(device.path(), {"home", "pair", "Lamp", "--room", "Screen", "--address", "127.0.0.1", "--port",
                                       std::to_string(lamp.port()), "--code", lamp.code()}) ||
