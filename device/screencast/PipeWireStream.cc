@@ -21,6 +21,15 @@ using device::StatusOr;
 
 namespace {
 
+// PipeWire's loop macros compare a callback table's version with `v - 1`, an int, in the code they
+// expand into, which Clang warns of: they are wrapped here, once.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wsign-compare"
+void enterLoop(pw_loop* loop) { pw_loop_enter(loop); }
+int iterateLoop(pw_loop* loop, int timeoutMs) { return pw_loop_iterate(loop, timeoutMs); }
+void leaveLoop(pw_loop* loop) { pw_loop_leave(loop); }
+#pragma GCC diagnostic pop
+
 // A producer's stamp further in the past than this is not a capture time on our clock.
 constexpr uint64_t kMaxStampAgeNanos = 2'000'000'000;
 constexpr int kMaxSide = 16384;
@@ -106,15 +115,15 @@ struct PipeWireStream::Impl {
     template <typename Done>
     void runUntil(Done done, std::chrono::milliseconds patience) {
         const auto deadline = std::chrono::steady_clock::now() + patience;
-        pw_loop_enter(loop);
+        enterLoop(loop);
         while (!done() && !failed && !interrupted.load()) {
             const auto left =
                 std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0) break;
-            const int ret = pw_loop_iterate(loop, static_cast<int>(std::min<int64_t>(left.count() + 1, 1000)));
+            const int ret = iterateLoop(loop, static_cast<int>(std::min<int64_t>(left.count() + 1, 1000)));
             if (ret < 0 && ret != -EINTR) fail(std::string("its loop failed: ") + std::strerror(-ret));
         }
-        pw_loop_leave(loop);
+        leaveLoop(loop);
     }
 
     void takePicture(spa_buffer* buffer) {

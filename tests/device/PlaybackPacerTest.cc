@@ -124,8 +124,9 @@ TEST(PlaybackPacer, APlayerThatFallsBehindKeepsToTimeAndMarksWhatItIsTooLateToSh
         const double due = i / 240.0, nextDue = (i + 1) / 240.0;
         EXPECT_GE(paced.presented[i].at, due - 1e-9) << "sample " << i << " went early";
         // Shown exactly when it is handed on before its successor is due.
-        if (i + 1 < paced.presented.size())
+        if (i + 1 < paced.presented.size()) {
             EXPECT_EQ(paced.presented[i].show, paced.presented[i].at < nextDue - 1e-9) << "sample " << i;
+        }
         shown += paced.presented[i].show;
     }
     EXPECT_TRUE(paced.presented.back().show) << "the last picture is always shown";

@@ -19,7 +19,7 @@ constexpr const char* kWaylandDisplay = "wayland-glimmora";
 constexpr const char* kMutterBus = "org.gnome.Mutter.ScreenCast";
 // Starting a desktop on a loaded machine under a sanitizer takes seconds; the dialog too.
 constexpr auto kStartPatience = std::chrono::seconds(60);
-constexpr unsigned kTab = 0xff09, kSpace = 0x20;
+constexpr unsigned kTab = 0xff09, kSpace = 0x20, kAlt = 0xffe9, kF4 = 0xffc1;
 
 const std::vector<std::string> kPrograms = {"/usr/bin/dbus-daemon",
                                             "/usr/bin/pipewire",
@@ -173,11 +173,23 @@ bool WaylandDesktop::start(int width, int height) {
     }
     if (!waitFor("mutter", [&] { return exists(runtime + "/" + kWaylandDisplay) && bus_->owned(kMutterBus); }))
         return false;
-    const std::string session = bus_->callForPath("org.gnome.Mutter.RemoteDesktop", "/org/gnome/Mutter/RemoteDesktop",
-                                                  "org.gnome.Mutter.RemoteDesktop", "CreateSession");
-    if (session.empty() ||
-        sd_bus_call_method(bus_->bus, "org.gnome.Mutter.RemoteDesktop", session.c_str(),
-                           "org.gnome.Mutter.RemoteDesktop.Session", "Start", nullptr, nullptr, "") < 0) {
+    // mutter offers RemoteDesktop a little after ScreenCast; a session started too early may also
+    // be refused while it sets up, so it is asked again until it starts.
+    std::string session;
+    const bool keyboard = BackgroundProcess::waitFor(
+        [&] {
+            if (!bus_->owned("org.gnome.Mutter.RemoteDesktop")) return false;
+            session = bus_->callForPath("org.gnome.Mutter.RemoteDesktop", "/org/gnome/Mutter/RemoteDesktop",
+                                        "org.gnome.Mutter.RemoteDesktop", "CreateSession");
+            if (!session.empty() &&
+                sd_bus_call_method(bus_->bus, "org.gnome.Mutter.RemoteDesktop", session.c_str(),
+                                   "org.gnome.Mutter.RemoteDesktop.Session", "Start", nullptr, nullptr, "") >= 0)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            return false;
+        },
+        kStartPatience);
+    if (!keyboard) {
         failure_ = "mutter's RemoteDesktop gave no keyboard";
         return false;
     }
@@ -257,13 +269,16 @@ std::string WaylandDesktop::pixelAt(int x, int y) {
     return colour;
 }
 
+bool WaylandDesktop::sendKey(unsigned keysym, bool down) {
+    return sd_bus_call_method(bus_->bus, "org.gnome.Mutter.RemoteDesktop", bus_->keyboard.c_str(),
+                              "org.gnome.Mutter.RemoteDesktop.Session", "NotifyKeyboardKeysym", nullptr, nullptr, "ub",
+                              keysym, down) >= 0;
+}
+
 bool WaylandDesktop::pressKeys(const std::vector<unsigned>& keysyms) {
     for (unsigned key : keysyms) {
-        for (int down : {1, 0}) {
-            if (sd_bus_call_method(bus_->bus, "org.gnome.Mutter.RemoteDesktop", bus_->keyboard.c_str(),
-                                   "org.gnome.Mutter.RemoteDesktop.Session", "NotifyKeyboardKeysym", nullptr, nullptr,
-                                   "ub", key, down) < 0)
-                return false;
+        for (bool down : {true, false}) {
+            if (!sendKey(key, down)) return false;
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
         // Each key is seen before the next: focus moves, a row is selected.
@@ -279,10 +294,18 @@ bool WaylandDesktop::answerShareDialog(bool share) {
         return colour.size() == 7 && colour[1] == 'f' && colour[3] == 'f' && colour[5] == 'f';
     };
     if (!BackgroundProcess::waitFor(shown, kStartPatience)) return false;
+    if (!share) {
+        // Closing the dialog's window (mutter's Alt+F4) cancels, whatever its focus order: the
+        // list of monitors fills in after the dialog shows, so counting Tabs to Cancel could end
+        // on Share instead.
+        bool sent = sendKey(kAlt, true) && sendKey(kF4, true);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return sendKey(kF4, false) && sendKey(kAlt, false) && sent;
+    }
     // The first Tab reaches the "remember" check box, the next the monitor, which Space selects; the
-    // next Cancel, and the one after Share. (The dialog has no key of its own for cancelling.)
-    if (share) return pressKeys({kTab, kTab, kSpace, kTab, kTab, kSpace});
-    return pressKeys({kTab, kTab, kTab, kSpace});
+    // next Cancel, and the one after Share. The monitor's row is there once the dialog has settled.
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    return pressKeys({kTab, kTab, kSpace, kTab, kTab, kSpace});
 }
 
 pid_t WaylandDesktop::compositorPid() const {

@@ -7,7 +7,8 @@
 // destructor takes them out again).
 //
 // The screen-share dialog is answered from the keyboard through mutter's RemoteDesktop API, once
-// the dialog shows on the screen (read through mutter's own ScreenCast API).
+// the dialog shows on the screen (read through mutter's own ScreenCast API): Tabs to the monitor
+// and to Share, or Alt+F4, which closes it and so cancels.
 //
 // Test-thread only; one desktop at a time.
 #pragma once
@@ -51,6 +52,7 @@ public:
 private:
     bool start(int width, int height);
     std::unique_ptr<BackgroundProcess> launch(const std::string& name, const std::vector<std::string>& argv);
+    bool sendKey(unsigned keysym, bool down);
     bool pressKeys(const std::vector<unsigned>& keysyms);
 
     int width_, height_;
