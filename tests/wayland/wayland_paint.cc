@@ -3,8 +3,10 @@
 // no GPU. "painted #rrggbb" on standard output says that the compositor has it; a later window
 // covers it as a new colour. Ends when the compositor goes or closes the window.
 //   wayland_paint '#e02020'     (WAYLAND_DISPLAY names the compositor)
+#include <poll.h>
 #include <sys/mman.h>
 #include <unistd.h>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -72,7 +74,10 @@ bool parseColour(const std::string& text, uint32_t* pixel) {
     return true;
 }
 
-// A new buffer of one colour on the surface; the old one is released by the compositor.
+void onBufferRelease(void*, wl_buffer* buffer) { wl_buffer_destroy(buffer); }
+const wl_buffer_listener kBuffer = {onBufferRelease};
+
+// A new buffer of one colour on the surface; each is destroyed once the compositor lets it go.
 bool paint(Painter& p, uint32_t pixel) {
     const int stride = p.width * 4;
     const size_t size = static_cast<size_t>(stride) * p.height;
@@ -87,6 +92,7 @@ bool paint(Painter& p, uint32_t pixel) {
     wl_buffer* buffer = wl_shm_pool_create_buffer(pool, 0, p.width, p.height, stride, WL_SHM_FORMAT_XRGB8888);
     wl_shm_pool_destroy(pool);
     close(fd);
+    wl_buffer_add_listener(buffer, &kBuffer, nullptr);
     wl_surface_attach(p.surface, buffer, 0, 0);
     wl_surface_damage(p.surface, 0, 0, p.width, p.height);
     wl_surface_commit(p.surface);
@@ -134,7 +140,17 @@ int main(int argc, char** argv) {
     std::printf("painted %s\n", argv[1]);
     std::fflush(stdout);
 
-    while (!p.closed)
-        if (wl_display_dispatch(p.display) < 0) return 1;  // the compositor has gone
+    // A screen playing video changes all the time: the colour is committed again twice a second,
+    // so that a frame the compositor could not hand on (no buffer free while the reader was busy)
+    // comes with the next one, as it would on a desktop playing a video.
+    const int fd = wl_display_get_fd(p.display);
+    while (!p.closed) {
+        if (wl_display_flush(p.display) < 0 && errno != EAGAIN) return 1;
+        pollfd ready{fd, POLLIN, 0};
+        const int events = poll(&ready, 1, 500);
+        if (events < 0 && errno != EINTR) return 1;
+        if (events > 0 && wl_display_dispatch(p.display) < 0) return 1;  // the compositor has gone
+        if (events == 0 && !paint(p, pixel)) return 1;
+    }
     return 0;
 }
