@@ -29,7 +29,7 @@ constexpr std::chrono::seconds kPairingSearch{5};
     throw CLI::RuntimeError(1);
 }
 
-// The names of this device's real lamps, by their device identifier (upper-case).
+// The names of this device's real lamps, by their device identifier (deviceIdKey).
 std::map<std::string, std::string> pairedLampNames() {
     std::map<std::string, std::string> names;
     HomesDescription description;
@@ -39,11 +39,7 @@ std::map<std::string, std::string> pairedLampNames() {
     for (const HomeDescription& home : description.homes)
         for (const RoomDescription& room : home.rooms)
             for (const AccessoryDescription& accessory : room.accessories)
-                if (accessory.hap) {
-                    std::string id = accessory.hap->pairingId;
-                    for (char& c : id) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-                    names[id] = accessory.name;
-                }
+                if (accessory.hap) names[device::dnssd::deviceIdKey(accessory.hap->pairingId)] = accessory.name;
     return names;
 }
 

@@ -2,8 +2,6 @@
 
 #include <charconv>
 
-#include "DnsName.h"
-
 namespace device::dnssd {
 namespace {
 
@@ -20,17 +18,11 @@ uint32_t number(const ServiceInstance& instance, const char* key, uint32_t fallb
     return error == std::errc() && end == value.data() + value.size() && !value.empty() ? parsed : fallback;
 }
 
-std::string upper(std::string value) {
-    for (char& c : value)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return value;
-}
-
 }  // namespace
 
 std::optional<HapAdvertisement> readHapAdvertisement(const ServiceInstance& instance) {
     HapAdvertisement advertisement;
-    advertisement.id = upper(text(instance, "id"));
+    advertisement.id = deviceIdKey(text(instance, "id"));
     if (advertisement.id.empty() || instance.addresses.empty() || instance.port == 0) return std::nullopt;
     advertisement.name = instance.label;
     advertisement.model = text(instance, "md");
@@ -82,6 +74,13 @@ std::string categoryName(int category) {
     return "category " + std::to_string(category);
 }
 
-bool sameDeviceId(const std::string& a, const std::string& b) { return nameKey(a) == nameKey(b); }
+std::string deviceIdKey(const std::string& id) {
+    std::string key = id;
+    for (char& c : key)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return key;
+}
+
+bool sameDeviceId(const std::string& a, const std::string& b) { return deviceIdKey(a) == deviceIdKey(b); }
 
 }  // namespace device::dnssd

@@ -31,6 +31,9 @@ std::optional<HapAdvertisement> readHapAdvertisement(const ServiceInstance& inst
 // A category as a word ("lightbulb", "bridge"); "category N" for one HomeKit does not name.
 std::string categoryName(int category);
 
+// A device identifier in the one form advertisements are read in: upper-case ("0E:47:4C:00:CA:72").
+std::string deviceIdKey(const std::string& id);
+
 // Whether two device identifiers name the same accessory (they are compared ignoring case).
 bool sameDeviceId(const std::string& a, const std::string& b);
 
