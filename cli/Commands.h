@@ -33,6 +33,8 @@ void addMakeVideoCommand(CLI::App& app);
 // `glimmora play VIDEO [--inline | --player-layer] | --live SOURCE [--size] [--input-size] [--framerate]`
 // `[--app safari|youtube]`: a video app playing a file or showing a live source.
 void addPlayCommand(CLI::App& app);
+// `glimmora settings [--port P] [--listen ADDR]`: the settings page, until SIGINT or SIGTERM.
+void addSettingsCommand(CLI::App& app);
 // `glimmora service install [--follow SOURCE]... | remove | status | print UNIT`: Glimmora as the
 // user's systemd services.
 void addServiceCommand(CLI::App& app);

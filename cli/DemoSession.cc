@@ -69,10 +69,7 @@ std::string lastLines(const std::string& path, size_t count) {
 // Warns about, or on a device the demo made itself sets, the switches that would keep the video
 // app from being served.
 void checkSwitches(const DemoOptions& options, bool freshDevice) {
-    Strong<HBPreferences> settings = device::openGlimmoraSettings();
-    settings->registerDefaults(
-        NSDictionary::dictionaryWithEntries({{NSSTR(device::kEnabledKey), NSNumber::numberWithBool(YES)},
-                                             {NSSTR(device::kYoutubeKey), NSNumber::numberWithBool(NO)}}));
+    Strong<HBPreferences> settings = device::openGlimmoraSettingsWithDefaults();
     if (!settings->boolForKey(NSSTR(device::kEnabledKey)))
         say("warning: \"Enabled\" is off on this device, so the library does nothing; "
             "`glimmora prefs write com.tovek.glimmora Enabled YES --bool` turns it on");

@@ -29,20 +29,6 @@ constexpr std::chrono::seconds kPairingSearch{5};
     throw CLI::RuntimeError(1);
 }
 
-// The names of this device's real lamps, by their device identifier (deviceIdKey).
-std::map<std::string, std::string> pairedLampNames() {
-    std::map<std::string, std::string> names;
-    HomesDescription description;
-    bool missing = false;
-    std::string path = homeDescriptionPath();
-    if (!readHomeDescription(path, path, &description, &missing).ok()) return names;
-    for (const HomeDescription& home : description.homes)
-        for (const RoomDescription& room : home.rooms)
-            for (const AccessoryDescription& accessory : room.accessories)
-                if (accessory.hap) names[device::dnssd::deviceIdKey(accessory.hap->pairingId)] = accessory.name;
-    return names;
-}
-
 std::shared_ptr<ServiceBrowser> startBrowser() {
     device::StatusOr<std::shared_ptr<ServiceBrowser>> browser = device::dnssd::sharedHapBrowser();
     if (!browser.ok()) fail("cannot look for accessories on the network: " + browser.status().message());
@@ -117,16 +103,7 @@ void discover(double seconds, bool asJson) {
         json list = json::array();
         for (const std::string& id : seen->order) {
             const HapAdvertisement& a = seen->accessories.at(id);
-            auto lamp = lamps.find(a.id);
-            list.push_back({{"name", a.name},
-                            {"id", a.id},
-                            {"model", a.model},
-                            {"category", device::dnssd::categoryName(a.category)},
-                            {"paired", a.paired},
-                            {"address", a.host},
-                            {"port", a.port},
-                            {"configuration", a.configuration},
-                            {"lamp", lamp == lamps.end() ? json(nullptr) : json(lamp->second)}});
+            list.push_back(advertisementJson(a, lamps));
         }
         std::cout << list.dump(2) << "\n";
     } else if (seen->order.empty()) {
@@ -136,6 +113,32 @@ void discover(double seconds, bool asJson) {
 }
 
 }  // namespace
+
+std::map<std::string, std::string> pairedLampNames() {
+    std::map<std::string, std::string> names;
+    HomesDescription description;
+    bool missing = false;
+    std::string path = homeDescriptionPath();
+    if (!readHomeDescription(path, path, &description, &missing).ok()) return names;
+    for (const HomeDescription& home : description.homes)
+        for (const RoomDescription& room : home.rooms)
+            for (const AccessoryDescription& accessory : room.accessories)
+                if (accessory.hap) names[device::dnssd::deviceIdKey(accessory.hap->pairingId)] = accessory.name;
+    return names;
+}
+
+nlohmann::ordered_json advertisementJson(const HapAdvertisement& a, const std::map<std::string, std::string>& lamps) {
+    auto lamp = lamps.find(a.id);
+    return {{"name", a.name},
+            {"id", a.id},
+            {"model", a.model},
+            {"category", device::dnssd::categoryName(a.category)},
+            {"paired", a.paired},
+            {"address", a.host},
+            {"port", a.port},
+            {"configuration", a.configuration},
+            {"lamp", lamp == lamps.end() ? json(nullptr) : json(lamp->second)}};
+}
 
 void addDiscoverCommand(CLI::App* home) {
     auto seconds = std::make_shared<double>(2.0);

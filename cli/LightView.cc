@@ -1,5 +1,7 @@
 #include "LightView.h"
 
+#include "LightColours.h"
+
 #include <sys/ioctl.h>
 #include <unistd.h>
 #include <algorithm>
@@ -22,57 +24,10 @@ constexpr const char* kDim = "\x1b[2m";
 constexpr const char* kBold = "\x1b[1m";
 constexpr const char* kClearLine = "\x1b[K";
 
-struct Rgb {
-    int red = 0, green = 0, blue = 0;
-};
-
-Rgb fromHsb(double hueDegrees, double saturation, double brightness) {
-    double h = std::fmod(std::fmod(hueDegrees, 360.0) + 360.0, 360.0) / 60.0;
-    int sector = static_cast<int>(h) % 6;
-    double f = h - std::floor(h);
-    double v = brightness, p = v * (1 - saturation), q = v * (1 - saturation * f), t = v * (1 - saturation * (1 - f));
-    double r, g, b;
-    switch (sector) {
-        case 0:
-            r = v, g = t, b = p;
-            break;
-        case 1:
-            r = q, g = v, b = p;
-            break;
-        case 2:
-            r = p, g = v, b = t;
-            break;
-        case 3:
-            r = p, g = q, b = v;
-            break;
-        case 4:
-            r = t, g = p, b = v;
-            break;
-        default:
-            r = v, g = p, b = q;
-            break;
-    }
-    auto level = [](double x) { return static_cast<int>(std::lround(std::clamp(x, 0.0, 1.0) * 255)); };
-    return {level(r), level(g), level(b)};
-}
-
 std::string swatch(const Rgb& colour, int width) {
     char code[32];
     std::snprintf(code, sizeof code, "\x1b[48;2;%d;%d;%dm", colour.red, colour.green, colour.blue);
     return code + std::string(static_cast<size_t>(width), ' ') + kReset;
-}
-
-// A light's colour as it shines: black when off, else its hue, saturation and brightness.
-Rgb shownColour(const device::LightState& light) {
-    double power = 1, brightness = 1, saturation = 0, hue = 0;
-    if (light.hasPower && !device::numericValue(light.power.get(), &power)) power = 0;
-    if (light.hasBrightness && device::numericValue(light.brightness.get(), &brightness))
-        brightness /= light.brightnessMaximum;
-    if (light.hasSaturation && device::numericValue(light.saturation.get(), &saturation))
-        saturation /= light.saturationMaximum;
-    if (light.hasHue && device::numericValue(light.hue.get(), &hue)) hue = hue / light.hueMaximum * 360.0;
-    if (power == 0) return {};
-    return fromHsb(hue, saturation, brightness);
 }
 
 std::string number(bool present, NSObject* value) {
@@ -128,30 +83,6 @@ std::string fittedTo(const std::string& line, int columns) {
     return fitted;
 }
 
-// The last colour message any process of the device received, as red, green and blue 0...1;
-// `*unrecorded` receives the running processes that have no record to tell it.
-bool lastColour(std::string* text, Rgb* colour, double* secondsAgo, std::vector<pid_t>* unrecorded) {
-    device::ActivitySnapshot latest;
-    for (const device::ActivitySnapshot& record : device::readDeviceActivity(device::deviceDirectory(), unrecorded))
-        if (record.lastCallNanos > latest.lastCallNanos) latest = record;
-    if (latest.lastCallNanos == 0) return false;
-    *text = printable(latest.lastCall);  // any process may send any text
-    *secondsAgo = static_cast<double>(device::monotonicNanos() - latest.lastCallNanos) / 1e9;
-    double r = 0, g = 0, b = 0;
-    if (std::sscanf(latest.lastCall.c_str(), "%lf,%lf,%lf", &r, &g, &b) != 3) return true;
-    auto level = [](double x) { return static_cast<int>(std::lround(std::clamp(x, 0.0, 1.0) * 255)); };
-    *colour = {level(r), level(g), level(b)};
-    return true;
-}
-
-// Says which processes the colours shown may leave out: those that could not make their record.
-std::string missingRecords(const std::vector<pid_t>& unrecorded) {
-    if (unrecorded.empty()) return {};
-    std::string pids;
-    for (pid_t pid : unrecorded) pids += (pids.empty() ? "" : ", ") + std::to_string(pid);
-    return "activity record missing for process " + pids + " (no room on the disk): its colours are not shown";
-}
-
 }  // namespace
 
 LightView::LightView(std::ostream& out, bool terminal, std::string title)
@@ -167,12 +98,11 @@ void LightView::refresh(const std::string& status) {
     device::HomeLights home;
     device::Status problem = device::readHomeLights(&home);
     bool haveHome = problem.ok();
-    std::string messageText;
-    Rgb messageColour;
-    double secondsAgo = 0;
-    std::vector<pid_t> unrecorded;
-    bool haveMessage = lastColour(&messageText, &messageColour, &secondsAgo, &unrecorded);
-    const std::string missing = missingRecords(unrecorded);
+    LastColour message;
+    bool haveMessage = readLastColour(&message);
+    const std::string& messageText = message.text;
+    const double secondsAgo = static_cast<double>(device::monotonicNanos() - message.receivedNanos) / 1e9;
+    const std::string missing = missingRecords(message.unrecorded);
 
     if (!terminal_) {
         auto now = std::chrono::steady_clock::now();
@@ -203,7 +133,7 @@ void LightView::refresh(const std::string& status) {
     if (haveMessage) {
         char ago[32];
         std::snprintf(ago, sizeof ago, "%.1f s ago", secondsAgo);
-        lines.push_back("last colour received " + swatch(messageColour, 4) + " " + messageText + "  " + kDim + ago +
+        lines.push_back("last colour received " + swatch(message.colour, 4) + " " + messageText + "  " + kDim + ago +
                         kReset);
     } else {
         lines.push_back(std::string(kDim) + "no colour received yet" + kReset);

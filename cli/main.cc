@@ -62,6 +62,7 @@ int main(int argc, char** argv) {
     addLightsCommand(app);
     addMakeVideoCommand(app);
     addServiceCommand(app);
+    addSettingsCommand(app);
 
     CLI11_PARSE(app, argc, argv);
     return 0;

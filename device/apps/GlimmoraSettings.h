@@ -13,4 +13,15 @@ inline Strong<HBPreferences> openGlimmoraSettings() {
     return Strong<HBPreferences>::adopt(HBPreferences::alloc()->initWithIdentifier(NSSTR(kGlimmoraSettingsIdentifier)));
 }
 
+// The store with the defaults the library registers when it loads ("Enabled" and "Active" on,
+// "Youtube" off), so that a switch never written reads as the library would read it.
+inline Strong<HBPreferences> openGlimmoraSettingsWithDefaults() {
+    Strong<HBPreferences> settings = openGlimmoraSettings();
+    settings->registerDefaults(
+        NSDictionary::dictionaryWithEntries({{NSSTR(kEnabledKey), NSNumber::numberWithBool(YES)},
+                                             {NSSTR(kActiveKey), NSNumber::numberWithBool(YES)},
+                                             {NSSTR(kYoutubeKey), NSNumber::numberWithBool(NO)}}));
+    return settings;
+}
+
 }  // namespace device
