@@ -50,6 +50,10 @@ void addDemoCommand(CLI::App& app) {
                       "follow the video beside the simulated lights; the view shows what they report. Runs on a "
                       "fresh temporary device only: the accessories end with the demo, so a pairing kept on a "
                       "device of yours would point at nothing; refused with --device (or GLIMMORA_DEVICE)");
+    command->add_flag("--settings", options->settingsPage,
+                      "Also serve the device's settings page while the demo runs, as `glimmora settings` does, and "
+                      "print its address (on 127.0.0.1, any free port) to open in a browser on this machine; with "
+                      "--hap it is inside the demo's own network, out of a browser's reach");
     command->callback([options, live, size, frameRate, frameRateOption] {
         if (const char* chosen = std::getenv("GLIMMORA_DEVICE"); options->realAccessories && chosen && *chosen)
             throw CLI::ValidationError(

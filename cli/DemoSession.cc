@@ -100,6 +100,7 @@ int DemoSession::run() {
         prepareDevice();
         prepareVideo();
         if (options_.realAccessories) startRealAccessories();
+        if (options_.settingsPage) startSettingsPage();
         startHomeScreen();
         startApp();
     } catch (const Failure& early) {
@@ -193,6 +194,15 @@ void DemoSession::startRealAccessories() {
     }
 }
 
+void DemoSession::startSettingsPage() {
+    SettingsServer::Options where;
+    where.port = 0;
+    device::StatusOr<std::unique_ptr<SettingsServer>> started = SettingsServer::start(where);
+    if (!started.ok()) throw Failure{"the settings page cannot be served: " + started.status().message()};
+    settings_ = *std::move(started);
+    say("the settings page of this device, live while the demo runs: " + settings_->pageAddress());
+}
+
 void DemoSession::startHomeScreen() {
     auto started = DemoChild::start("the home screen", {"springboard"}, directory_ + "/demo-springboard.log");
     if (!started.ok()) throw Failure{started.status().message()};
@@ -246,6 +256,7 @@ std::optional<DemoSession::Failure> DemoSession::watch() {
 }
 
 std::optional<DemoSession::Failure> DemoSession::stopProcesses() {
+    if (settings_) settings_->stop();
     if (app_) app_->stop(std::chrono::seconds(3));
     if (homeScreen_) homeScreen_->stop(std::chrono::seconds(3));
     for (auto& accessory : accessories_) accessory->stop(std::chrono::seconds(3));

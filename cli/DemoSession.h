@@ -17,6 +17,7 @@
 
 #include "DemoChild.h"
 #include "DemoDevice.h"
+#include "settings/SettingsServer.h"
 
 struct DemoOptions {
     std::string video;  // empty: the built-in video, made in the device directory
@@ -27,6 +28,8 @@ struct DemoOptions {
     // them into "Living Room" beside the simulated lights. Only on a temporary device: the command
     // refuses it on a chosen one, which would keep pairings with accessories that are gone.
     bool realAccessories = false;
+    // Also serve the settings page (on 127.0.0.1, any free port) while the demo runs, and print its address.
+    bool settingsPage = false;
 };
 
 class DemoSession {
@@ -51,6 +54,7 @@ private:
     void prepareDevice();
     void prepareVideo();
     void startRealAccessories();
+    void startSettingsPage();
     void startHomeScreen();
     void startApp();
     // Shows the live view until the video ends, a process ends or a stop is asked for.
@@ -66,4 +70,5 @@ private:
     std::string directory_, video_;
     std::unique_ptr<DemoChild> homeScreen_, app_;
     std::vector<std::unique_ptr<DemoChild>> accessories_;
+    std::unique_ptr<SettingsServer> settings_;
 };

@@ -252,7 +252,7 @@ device::StatusOr<std::unique_ptr<SettingsServer>> SettingsServer::start(const Op
         replaced(replaced(settingsPageHtml(), "/*STYLE*/", settingsPageStyle()), "/*SCRIPT*/", settingsPageScript());
     parts.contentPolicy = "default-src 'none'; script-src " + hashSource(settingsPageScript()) + "; style-src " +
                           hashSource(settingsPageStyle()) +
-                          "; connect-src 'self'; img-src 'self'; base-uri 'none'; form-action 'none'; "
+                          "; connect-src 'self'; img-src data:; base-uri 'none'; form-action 'none'; "
                           "frame-ancestors 'none'";
     parts.route();
 
