@@ -1,6 +1,7 @@
 // The settings page in the browser: opening it, and reading what it shows, as the user sees it.
 "use strict";
 
+const { request } = require("./http");
 const { waitFor } = require("./wait");
 
 // Opens `url` in a new tab and waits until its event stream is open. The returned page keeps the
@@ -20,6 +21,12 @@ async function openSettingsPage(browser, url) {
     await page.goto(url, { waitUntil: "load", timeout: 30000 });
     await waitFor(() => page.evaluate(() => document.body.dataset.connected === "true"),
                   { what: "the page's event stream to open", timeoutMs: 20000 });
+    // The stream opens before its first state is drawn: wait until the page shows every light the
+    // server's state holds.
+    const state = await request(`${origin}/api/state?token=${new URL(url).searchParams.get("token")}`);
+    if (state.status !== 200) throw new Error(`GET /api/state answered ${state.status}: ${state.text}`);
+    await waitFor(async () => (await page.$$("tr.light")).length === state.body.lights.length,
+                  { what: `the page to show the state's ${state.body.lights.length} lights`, timeoutMs: 20000 });
     return page;
 }
 
