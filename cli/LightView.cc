@@ -86,7 +86,7 @@ std::string fittedTo(const std::string& line, int columns) {
 }  // namespace
 
 LightView::LightView(std::ostream& out, bool terminal, std::string title)
-    : out_(out), terminal_(terminal), title_(std::move(title)) {
+    : out_(out), terminal_(terminal), title_(std::move(title)), lights_(std::make_unique<device::HomeLightsReader>()) {
     if (terminal_) out_ << "\x1b[?25l" << std::flush;  // no cursor blinking over the table
 }
 
@@ -96,7 +96,7 @@ LightView::~LightView() {
 
 void LightView::refresh(const std::string& status) {
     device::HomeLights home;
-    device::Status problem = device::readHomeLights(&home);
+    device::Status problem = lights_->read(&home);
     bool haveHome = problem.ok();
     LastColour message;
     bool haveMessage = readLastColour(&message);

@@ -10,8 +10,13 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
 #include <ostream>
 #include <string>
+
+namespace device {
+class HomeLightsReader;
+}
 
 class LightView {
 public:
@@ -33,4 +38,5 @@ private:
     int linesDrawn_ = 0;
     std::chrono::steady_clock::time_point lastPlainLine_{};
     std::string lastPlain_;
+    std::unique_ptr<device::HomeLightsReader> lights_;
 };

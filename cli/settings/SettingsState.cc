@@ -118,21 +118,29 @@ Catalogue parseCatalogue(const std::vector<std::string>& homes, const std::vecto
     return catalogue;
 }
 
-std::string readSettingsState() {
-    json problems = json::array();
+struct SettingsStateReader::Open {
     Strong<HBPreferences> settings = device::openGlimmoraSettingsWithDefaults();
+    device::HomeLightsReader lights;
+};
+
+SettingsStateReader::SettingsStateReader() : open_(std::make_unique<Open>()) {}
+SettingsStateReader::~SettingsStateReader() = default;
+
+std::string SettingsStateReader::read() {
+    json problems = json::array();
+    HBPreferences* settings = open_->settings.get();
     json state;
     state["switches"] = {{"Enabled", settings->boolForKey(NSSTR(device::kEnabledKey)) != NO},
                          {"Active", settings->boolForKey(NSSTR(device::kActiveKey)) != NO},
                          {"Youtube", settings->boolForKey(NSSTR(device::kYoutubeKey)) != NO}};
-    state["catalogue"] = catalogueJson(settings.get(), problems);
+    state["catalogue"] = catalogueJson(settings, problems);
     if (std::string problem = settings->lastError(); !problem.empty())
         problems.push_back("the settings cannot be read: " + problem);
 
     device::HomeLights home;
     bool missing = false;
     json lights = json::array();
-    if (device::Status status = device::readHomeLights(&home, &missing); !status.ok()) {
+    if (device::Status status = open_->lights.read(&home, &missing); !status.ok()) {
         if (!missing) problems.push_back(status.message());
     } else {
         if (!home.stateProblem.empty()) problems.push_back("the lights' state cannot be read: " + home.stateProblem);

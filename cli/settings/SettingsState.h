@@ -6,6 +6,7 @@
 // Any thread; each call opens what it reads.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,5 +30,18 @@ Catalogue parseCatalogue(const std::vector<std::string>& homes, const std::vecto
 // Whether `text` is an identifier text: a UUID in upper case, as the room switches are keyed.
 bool isIdentifierText(const std::string& text);
 
-// The page's state as JSON text (an object: switches, catalogue, lights, lastColour, problems).
-std::string readSettingsState();
+// Reads the page's state as JSON text (an object: switches, catalogue, lights, lastColour,
+// problems), again and again at little cost: the stores stay open. One sequence.
+class SettingsStateReader {
+public:
+    SettingsStateReader();
+    ~SettingsStateReader();
+    SettingsStateReader(const SettingsStateReader&) = delete;
+    SettingsStateReader& operator=(const SettingsStateReader&) = delete;
+
+    std::string read();
+
+private:
+    struct Open;
+    std::unique_ptr<Open> open_;
+};

@@ -61,7 +61,7 @@ void StateFeed::publishAccessories(std::string text) {
     news_.notify_all();
 }
 
-std::string StateFeed::currentState() { return readSettingsState(); }
+std::string StateFeed::currentState() { return SettingsStateReader().read(); }
 
 StateFeed::News StateFeed::waitForNews(uint64_t* stateVersion, uint64_t* accessoriesVersion,
                                        std::chrono::milliseconds timeout) {
@@ -95,6 +95,7 @@ std::string StateFeed::changeSignature() const {
 }
 
 void StateFeed::run() {
+    SettingsStateReader reader;  // made, used and let go on this thread
     std::string signature;
     auto lastRead = std::chrono::steady_clock::time_point{};
     std::unique_lock<std::mutex> lock(mutex_);
@@ -113,7 +114,7 @@ void StateFeed::run() {
         if (now != signature || time - lastRead >= kReadAnyway) {
             signature = std::move(now);
             lastRead = time;
-            text = readSettingsState();
+            text = reader.read();
         }
         lock.lock();
         if (!text.empty() && text != state_) {

@@ -2,7 +2,7 @@
 //
 // While a stream is open, a thread looks every 20 ms whether anything the state is read from has
 // changed: the home description, the accessory state, the settings (their files' change times) and
-// the last colour received. Only then does it read the state (readSettingsState); when the text
+// the last colour received. Only then does it read the state (SettingsStateReader); when the text
 // differs from the last, it becomes the next version. Once a second it reads regardless, since two
 // changes within the file system's clock tick show one time. With no stream open it reads nothing.
 // The accessories found on the network are published by their finder.
@@ -34,8 +34,8 @@ public:
     // moved on to what is returned. A caller's first call (versions 0) returns at once with both.
     News waitForNews(uint64_t* stateVersion, uint64_t* accessoriesVersion, std::chrono::milliseconds timeout);
 
-    // The current state's text, read now.
-    std::string currentState();
+    // The current state's text, read now (by a reader of its own: any thread).
+    static std::string currentState();
     void publishAccessories(std::string text);
     // Something was changed here (a switch written, a lamp paired): look at once.
     void lookNow();

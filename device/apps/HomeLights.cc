@@ -1,5 +1,6 @@
 #include "HomeLights.h"
 
+#include <sys/stat.h>
 #include <unordered_map>
 
 #include "../Foundation/DeviceDirectory.h"
@@ -18,20 +19,49 @@ bool numericValue(NSObject* value, double* number) {
     return true;
 }
 
-Status readHomeLights(HomeLights* out, bool* missing) {
-    *out = HomeLights{};
-    std::string path = homeDescriptionPath();
+struct HomeLightsReader::Open {
+    AccessoryStore store{deviceDirectory()};
+    Strong<HBPreferences> settings = openGlimmoraSettings();
+    // The description last parsed, with its file's identity and change time, and when it was parsed.
+    std::string stamp;
+    std::chrono::steady_clock::time_point parsed{};
+    HomesDescription description;
+    Status problem;
     bool absent = false;
-    Status problem = readHomeDescription(path, path, &out->description, &absent);
-    if (missing) *missing = absent;
-    if (absent) return Status::error("the device has no homes (no " + path + ")");
-    if (!problem.ok()) return problem;
+};
+
+HomeLightsReader::HomeLightsReader() : open_(std::make_unique<Open>()) {}
+HomeLightsReader::~HomeLightsReader() = default;
+
+Status readHomeLights(HomeLights* out, bool* missing) { return HomeLightsReader().read(out, missing); }
+
+Status HomeLightsReader::read(HomeLights* out, bool* missing) {
+    *out = HomeLights{};
+    const std::string path = homeDescriptionPath();
+    struct stat info {};
+    const std::string stamp = stat(path.c_str(), &info) != 0
+                                  ? std::string("-")
+                                  : std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino) + ":" +
+                                        std::to_string(info.st_size) + ":" + std::to_string(info.st_mtim.tv_sec) + "." +
+                                        std::to_string(info.st_mtim.tv_nsec);
+    const auto now = std::chrono::steady_clock::now();
+    if (stamp != open_->stamp || now - open_->parsed >= std::chrono::seconds(1)) {
+        open_->description = HomesDescription{};
+        open_->absent = false;
+        open_->problem = readHomeDescription(path, path, &open_->description, &open_->absent);
+        open_->stamp = stamp;
+        open_->parsed = now;
+    }
+    if (missing) *missing = open_->absent;
+    if (open_->absent) return Status::error("the device has no homes (no " + path + ")");
+    if (!open_->problem.ok()) return open_->problem;
+    out->description = open_->description;
     std::unordered_map<std::string, Strong<NSObject>> state;
-    AccessoryStore store(deviceDirectory());
+    AccessoryStore& store = open_->store;
     out->stateProblem = store.readAll(&state).message();
     std::unordered_map<std::string, std::string> reachability;
     if (out->stateProblem.empty()) out->stateProblem = store.readReachability(&reachability).message();
-    Strong<HBPreferences> settings = openGlimmoraSettings();
+    HBPreferences* settings = open_->settings.get();
 
     for (const HomeDescription& home : out->description.homes) {
         for (const RoomDescription& room : home.rooms) {

@@ -6,6 +6,8 @@
 // Plain values; reading takes a few milliseconds. Any thread.
 #pragma once
 
+#include <chrono>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -50,6 +52,24 @@ struct HomeLights {
 // Reads the installed home and the lights' state. An error says why (no home.json, a malformed
 // one) when there is no home to show; `*missing` tells the first case apart.
 Status readHomeLights(HomeLights* out, bool* missing = nullptr);
+
+// Reads the lights again and again, as a live view does, at a fraction of the cost: the accessory
+// state and the settings stay open, and the home description is parsed again only when its file
+// changed (or a second has passed, for an edit within the file system's clock tick). One sequence.
+class HomeLightsReader {
+public:
+    HomeLightsReader();
+    ~HomeLightsReader();
+    HomeLightsReader(const HomeLightsReader&) = delete;
+    HomeLightsReader& operator=(const HomeLightsReader&) = delete;
+
+    // As readHomeLights.
+    Status read(HomeLights* out, bool* missing = nullptr);
+
+private:
+    struct Open;
+    std::unique_ptr<Open> open_;
+};
 
 // The characteristic value as a number (a boolean is 0 or 1); false when it is not a number.
 bool numericValue(NSObject* value, double* number);
