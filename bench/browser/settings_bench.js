@@ -111,16 +111,24 @@ async function main() {
     }
 
     const fixed = (value, digits = 1) => (Number.isFinite(value) ? value.toFixed(digits) : "-");
+    const ms = value => `${fixed(value, 1)} ms`;
     const percent = (cpu, wall) => `${fixed(100 * cpu / wall)}%`;
+    const header = ["run", "swatch repaints", "colours sent", "latency median", "p90", "max", "settings server CPU",
+                    "home screen CPU"];
+    const table = rows.map((row, i) => {
+        const sorted = row.latencies;
+        return [String(i + 1), String(sorted.length), String(row.sent ?? "-"), ms(percentile(sorted, 0.5)),
+                ms(percentile(sorted, 0.9)), ms(sorted[sorted.length - 1]), percent(row.cpu.settings, row.wall),
+                percent(row.cpu.springboard, row.wall)];
+    });
+    const widths = header.map((title, column) => Math.max(title.length, ...table.map(cells => cells[column].length)));
+    const line = cells => cells.map((cell, column) => cell.padStart(widths[column])).join(" | ");
     console.log(`Settings page, ${seconds} s clip (a new colour every frame at 30 fps), headless chromium, ${runs} run(s)`);
-    console.log("run | swatch repaints | colours sent | swatch latency median | p90    | max    | settings server CPU | home screen CPU");
-    rows.forEach((row, i) => {
-        const { latencies } = row;
-        console.log(`${String(i + 1).padStart(3)} | ${String(latencies.length).padStart(15)} | ${String(row.sent ?? "-").padStart(12)} | ` +
-                    `${(fixed(percentile(latencies, 0.5), 2) + " ms").padStart(21)} | ` +
-                    `${(fixed(percentile(latencies, 0.9), 2) + " ms").padEnd(6)} | ${(fixed(latencies[latencies.length - 1], 2) + " ms").padEnd(6)} | ` +
-                    `${percent(row.cpu.settings, row.wall).padStart(19)} | ${percent(row.cpu.springboard, row.wall).padStart(15)}`);
-        if (row.errors.length > 0) console.log(`    page errors: ${row.errors.join("; ")}`);
+    console.log("swatch latency: the colour's arrival at the home screen to the next animation frame after the repaint");
+    console.log(line(header));
+    table.forEach((cells, i) => {
+        console.log(line(cells));
+        if (rows[i].errors.length > 0) console.log(`    page errors: ${rows[i].errors.join("; ")}`);
     });
     console.log(`(CPU: % of one core over the clip's ${fixed(rows[0].wall)} s, from /proc/PID/stat at ${ticksPerSecond} ticks a second)`);
 }
