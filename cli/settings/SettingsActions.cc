@@ -15,15 +15,9 @@ namespace {
 // The name of the room with identifier text `identifier` in the published catalogue; false when
 // the catalogue has none.
 bool catalogueRoomName(HBPreferences* settings, const std::string& identifier, std::string* name) {
-    auto strings = [&](const char* key) {
-        std::vector<std::string> list;
-        auto* array = dynamic_cast<NSArray*>(settings->objectForKey(NSString::stringWithUTF8String(key).get()).get());
-        if (array != nullptr)
-            for (const Strong<NSObject>& item : *array)
-                if (auto* text = dynamic_cast<NSString*>(item.get())) list.push_back(text->string());
-        return list;
-    };
-    for (const CatalogueRoom& room : parseCatalogue(strings(device::kHomesKey), strings(device::kRoomsKey)).rooms)
+    Catalogue catalogue;
+    readCatalogue(settings, &catalogue);
+    for (const CatalogueRoom& room : catalogue.rooms)
         if (room.identifier == identifier) {
             *name = room.name;
             return true;

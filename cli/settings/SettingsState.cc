@@ -50,11 +50,8 @@ double wallMillis(uint64_t nanos) {
 }
 
 json catalogueJson(HBPreferences* settings, json& problems) {
-    bool haveHomes = false, haveRooms = false;
-    std::vector<std::string> homes = stringList(settings, device::kHomesKey, &haveHomes);
-    std::vector<std::string> rooms = stringList(settings, device::kRoomsKey, &haveRooms);
-    if (!haveHomes && !haveRooms) return nullptr;
-    Catalogue catalogue = parseCatalogue(homes, rooms);
+    Catalogue catalogue;
+    if (!readCatalogue(settings, &catalogue)) return nullptr;
     for (const std::string& entry : catalogue.unreadable)
         problems.push_back("the catalogue has an entry that is not a name and identifiers: " + entry);
     json out = {{"homes", json::array()}};
@@ -74,6 +71,14 @@ json catalogueJson(HBPreferences* settings, json& problems) {
 }
 
 }  // namespace
+
+bool readCatalogue(HBPreferences* settings, Catalogue* out) {
+    bool haveHomes = false, haveRooms = false;
+    std::vector<std::string> homes = stringList(settings, device::kHomesKey, &haveHomes);
+    std::vector<std::string> rooms = stringList(settings, device::kRoomsKey, &haveRooms);
+    *out = parseCatalogue(homes, rooms);
+    return haveHomes || haveRooms;
+}
 
 bool isIdentifierText(const std::string& text) {
     if (text.size() != 36) return false;

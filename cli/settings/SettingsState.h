@@ -27,6 +27,10 @@ struct Catalogue {
 // The catalogue in the published lists. A name may hold "_": the identifiers are the last fields.
 Catalogue parseCatalogue(const std::vector<std::string>& homes, const std::vector<std::string>& rooms);
 
+class HBPreferences;
+// The catalogue as published in `settings`; false when neither list has been published.
+bool readCatalogue(HBPreferences* settings, Catalogue* out);
+
 // Whether `text` is an identifier text: a UUID in upper case, as the room switches are keyed.
 bool isIdentifierText(const std::string& text);
 
