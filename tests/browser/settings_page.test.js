@@ -36,10 +36,21 @@ const shownState = light => ({ name: light.name, power: light.power, brightness:
 
 async function lightsOf(page, room) { return (await view.lights(page)).filter(light => light.room === room); }
 
+// What a sanitizer build reported in a process's standard error (nothing in other builds).
+const sanitizerReport = /Sanitizer|runtime error:/;
+
+// Stops the processes of a group and checks that none reported a sanitizer's finding.
+async function stopAll(...children) {
+    const stopped = children.filter(Boolean);
+    for (const child of stopped) await child.stop();
+    for (const child of stopped) assert.doesNotMatch(child.err, sanitizerReport, child.output());
+}
+
 // Plays a live source to its end on `device`; the app must exit 0.
 async function play(device, source) {
     const result = await device.run(["play", "--live", source]);
     assert.equal(result.code, 0, `play --live ${source}: ${result.stderr}`);
+    assert.doesNotMatch(result.stderr, sanitizerReport);
     return result;
 }
 
@@ -55,9 +66,11 @@ describe("the settings page of a device with the example home", { skip }, () => 
     });
     after(async () => {
         if (page) await page.close();
-        if (springboard) await springboard.stop();
-        if (settings) await settings.child.stop();
-        if (device) device.remove();
+        try {
+            await stopAll(springboard, settings && settings.child);
+        } finally {
+            if (device) device.remove();
+        }
     });
 
     it("says there is no catalogue until a home screen publishes one, then lists every room", async () => {
@@ -196,10 +209,12 @@ describe("pairing a real lamp from the page", { skip }, () => {
     });
     after(async () => {
         if (page) await page.close();
-        if (settings) await settings.child.stop();
-        if (springboard) await springboard.stop();
         if (accessory) await accessory.stop();
-        if (device) device.remove();
+        try {
+            await stopAll(settings && settings.child, springboard);
+        } finally {
+            if (device) device.remove();
+        }
     });
 
     it("a wrong setup code is refused with an error and nothing is recorded", async () => {
@@ -251,8 +266,11 @@ describe("requests the settings server refuses", { skip }, () => {
         settings = await startSettings(device);
     });
     after(async () => {
-        if (settings) await settings.child.stop();
-        if (device) device.remove();
+        try {
+            await stopAll(settings && settings.child);
+        } finally {
+            if (device) device.remove();
+        }
     });
 
     it("refuses requests without the token, from another site or host, and changes by GET, and changes nothing", async () => {
@@ -333,9 +351,11 @@ describe("names from the home on the page", { skip }, () => {
     });
     after(async () => {
         if (page) await page.close();
-        if (settings) await settings.child.stop();
-        if (springboard) await springboard.stop();
-        if (device) device.remove();
+        try {
+            await stopAll(settings && settings.child, springboard);
+        } finally {
+            if (device) device.remove();
+        }
     });
 
     it("shows a room and a light named with markup as text, and runs none of it", async () => {
