@@ -229,7 +229,7 @@ describe("pairing a real lamp from the page", { skip }, () => {
         assert.deepEqual((await view.lights(page)).map(light => light.identifier), lightsBefore);
     });
 
-    it("with the right code its light shows as real and follows a clip; unpaired, it is gone", async () => {
+    it("with the right code its light shows as real, follows a clip and shows when it is off; unpaired, it is gone", async () => {
         const result = await pairFromPage({ name: lampName, room: "Living Room", code: accessory.code });
         assert.equal(result.kind, "ok", result.text);
         const shown = await waitFor(pairedLight, { what: "the paired lamp's light", ...eventually });
@@ -245,6 +245,12 @@ describe("pairing a real lamp from the page", { skip }, () => {
             return light.hue === 240 && isBlue(light.rgb) && !light.unreachable;
         }, { what: "the real lamp's light to show blue", ...eventually });
         const paired = (await pairedLight()).identifier;
+
+        // Switched off, the lamp is shown unreachable; back, it is reachable again.
+        await accessory.switchOff();
+        await waitFor(async () => (await pairedLight()).unreachable, { what: "the lamp to show as unreachable", ...eventually });
+        await accessory.restart();
+        await waitFor(async () => !(await pairedLight()).unreachable, { what: "the lamp to show as reachable", ...eventually });
 
         const before = await view.message(page);
         await page.click(`tr.accessory[data-id="${accessory.id}"] button.unpair`);
