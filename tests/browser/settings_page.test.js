@@ -260,6 +260,25 @@ describe("pairing a real lamp from the page", { skip }, () => {
                       { what: "the unpaired lamp's light to leave the page", ...eventually });
         assert.equal(homeText().includes(lampName), false, "the home still names the lamp");
     });
+
+    it("keeps no setup code: none in the server's output nor in any file of the device", () => {
+        // (The running processes' files may come and go meanwhile.)
+        const contents = new Map();
+        for (const name of fs.readdirSync(device.path, { recursive: true })) {
+            const file = path.join(device.path, name);
+            try {
+                if (fs.statSync(file).isFile()) contents.set(file, fs.readFileSync(file));
+            } catch (error) {
+                if (error.code !== "ENOENT") throw error;
+            }
+        }
+        assert.ok(contents.has(device.file("home.json")));
+        for (const code of [accessory.code, "111-22-333", accessory.code.replace(/-/g, ""), "11122333"]) {
+            assert.equal(settings.child.out.includes(code) || settings.child.err.includes(code), false,
+                         `the settings server printed ${code}`);
+            for (const [file, bytes] of contents) assert.equal(bytes.includes(code), false, `${file} holds ${code}`);
+        }
+    });
 });
 
 describe("requests the settings server refuses", { skip }, () => {
