@@ -2,7 +2,7 @@
 // The settings page's benchmark: with the page open in headless chromium and a clip playing (a live
 // source whose colour changes every frame, 30 frames a second), how long after the home screen
 // received a colour the page's last-colour swatch is on screen (window.glimmoraSwatchLatencies: from
-// the colour's receivedAt to the next animation frame after the repaint; median and 90th percentile),
+// the colour's receivedAt to the start of the frame that draws it; median and 90th percentile),
 // and the CPU the settings server takes meanwhile, with the home screen's for comparison.
 //
 //   GLIMMORA_BIN=build-release/bin/glimmora scripts/loopback-only node bench/browser/settings_bench.js [--seconds S] [--runs N]
@@ -124,7 +124,7 @@ async function main() {
     const widths = header.map((title, column) => Math.max(title.length, ...table.map(cells => cells[column].length)));
     const line = cells => cells.map((cell, column) => cell.padStart(widths[column])).join(" | ");
     console.log(`Settings page, ${seconds} s clip (a new colour every frame at 30 fps), headless chromium, ${runs} run(s)`);
-    console.log("swatch latency: the colour's arrival at the home screen to the next animation frame after the repaint");
+    console.log("swatch latency: the colour's arrival at the home screen to the start of the frame that draws the swatch");
     console.log(line(header));
     table.forEach((cells, i) => {
         console.log(line(cells));

@@ -134,10 +134,6 @@ describe("the settings page of a device with the example home", { skip }, () => 
         try {
             await waitFor(() => page.evaluate(() => new Set(window.glimmoraTestSwatches).size >= 5),
                           { what: "five colours in the last-colour swatch", ...eventually });
-            if (process.env.GLIMMORA_SCREENSHOT) {
-                fs.mkdirSync(path.dirname(process.env.GLIMMORA_SCREENSHOT), { recursive: true });
-                await page.screenshot({ path: process.env.GLIMMORA_SCREENSHOT, fullPage: true });
-            }
         } finally {
             assert.equal((await app.stop("SIGINT", 20000)).code, 0, app.output());
         }
@@ -245,6 +241,11 @@ describe("pairing a real lamp from the page", { skip }, () => {
             return light.hue === 240 && isBlue(light.rgb) && !light.unreachable;
         }, { what: "the real lamp's light to show blue", ...eventually });
         const paired = (await pairedLight()).identifier;
+        // The page as the README shows it: a real lamp paired beside the simulated ones, all following.
+        if (process.env.GLIMMORA_SCREENSHOT) {
+            fs.mkdirSync(path.dirname(process.env.GLIMMORA_SCREENSHOT), { recursive: true });
+            await page.screenshot({ path: process.env.GLIMMORA_SCREENSHOT, fullPage: true });
+        }
 
         // Switched off, the lamp is shown unreachable; back, it is reachable again.
         await accessory.switchOff();

@@ -141,11 +141,11 @@
     const changed = setSwatch($(".swatch", box), last.rgb);
     if (changed && last.receivedAt !== lastReceived) {
       const receivedAt = last.receivedAt;
-      // The frame after the next one has the new colour on the screen.
-      requestAnimationFrame(() => requestAnimationFrame(() => {
+      // The next frame draws the new colour: its start is when the swatch changes on the page.
+      requestAnimationFrame(() => {
         const latencies = window.glimmoraSwatchLatencies;
         if (latencies.length < 100000) latencies.push(now() - receivedAt);
-      }));
+      });
     }
     lastReceived = last.receivedAt;
     box.dataset.receivedAt = String(last.receivedAt);
@@ -251,11 +251,12 @@
 
   function connect() {
     const events = new EventSource("/events?token=" + encodeURIComponent(token));
-    events.addEventListener("open", () => {
+    // Live from the first state drawn on, so that what shows is never older than the stream.
+    events.addEventListener("state", (event) => {
+      drawState(JSON.parse(event.data));
       document.body.dataset.connected = "true";
       $("#connection").textContent = "Live";
     });
-    events.addEventListener("state", (event) => drawState(JSON.parse(event.data)));
     events.addEventListener("accessories", (event) => drawAccessories(JSON.parse(event.data)));
     events.addEventListener("error", () => {
       document.body.dataset.connected = "false";
