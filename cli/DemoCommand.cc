@@ -44,12 +44,13 @@ void addDemoCommand(CLI::App& app) {
     command->add_option("--app", options->app, "The video app: safari or youtube")
         ->check(CLI::IsMember({"safari", "youtube"}))
         ->capture_default_str();
-    command->add_flag("--hap", options->realAccessories,
-                      "Also start two test HomeKit accessories (hap-nodejs, installed by scripts/setup) in a network "
-                      "of the demo's own that holds only loopback, pair them into \"Living Room\" and let them "
-                      "follow the video beside the simulated lights; the view shows what they report. Runs on a "
-                      "fresh temporary device only: the accessories end with the demo, so a pairing kept on a "
-                      "device of yours would point at nothing; refused with --device (or GLIMMORA_DEVICE)");
+    command->add_flag(
+        "--hap", options->realAccessories,
+        "Also start two test HomeKit accessories (hap-nodejs, installed by scripts/setup --tests) in a network "
+        "of the demo's own that holds only loopback, pair them into \"Living Room\" and let them "
+        "follow the video beside the simulated lights; the view shows what they report. Runs on a "
+        "fresh temporary device only: the accessories end with the demo, so a pairing kept on a "
+        "device of yours would point at nothing; refused with --device (or GLIMMORA_DEVICE)");
     command->add_flag("--settings", options->settingsPage,
                       "Also serve the device's settings page while the demo runs, as `glimmora settings` does, and "
                       "print its address (on 127.0.0.1, any free port) to open in a browser on this machine; with "

@@ -162,7 +162,7 @@ void DemoSession::startRealAccessories() {
     std::string script = std::string(GLIMMORA_ACCESSORY_DIR) + "/accessory.js";
     if (access((std::string(GLIMMORA_ACCESSORY_DIR) + "/node_modules/hap-nodejs").c_str(), F_OK) != 0)
         throw Failure{"the test accessories are not installed (" + std::string(GLIMMORA_ACCESSORY_DIR) +
-                      "/node_modules); scripts/setup installs them"};
+                      "/node_modules); scripts/setup --tests installs them"};
     for (size_t i = 0; i < std::size(kRealLampNames); ++i) {
         uint16_t port = static_cast<uint16_t>(kFirstRealLampPort + i);
         std::string log = directory_ + "/demo-accessory-" + std::to_string(i + 1) + ".log";

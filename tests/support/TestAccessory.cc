@@ -78,10 +78,10 @@ testing::AssertionResult TestAccessory::start() {
     std::string accessoryDir = GLIMMORA_TEST_ACCESSORY_DIR;
     if (!std::filesystem::exists(accessoryDir + "/node_modules/hap-nodejs")) {
         return testing::AssertionFailure() << "the test accessory's packages are not installed in " << accessoryDir
-                                           << "/node_modules: run scripts/setup";
+                                           << "/node_modules: run scripts/setup --tests";
     }
     std::string node = nodeCommand();
-    if (node.empty()) return testing::AssertionFailure() << "node is not installed: run scripts/setup";
+    if (node.empty()) return testing::AssertionFailure() << "node is not installed: run scripts/setup --tests";
 
     std::vector<std::string> argv = {node,           accessoryDir + "/accessory.js",
                                      "--port",       std::to_string(port_),

@@ -12,12 +12,12 @@ function browserMissing() {
     try {
         require.resolve("puppeteer-core");
     } catch (error) {
-        return `puppeteer-core is not installed in ${path.join(__dirname, "..", "node_modules")} (run scripts/setup)`;
+        return `puppeteer-core is not installed in ${path.join(__dirname, "..", "node_modules")} (run scripts/setup --tests)`;
     }
     try {
         fs.accessSync(chromiumPath, fs.constants.X_OK);
     } catch (error) {
-        return `no chromium at ${chromiumPath} (run scripts/setup)`;
+        return `no chromium at ${chromiumPath} (run scripts/setup --tests)`;
     }
     return null;
 }
