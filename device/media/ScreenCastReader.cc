@@ -7,6 +7,7 @@ extern "C" {
 }
 
 #include <cstring>
+#include <mutex>
 
 #include "../Foundation/DeviceDirectory.h"
 #include "../screencast/PipeWireStream.h"
@@ -26,8 +27,10 @@ constexpr int kRowAlignment = 64;
 
 }  // namespace
 
-// The newest picture, in buffers reused from one picture to the next.
+// The newest picture, in buffers reused from one picture to the next. Taken on whichever thread
+// PipeWire delivers it (its data thread between two reads), handed over on the reading one.
 struct ScreenCastReader::Pictures {
+    std::mutex lock;
     AVBufferPool* pool = nullptr;
     size_t poolBytes = 0;
     AVFrame* newest = nullptr;
@@ -41,6 +44,7 @@ struct ScreenCastReader::Pictures {
     // Copies `picture` out of the producer's memory. A screen has no transparency: the fourth
     // byte is read as unused, whatever the format calls it.
     void take(const ScreenPicture& picture) {
+        std::lock_guard<std::mutex> guard(lock);
         const size_t row = static_cast<size_t>(picture.width) * 4;
         const size_t stride = (row + kRowAlignment - 1) / kRowAlignment * kRowAlignment;
         const size_t bytes = stride * static_cast<size_t>(picture.height);
@@ -66,6 +70,16 @@ struct ScreenCastReader::Pictures {
         av_frame_free(&newest);
         newest = frame;
         captureNanos = picture.captureNanos;
+    }
+
+    // The newest picture, now the caller's; false when there is none new.
+    bool handOver(AVFrame** picture, uint64_t* nanos) {
+        std::lock_guard<std::mutex> guard(lock);
+        if (!newest) return false;
+        *picture = newest;
+        *nanos = captureNanos;
+        newest = nullptr;
+        return true;
     }
 };
 
@@ -117,13 +131,12 @@ StatusOr<std::unique_ptr<ScreenCastReader>> ScreenCastReader::open(const LiveSou
 
 ScreenCastReader::Result ScreenCastReader::read(AVFrame** picture, uint64_t* captureNanos, Status* why) {
     for (;;) {
+        // One may have come in since the last read, outside the wait.
+        if (pictures_->handOver(picture, captureNanos)) return Result::picture;
         switch (stream_->wait(kQuietWait, why)) {
             case PipeWireStream::Wait::picture:
-                if (!pictures_->newest) continue;  // it could not be copied
-                *picture = pictures_->newest;
-                *captureNanos = pictures_->captureNanos;
-                pictures_->newest = nullptr;
-                return Result::picture;
+                if (pictures_->handOver(picture, captureNanos)) return Result::picture;
+                continue;  // it could not be copied
             case PipeWireStream::Wait::quiet:
                 continue;  // a still screen
             case PipeWireStream::Wait::interrupted:

@@ -6,6 +6,7 @@
 #include <spa/pod/builder.h>
 
 #include <unistd.h>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -85,10 +86,13 @@ struct PipeWireStream::Impl {
     std::map<uint32_t, std::string> nodes;  // id to node.name, as the registry lists them
     uint32_t target = SPA_ID_INVALID;
     bool streaming = false;  // connected once; falling back to unconnected is then a loss
+    // PipeWire calls onProcess on its data thread whenever this loop is not being run (between two
+    // waits): what it reads of the format, and what it tells, are guarded.
+    std::mutex formatLock;
     std::optional<ScreenPixelFormat> format;
     int width = 0, height = 0;
     double frameRate = 0;
-    bool pictureTaken = false;
+    std::atomic<bool> pictureTaken{false};
     bool failed = false;
     Status failure;
     std::atomic<bool> interrupted{false};
@@ -183,13 +187,17 @@ struct PipeWireStream::Impl {
         if (spa_format_parse(param, &mediaType, &mediaSubtype) < 0 || mediaType != SPA_MEDIA_TYPE_video ||
             mediaSubtype != SPA_MEDIA_SUBTYPE_raw || spa_format_video_raw_parse(param, &raw) < 0)
             return fail("offered a format that is not raw video");
-        format = pixelFormat(raw.format);
-        if (!format) return fail("offered none of the pixel formats BGRx, RGBx, BGRA, RGBA");
+        const std::optional<ScreenPixelFormat> offered = pixelFormat(raw.format);
+        if (!offered) return fail("offered none of the pixel formats BGRx, RGBx, BGRA, RGBA");
         if (raw.size.width < 1 || raw.size.height < 1 || raw.size.width > kMaxSide || raw.size.height > kMaxSide)
             return fail("offered pictures of " + std::to_string(raw.size.width) + "x" +
                         std::to_string(raw.size.height));
-        width = static_cast<int>(raw.size.width);
-        height = static_cast<int>(raw.size.height);
+        {
+            std::lock_guard<std::mutex> guard(formatLock);
+            format = offered;
+            width = static_cast<int>(raw.size.width);
+            height = static_cast<int>(raw.size.height);
+        }
         const spa_fraction rate = raw.max_framerate.num > 0 ? raw.max_framerate : raw.framerate;
         frameRate = rate.denom > 0 ? static_cast<double>(rate.num) / rate.denom : 0;
 
@@ -245,6 +253,7 @@ struct PipeWireStream::Impl {
     }
     static void onProcess(void* data) {
         auto* self = static_cast<Impl*>(data);
+        std::lock_guard<std::mutex> guard(self->formatLock);
         // Every buffer waiting, oldest first: the sink keeps what it needs of each.
         while (pw_buffer* buffer = pw_stream_dequeue_buffer(self->stream)) {
             self->takePicture(buffer->buffer);
@@ -372,7 +381,7 @@ void PipeWireStream::watch(int fd, std::function<Status()> readable) {
 PipeWireStream::Wait PipeWireStream::wait(std::chrono::milliseconds patience, Status* why) {
     Impl& s = *impl_;
     s.pictureTaken = false;
-    s.runUntil([&] { return s.pictureTaken; }, patience);
+    s.runUntil([&] { return s.pictureTaken.load(); }, patience);
     if (s.interrupted.load()) return Wait::interrupted;
     if (s.pictureTaken) return Wait::picture;
     if (s.failed) {
@@ -387,6 +396,12 @@ void PipeWireStream::interrupt() {
     pw_loop_signal_event(impl_->loop, impl_->wakeup);
 }
 
-int PipeWireStream::width() const { return impl_->width; }
-int PipeWireStream::height() const { return impl_->height; }
+int PipeWireStream::width() const {
+    std::lock_guard<std::mutex> guard(impl_->formatLock);
+    return impl_->width;
+}
+int PipeWireStream::height() const {
+    std::lock_guard<std::mutex> guard(impl_->formatLock);
+    return impl_->height;
+}
 double PipeWireStream::frameRate() const { return impl_->frameRate; }

@@ -28,7 +28,9 @@ async function launchBrowser() {
     const profile = fs.mkdtempSync(path.join(os.tmpdir(), "glimmora-chromium-"));
     // Chromium's own sandbox needs user namespaces that root (and the namespace we run in) lacks.
     const args = ["--no-first-run", "--no-default-browser-check", "--disable-background-networking",
-                  "--disable-component-update", "--disable-sync", "--disable-gpu", "--window-size=1280,900"];
+                  "--disable-component-update", "--disable-sync", "--disable-gpu", "--window-size=1280,900",
+                  // A container's /dev/shm may be a few megabytes: the profile's shared memory goes to /tmp.
+                  "--disable-dev-shm-usage"];
     if (process.getuid() === 0) args.push("--no-sandbox");
     let browser;
     try {
