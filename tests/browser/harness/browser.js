@@ -32,13 +32,20 @@ async function launchBrowser() {
                   // A container's /dev/shm may be a few megabytes: the profile's shared memory goes to /tmp.
                   "--disable-dev-shm-usage"];
     if (process.getuid() === 0) args.push("--no-sandbox");
+    // On two busy cores chromium has been seen not to answer its first launch; a second one is tried.
     let browser;
-    try {
-        browser = await puppeteer.launch({ executablePath: chromiumPath, headless: true, userDataDir: profile,
-                                           args, defaultViewport: { width: 1280, height: 900 }, timeout: 60000 });
-    } catch (error) {
-        fs.rmSync(profile, { recursive: true, force: true });
-        throw error;
+    for (let attempt = 1; !browser; ++attempt) {
+        try {
+            browser = await puppeteer.launch({ executablePath: chromiumPath, headless: true, userDataDir: profile,
+                                               args, defaultViewport: { width: 1280, height: 900 }, timeout: 45000 });
+        } catch (error) {
+            if (attempt < 2) {
+                process.stderr.write(`chromium did not start (${error.message}); trying once more\n`);
+                continue;
+            }
+            fs.rmSync(profile, { recursive: true, force: true });
+            throw error;
+        }
     }
     return {
         browser,
