@@ -257,10 +257,13 @@ device::StatusOr<std::unique_ptr<SettingsServer>> SettingsServer::start(const Op
     parts.route();
 
     device::StatusOr<std::unique_ptr<AccessoryFinder>> finder = AccessoryFinder::start(parts.feed);
-    if (finder.ok())
+    if (finder.ok()) {
         parts.finder = std::move(*finder);
-    else
+    } else {
         parts.discoveryProblem = finder.status().message();
+        parts.feed.publishAccessories(
+            json{{"problem", parts.discoveryProblem}}.dump(-1, ' ', false, json::error_handler_t::replace));
+    }
 
     parts.listener = std::thread([&parts] { parts.http.listen_after_bind(); });
     // Until it runs, stopping it would do nothing and leave the listener to run on.

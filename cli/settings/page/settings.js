@@ -204,8 +204,12 @@
     return form;
   }
 
-  function drawAccessories(accessories) {
-    $("#no-accessories").textContent = "No HomeKit accessory has answered on the network yet.";
+  // A list, or {problem} when the network cannot be browsed at all.
+  function drawAccessories(found) {
+    const accessories = Array.isArray(found) ? found : [];
+    $("#no-accessories").textContent = Array.isArray(found)
+      ? "No HomeKit accessory has answered on the network yet."
+      : `The lamps on the network cannot be listed: ${found.problem}`;
     $("#no-accessories").hidden = accessories.length > 0;
     const body = $("#accessories tbody");
     const open = new Map();
