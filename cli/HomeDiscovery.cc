@@ -115,11 +115,15 @@ void discover(double seconds, bool asJson) {
 }  // namespace
 
 std::map<std::string, std::string> pairedLampNames() {
-    std::map<std::string, std::string> names;
     HomesDescription description;
     bool missing = false;
     std::string path = homeDescriptionPath();
-    if (!readHomeDescription(path, path, &description, &missing).ok()) return names;
+    if (!readHomeDescription(path, path, &description, &missing).ok()) return {};
+    return pairedLampNames(description);
+}
+
+std::map<std::string, std::string> pairedLampNames(const HomesDescription& description) {
+    std::map<std::string, std::string> names;
     for (const HomeDescription& home : description.homes)
         for (const RoomDescription& room : home.rooms)
             for (const AccessoryDescription& accessory : room.accessories)

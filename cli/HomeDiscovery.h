@@ -20,6 +20,9 @@ struct HapAdvertisement;
 // The names of this device's real lamps, by their device identifier (deviceIdKey); empty when
 // there is no home.
 std::map<std::string, std::string> pairedLampNames();
+// The same, of `description`.
+struct HomesDescription;
+std::map<std::string, std::string> pairedLampNames(const HomesDescription& description);
 // An advertised accessory as `home discover --json` lists it, with the lamp of `lamps` it is.
 nlohmann::ordered_json advertisementJson(const device::dnssd::HapAdvertisement& accessory,
                                          const std::map<std::string, std::string>& lamps);

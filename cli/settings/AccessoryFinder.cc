@@ -54,7 +54,11 @@ AccessoryFinder::~AccessoryFinder() {
 }
 
 void AccessoryFinder::publish() {
-    const std::map<std::string, std::string> lamps = pairedLampNames();
+    HomesDescription description;
+    bool missing = false;
+    const std::string path = homeDescriptionPath();
+    const bool haveHome = readHomeDescription(path, path, &description, &missing).ok();
+    const std::map<std::string, std::string> lamps = pairedLampNames(description);
     json list = json::array();
     std::lock_guard<std::mutex> lock(mutex_);
     for (const std::string& id : order_) {
@@ -63,10 +67,7 @@ void AccessoryFinder::publish() {
         list.push_back(std::move(entry));
     }
     // Paired lamps that nothing advertises now: off, or gone from the network.
-    HomesDescription description;
-    bool missing = false;
-    const std::string path = homeDescriptionPath();
-    if (readHomeDescription(path, path, &description, &missing).ok()) {
+    if (haveHome) {
         for (const HomeDescription& home : description.homes)
             for (const RoomDescription& room : home.rooms)
                 for (const AccessoryDescription& accessory : room.accessories) {

@@ -98,7 +98,8 @@ bool SettingsServer::Parts::allowed(const httplib::Request& req, httplib::Respon
                "this page is served as http://" + hostPort + "/ only: the request named another host");
         return false;
     }
-    if (req.has_header("Origin") && !hosts.count(replaced(req.get_header_value("Origin"), "http://", ""))) {
+    const std::string origin = req.get_header_value("Origin");
+    if (req.has_header("Origin") && !(origin.rfind("http://", 0) == 0 && hosts.count(origin.substr(7)))) {
         answer(res, 403, "error", "requests from other sites are refused");
         return false;
     }

@@ -35,7 +35,7 @@ if (missing) skipBecause(missing);
 
 const outside = notLoopbackOnly();
 if (outside === null) {
-    const run = spawnSync(process.execPath, ["--test", "--test-reporter=spec", ...files], { stdio: "inherit" });
+    const run = spawnSync(process.execPath, ["--test", ...files], { stdio: "inherit" });
     process.exit(run.status === null ? 1 : run.status);
 }
 
