@@ -25,13 +25,21 @@ enum class Chunked { kComplete, kIncomplete, kMalformed, kTooLarge };
 // has arrived yet, so that how the bytes were split cannot change whether a body parses.
 constexpr size_t kMaxChunkSizeLine = 64;
 
+// Whether bytes that hold no terminator yet are already past `bound`: the first bytes of the
+// terminator (one fewer than its length) may have arrived, so a line of exactly `bound` bytes
+// still waits for the rest of its end.
+bool pastBoundWhileWaiting(size_t held, size_t bound, size_t terminatorLength) {
+    return held > bound + terminatorLength - 1;
+}
+
 Chunked readChunked(std::string_view data, std::string& body, size_t& consumed) {
     size_t offset = 0;
     body.clear();
     for (;;) {
         size_t lineEnd = data.find("\r\n", offset);
         if (lineEnd == std::string_view::npos)
-            return data.size() - offset > kMaxChunkSizeLine ? Chunked::kMalformed : Chunked::kIncomplete;
+            return pastBoundWhileWaiting(data.size() - offset, kMaxChunkSizeLine, 2) ? Chunked::kMalformed
+                                                                                     : Chunked::kIncomplete;
         if (lineEnd - offset > kMaxChunkSizeLine) return Chunked::kMalformed;
         std::string_view line = data.substr(offset, lineEnd - offset);
         line = line.substr(0, line.find(';'));
@@ -47,8 +55,9 @@ Chunked readChunked(std::string_view data, std::string& body, size_t& consumed) 
             for (;;) {
                 size_t trailerEnd = data.find("\r\n", offset);
                 if (trailerEnd == std::string_view::npos) {
-                    return data.size() - offset > HttpParser::kMaxHeaderBytes ? Chunked::kTooLarge
-                                                                              : Chunked::kIncomplete;
+                    return pastBoundWhileWaiting(data.size() - offset, HttpParser::kMaxHeaderBytes, 2)
+                               ? Chunked::kTooLarge
+                               : Chunked::kIncomplete;
                 }
                 if (trailerEnd - offset > HttpParser::kMaxHeaderBytes) return Chunked::kTooLarge;
                 bool empty = trailerEnd == offset;
@@ -89,7 +98,7 @@ device::Status HttpParser::parse() {
     for (;;) {
         size_t headerEnd = buffer_.find("\r\n\r\n");
         if (headerEnd == std::string::npos) {
-            if (buffer_.size() > kMaxHeaderBytes)
+            if (pastBoundWhileWaiting(buffer_.size(), kMaxHeaderBytes, 4))
                 return Status::error("The accessory sent a response header too long.");
             return Status::OK();
         }

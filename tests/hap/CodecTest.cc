@@ -65,6 +65,27 @@ TEST(HttpParserTest, ReadsLengthChunkedBodylessAndEventsInAnySplit) {
     }
 }
 
+TEST(HttpParserTest, LinesExactlyAtTheirBoundsParseWholeAndByteByByte) {
+    // Waiting for the end of such a line, the parser holds its first terminator bytes too; they
+    // must not count against the line.
+    std::string sizeLine = "4;" + std::string(62, 'x');  // 64 bytes, the longest chunk-size line
+    std::string chunkedAtBound = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + sizeLine +
+                                 "\r\nabcd\r\n0\r\nT: " + std::string(HttpParser::kMaxHeaderBytes - 3, 't') +
+                                 "\r\n\r\n";
+    std::string head = "HTTP/1.1 204 No Content\r\nX: ";
+    std::string headerAtBound = head + std::string(HttpParser::kMaxHeaderBytes - head.size(), 'h') + "\r\n\r\n";
+    for (const std::string& stream : {chunkedAtBound, headerAtBound}) {
+        for (size_t piece : {size_t{1}, stream.size()}) {
+            HttpParser parser;
+            for (size_t offset = 0; offset < stream.size(); offset += piece)
+                ASSERT_TRUE(succeeded(parser.feed(std::string_view(stream).substr(offset, piece))))
+                    << "piece " << piece << " at " << offset;
+            ASSERT_TRUE(parser.hasMessage()) << piece;
+            EXPECT_EQ(parser.next().body, stream == chunkedAtBound ? "abcd" : "");
+        }
+    }
+}
+
 TEST(HttpParserTest, MalformedOrOversizedInputIsAnErrorAndStaysOne) {
     const std::string bad[] = {
         "SIP/2.0 200 OK\r\n\r\n",
