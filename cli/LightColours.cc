@@ -8,39 +8,11 @@
 #include <Foundation/PrintableText.h>
 #include <activity/ProcessActivity.h>
 #include <apps/HomeLights.h>
+#include <media/HsbToRgb.h>
 
 namespace {
 
 int level(double x) { return static_cast<int>(std::lround(std::clamp(x, 0.0, 1.0) * 255)); }
-
-Rgb fromHsb(double hueDegrees, double saturation, double brightness) {
-    double h = std::fmod(std::fmod(hueDegrees, 360.0) + 360.0, 360.0) / 60.0;
-    int sector = static_cast<int>(h) % 6;
-    double f = h - std::floor(h);
-    double v = brightness, p = v * (1 - saturation), q = v * (1 - saturation * f), t = v * (1 - saturation * (1 - f));
-    double r, g, b;
-    switch (sector) {
-        case 0:
-            r = v, g = t, b = p;
-            break;
-        case 1:
-            r = q, g = v, b = p;
-            break;
-        case 2:
-            r = p, g = v, b = t;
-            break;
-        case 3:
-            r = p, g = q, b = v;
-            break;
-        case 4:
-            r = t, g = p, b = v;
-            break;
-        default:
-            r = v, g = p, b = q;
-            break;
-    }
-    return {level(r), level(g), level(b)};
-}
 
 }  // namespace
 
@@ -51,9 +23,10 @@ Rgb shownColour(const device::LightState& light) {
         brightness /= light.brightnessMaximum;
     if (light.hasSaturation && device::numericValue(light.saturation.get(), &saturation))
         saturation /= light.saturationMaximum;
-    if (light.hasHue && device::numericValue(light.hue.get(), &hue)) hue = hue / light.hueMaximum * 360.0;
+    if (light.hasHue && device::numericValue(light.hue.get(), &hue)) hue /= light.hueMaximum;  // in turns
     if (power == 0) return {};
-    return fromHsb(hue, saturation, brightness);
+    device::UnitRgb rgb = device::rgbFromHsb(hue, saturation, brightness);
+    return {level(rgb.red), level(rgb.green), level(rgb.blue)};
 }
 
 bool readLastColour(LastColour* out) {

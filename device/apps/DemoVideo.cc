@@ -5,58 +5,32 @@
 
 #include "../media/BgraImage.h"
 #include "../media/ClipWriter.h"
+#include "../media/HsbToRgb.h"
 
 namespace device {
 
 namespace {
 
-struct Rgb {
-    double red, green, blue;
-};
-
-// Hue in turns (0..1), saturation and value 0..1.
-Rgb fromHsv(double hue, double saturation, double value) {
-    hue = hue - std::floor(hue);
-    double h = hue * 6;
-    int sector = static_cast<int>(h) % 6;
-    double f = h - std::floor(h);
-    double p = value * (1 - saturation), q = value * (1 - saturation * f), t = value * (1 - saturation * (1 - f));
-    switch (sector) {
-        case 0:
-            return {value, t, p};
-        case 1:
-            return {q, value, p};
-        case 2:
-            return {p, value, t};
-        case 3:
-            return {p, q, value};
-        case 4:
-            return {t, p, value};
-        default:
-            return {value, p, q};
-    }
-}
-
 // The scenes, by time in seconds from the start; a clip longer or shorter than twelve seconds
 // stretches or squeezes them.
-Rgb sceneColour(double t) {
-    if (t < 3.0) return fromHsv(t / 3.0, 1.0, 1.0);  // a full hue sweep
-    if (t < 3.5) return {0, 0, 0};                   // cut to black
-    if (t < 4.0) return {1, 1, 1};                   // cut to white
-    if (t < 6.0) {                                   // hard cuts of primaries
-        static const Rgb cuts[] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 1, 0}};
+UnitRgb sceneColour(double t) {
+    if (t < 3.0) return rgbFromHsb(t / 3.0, 1.0, 1.0);  // a full hue sweep
+    if (t < 3.5) return {0, 0, 0};                      // cut to black
+    if (t < 4.0) return {1, 1, 1};                      // cut to white
+    if (t < 6.0) {                                      // hard cuts of primaries
+        static const UnitRgb cuts[] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 1, 0}};
         return cuts[std::min(3, static_cast<int>((t - 4.0) / 0.5))];
     }
-    if (t < 9.0) return fromHsv(0.62, 1.0, 1.0 - 0.8 * (t - 6.0) / 3.0);  // deep blue fading down
-    if (t < 11.0) return fromHsv(1.0 - (t - 9.0) / 2.0, 0.45, 0.95);      // pastels, sweeping back
-    return fromHsv(0.08, 0.85, 1.0);                                      // warm orange to settle on
+    if (t < 9.0) return rgbFromHsb(0.62, 1.0, 1.0 - 0.8 * (t - 6.0) / 3.0);  // deep blue fading down
+    if (t < 11.0) return rgbFromHsb(1.0 - (t - 9.0) / 2.0, 0.45, 0.95);      // pastels, sweeping back
+    return rgbFromHsb(0.08, 0.85, 1.0);                                      // warm orange to settle on
 }
 
 }  // namespace
 
 void demoVideoColour(int index, const DemoVideoShape& shape, unsigned char rgb[3]) {
     double t = static_cast<double>(index) / shape.fps * 12.0 / shape.seconds;
-    Rgb colour = sceneColour(t);
+    UnitRgb colour = sceneColour(t);
     rgb[0] = static_cast<unsigned char>(std::lround(colour.red * 255));
     rgb[1] = static_cast<unsigned char>(std::lround(colour.green * 255));
     rgb[2] = static_cast<unsigned char>(std::lround(colour.blue * 255));
